@@ -1,0 +1,79 @@
+// The diagnostic log: one file beside the host's executable, one open-append-close per line.
+#include "diag/log.h"
+
+#include <shlwapi.h>
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+char g_szLogFile[MAX_PATH + 1];
+volatile LONG g_bLogEnabled = 0;
+
+namespace {
+
+const char kLogName[] = "\\quellor log.txt";
+
+// Serialises every DiagLog call, formatting and file write included. Always the innermost lock.
+CRITICAL_SECTION g_csLog;
+
+} // namespace
+
+bool BuildLogPath(const char* exePath, char* out, size_t size) {
+    char folder[MAX_PATH + 1];
+    out[0] = '\0';
+    if (strlen(exePath) >= sizeof folder)
+        return false;
+    strcpy(folder, exePath);
+    PathRemoveFileSpecA(folder);
+    // The path, its terminator included, must fit MAX_PATH characters.
+    size_t needed = strlen(folder) + strlen(kLogName) + 1;
+    if (needed > MAX_PATH || needed > size)
+        return false;
+    strcpy(out, folder);
+    strcat(out, kLogName);
+    return true;
+}
+
+void LogInit() {
+    InitializeCriticalSection(&g_csLog);
+    char exePath[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(NULL, exePath, MAX_PATH + 1);
+    exePath[n < sizeof exePath ? n : sizeof exePath - 1] = '\0';
+    // A path that does not fit leaves the log without a file rather than writing elsewhere.
+    if (n == 0 || n > MAX_PATH || !BuildLogPath(exePath, g_szLogFile, sizeof g_szLogFile))
+        return;
+    FILE* f = fopen(g_szLogFile, "wb");
+    if (f)
+        fclose(f);
+}
+
+void LogEnable(int flag) {
+    InterlockedExchange(&g_bLogEnabled, flag ? 1 : 0);
+}
+
+void DiagLog(int level, const char* format, ...) {
+    EnterCriticalSection(&g_csLog);
+    char line[4096];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line - 2, format, args);
+    va_end(args);
+    // A longer message is cut to the 4093 characters that fit before CR LF.
+    line[sizeof line - 3] = '\0';
+    size_t len = strlen(line);
+    line[len] = '\r';
+    line[len + 1] = '\n';
+    line[len + 2] = '\0';
+    if (level != 0 && g_bLogEnabled && g_szLogFile[0]) {
+        FILE* f = fopen(g_szLogFile, "a+b");
+        if (f) {
+            fwrite(line, 1, len + 2, f);
+            fclose(f);
+        }
+    }
+    LeaveCriticalSection(&g_csLog);
+}
+
+void LogShutdown() {
+    DeleteCriticalSection(&g_csLog);
+}

@@ -1,0 +1,20 @@
+// The debugger trace: printf-style lines to OutputDebugStringA below a threshold.
+#include "diag/util.h"
+
+#include <windows.h>
+#include <cstdarg>
+#include <cstdio>
+
+int g_nTraceLevel = 0;
+
+void DebugTrace(int level, const char* format, ...) {
+    if (level > g_nTraceLevel)
+        return;
+    char line[260];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(line, sizeof line, format, args);
+    va_end(args);
+    line[sizeof line - 1] = '\0';
+    OutputDebugStringA(line);
+}

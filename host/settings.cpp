@@ -1,0 +1,96 @@
+// The settings record's file path, defaults, clamps, load and save.
+#include "host/settings.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const char kSection[] = "Quellor";
+const char kExt[] = ".ini";
+const size_t kExtLen = sizeof kExt - 1;
+
+// n / 1024, truncated toward zero, at least minimum, times 1024.
+int ClampKiB(int n, int minimum) {
+    int q = n / 1024;
+    return (q < minimum ? minimum : q) * 1024;
+}
+
+int ReadInt(const char* key, int current, const char* file) {
+    return (int)GetPrivateProfileIntA(kSection, key, current, file);
+}
+
+void WriteInt(const char* key, int value, const char* file) {
+    char text[16];
+    snprintf(text, sizeof text, "%d", value);
+    WritePrivateProfileStringA(kSection, key, text, file);
+}
+
+} // namespace
+
+void BuildIniPath(const char* exePath, char* out) {
+    const size_t maxLen = MAX_PATH; // characters before the terminator
+    size_t len = strnlen(exePath, maxLen);
+    const char* dot = (const char*)memchr(exePath, '.', len);
+    // Cut at the first "."; without one, append. Cut further back when ".ini" would not fit.
+    size_t cut = dot ? (size_t)(dot - exePath) : len;
+    if (cut > maxLen - kExtLen)
+        cut = maxLen - kExtLen;
+    memcpy(out, exePath, cut);
+    memcpy(out + cut, kExt, kExtLen + 1);
+}
+
+KSSettings::KSSettings() {
+    char exePath[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(NULL, exePath, sizeof exePath);
+    exePath[n < sizeof exePath ? n : sizeof exePath - 1] = '\0';
+    BuildIniPath(exePath, ini_file);
+    SetDefaults();
+    Load();
+}
+
+void KSSettings::SetDefaults() {
+    output_device[0] = '\0';
+    volume_enabled = 0;
+    gapless_enabled = 0;
+    input_buffer_size = 65536;
+    output_buffer_size = 8192;
+    output_buffer_cnt = 8;
+    logging_enabled = 0;
+    logarithmic_volume = 1;
+}
+
+void KSSettings::ReadString(const char* key, char* field, DWORD size) {
+    char fallback[MAX_PATH + 1];
+    lstrcpynA(fallback, field, sizeof fallback);
+    GetPrivateProfileStringA(kSection, key, fallback, field, size, ini_file);
+}
+
+void KSSettings::Load() {
+    ReadString("output_device", output_device, sizeof output_device);
+    volume_enabled = ReadInt("volume_enabled", volume_enabled, ini_file);
+    gapless_enabled = ReadInt("gapless_enabled", gapless_enabled, ini_file);
+    input_buffer_size = ReadInt("input_buffer_size", input_buffer_size, ini_file);
+    output_buffer_size = ReadInt("output_buffer_size", output_buffer_size, ini_file);
+    output_buffer_cnt = ReadInt("output_buffer_cnt", output_buffer_cnt, ini_file);
+    logging_enabled = ReadInt("logging_enabled", logging_enabled, ini_file);
+    logarithmic_volume = ReadInt("logarithmic_volume", logarithmic_volume, ini_file);
+
+    input_buffer_size = ClampKiB(input_buffer_size, 4);
+    output_buffer_size = ClampKiB(output_buffer_size, 2);
+    if (output_buffer_cnt > 8)
+        output_buffer_cnt = 8;
+    if (output_buffer_cnt < 2)
+        output_buffer_cnt = 2;
+}
+
+void KSSettings::Save() {
+    WritePrivateProfileStringA(kSection, "output_device", output_device, ini_file);
+    WriteInt("volume_enabled", volume_enabled, ini_file);
+    WriteInt("gapless_enabled", gapless_enabled, ini_file);
+    WriteInt("input_buffer_size", input_buffer_size, ini_file);
+    WriteInt("output_buffer_size", output_buffer_size, ini_file);
+    WriteInt("output_buffer_cnt", output_buffer_cnt, ini_file);
+    WriteInt("logging_enabled", logging_enabled, ini_file);
+    WriteInt("logarithmic_volume", logarithmic_volume, ini_file);
+}

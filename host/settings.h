@@ -1,0 +1,31 @@
+// The settings record: eight keys in the "Quellor" section of the host's INI file.
+// Loaded once at construction, saved only by the settings dialog. No lock: the dialog writes
+// fields in place while the engine reads them.
+#pragma once
+
+#include <windows.h>
+
+class KSSettings {
+  public:
+    char ini_file[MAX_PATH + 1];      // full path of the settings file
+    char output_device[MAX_PATH + 1]; // device path of the chosen render filter, "" for the first
+    int volume_enabled;               // scale samples by the volume
+    int gapless_enabled;              // keep the pin running across close and open
+    int input_buffer_size;            // bytes in the input ring; multiple of 1024, >= 4096
+    int output_buffer_size;           // bytes per packet; multiple of 1024, >= 2048
+    int output_buffer_cnt;            // packets, 2..8
+    int logging_enabled;              // diagnostic log on or off
+    int logarithmic_volume;           // map the host volume through the square-law table
+
+    KSSettings();
+    void SetDefaults();
+    void Load();
+    void Save();
+    // Reads key into field (size bytes with the terminator); the field's text is the default.
+    void ReadString(const char* key, char* field, DWORD size);
+};
+
+// Settings file path for an executable path: everything from the first "." replaced by ".ini".
+// A path without "." gets ".ini" appended. The result always ends in ".ini" and fits
+// MAX_PATH + 1 bytes.
+void BuildIniPath(const char* exePath, char* out);

@@ -1,0 +1,149 @@
+// The settings record: the file path rule, defaults, clamps, and a save/load round trip
+// through a real INI file shared with other sections.
+#include "host/settings.h"
+
+#include <gtest/gtest.h>
+#include <cstdio>
+#include <string>
+
+namespace {
+
+std::string IniPath(const std::string& exe) {
+    char out[MAX_PATH + 1];
+    BuildIniPath(exe.c_str(), out);
+    return out;
+}
+
+TEST(SettingsPath, CutsAtTheFirstDot) {
+    EXPECT_EQ("C:\\Program Files\\Player\\player.ini",
+              IniPath("C:\\Program Files\\Player\\player.exe"));
+    EXPECT_EQ("C:\\Apps.ini", IniPath("C:\\Apps.old\\Player\\player.exe"));
+    EXPECT_EQ("C:\\P\\a.ini", IniPath("C:\\P\\a.b.exe"));
+}
+
+TEST(SettingsPath, NoDotAppendsExtensionNeverTheExecutable) {
+    EXPECT_EQ("C:\\Player\\player.ini", IniPath("C:\\Player\\player"));
+}
+
+TEST(SettingsPath, LongPathsStayWithinTheBuffer) {
+    std::string longNoDot = "C:\\" + std::string(MAX_PATH - 3, 'x'); // 260 characters
+    std::string ini = IniPath(longNoDot);
+    EXPECT_EQ((size_t)MAX_PATH, ini.size());
+    EXPECT_EQ(".ini", ini.substr(ini.size() - 4));
+
+    std::string lateDot = "C:\\" + std::string(MAX_PATH - 6, 'y') + ".exe"; // dot at index 257
+    ini = IniPath(lateDot);
+    EXPECT_EQ((size_t)MAX_PATH, ini.size());
+    EXPECT_EQ(".ini", ini.substr(ini.size() - 4));
+}
+
+// A settings record bound to a scratch INI file in the test's folder.
+struct SettingsFile : ::testing::Test {
+    KSSettings settings;
+    std::string path;
+
+    void SetUp() override {
+        char dir[MAX_PATH];
+        GetCurrentDirectoryA(sizeof dir, dir);
+        path = std::string(dir) + "\\settings_test.ini";
+        DeleteFileA(path.c_str());
+        lstrcpynA(settings.ini_file, path.c_str(), sizeof settings.ini_file);
+        settings.SetDefaults();
+    }
+    void TearDown() override { DeleteFileA(path.c_str()); }
+
+    void Put(const char* key, const char* value) {
+        WritePrivateProfileStringA("Quellor", key, value, path.c_str());
+    }
+    int LoadInt(const char* key, const char* value, int KSSettings::*field) {
+        Put(key, value);
+        settings.SetDefaults();
+        settings.Load();
+        return settings.*field;
+    }
+};
+
+TEST_F(SettingsFile, MissingFileGivesDefaults) {
+    settings.Load();
+    EXPECT_STREQ("", settings.output_device);
+    EXPECT_EQ(0, settings.volume_enabled);
+    EXPECT_EQ(0, settings.gapless_enabled);
+    EXPECT_EQ(65536, settings.input_buffer_size);
+    EXPECT_EQ(8192, settings.output_buffer_size);
+    EXPECT_EQ(8, settings.output_buffer_cnt);
+    EXPECT_EQ(0, settings.logging_enabled);
+    EXPECT_EQ(1, settings.logarithmic_volume);
+}
+
+TEST_F(SettingsFile, SizesAndCountAreClamped) {
+    struct {
+        const char* key;
+        int KSSettings::*field;
+        const char* text;
+        int expected;
+    } cases[] = {
+        {"input_buffer_size", &KSSettings::input_buffer_size, "5000", 4096},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "1000", 4096},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "-5000", 4096},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "70000", 69632},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "1048576", 1048576},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "lots", 4096},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "3000", 2048},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "9000", 8192},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "-1", 2048},
+        {"output_buffer_cnt", &KSSettings::output_buffer_cnt, "1", 2},
+        {"output_buffer_cnt", &KSSettings::output_buffer_cnt, "20", 8},
+        {"output_buffer_cnt", &KSSettings::output_buffer_cnt, "5", 5},
+        {"output_buffer_cnt", &KSSettings::output_buffer_cnt, "-3", 2},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(c.expected, LoadInt(c.key, c.text, c.field)) << c.key << "=" << c.text;
+}
+
+TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
+    EXPECT_EQ(7, LoadInt("gapless_enabled", "7", &KSSettings::gapless_enabled));
+    EXPECT_EQ(0, LoadInt("logarithmic_volume", "0", &KSSettings::logarithmic_volume));
+}
+
+TEST_F(SettingsFile, LongDevicePathIsCutTo260) {
+    std::string device = "\\\\?\\" + std::string(400, 'd');
+    Put("output_device", device.c_str());
+    settings.Load();
+    EXPECT_EQ(device.substr(0, MAX_PATH), std::string(settings.output_device));
+}
+
+TEST_F(SettingsFile, SaveAndLoadRoundTripLeavesOtherSectionsAlone) {
+    WritePrivateProfileStringA("Player", "skin", "dark", path.c_str());
+    WritePrivateProfileStringA("Quellor", "unrelated", "kept", path.c_str());
+    lstrcpyA(settings.output_device, "\\\\?\\root#media#0001#{6994ad04}\\wave");
+    settings.volume_enabled = 1;
+    settings.gapless_enabled = 1;
+    settings.input_buffer_size = 131072;
+    settings.output_buffer_size = 4096;
+    settings.output_buffer_cnt = 3;
+    settings.logging_enabled = 1;
+    settings.logarithmic_volume = 0;
+    settings.Save();
+
+    KSSettings loaded = settings;
+    loaded.SetDefaults();
+    loaded.Load();
+    EXPECT_STREQ(settings.output_device, loaded.output_device);
+    EXPECT_EQ(1, loaded.volume_enabled);
+    EXPECT_EQ(1, loaded.gapless_enabled);
+    EXPECT_EQ(131072, loaded.input_buffer_size);
+    EXPECT_EQ(4096, loaded.output_buffer_size);
+    EXPECT_EQ(3, loaded.output_buffer_cnt);
+    EXPECT_EQ(1, loaded.logging_enabled);
+    EXPECT_EQ(0, loaded.logarithmic_volume);
+
+    char text[32];
+    GetPrivateProfileStringA("Player", "skin", "", text, sizeof text, path.c_str());
+    EXPECT_STREQ("dark", text);
+    GetPrivateProfileStringA("Quellor", "unrelated", "", text, sizeof text, path.c_str());
+    EXPECT_STREQ("kept", text);
+    GetPrivateProfileStringA("Quellor", "input_buffer_size", "", text, sizeof text, path.c_str());
+    EXPECT_STREQ("131072", text);
+}
+
+} // namespace
