@@ -1,7 +1,9 @@
-// The debugger trace: printf-style lines to OutputDebugStringA below a threshold.
+// The debugger trace: printf-style lines to OutputDebugStringA below a threshold; the size of a
+// wave format.
 #include "diag/util.h"
 
 #include <windows.h>
+#include <cassert>
 #include <cstdarg>
 #include <cstdio>
 
@@ -17,4 +19,11 @@ void DebugTrace(int level, const char* format, ...) {
     va_end(args);
     line[sizeof line - 1] = '\0';
     OutputDebugStringA(line);
+}
+
+ULONG GetWaveFormatSize(const WAVEFORMATEX* pwfxSrc) {
+    assert(pwfxSrc);
+    if (WAVE_FORMAT_PCM == pwfxSrc->wFormatTag)
+        return sizeof(WAVEFORMATEX);
+    return sizeof(WAVEFORMATEX) + pwfxSrc->cbSize;
 }
