@@ -1,0 +1,137 @@
+// The playback engine: input ring buffer, output packets, player thread, stream start and end,
+// gapless hand-over, volume, timing and the choice of device and pin format.
+//
+// Threading:
+// - Host threads call Start, Write, CanWrite, IsPlaying, Pause, SetVolume, GetOutputTime and
+//   End, possibly from several threads and always concurrently with the player thread.
+// - The player thread (PlayerThread) moves audio from the ring into packets, scales it by the
+//   volume and submits full packets to the pin; packet completions pace it. It sleeps on
+//   m_hWakeEvent when there is nothing to do, and ends a gapless stream on underrun.
+// - m_csControl serialises Start, End, Pause and the destructor's final end; StartInternal,
+//   OpenOutput, EndInternal and CloseOutput run only with it held.
+// - m_csWake pairs the player thread's going to sleep with WakeThread.
+// - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
+//   m_csControl). The player thread never waits for m_csControl while it holds m_csWake: it
+//   leaves m_csWake before it ends a gapless stream. The log lock is always innermost.
+// - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
+//   Interlocked operations; the other cross-thread flags are volatile LONGs.
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+#include <ks.h>
+
+class KSSettings;
+class CKsEnumFilters;
+class CKsAudRenFilter;
+class CKsPin;
+
+// One output packet: the stream header the pin consumes and the OVERLAPPED of its write.
+struct KSPacket {
+    KSSTREAM_HEADER Header;
+    OVERLAPPED Signal;
+};
+
+const int kMaxPackets = 8;
+
+// Output modes.
+enum { MODE_CLOSED = 0, MODE_OPEN = 1, MODE_ENDING = 2 };
+
+class KSCore {
+  public:
+    KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings);
+    ~KSCore();
+    KSCore(const KSCore&) = delete;
+    KSCore& operator=(const KSCore&) = delete;
+
+    // Host operations.
+    int Start(int rate, int channels, int bits); // 1000 when open, -1 when not
+    int Write(const char* data, int length);     // 0 taken whole, 1 refused
+    int CanWrite();
+    int IsPlaying();
+    int Pause(int pause); // returns the previous pause flag
+    void SetVolume(int volume);
+    int GetOutputTime();
+    void End();          // the host's close
+    void End(int force); // forced end: replace the pin, gapless underrun, destruction
+    void OpenDiagnosticWindow();
+
+    // True when construction got its buffers, events and thread.
+    bool IsReady() const { return m_bReady; }
+
+    volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
+    volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
+    volatile LONG m_nMode = MODE_CLOSED;
+    BYTE* m_pInputBuffer = nullptr; // the ring (owned)
+    DWORD m_dwInputSize = 0;        // ring size in bytes
+    int m_nPacketCount = 0;         // packets in use, 2..8, fixed for the engine's life
+    volatile LONG m_bStarted = 0;   // 1 from a successful Start until the host's End()
+    BYTE* m_pReadPtr = nullptr;     // ring read position (player thread)
+    BYTE* m_pWritePtr = nullptr;    // ring write position (Write)
+    volatile LONG m_nInputUsed = 0; // bytes held in the ring
+    volatile DWORD m_nVolume = 255; // 0..255; 255 copies unscaled
+    DWORD m_dwPacketSize = 8192;    // bytes per packet
+    HWND m_hwndStatus = nullptr;    // the status window, or null
+    HWND m_hwndParent;              // owner of every message box
+    HINSTANCE m_hInstance;          // module holding the status dialog resource
+    DWORD m_dwThreadId = 0;         // the player thread's identifier
+    // The player thread (owned): created by the constructor, waited for and closed by the
+    // destructor.
+    HANDLE m_hThread = nullptr;
+    // m_nPacketCount + 1 manual-reset events (owned). [0] is the stop event: set by the
+    // destructor, reset by OpenOutput and by the player thread when it sees it. [i + 1] is
+    // packet i's completion event: signalled = free, non-signalled = with the device. The player
+    // thread resets it before submitting; the platform sets it when the device has consumed the
+    // packet; OpenOutput and a failed submission set it.
+    HANDLE* m_phEvents = nullptr;
+    KSPacket m_Packets[kMaxPackets] = {};
+    CKsEnumFilters* m_pEnumFilters = nullptr;   // filter enumerator (owned), or null
+    CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the enumerator's)
+    CKsPin* m_pRenderPin = nullptr;             // render pin (owned), or null
+    BYTE* m_pOutputBuffer = nullptr;            // packet memory (owned)
+    volatile LONG m_nCurrentPacket = -1;        // packet being filled, -1 for none
+    // Wakes the player thread (owned, manual-reset): WakeThread sets it under m_csWake; the
+    // player thread resets it under m_csWake when it goes to sleep with nothing to do.
+    HANDLE m_hWakeEvent = nullptr;
+    volatile LONG m_bSleeping = 0;       // player thread asleep
+    volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
+    CRITICAL_SECTION m_csWake;           // see the threading note
+    CRITICAL_SECTION m_csControl;        // see the threading note
+    volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
+    KSSettings* m_pSettings;             // the settings record (not owned)
+    WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
+    volatile LONG m_bExitThread = 0;     // destructor asks the player thread to end
+    int m_nPinState = 0;                 // KSSTATE last requested by start or pause
+
+  private:
+    bool AllocateEvents();
+    void ConfigureInputBuffer(int size);
+    void ConfigureOutputBuffer(int size);
+    void InitPackets(bool createEvents);
+    void WakeThread();
+    void EndInternal(int force);
+    void CloseOutput();
+    bool DrainDone();
+    bool AllPacketsFree(DWORD timeout);
+
+    int StartInternal(int rate, int channels, int bits);
+    int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
+    CKsEnumFilters* EnsureFilterList();
+    CKsAudRenFilter* FindFilter();
+    int ErrorBox(const char* text);
+
+    static DWORD WINAPI PlayerThreadProc(LPVOID param);
+    void PlayerThread();
+    bool WaitForPacket();
+    bool HasWork();
+    void GoToSleep();
+    void EndOnGaplessUnderrun();
+    int FillPacket(int index, DWORD available);
+    void SubmitCurrentPacket();
+    void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
+
+    bool m_bReady = false; // buffers, events, locks and thread all exist
+};
+
+// The one engine, for the player thread's start-up and the status window.
+extern KSCore* g_pKSCore;

@@ -1,0 +1,167 @@
+// The player thread: moves audio from the ring into packets, scales it by the volume, submits
+// full packets to the render pin, sleeps when there is nothing to do, and ends a gapless stream
+// when the audio runs out.
+#include "engine/kscore.h"
+
+#include "diag/log.h"
+#include "engine/samples.h"
+#include "host/settings.h"
+#include "ks/pin.h"
+
+#include <cstring>
+
+DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
+    static_cast<KSCore*>(param)->PlayerThread();
+    return 0;
+}
+
+void KSCore::PlayerThread() {
+    do {
+        WaitForSingleObject(m_hWakeEvent, INFINITE);
+        InterlockedExchange(&m_bSleeping, 0);
+        LONG current = WaitForPacket() ? (LONG)m_nCurrentPacket : -1;
+        if (current < 0 || m_bPaused) {
+            GoToSleep();
+        } else {
+            int full = m_nInputUsed > 0 ? FillPacket(current, (DWORD)m_nInputUsed) : 0;
+            bool ending = m_nMode == MODE_ENDING && m_Packets[current].Header.DataUsed > 0;
+            if (full || ending)
+                SubmitCurrentPacket();
+            else if (m_nInputUsed == 0)
+                GoToSleep();
+        }
+        InterlockedExchange(&m_bPauseAck, m_bPaused);
+    } while (!m_bExitThread);
+    DiagLog(1, "Player Thread - closing");
+}
+
+// Waits for the stop event or a free packet; a free packet becomes the current one when none
+// is. Returns false when the wait itself failed.
+bool KSCore::WaitForPacket() {
+    DWORD wait = WaitForMultipleObjects(m_nPacketCount + 1, m_phEvents, FALSE, INFINITE);
+    if (wait == WAIT_OBJECT_0 + 0) { // stop event
+        ResetEvent(m_phEvents[0]);
+        return true;
+    }
+    if (wait > WAIT_OBJECT_0 && wait <= WAIT_OBJECT_0 + (DWORD)m_nPacketCount) { // packet free
+        if (m_nCurrentPacket < 0) {
+            LONG index = (LONG)(wait - WAIT_OBJECT_0 - 1);
+            m_Packets[index].Header.DataUsed = 0;
+            InterlockedExchange(&m_nCurrentPacket, index);
+        }
+        return true;
+    }
+    DiagLog(1, "Player thread wait failed (%lu)", GetLastError());
+    Sleep(10);
+    return false;
+}
+
+// Whether a pass would find something to do. Read under m_csWake before going to sleep, so
+// that a wake-up given after the thread looked at the ring is never lost.
+bool KSCore::HasWork() {
+    if (m_bExitThread)
+        return true;
+    if (m_bPaused)
+        return false;
+    if (m_nInputUsed > 0)
+        return true;
+    LONG current = m_nCurrentPacket;
+    return m_nMode == MODE_ENDING && current >= 0 && m_Packets[current].Header.DataUsed > 0;
+}
+
+void KSCore::GoToSleep() {
+    EnterCriticalSection(&m_csWake);
+    bool sleeping = !HasWork();
+    if (sleeping) {
+        DWORD now = timeGetTime() & 0x7FFFFFFF;
+        ResetEvent(m_hWakeEvent);
+        DiagLog(0, "Thread sleeps at %d", (int)now);
+        InterlockedExchange(&m_bSleeping, 1);
+    }
+    LeaveCriticalSection(&m_csWake);
+    if (sleeping)
+        EndOnGaplessUnderrun();
+}
+
+namespace {
+
+bool GaplessUnderrun(const KSCore& core) {
+    return core.m_nMode == MODE_OPEN && !core.m_bStarted && !core.m_bPaused &&
+           core.m_nInputUsed == 0 && core.m_pSettings->gapless_enabled;
+}
+
+} // namespace
+
+// In gapless mode, once the host has closed the stream and the ring has run dry with no new
+// stream started, the pin plays out what it holds and is closed. The test and the end are one
+// step under m_csControl. While another thread holds m_csControl (a start, an end or a pause
+// waiting for this thread's acknowledgement) the thread keeps acknowledging and gives up as soon
+// as that thread has changed the situation.
+void KSCore::EndOnGaplessUnderrun() {
+    if (!GaplessUnderrun(*this))
+        return;
+    while (!TryEnterCriticalSection(&m_csControl)) {
+        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        if (!GaplessUnderrun(*this))
+            return;
+        Sleep(10);
+    }
+    if (GaplessUnderrun(*this)) {
+        DiagLog(1, "Gapless mode buffer underrun - Player Thread is stopping KS player");
+        LONG current = m_nCurrentPacket;
+        if (current >= 0 && m_Packets[current].Header.DataUsed > 0)
+            SubmitCurrentPacket();
+        DiagLog(1, "End(force=%d)", 1);
+        EndInternal(1);
+    }
+    LeaveCriticalSection(&m_csControl);
+}
+
+int KSCore::FillPacket(int index, DWORD available) {
+    KSSTREAM_HEADER& h = m_Packets[index].Header;
+    DWORD room = m_dwPacketSize - h.DataUsed;
+    DWORD n = available < room ? available : room;
+    BYTE* dst = (BYTE*)h.Data + h.DataUsed;
+    DWORD toEnd = (DWORD)(m_pInputBuffer + m_dwInputSize - m_pReadPtr);
+    DWORD first = n < toEnd ? n : toEnd;
+    DWORD second = n - first;
+    if (first > 0) {
+        CopyWithVolume(dst, m_pReadPtr, first);
+        m_pReadPtr += first;
+        dst += first;
+    }
+    if (second > 0) {
+        m_pReadPtr = m_pInputBuffer;
+        CopyWithVolume(dst, m_pReadPtr, second);
+        m_pReadPtr += second;
+    }
+    if (m_pReadPtr == m_pInputBuffer + m_dwInputSize)
+        m_pReadPtr = m_pInputBuffer;
+    h.DataUsed += n;
+    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
+    return h.DataUsed == m_dwPacketSize ? 1 : 0;
+}
+
+// Hands the current packet to the device. A packet whose write fails is freed at once, so that
+// no wait for the packets hangs on it.
+void KSCore::SubmitCurrentPacket() {
+    LONG index = m_nCurrentPacket;
+    KSPacket& p = m_Packets[index];
+    p.Header.FrameExtent = p.Header.DataUsed;
+    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)p.Header.DataUsed);
+    ResetEvent(m_phEvents[index + 1]);
+    HRESULT hr = m_pRenderPin->WriteData(&p.Header, &p.Signal);
+    if (FAILED(hr)) {
+        DiagLog(1, "KS Packet write failed (buffer %d)", (int)index);
+        SetEvent(m_phEvents[index + 1]);
+    }
+    InterlockedExchange(&m_nCurrentPacket, -1);
+}
+
+void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
+    DWORD volume = m_nVolume;
+    if (volume != 255 && m_pSettings->volume_enabled)
+        CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
+    else
+        memcpy(dst, src, count);
+}

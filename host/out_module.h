@@ -1,0 +1,48 @@
+// The output-module record the player reads from the plug-in, and the module's state.
+#pragma once
+
+#include <windows.h>
+
+// The player's output-module record: twenty 32-bit fields; every function is cdecl.
+struct Out_Module {
+    int version; // 0x10
+    const char* description;
+    INT_PTR id;             // the player replaces it after loading; nothing here reads it
+    HWND hMainWindow;       // filled by the player before Init
+    HINSTANCE hDllInstance; // filled by the player before Init
+    void(__cdecl* Config)(HWND hwndParent);
+    void(__cdecl* About)(HWND hwndParent);
+    void(__cdecl* Init)();
+    void(__cdecl* Quit)();
+    int(__cdecl* Open)(int rate, int channels, int bits, int bufferMs, int prebufferMs);
+    void(__cdecl* Close)();
+    int(__cdecl* Write)(char* data, int length);
+    int(__cdecl* CanWrite)();
+    int(__cdecl* IsPlaying)();
+    int(__cdecl* Pause)(int pause);
+    void(__cdecl* SetVolume)(int volume);
+    void(__cdecl* SetPan)(int pan);
+    void(__cdecl* Flush)(int timeMs);
+    int(__cdecl* GetOutputTime)();
+    int(__cdecl* GetWrittenTime)();
+};
+
+static_assert(sizeof(Out_Module) == 80, "the player reads twenty 32-bit fields");
+
+extern "C" __declspec(dllexport) Out_Module* __cdecl winampGetOutModule();
+
+class KSSettings;
+class KSCore;
+
+// Module state, created by Init and released by Quit.
+extern KSSettings* g_pSettings;         // the settings record (owned)
+extern KSCore* g_pEngine;               // the one engine (owned)
+extern volatile LONG g_bRecreateEngine; // the settings dialog changed something: rebuild at Open
+extern int g_nVolume;                   // last valid host volume, 0..255
+extern int g_nTimeOffset;               // added to the engine's time by the time queries
+extern int g_VolumeTable[256];          // square-law volume map
+
+// Fills g_VolumeTable: entry i is floor(i * i / 255), computed in single precision.
+void BuildVolumeTable();
+// Stores the volume and passes it (mapped when logarithmic_volume is set) to the engine.
+void ApplyVolume(int volume);

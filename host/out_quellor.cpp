@@ -1,0 +1,150 @@
+// The plug-in's surface: the output-module record and its entry points, which forward to the
+// engine and add the square-law volume map, the seek time offset and the engine rebuild after
+// a settings change. Without a settings record or an engine (out of memory) every entry point
+// still answers: Open -1, Write 1, CanWrite 0, the others 0 or nothing.
+#include "host/out_module.h"
+
+#include "diag/log.h"
+#include "engine/kscore.h"
+#include "host/devicenames.h"
+#include "host/settings.h"
+
+#include <new>
+
+KSSettings* g_pSettings = nullptr;
+KSCore* g_pEngine = nullptr;
+volatile LONG g_bRecreateEngine = 0;
+int g_nVolume = 255;
+int g_nTimeOffset = 0;
+int g_VolumeTable[256];
+
+namespace {
+
+void __cdecl Config(HWND) {}
+void __cdecl About(HWND) {}
+void __cdecl Init();
+void __cdecl Quit();
+int __cdecl Open(int rate, int channels, int bits, int, int);
+void __cdecl Close();
+int __cdecl Write(char* data, int length);
+int __cdecl CanWrite();
+int __cdecl IsPlaying();
+int __cdecl Pause(int pause);
+void __cdecl SetVolume(int volume);
+void __cdecl SetPan(int) {}
+void __cdecl Flush(int timeMs);
+int __cdecl GetTime();
+
+// Writable: the player stores its window, the instance and its own id into the record.
+Out_Module g_OutModule = {
+    0x10,     "Quellor Output v3.61",
+    0x10000,  NULL,
+    NULL,     Config,
+    About,    Init,
+    Quit,     Open,
+    Close,    Write,
+    CanWrite, IsPlaying,
+    Pause,    SetVolume,
+    SetPan,   Flush,
+    GetTime,  GetTime,
+};
+
+KSCore* NewEngine() {
+    if (!g_pSettings)
+        return nullptr;
+    return new (std::nothrow)
+        KSCore(g_OutModule.hMainWindow, g_OutModule.hDllInstance, g_pSettings);
+}
+
+void DeleteEngine() {
+    delete g_pEngine;
+    g_pEngine = nullptr;
+}
+
+void __cdecl Init() {
+    g_pSettings = new (std::nothrow) KSSettings;
+    LogInit();
+    LogEnable(g_pSettings ? g_pSettings->logging_enabled : 0);
+    DiagLog(1, "Quellor Plugin v3.61 (x86) Diagnostic log\n");
+    BuildVolumeTable();
+    g_pEngine = NewEngine();
+    BuildDeviceNameList(g_pEngine ? g_pEngine->m_pEnumFilters : nullptr);
+}
+
+void __cdecl Quit() {
+    FreeDeviceNameList();
+    DeleteEngine();
+    LogShutdown();
+    delete g_pSettings;
+    g_pSettings = nullptr;
+}
+
+int __cdecl Open(int rate, int channels, int bits, int, int) {
+    g_nTimeOffset = 0;
+    if (g_bRecreateEngine) {
+        DeleteEngine();
+        g_pEngine = NewEngine();
+        if (g_pEngine)
+            ApplyVolume(g_nVolume);
+        InterlockedExchange(&g_bRecreateEngine, 0);
+    }
+    return g_pEngine ? g_pEngine->Start(rate, channels, bits) : -1;
+}
+
+void __cdecl Close() {
+    if (g_pEngine)
+        g_pEngine->End();
+}
+
+int __cdecl Write(char* data, int length) {
+    return g_pEngine ? g_pEngine->Write(data, length) : 1;
+}
+
+int __cdecl CanWrite() {
+    return g_pEngine ? g_pEngine->CanWrite() : 0;
+}
+
+int __cdecl IsPlaying() {
+    return g_pEngine ? g_pEngine->IsPlaying() : 0;
+}
+
+int __cdecl Pause(int pause) {
+    return g_pEngine ? g_pEngine->Pause(pause) : 0;
+}
+
+void __cdecl SetVolume(int volume) {
+    if (volume < 0 || volume > 255)
+        return;
+    ApplyVolume(volume);
+}
+
+void __cdecl Flush(int timeMs) {
+    g_nTimeOffset = 0;
+    g_nTimeOffset = timeMs - GetTime();
+}
+
+int __cdecl GetTime() {
+    return (g_pEngine ? g_pEngine->GetOutputTime() : 0) + g_nTimeOffset;
+}
+
+} // namespace
+
+extern "C" Out_Module* __cdecl winampGetOutModule() {
+    return &g_OutModule;
+}
+
+void BuildVolumeTable() {
+    const float r = 1.0f / 255.0f;
+    for (int i = 0; i < 256; i++) {
+        float x = (float)i * r;
+        g_VolumeTable[i] = (int)(x * x * 255.0f);
+    }
+}
+
+void ApplyVolume(int volume) {
+    g_nVolume = volume;
+    if (!g_pEngine)
+        return;
+    bool mapped = g_pSettings && g_pSettings->logarithmic_volume;
+    g_pEngine->SetVolume(mapped ? g_VolumeTable[volume] : volume);
+}
