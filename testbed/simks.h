@@ -1,0 +1,347 @@
+/*
+ * simks.h: the C API of simks.dll, the simulated KS audio platform that tests, qhost --sim and
+ * the benchmarks put behind the product's Win32 calls (see redirect.h for how they get there).
+ *
+ * Overview of operation
+ *   - Devices: SimKs_AddDevice creates a device interface (device path, categories with their
+ *     alias Flags, an optional "FriendlyName" registry value) with an empty KS filter; SimKs_AddPin
+ *     adds pin factories (pin ids 0, 1, 2 ... in call order) described by a SimKsPinDesc, and
+ *     SimKs_AddNode adds topology nodes. SimKs_AddDefaultDevices builds the standard set.
+ *   - Requests are answered as a KS audio driver answers them: KS properties of KSPROPSETID_Pin
+ *     and KSPROPSETID_Topology on a filter handle, KSPROPSETID_Connection STATE on a pin handle,
+ *     size probes (output size 0: ERROR_MORE_DATA and the size), KsCreatePin checks, stream
+ *     writes. Every simulated handle must be given an OVERLAPPED, as a KS handle opened with
+ *     FILE_FLAG_OVERLAPPED requires.
+ *   - Streams: every successful KsCreatePin opens a stream, numbered 0, 1, 2 ... in creation
+ *     order. A stream's record stays readable after its handle is closed, until SimKs_Reset.
+ *   - Clock: one render clock mode for all streams (SimKs_SetClock), applied at once.
+ *       SIMKS_CLOCK_MANUAL   the test completes packets with SimKs_CompletePackets;
+ *       SIMKS_CLOCK_REALTIME a thread of the bed consumes nAvgBytesPerSec x factor of the
+ *                            connected format; packets complete when their bytes have played;
+ *       SIMKS_CLOCK_UNPACED  a packet completes inside the DeviceIoControl that submits it.
+ *     Only a stream in KSSTATE_RUN consumes. PAUSE (and ACQUIRE) hold the clock; STOP and
+ *     CloseHandle complete every queued packet with STATUS_CANCELLED, unconsumed.
+ *   - Observation: consumed bytes in order, packets, state changes, starvation, message boxes,
+ *     debugger lines and request counts. Times are microseconds of SimKs_Now().
+ *   - Faults: property faults, format quirks, pin creation, ksuser.dll, stream writes, device
+ *     removal, failed allocations (the last one only works through the redirection).
+ *
+ * Threading: every function may be called from any thread; the bed serialises itself with one
+ * lock of its own, which it never holds while calling into the product. SimKs_Reset must not run
+ * while another thread of the test is inside a simulated call.
+ *
+ * Completion details: a completed write sets OVERLAPPED.Internal to its NTSTATUS (0 when
+ * consumed), InternalHigh to the size of the stream header buffer (as KS reports a write) and
+ * then sets the event. A request answered later (ERROR_IO_PENDING) sets the event of
+ * OVERLAPPED.hEvent with its low bit cleared. A synchronous success sets the event too, as the
+ * I/O manager does.
+ */
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+
+#ifdef SIMKS_BUILD
+#define SIMKS_API __declspec(dllexport)
+#else
+#define SIMKS_API __declspec(dllimport)
+#endif
+
+#ifdef __cplusplus
+extern "C" {
+#endif
+
+/* ---- platform lifetime ------------------------------------------------------------------- */
+
+/* Removes every device, stream and fault, clears every observation, sets the manual clock and
+ * memory capture, cancels queued packets (their events are set) and invalidates every simulated
+ * handle. Installed redirections stay installed. */
+SIMKS_API void SimKs_Reset(void);
+
+/* Microseconds since the bed was loaded (QueryPerformanceCounter). */
+SIMKS_API LONGLONG SimKs_Now(void);
+
+/* ---- devices ------------------------------------------------------------------------------- */
+
+/* Adds a device interface with the given path (compared case-insensitively by CreateFileA) and
+ * friendly name (NULL: the registry key exists but has no "FriendlyName" value). It starts with
+ * no category and no pin. Returns the device index (0, 1, 2 ...) or -1 when path is NULL, empty,
+ * 260 bytes or longer, or already used. */
+SIMKS_API int SimKs_AddDevice(const char* path, const char* friendlyName);
+
+/* Puts the device's interface in a category. The first category added is the interface's own
+ * class; later ones are its aliases. flags is what SetupAPI reports: SPINT_ACTIVE, SPINT_DEFAULT,
+ * SPINT_REMOVED or 0. Adding a category again replaces its flags. Returns FALSE for a bad
+ * device. */
+SIMKS_API BOOL SimKs_AddCategory(int device, const GUID* category, DWORD flags);
+
+/* Registry quirks of a device (flags may be combined). */
+#define SIMKS_REG_NO_KEY 0x1       /* SetupDiOpenDeviceInterfaceRegKey fails */
+#define SIMKS_REG_UNTERMINATED 0x2 /* "FriendlyName" stored without its terminating zero */
+SIMKS_API BOOL SimKs_SetRegistryQuirks(int device, DWORD flags);
+
+/* One identifier of a pin's interface or medium list (the layout of KSIDENTIFIER). */
+typedef struct SimKsIdent {
+    GUID Set;
+    ULONG Id;
+    ULONG Flags;
+} SimKsIdent;
+
+/* One audio data range: answered as a KSDATARANGE_AUDIO (FormatSize 88, Flags 0, SampleSize 0). */
+typedef struct SimKsRange {
+    GUID MajorFormat; /* KSDATAFORMAT_TYPE_AUDIO, or GUID_NULL as wildcard */
+    GUID SubFormat;   /* KSDATAFORMAT_SUBTYPE_PCM, a wave-format-tag GUID, or GUID_NULL */
+    GUID Specifier;   /* KSDATAFORMAT_SPECIFIER_WAVEFORMATEX, or GUID_NULL */
+    ULONG MaximumChannels;
+    ULONG MinimumBitsPerSample;
+    ULONG MaximumBitsPerSample;
+    ULONG MinimumSampleFrequency;
+    ULONG MaximumSampleFrequency;
+} SimKsRange;
+
+#define SIMKS_MAX_IDENTS 4
+#define SIMKS_MAX_RANGES 8
+#define SIMKS_MAX_PIN_NAME 64
+
+/* Everything a pin factory answers. */
+typedef struct SimKsPinDesc {
+    ULONG DataFlow;      /* KSPIN_DATAFLOW_IN (render) or KSPIN_DATAFLOW_OUT */
+    ULONG Communication; /* KSPIN_COMMUNICATION_NONE .. _BRIDGE, or any other value */
+    ULONG cInterfaces;
+    SimKsIdent Interfaces[SIMKS_MAX_IDENTS];
+    ULONG cMediums;
+    SimKsIdent Mediums[SIMKS_MAX_IDENTS];
+    ULONG cRanges;
+    SimKsRange Ranges[SIMKS_MAX_RANGES];
+    ULONG PossibleInstances;        /* KSPROPERTY_PIN_CINSTANCES.PossibleCount */
+    ULONG GlobalPossibleInstances;  /* KSPROPERTY_PIN_GLOBALCINSTANCES.PossibleCount */
+    GUID Category;                  /* KSPROPERTY_PIN_CATEGORY */
+    WCHAR Name[SIMKS_MAX_PIN_NAME]; /* KSPROPERTY_PIN_NAME; an empty name fails with ERROR_NOT_FOUND
+                                     */
+} SimKsPinDesc;
+
+/* Fills desc as a render sink pin (data flow IN, communication SINK, standard streaming
+ * interface and any-instance medium, one instance, category KSCATEGORY_AUDIO, name "Playback")
+ * with one PCM range for up to maxChannels channels, minBits..maxBits, minRate..maxRate Hz. */
+SIMKS_API void SimKs_InitRenderPin(SimKsPinDesc* desc, ULONG maxChannels, ULONG minBits,
+                                   ULONG maxBits, ULONG minRate, ULONG maxRate);
+
+/* Adds a pin factory to the device's filter; returns its pin id, or -1 for a bad device or a
+ * descriptor whose counts exceed the arrays. */
+SIMKS_API int SimKs_AddPin(int device, const SimKsPinDesc* desc);
+
+/* Adds a topology node of the given type; returns its node index or -1. */
+SIMKS_API int SimKs_AddNode(int device, const GUID* type);
+
+/* Device path of a device (valid until SimKs_Reset), or NULL. */
+SIMKS_API const char* SimKs_DevicePath(int device);
+
+/* The default set, devices 0 to 2 in this order:
+ *   0  "Speakers (High Definition Audio Device)": render, 1-8 channels, 8-32 bit containers,
+ *      8000-192000 Hz, extensible or plain; three topology nodes.
+ *   1  "SoundMAX Integrated Digital Audio": an older render device that refuses
+ *      WAVE_FORMAT_EXTENSIBLE at pin creation; 1-2 channels, 8-16 bits, 8000-48000 Hz.
+ *   2  "Microphone (USB Audio Device)": capture only (audio and capture categories, no render
+ *      alias): enumeration of render devices must skip it.
+ * Each filter also has a bridge pin. Returns the number of devices added (3). */
+#define SIMKS_DEFAULT_VERSATILE 0
+#define SIMKS_DEFAULT_LEGACY 1
+#define SIMKS_DEFAULT_CAPTURE 2
+#define SIMKS_DEFAULT_COUNT 3
+SIMKS_API int SimKs_AddDefaultDevices(void);
+
+/* ---- render clock ------------------------------------------------------------------------ */
+
+#define SIMKS_CLOCK_MANUAL 0
+#define SIMKS_CLOCK_REALTIME 1
+#define SIMKS_CLOCK_UNPACED 2
+
+/* Chooses the clock; factor scales the real-time rate (1.0 = real time) and is ignored by the
+ * other modes. Returns FALSE for an unknown mode or a factor that is not positive. */
+SIMKS_API BOOL SimKs_SetClock(int mode, double factor);
+
+/* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
+ * if the stream is in KSSTATE_RUN. Returns the number completed. */
+SIMKS_API int SimKs_CompletePackets(int stream, int count);
+
+/* Waits until the stream has at least count packets queued (not yet completed). Returns FALSE
+ * when timeoutMs passes first or the stream does not exist. */
+SIMKS_API BOOL SimKs_WaitQueued(int stream, ULONG count, DWORD timeoutMs);
+
+/* ---- observation ------------------------------------------------------------------------- */
+
+/* Number of streams opened since SimKs_Reset; the newest one is this minus 1. */
+SIMKS_API int SimKs_StreamCount(void);
+
+typedef struct SimKsStreamInfo {
+    int Device;
+    ULONG PinId;
+    BOOL Open;                   /* FALSE once its handle is closed */
+    ULONG State;                 /* current KSSTATE */
+    ULONG InterfaceId;           /* Interface.Id of the connect request */
+    ULONG FormatSize;            /* DataFormat.FormatSize of the connect request */
+    ULONG SampleSize;            /* DataFormat.SampleSize of the connect request */
+    WAVEFORMATEXTENSIBLE Format; /* the wave format as connected; plain form: cbSize 0, rest 0 */
+    ULONG Queued;                /* packets submitted and not completed */
+    ULONG Submitted;             /* packets accepted since the stream opened */
+    ULONGLONG ConsumedBytes;     /* bytes consumed by the clock, in total */
+} SimKsStreamInfo;
+SIMKS_API BOOL SimKs_GetStream(int stream, SimKsStreamInfo* info);
+
+/* Capture of consumed bytes for streams opened afterwards: toMemory keeps them for
+ * SimKs_CopyConsumed (on by default); wavPath (NULL: none) writes them to a WAV file, with "%d"
+ * in the path replaced by the stream number. */
+SIMKS_API BOOL SimKs_SetCapture(BOOL toMemory, const char* wavPath);
+
+/* Copies consumed bytes from offset; returns the number copied (0 past the end or when the
+ * stream keeps no memory capture). */
+SIMKS_API ULONG SimKs_CopyConsumed(int stream, ULONGLONG offset, void* buffer, ULONG size);
+
+#define SIMKS_PACKET_CONSUMED 0  /* played by the clock */
+#define SIMKS_PACKET_CANCELLED 1 /* completed unplayed by STOP, close, removal or reset */
+#define SIMKS_PACKET_FAILED 2    /* failed by an injected write fault after pending */
+#define SIMKS_PACKET_QUEUED 3    /* not yet completed */
+typedef struct SimKsPacketInfo {
+    ULONG FrameExtent;
+    ULONG DataUsed;
+    ULONG OptionsFlags;
+    ULONG Outcome; /* SIMKS_PACKET_* */
+    LONG Status;   /* NTSTATUS stored in OVERLAPPED.Internal */
+    LONGLONG SubmitUs;
+    LONGLONG CompleteUs;    /* 0 while queued */
+    ULONGLONG StreamOffset; /* offset of its first byte in the consumed bytes, if consumed */
+} SimKsPacketInfo;
+/* Packets accepted by the stream, in submission order. */
+SIMKS_API int SimKs_PacketCount(int stream);
+SIMKS_API BOOL SimKs_GetPacket(int stream, int index, SimKsPacketInfo* info);
+
+/* State changes accepted by the stream's pin, in order (the initial STOP is not one). */
+typedef struct SimKsStateChange {
+    ULONG State;
+    LONGLONG TimeUs;
+} SimKsStateChange;
+SIMKS_API int SimKs_StateChangeCount(int stream);
+SIMKS_API BOOL SimKs_GetStateChange(int stream, int index, SimKsStateChange* change);
+
+/* Starvation: intervals in which the stream was in RUN with nothing queued, after its first
+ * packet. Measured by the manual and real-time clocks only (the unpaced clock is starved by
+ * design). EndUs is 0 while the interval lasts. */
+typedef struct SimKsStarvation {
+    LONGLONG StartUs;
+    LONGLONG EndUs;
+} SimKsStarvation;
+SIMKS_API int SimKs_StarvationCount(int stream);
+SIMKS_API BOOL SimKs_GetStarvation(int stream, int index, SimKsStarvation* interval);
+
+/* Message boxes asked for through MessageBoxA, in order; each was answered IDOK, none shown. */
+typedef struct SimKsMessageBox {
+    HWND Owner;
+    UINT Type;
+    char Text[512]; /* cut to fit */
+    char Caption[128];
+} SimKsMessageBox;
+SIMKS_API int SimKs_MessageBoxCount(void);
+SIMKS_API BOOL SimKs_GetMessageBox(int index, SimKsMessageBox* box);
+
+/* OutputDebugStringA lines, in order; they are recorded, not passed on. */
+SIMKS_API int SimKs_DebugLineCount(void);
+/* Copies line index into buffer (cut to size, always terminated); FALSE for a bad index. */
+SIMKS_API BOOL SimKs_GetDebugLine(int index, char* buffer, ULONG size);
+/* Index of the first line at or after index that contains text, or -1. */
+SIMKS_API int SimKs_FindDebugLine(const char* text, int index);
+SIMKS_API void SimKs_ClearDebugLines(void);
+
+/* Requests counted by kind since SimKs_Reset. */
+#define SIMKS_REQ_CLASS_DEVS 0   /* simulated SetupDiGetClassDevsA */
+#define SIMKS_REQ_OPEN 1         /* CreateFileA of a simulated device path */
+#define SIMKS_REQ_PROPERTY 2     /* IOCTL_KS_PROPERTY on a simulated handle, probes included */
+#define SIMKS_REQ_SIZE_PROBE 3   /* property requests with output size 0 */
+#define SIMKS_REQ_SET_STATE 4    /* KSPROPERTY_CONNECTION_STATE sets */
+#define SIMKS_REQ_CREATE_PIN 5   /* calls of the simulated KsCreatePin */
+#define SIMKS_REQ_WRITE 6        /* IOCTL_KS_WRITE_STREAM */
+#define SIMKS_REQ_CLOSE 7        /* CloseHandle of a simulated handle */
+#define SIMKS_REQ_REG_QUERY 8    /* RegQueryValueExA on a simulated key */
+#define SIMKS_REQ_LOAD_KSUSER 9  /* LoadLibraryA("ksuser.dll") */
+#define SIMKS_REQ_MESSAGE_BOX 10 /* MessageBoxA */
+#define SIMKS_REQ_KINDS 11
+SIMKS_API LONG SimKs_RequestCount(int kind);
+
+/* ---- faults ------------------------------------------------------------------------------ */
+
+/* Property faults. A request on the device (filter or pin handle) that matches pin (-1: any;
+ * requests without a pin id match only -1), set (NULL: any) and id (SIMKS_ANY_ID: any) gets the
+ * fault of the first matching entry, in the order added:
+ *   SIMKS_PROP_FAIL          fails at once with the Win32 error param;
+ *   SIMKS_PROP_LATE          answered correctly, but pending, param milliseconds later (0: as
+ *                            soon as the bed's thread runs);
+ *   SIMKS_PROP_SHORT         a multi-item answer of param bytes, fewer than a KSMULTIPLE_ITEM;
+ *   SIMKS_PROP_COUNT_PAST    a KSMULTIPLE_ITEM whose Count is param items more than the block;
+ *   SIMKS_PROP_RANGE_SMALL   the first data range has FormatSize param (< 88);
+ *   SIMKS_PROP_RANGE_PAST    the last data range's FormatSize runs param bytes past the block.
+ * The malformed answers are also what the size probe reports. */
+#define SIMKS_ANY_ID 0xFFFFFFFFu
+#define SIMKS_PROP_FAIL 1
+#define SIMKS_PROP_LATE 2
+#define SIMKS_PROP_SHORT 3
+#define SIMKS_PROP_COUNT_PAST 4
+#define SIMKS_PROP_RANGE_SMALL 5
+#define SIMKS_PROP_RANGE_PAST 6
+SIMKS_API BOOL SimKs_AddPropertyFault(int device, int pin, const GUID* set, ULONG id, int fault,
+                                      ULONG param);
+SIMKS_API void SimKs_ClearPropertyFaults(int device);
+
+/* Format quirks checked by KsCreatePin after the data ranges. */
+#define SIMKS_QUIRK_NO_EXTENSIBLE 0x1 /* WAVE_FORMAT_EXTENSIBLE refused, plain form taken */
+#define SIMKS_QUIRK_NO_PLAIN 0x2      /* only WAVE_FORMAT_EXTENSIBLE taken */
+typedef struct SimKsQuirks {
+    DWORD Flags;   /* SIMKS_QUIRK_* */
+    ULONG cWidths; /* 0: any container width the ranges allow */
+    WORD Widths[8];
+    ULONG cRates; /* 0: any rate the ranges allow */
+    DWORD Rates[16];
+} SimKsQuirks;
+SIMKS_API BOOL SimKs_SetQuirks(int device, const SimKsQuirks* quirks);
+
+/* KsCreatePin on the device returns error (0: checks as usual). */
+SIMKS_API BOOL SimKs_SetCreatePinError(int device, DWORD error);
+
+/* CreateFileA of the device path fails with error (0: opens as usual). */
+SIMKS_API BOOL SimKs_SetOpenError(int device, DWORD error);
+
+/* "ksuser.dll": */
+#define SIMKS_KSUSER_OK 0
+#define SIMKS_KSUSER_NO_LIBRARY 1 /* LoadLibraryA fails, ERROR_MOD_NOT_FOUND */
+#define SIMKS_KSUSER_NO_EXPORT 2  /* GetProcAddress("KsCreatePin") fails, ERROR_PROC_NOT_FOUND */
+SIMKS_API void SimKs_SetKsUser(int mode);
+
+/* Stream write faults on the device's pins: writes number first, first + 1, ... first + count - 1
+ * (counted from 1 since this call; count 0: every write from first on) fail:
+ *   SIMKS_WRITE_IMMEDIATE  DeviceIoControl fails at once with the Win32 error code;
+ *   SIMKS_WRITE_PENDING    answered ERROR_IO_PENDING, then completed (out of order, by the
+ *                          bed's thread) with the NTSTATUS code in OVERLAPPED.Internal.
+ * SIMKS_WRITE_OK clears the fault. */
+#define SIMKS_WRITE_OK 0
+#define SIMKS_WRITE_IMMEDIATE 1
+#define SIMKS_WRITE_PENDING 2
+SIMKS_API BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG count, DWORD code);
+
+/* Surprise removal: the device leaves enumeration, opens fail with ERROR_FILE_NOT_FOUND,
+ * queued packets complete with STATUS_DEVICE_REMOVED, and every later request on its handles
+ * fails with ERROR_DEVICE_REMOVED (closing still works). */
+SIMKS_API BOOL SimKs_RemoveDevice(int device);
+
+/* Allocation failure in redirected modules. Arming starts counting the allocation calls
+ * (malloc, calloc, realloc with a size) the modules make, from any thread; failAt > 0 makes the
+ * failAt-th of them return NULL (that one only); failAt 0 only counts. */
+SIMKS_API void SimKs_ArmAllocations(ULONG failAt);
+/* Stops counting; returns the number of allocation calls counted while armed. */
+SIMKS_API ULONG SimKs_DisarmAllocations(void);
+SIMKS_API ULONG SimKs_AllocationCount(void);
+
+/* GetModuleFileNameA of the process module (NULL or the executable's handle) in redirected
+ * modules answers path instead (NULL: the real path again). */
+SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
+
+#ifdef __cplusplus
+}
+#endif
