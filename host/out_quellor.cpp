@@ -16,7 +16,6 @@ KSCore* g_pEngine = nullptr;
 volatile LONG g_bRecreateEngine = 0;
 int g_nVolume = 255;
 int g_nTimeOffset = 0;
-int g_VolumeTable[256];
 
 namespace {
 
@@ -131,14 +130,6 @@ int __cdecl GetTime() {
 
 extern "C" Out_Module* __cdecl winampGetOutModule() {
     return &g_OutModule;
-}
-
-void BuildVolumeTable() {
-    const float r = 1.0f / 255.0f;
-    for (int i = 0; i < 256; i++) {
-        float x = (float)i * r;
-        g_VolumeTable[i] = (int)(x * x * 255.0f);
-    }
 }
 
 void ApplyVolume(int volume) {

@@ -1,0 +1,158 @@
+// The engine's arithmetic: stream formats and their plain form, 24-bit widening, volume
+// scaling, and the square-law volume table.
+#include "engine/format.h"
+#include "engine/samples.h"
+#include "host/out_module.h"
+
+#include <gtest/gtest.h>
+#include <cstring>
+#include <vector>
+
+namespace {
+
+TEST(WaveFormat, Cd16BitStereo) {
+    WAVEFORMATEXTENSIBLE w;
+    BuildWaveFormat(&w, 44100, 2, 16);
+    EXPECT_EQ(WAVE_FORMAT_EXTENSIBLE, w.Format.wFormatTag);
+    EXPECT_EQ(4, w.Format.nBlockAlign);
+    EXPECT_EQ(176400u, w.Format.nAvgBytesPerSec);
+    EXPECT_EQ(22, w.Format.cbSize);
+    EXPECT_EQ(16, w.Samples.wValidBitsPerSample);
+    EXPECT_EQ(0x3u, w.dwChannelMask);
+    EXPECT_TRUE(IsEqualGUID(KSDATAFORMAT_SUBTYPE_PCM, w.SubFormat));
+
+    WAVEFORMATEXTENSIBLE p;
+    MakePlainWaveFormat(&p, &w);
+    EXPECT_EQ(WAVE_FORMAT_PCM, p.Format.wFormatTag);
+    EXPECT_EQ(44100u, p.Format.nSamplesPerSec);
+    EXPECT_EQ(4, p.Format.nBlockAlign);
+    EXPECT_EQ(16, p.Format.wBitsPerSample);
+    EXPECT_EQ(0, p.Format.cbSize);
+    EXPECT_EQ(0u, p.dwChannelMask);
+    EXPECT_EQ(0, p.Samples.wValidBitsPerSample);
+    GUID zero = {};
+    EXPECT_TRUE(IsEqualGUID(zero, p.SubFormat));
+}
+
+TEST(WaveFormat, Hd24BitTravelsIn32BitContainers) {
+    WAVEFORMATEXTENSIBLE w;
+    BuildWaveFormat(&w, 48000, 2, 24);
+    EXPECT_EQ(32, w.Format.wBitsPerSample);
+    EXPECT_EQ(8, w.Format.nBlockAlign);
+    EXPECT_EQ(384000u, w.Format.nAvgBytesPerSec);
+    EXPECT_EQ(24, w.Samples.wValidBitsPerSample);
+
+    MakePlainWaveFormat(&w, &w); // in place, as the second attempt does
+    EXPECT_EQ(24, w.Format.wBitsPerSample);
+    EXPECT_EQ(6, w.Format.nBlockAlign);
+    EXPECT_EQ(288000u, w.Format.nAvgBytesPerSec);
+
+    BuildWaveFormat(&w, 96000, 1, 24);
+    EXPECT_EQ(4, w.Format.nBlockAlign);
+    EXPECT_EQ(384000u, w.Format.nAvgBytesPerSec);
+}
+
+TEST(WaveFormat, MasksAndOddWidths) {
+    WAVEFORMATEXTENSIBLE w;
+    BuildWaveFormat(&w, 44100, 8, 16);
+    EXPECT_EQ(0x3Fu, w.dwChannelMask);
+    BuildWaveFormat(&w, 44100, 1, 16);
+    EXPECT_EQ(0x4u, w.dwChannelMask);
+    BuildWaveFormat(&w, 44100, 4, 16);
+    EXPECT_EQ(0x33u, w.dwChannelMask);
+    BuildWaveFormat(&w, 44100, 2, 12);
+    EXPECT_EQ(16, w.Format.wBitsPerSample);
+    EXPECT_EQ(12, w.Samples.wValidBitsPerSample);
+    BuildWaveFormat(&w, 0, 0, 0);
+    EXPECT_EQ(0u, w.Format.nAvgBytesPerSec);
+    EXPECT_EQ(0u, w.dwChannelMask);
+}
+
+TEST(WaveFormat, Plain32BitMultichannelHasConsistentFrames) {
+    WAVEFORMATEXTENSIBLE w;
+    BuildWaveFormat(&w, 48000, 6, 32);
+    MakePlainWaveFormat(&w, &w);
+    EXPECT_EQ(24, w.Format.nBlockAlign);
+    EXPECT_EQ(48000u * 24, w.Format.nAvgBytesPerSec);
+    BuildWaveFormat(&w, 48000, 2, 32);
+    MakePlainWaveFormat(&w, &w);
+    EXPECT_EQ(8, w.Format.nBlockAlign);
+}
+
+TEST(Samples, Widen24To32) {
+    const BYTE src[] = {0x11, 0x22, 0x33, 0xAA, 0xBB, 0xCC, 0x01};
+    BYTE dst[12];
+    memset(dst, 0xEE, sizeof dst);
+    EXPECT_EQ(8u, Convert24To32(dst, src, 6));
+    const BYTE expected[] = {0, 0x11, 0x22, 0x33, 0, 0xAA, 0xBB, 0xCC};
+    EXPECT_EQ(0, memcmp(expected, dst, 8));
+    EXPECT_EQ(0xEE, dst[8]);
+}
+
+std::vector<SHORT> Scale16(std::vector<SHORT> in, DWORD volume) {
+    std::vector<SHORT> out(in.size());
+    CopyScaled((BYTE*)out.data(), (const BYTE*)in.data(), (DWORD)(in.size() * 2), 16, volume);
+    return out;
+}
+
+TEST(Samples, Volume16BitHalvesAt128) {
+    EXPECT_EQ(std::vector<SHORT>({500, -500, -1, 0, 16383, -16384}),
+              Scale16({1000, -1000, -1, 0, 32767, -32768}, 128));
+    EXPECT_EQ(std::vector<SHORT>({0, 0}), Scale16({32767, -32768}, 0));
+}
+
+TEST(Samples, Volume32BitShiftsBeforeScaling) {
+    LONG in[] = {0x7FFFFFFF, -256, 0x000001FF};
+    LONG out[3];
+    CopyScaled((BYTE*)out, (const BYTE*)in, sizeof in, 32, 128);
+    EXPECT_EQ((0x7FFFFFFF >> 8) * 128, out[0]);
+    EXPECT_EQ(-128, out[1]);
+    EXPECT_EQ(128, out[2]);
+}
+
+TEST(Samples, Volume8BitScalesAroundTheMidLine) {
+    BYTE in[] = {128, 255, 0, 192};
+    BYTE out[4];
+    CopyScaled(out, in, 4, 8, 128);
+    EXPECT_EQ(128, out[0]);
+    EXPECT_EQ(191, out[1]);
+    EXPECT_EQ(64, out[2]);
+    EXPECT_EQ(160, out[3]);
+}
+
+TEST(Samples, TrailingPartialSampleIsCopiedNotDropped) {
+    BYTE in[7] = {0xE8, 0x03, 0x18, 0xFC, 0xFF, 0xFF, 0x5A}; // 1000, -1000, -1, one odd byte
+    BYTE out[7] = {};
+    CopyScaled(out, in, 7, 16, 128);
+    SHORT s[3];
+    memcpy(s, out, 6);
+    EXPECT_EQ(500, s[0]);
+    EXPECT_EQ(-500, s[1]);
+    EXPECT_EQ(-1, s[2]);
+    EXPECT_EQ(0x5A, out[6]);
+
+    BYTE in32[6] = {1, 2, 3, 4, 5, 6};
+    BYTE out32[6] = {};
+    CopyScaled(out32, in32, 6, 32, 100);
+    EXPECT_EQ(5, out32[4]);
+    EXPECT_EQ(6, out32[5]);
+}
+
+TEST(Samples, OtherWidthsAreCopiedUnchanged) {
+    BYTE in[6] = {1, 2, 3, 4, 5, 6};
+    BYTE out[6] = {};
+    CopyScaled(out, in, 6, 24, 10);
+    EXPECT_EQ(0, memcmp(in, out, 6));
+}
+
+TEST(VolumeTable, SquareLaw) {
+    BuildVolumeTable();
+    for (int i = 0; i < 256; i++)
+        ASSERT_EQ(i * i / 255, g_VolumeTable[i]) << i;
+    EXPECT_EQ(0, g_VolumeTable[15]);
+    EXPECT_EQ(1, g_VolumeTable[16]);
+    EXPECT_EQ(64, g_VolumeTable[128]);
+    EXPECT_EQ(255, g_VolumeTable[255]);
+}
+
+} // namespace
