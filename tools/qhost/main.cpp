@@ -1,0 +1,186 @@
+// qhost: a stand-in for the player. It loads the output plug-in as the player does and plays
+// WAV files and test signals through it, on the machine's KS devices or, with --sim, on the
+// simulated ones, and then says whether the devices received what was sent.
+#include "host/settings.h"
+#include "ks/enum.h"
+#include "testbed/redirect.h"
+#include "tools/qhost/plugin.h"
+#include "tools/qhost/verdict.h"
+
+#include <ksmedia.h>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char kUsage[] =
+    "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS)\n"
+    "       qhost devices [--sim]            list the render devices as the plug-in sees them\n"
+    "options:\n"
+    "  --sim                 use the simulated devices and print a verdict at the end\n"
+    "  --clock realtime:F    simulated render clock at F times real time (default realtime:1)\n"
+    "  --clock unpaced       simulated packets complete as soon as they are submitted\n"
+    "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
+    "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
+    "  --volume N            host volume 0..255 (default 255)\n"
+    "  --gapless             shorthand for --set gapless_enabled=1\n"
+    "  --set KEY=VALUE       write a plug-in setting into qhost's INI file before starting\n"
+    "  --quiet               no progress line\n";
+
+struct Options {
+    std::string command;
+    bool sim = false;
+    int clock = SIMKS_CLOCK_REALTIME;
+    double factor = 1.0;
+    std::string wavOut;
+    std::string plugin;
+    int volume = 255;
+    bool quiet = false;
+    std::vector<std::string> settings; // KEY=VALUE
+    std::vector<std::string> sources;
+};
+
+bool ParseClock(const char* text, Options& o) {
+    if (!strcmp(text, "unpaced")) {
+        o.clock = SIMKS_CLOCK_UNPACED;
+        return true;
+    }
+    o.clock = SIMKS_CLOCK_REALTIME;
+    return sscanf(text, "realtime:%lf", &o.factor) == 1 && o.factor > 0;
+}
+
+bool ParseArgs(int argc, char** argv, Options& o) {
+    if (argc < 2)
+        return false;
+    o.command = argv[1];
+    for (int i = 2; i < argc; i++) {
+        std::string a = argv[i];
+        bool hasValue = i + 1 < argc;
+        if (a == "--sim")
+            o.sim = true;
+        else if (a == "--quiet")
+            o.quiet = true;
+        else if (a == "--gapless")
+            o.settings.push_back("gapless_enabled=1");
+        else if (a == "--clock" && hasValue) {
+            if (!ParseClock(argv[++i], o))
+                return false;
+        } else if (a == "--wav-out" && hasValue)
+            o.wavOut = argv[++i];
+        else if (a == "--plugin" && hasValue)
+            o.plugin = argv[++i];
+        else if (a == "--volume" && hasValue)
+            o.volume = atoi(argv[++i]);
+        else if (a == "--set" && hasValue && strchr(argv[i + 1], '='))
+            o.settings.push_back(argv[++i]);
+        else if (a.compare(0, 2, "--") == 0)
+            return false;
+        else
+            o.sources.push_back(a);
+    }
+    return o.command == "devices" || (o.command == "play" && !o.sources.empty());
+}
+
+std::string ExeFolder() {
+    char path[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
+    path[n < MAX_PATH ? n : MAX_PATH] = '\0';
+    char* slash = strrchr(path, '\\');
+    if (slash)
+        *slash = '\0';
+    return path;
+}
+
+// Writes the --set values into the section the plug-in reads, in the INI file it will use.
+void ApplySettings(const Options& o) {
+    KSSettings where;
+    for (const std::string& kv : o.settings) {
+        size_t eq = kv.find('=');
+        WritePrivateProfileStringA("Quellor", kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(),
+                                   where.ini_file);
+    }
+}
+
+void StartSimulation(const Options& o) {
+    SimKs_Reset();
+    SimKs_AddDefaultDevices();
+    SimKs_SetCapture(TRUE, o.wavOut.empty() ? NULL : o.wavOut.c_str());
+    SimKs_SetClock(o.clock, o.factor);
+}
+
+int NewestStream() { return SimKs_StreamCount() - 1; }
+
+int ListDevices(const Options& o) {
+    if (o.sim) {
+        StartSimulation(o);
+        SimKs_Install(GetModuleHandleA(NULL));
+    }
+    HRESULT hr = S_OK;
+    CKsEnumFilters enumerator(hr);
+    GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
+    hr = enumerator.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
+    int n = 0;
+    for (TListNode<CKsFilter>* f = enumerator.m_listFilters.m_pHead; f && f->pData; f = f->pNext)
+        printf("%d. %s\n   %s\n", ++n, f->pData->m_szFriendlyName, f->pData->m_szFilterName);
+    if (n == 0)
+        printf("no KS audio render device found (0x%08lx)\n", (unsigned long)hr);
+    enumerator.DestroyLists();
+    if (o.sim)
+        SimKs_Remove(GetModuleHandleA(NULL));
+    return n > 0 ? 0 : 1;
+}
+
+int Play(const Options& o) {
+    std::vector<Track> tracks(o.sources.size());
+    for (size_t i = 0; i < tracks.size(); i++) {
+        std::string error;
+        if (!LoadTrack(o.sources[i], tracks[i], error)) {
+            fprintf(stderr, "qhost: %s: %s\n", o.sources[i].c_str(), error.c_str());
+            return 2;
+        }
+    }
+    ApplySettings(o);
+    KSSettings settings;
+    std::string path = o.plugin.empty() ? ExeFolder() + "\\..\\plugin\\out_quellor3.dll" : o.plugin;
+    HWND main = CreateMainWindow();
+    HMODULE dll;
+    std::string error;
+    Out_Module* mod = LoadPlugin(path, main, &dll, error);
+    if (!mod) {
+        fprintf(stderr, "qhost: %s\n", error.c_str());
+        return 2;
+    }
+    if (o.sim) {
+        StartSimulation(o);
+        SimKs_Install(dll);
+    }
+    printf("%s\n", mod->description);
+    mod->Init();
+    PlayOptions po;
+    po.volume = o.volume;
+    po.progress = !o.quiet;
+    po.inputBufferSize = settings.input_buffer_size;
+    std::vector<TrackOutcome> outcomes = PlayTracks(mod, tracks, po, o.sim ? NewestStream : nullptr);
+    mod->Quit();
+    if (!o.sim)
+        return 0;
+    bool scaled = settings.volume_enabled && o.volume != 255;
+    bool clean = PrintVerdict(tracks, outcomes, !scaled, settings.gapless_enabled != 0);
+    SimKs_Remove(dll);
+    return clean ? 0 : 1;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    Options o;
+    if (!ParseArgs(argc, argv, o)) {
+        fputs(kUsage, stderr);
+        return 2;
+    }
+    setvbuf(stdout, NULL, _IONBF, 0);
+    return o.command == "devices" ? ListDevices(o) : Play(o);
+}

@@ -1,0 +1,139 @@
+// qhost's playing of tracks, following the player's threads: the UI thread opens and closes,
+// a decode thread writes and waits for the end of the track, and a visualisation thread reads
+// the time about every 16 ms.
+#include "tools/qhost/plugin.h"
+
+#include <cstdio>
+
+namespace {
+
+// How long IsPlaying() may keep reporting 1 before qhost takes the track as ended anyway.
+const DWORD kEndPollLimitMs = 2000;
+
+struct TrackRun {
+    Out_Module* mod;
+    const Track* track;
+    const PlayOptions* options;
+    TrackOutcome* outcome;
+    volatile LONG done;
+};
+
+int FrameBytes(const Track& t) { return t.channels * ((t.bits + 7) / 8); }
+
+void WriteTrack(TrackRun& run) {
+    const Track& t = *run.track;
+    size_t frame = (size_t)FrameBytes(t);
+    size_t pos = 0;
+    while (pos < t.data.size()) {
+        size_t can = (size_t)run.mod->CanWrite();
+        if (can < 576 * frame) {
+            Sleep(20);
+            continue;
+        }
+        size_t chunk = t.data.size() - pos;
+        chunk = chunk < 8192 ? chunk : 8192;
+        chunk = chunk < can ? chunk : can;
+        chunk = chunk / frame * frame;
+        if (run.mod->Write((char*)t.data.data() + pos, (int)chunk) == 0)
+            run.outcome->bytesSent += chunk;
+        pos += chunk;
+    }
+}
+
+// The end of a track: the player writes nothing, then polls until IsPlaying() says 0.
+void WaitForEnd(TrackRun& run) {
+    run.mod->Write(nullptr, 0);
+    DWORD start = GetTickCount();
+    for (;;) {
+        run.mod->CanWrite();
+        if (!run.mod->IsPlaying())
+            return;
+        if (GetTickCount() - start > kEndPollLimitMs) {
+            run.outcome->endSeen = false;
+            return;
+        }
+        Sleep(10);
+    }
+}
+
+DWORD WINAPI DecodeThread(LPVOID param) {
+    TrackRun& run = *(TrackRun*)param;
+    WriteTrack(run);
+    WaitForEnd(run);
+    InterlockedExchange(&run.done, 1);
+    return 0;
+}
+
+DWORD WINAPI VisThread(LPVOID param) {
+    TrackRun& run = *(TrackRun*)param;
+    const Track& t = *run.track;
+    double total = (double)t.data.size() / (t.rate * FrameBytes(t));
+    int tick = 0;
+    while (!run.done) {
+        int out = run.mod->GetOutputTime();
+        run.mod->GetWrittenTime();
+        if (run.options->progress && ++tick % 16 == 0) {
+            int free = run.mod->CanWrite();
+            int ring = run.options->inputBufferSize;
+            int fill = free > 0 && ring > 0 ? 100 - (int)(100.0 * free / ring) : 100;
+            printf("\r  %7.2f s / %6.2f s   ring %3d%%", out / 1000.0, total, fill);
+            fflush(stdout);
+        }
+        Sleep(16);
+    }
+    return 0;
+}
+
+// Waits for the thread while dispatching the messages of this thread's windows.
+void WaitPumping(HANDLE thread) {
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) !=
+           WAIT_OBJECT_0) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+}
+
+void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome& outcome,
+             int (*newStream)()) {
+    printf("%s: %d Hz, %d channels, %d bits\n", t.name.c_str(), t.rate, t.channels, t.bits);
+    mod->SetVolume(o.volume);
+    mod->SetPan(0);
+    if (mod->Open(t.rate, t.channels, t.bits, -1, -1) < 0) {
+        printf("  the plug-in could not open this stream; skipped\n");
+        return;
+    }
+    outcome.opened = true;
+    outcome.stream = newStream ? newStream() : -1;
+    mod->SetVolume(-666);
+    TrackRun run = {mod, &t, &o, &outcome, 0};
+    HANDLE decode = CreateThread(NULL, 0, DecodeThread, &run, 0, NULL);
+    HANDLE vis = decode ? CreateThread(NULL, 0, VisThread, &run, 0, NULL) : NULL;
+    if (!decode) {
+        printf("  cannot start the decode thread\n");
+    } else {
+        WaitPumping(decode);
+        CloseHandle(decode);
+    }
+    InterlockedExchange(&run.done, 1);
+    if (vis) {
+        WaitForSingleObject(vis, INFINITE);
+        CloseHandle(vis);
+    }
+    mod->Close();
+    if (o.progress)
+        printf("\r  %7.2f s played, %zu bytes sent%s\n", mod->GetOutputTime() / 1000.0,
+               outcome.bytesSent, outcome.endSeen ? "" : " (end not reported by IsPlaying)");
+}
+
+} // namespace
+
+std::vector<TrackOutcome> PlayTracks(Out_Module* mod, const std::vector<Track>& tracks,
+                                     const PlayOptions& options, int (*newStream)()) {
+    std::vector<TrackOutcome> outcomes(tracks.size());
+    for (size_t i = 0; i < tracks.size(); i++)
+        PlayOne(mod, tracks[i], options, outcomes[i], newStream);
+    return outcomes;
+}

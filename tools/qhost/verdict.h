@@ -1,0 +1,13 @@
+// qhost's report after a run on the simulated devices: what was sent against what the devices
+// consumed.
+#pragma once
+
+#include "tools/qhost/plugin.h"
+
+#include <vector>
+
+// Prints the verdict and returns true when the run was clean: every opened track reached the
+// device bit for bit (when compared), nothing starved while audio remained, and gapless
+// boundaries kept their pin. compareBits is false when the volume scaled the samples.
+bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
+                  bool compareBits, bool gapless);
