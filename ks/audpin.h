@@ -25,9 +25,6 @@ class CKsAudPin : public CKsPin {
 
     TList<KSDATARANGE_AUDIO> m_listDataRanges;     // saved audio data ranges; owned copies
     PKSDATAFORMAT_WAVEFORMATEX m_pksDataFormatWfx; // data format inside m_pksPinCreate (byte 64)
-
-  private:
-    HRESULT SaveDataRanges();
 };
 
 class CKsAudRenPin : public CKsAudPin {

@@ -31,11 +31,12 @@ class CKsIrpTarget {
                              PVOID pvOutBuffer, ULONG cbOutBuffer, PULONG pulBytesReturned);
 
     // Reads a property of unknown size: a block that starts with a KSMULTIPLE_ITEM header. The
-    // block, malloc'ed, belongs to the caller as soon as it is stored in *ppKsMultipleItem, also
+    // block, calloc'ed, belongs to the caller as soon as it is stored in *ppKsMultipleItem, also
     // when the read then fails. A property of size 0 leaves *ppKsMultipleItem untouched (the
     // caller sets it to NULL first); an answer too short for the header fails with E_FAIL.
+    // *pcbBlock (optional) receives the block's size in bytes when a block is stored.
     HRESULT GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
-                             PKSMULTIPLE_ITEM* ppKsMultipleItem);
+                             PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbBlock = NULL);
 
     // Writes a property: the KSPROPERTY (and the extra request data, if any) travel in the
     // request's input buffer, the value in its output buffer.

@@ -72,8 +72,4 @@ class CKsPin : public CKsIrpTarget {
     WCHAR m_wszName[MAX_PATH / 2]; // KSPROPERTY_PIN_NAME (260 bytes), always terminated
     BOOL m_bLooped;                // looped flag of the last Instantiate
     CKsPin* m_pLinkPin;            // an instantiated pin to connect to (PinToHandle); NULL
-
-  private:
-    BOOL ReadItems(ULONG nProperty, ULONG cbItem, PKSMULTIPLE_ITEM* ppmi, ULONG* pcItems,
-                   void** ppFirst, ULONG* pcbBlock);
 };

@@ -1,0 +1,111 @@
+// The audio filters: listing the streaming pins as audio pins; the capture flavour. The render
+// flavour is in renfilter.cpp.
+#include "ks/audfilter.h"
+
+#include "ks/kstrace.h"
+
+#include <cassert>
+#include <new>
+
+CKsAudFilter::CKsAudFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
+    : CKsFilter(pszName, hr, pszFriendlyName) {
+    KsTraceEnter("CKsAudFilter::CKsAudFilter()");
+    KsTraceLeave("CKsAudFilter::CKsAudFilter", hr);
+}
+
+CKsAudFilter::~CKsAudFilter() {
+    KsTraceEnter("CKsAudFilter::~CKsAudFilter()");
+    KsTraceLeave("CKsAudFilter::~CKsAudFilter()");
+}
+
+// The audio pin class for a pin's communication (SINK, SOURCE or BOTH) and data flow.
+static CKsAudPin* NewAudioPin(CKsFilter* pFilter, ULONG nId, KSPIN_COMMUNICATION communication,
+                              KSPIN_DATAFLOW dataFlow, HRESULT& hr) {
+    if (KSPIN_COMMUNICATION_SINK == communication && KSPIN_DATAFLOW_IN == dataFlow)
+        return new (std::nothrow) CKsAudRenPin(pFilter, nId, hr);
+    if (KSPIN_COMMUNICATION_SINK == communication && KSPIN_DATAFLOW_OUT == dataFlow)
+        return new (std::nothrow) CKsAudCapPin(pFilter, nId, hr);
+    return new (std::nothrow) CKsAudPin(pFilter, nId, hr);
+}
+
+// Reads the communication and data flow of pin nId; FALSE (with its message) for a pin to skip.
+static BOOL ReadStreamingPin(CKsFilter* pFilter, ULONG nId, KSPIN_COMMUNICATION* pCommunication,
+                             KSPIN_DATAFLOW* pDataFlow) {
+    *pCommunication = KSPIN_COMMUNICATION_NONE;
+    *pDataFlow = (KSPIN_DATAFLOW)0;
+    if (FAILED(pFilter->GetPinPropertySimple(nId, KSPROPSETID_Pin, KSPROPERTY_PIN_COMMUNICATION,
+                                             pCommunication, sizeof *pCommunication))) {
+        DebugTrace(1, "Failed to retrieve pin property KSPROPERTY_PIN_COMMUNICATION");
+        return FALSE;
+    }
+    if (KSPIN_COMMUNICATION_SINK != *pCommunication &&
+        KSPIN_COMMUNICATION_SOURCE != *pCommunication &&
+        KSPIN_COMMUNICATION_BOTH != *pCommunication) {
+        DebugTrace(1, "Pin communication value doesn't make sense");
+        return FALSE;
+    }
+    if (FAILED(pFilter->GetPinPropertySimple(nId, KSPROPSETID_Pin, KSPROPERTY_PIN_DATAFLOW,
+                                             pDataFlow, sizeof *pDataFlow))) {
+        DebugTrace(1, "Failed to retrieve pin property KSPROPERTY_PIN_DATAFLOW");
+        return FALSE;
+    }
+    return TRUE;
+}
+
+// The out-of-memory exit of EnumeratePins: every pin created so far is deleted.
+static HRESULT OutOfMemory(TList<CKsPin>& listPins) {
+    DebugTrace(1, "Ran out of memory enumerating pins - deleting all pins");
+    while (listPins.m_pHead)
+        delete listPins.RemoveHead();
+    return E_OUTOFMEMORY;
+}
+
+/*----------------------------------------------------------------------------------------------
+ * EnumeratePins: creates an audio pin for every pin id whose communication is SINK, SOURCE or
+ * BOTH and that passes the audio pin checks, then classifies them. Running out of memory deletes
+ * every pin created so far.
+ *--------------------------------------------------------------------------------------------*/
+HRESULT CKsAudFilter::EnumeratePins() {
+    KsTraceEnter("CKsAudFilter::EnumeratePins()");
+    ULONG cPins = 0;
+    if (FAILED(GetPinPropertySimple(0, KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, &cPins,
+                                    sizeof cPins))) {
+        DebugTrace(1, "Failed to retrieve count of pins in audio filter");
+        cPins = 0;
+    }
+    for (ULONG nId = 0; nId < cPins; nId++) {
+        KSPIN_COMMUNICATION communication;
+        KSPIN_DATAFLOW dataFlow;
+        if (!ReadStreamingPin(this, nId, &communication, &dataFlow))
+            continue;
+        HRESULT hrPin = S_OK;
+        CKsAudPin* pPin = NewAudioPin(this, nId, communication, dataFlow, hrPin);
+        if (!pPin) {
+            DebugTrace(1, "Failed to create audio pin");
+            return KsTraceLeave("CKsAudFilter::EnumeratePins", OutOfMemory(m_listPins));
+        }
+        if (FAILED(hrPin)) {
+            delete pPin;
+            continue;
+        }
+        if (!m_listPins.AddTail(pPin)) {
+            delete pPin;
+            DebugTrace(1, "Unable to allocate list entry to save pin in");
+            return KsTraceLeave("CKsAudFilter::EnumeratePins", OutOfMemory(m_listPins));
+        }
+    }
+    ClassifyPins();
+    if (!m_listRenderSinkPins.m_pHead && !m_listCaptureSourcePins.m_pHead &&
+        !m_listCaptureSinkPins.m_pHead && !m_listRenderSourcePins.m_pHead) {
+        DebugTrace(1, "No valid pins found on the filter");
+        return KsTraceLeave("CKsAudFilter::EnumeratePins", E_FAIL);
+    }
+    return KsTraceLeave("CKsAudFilter::EnumeratePins", S_OK);
+}
+
+CKsAudCapFilter::CKsAudCapFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
+    : CKsAudFilter(pszName, hr, pszFriendlyName) {
+    KsTraceEnter("CKsAudCapFilter::CKsAudCapFilter()");
+    m_FilterType = KS_FILTER_TYPE_CAPTURE;
+    KsTraceLeave("CKsAudCapFilter::CKsAudCapFilter", hr);
+}

@@ -1,0 +1,234 @@
+// The audio pins: the connect request, the interface, medium and data-range checks, the format
+// test and the format write.
+#include "ks/audpin.h"
+
+#include "ks/kstrace.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+static_assert(sizeof(KSPIN_CONNECT) == 64, "the data format follows a 64-byte KSPIN_CONNECT");
+static_assert(sizeof(KSDATAFORMAT) == 64, "the wave format follows a 64-byte KSDATAFORMAT");
+static_assert(sizeof(KSDATAFORMAT_WAVEFORMATEX) == 82, "a plain wave format is 18 bytes");
+
+// Size of the connect block for a wave format of cbFormat bytes.
+static ULONG ConnectSize(ULONG cbFormat) {
+    return sizeof(KSPIN_CONNECT) + sizeof(KSDATAFORMAT) + cbFormat;
+}
+
+CKsAudPin::CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
+    : CKsPin(pFilter, nId, hr), m_pksDataFormatWfx(NULL) {
+    KsTraceEnter("CKsAudPin::CKsAudPin()");
+    if (FAILED(hr)) {
+        KsTraceLeave("CKsAudPin::CKsAudPin", hr);
+        return;
+    }
+    m_pksPinCreate = (PKSPIN_CONNECT)calloc(1, ConnectSize(sizeof(WAVEFORMATEX)));
+    if (!m_pksPinCreate) {
+        DebugTrace(1, "Failed to allocate m_pksPinCreate");
+        hr = E_OUTOFMEMORY;
+        KsTraceLeave("CKsAudPin::CKsAudPin", hr);
+        return;
+    }
+    m_cbPinCreate = ConnectSize(sizeof(WAVEFORMATEX));
+
+    // The block is zeroed: flags, reserved fields, the sample size and the wave format stay 0
+    // until SetFormat.
+    PKSPIN_CONNECT pConnect = m_pksPinCreate;
+    pConnect->Interface.Set = KSINTERFACESETID_Standard;
+    pConnect->Interface.Id = KSINTERFACE_STANDARD_STREAMING;
+    pConnect->Medium.Set = KSMEDIUMSETID_Standard;
+    pConnect->Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
+    pConnect->PinId = m_nId;
+    pConnect->PinToHandle = NULL;
+    pConnect->Priority.PriorityClass = KSPRIORITY_NORMAL;
+    pConnect->Priority.PrioritySubClass = 1;
+    m_pksDataFormatWfx = (PKSDATAFORMAT_WAVEFORMATEX)(pConnect + 1);
+    KSDATAFORMAT& format = m_pksDataFormatWfx->DataFormat;
+    format.FormatSize = sizeof(KSDATAFORMAT_WAVEFORMATEX);
+    format.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
+    format.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+    format.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+
+    hr = Init();
+    KsTraceLeave("CKsAudPin::CKsAudPin", hr);
+}
+
+CKsAudPin::~CKsAudPin() {
+    KsTraceEnter("CKsAudPin::~CKsAudPin()");
+    while (m_listDataRanges.m_pHead)
+        free(m_listDataRanges.RemoveHead());
+    KsTraceLeave("CKsAudPin::~CKsAudPin()");
+}
+
+// TRUE when some of the cIds identifiers is (guidSet, 0): the standard interface or medium.
+static BOOL HasStandard(const KSIDENTIFIER* pIds, ULONG cIds, REFGUID guidSet) {
+    for (ULONG i = 0; i < cIds; i++)
+        if (IsEqualGUID(pIds[i].Set, guidSet) && 0 == pIds[i].Id)
+            return TRUE;
+    return FALSE;
+}
+
+// TRUE for KSDATAFORMAT_SUBTYPE_WAVEFORMATEX with any wave format tag in its first two bytes.
+static BOOL IsWaveFormatTagGuid(const GUID& guid) {
+    return 0 == memcmp((const BYTE*)&guid + 2, (const BYTE*)&KSDATAFORMAT_SUBTYPE_WAVEFORMATEX + 2,
+                       sizeof(GUID) - 2);
+}
+
+static BOOL IsAcceptableSubFormat(const GUID& guid) {
+    return IsWaveFormatTagGuid(guid) || IsEqualGUID(guid, KSDATAFORMAT_SUBTYPE_PCM) ||
+           IsEqualGUID(guid, GUID_NULL);
+}
+
+/*----------------------------------------------------------------------------------------------
+ * SaveDataRanges: walks the data ranges of a pin's descriptor and appends to listSaved a copy of
+ * each audio range from the first one with an acceptable subformat on. The walk stays inside the
+ *data-range block: a range smaller than a KSDATARANGE (0 included) or reaching past the block ends
+ *it, and an audio range too small for a KSDATARANGE_AUDIO is not saved.
+ *--------------------------------------------------------------------------------------------*/
+static HRESULT SaveDataRanges(const PIN_DESCRIPTOR& descriptor,
+                              TList<KSDATARANGE_AUDIO>& listSaved) {
+    HRESULT hr = S_OK;
+    BOOL bAcceptable = FALSE;
+    const BYTE* pRange = (const BYTE*)descriptor.pDataRanges;
+    const BYTE* pEnd = (const BYTE*)descriptor.pmiDataRanges + descriptor.cbDataRanges;
+    for (ULONG i = 0; i < descriptor.cDataRanges; i++) {
+        ULONG cbLeft = (ULONG)(pEnd - pRange);
+        const KSDATARANGE* pDataRange = (const KSDATARANGE*)pRange;
+        if (cbLeft < sizeof(KSDATARANGE) || pDataRange->FormatSize < sizeof(KSDATARANGE) ||
+            pDataRange->FormatSize > cbLeft)
+            break;
+        pRange += pDataRange->FormatSize;
+        if (!bAcceptable && !IsAcceptableSubFormat(pDataRange->SubFormat))
+            continue;
+        bAcceptable = TRUE;
+        if (!IsEqualGUID(pDataRange->MajorFormat, KSDATAFORMAT_TYPE_AUDIO) ||
+            pDataRange->FormatSize < sizeof(KSDATARANGE_AUDIO))
+            continue;
+        PKSDATARANGE_AUDIO pCopy = (PKSDATARANGE_AUDIO)malloc(sizeof(KSDATARANGE_AUDIO));
+        if (!pCopy) {
+            DebugTrace(1, "Unable to allocate memory to save datarange in");
+            hr = E_OUTOFMEMORY;
+            continue;
+        }
+        memcpy(pCopy, pDataRange, sizeof(KSDATARANGE_AUDIO));
+        if (!listSaved.AddTail(pCopy)) {
+            free(pCopy);
+            DebugTrace(1, "Unable to allocate list entry to save datarange in");
+            hr = E_OUTOFMEMORY;
+        }
+    }
+    if (!bAcceptable) {
+        DebugTrace(1, "No audio dataranges on the pin");
+        return E_FAIL;
+    }
+    return hr;
+}
+
+HRESULT CKsAudPin::Init() {
+    KsTraceEnter("CKsAudPin::Init()");
+    if (!HasStandard(m_Descriptor.pInterfaces, m_Descriptor.cInterfaces,
+                     KSINTERFACESETID_Standard)) {
+        DebugTrace(1, "No standard streaming interfaces on the pin");
+        return KsTraceLeave("CKsAudPin::Init", E_FAIL);
+    }
+    if (!HasStandard(m_Descriptor.pMediums, m_Descriptor.cMediums, KSMEDIUMSETID_Standard)) {
+        DebugTrace(1, "No standard streaming mediums on the pin");
+        return KsTraceLeave("CKsAudPin::Init", E_FAIL);
+    }
+    return KsTraceLeave("CKsAudPin::Init", SaveDataRanges(m_Descriptor, m_listDataRanges));
+}
+
+// The subtype GUID a format is tested with; FALSE for an extensible format too short to carry one.
+static BOOL GetSubType(const WAVEFORMATEX* pwfx, GUID* pguid) {
+    if (WAVE_FORMAT_EXTENSIBLE == pwfx->wFormatTag) {
+        if (pwfx->cbSize < sizeof(WAVEFORMATEXTENSIBLE) - sizeof(WAVEFORMATEX))
+            return FALSE;
+        *pguid = ((const WAVEFORMATEXTENSIBLE*)pwfx)->SubFormat;
+        return TRUE;
+    }
+    *pguid = KSDATAFORMAT_SUBTYPE_WAVEFORMATEX;
+    pguid->Data1 = (pguid->Data1 & 0xFFFF0000) | pwfx->wFormatTag;
+    return TRUE;
+}
+
+static BOOL IsNullOr(const GUID& guid, const GUID& guidWanted) {
+    return IsEqualGUID(guid, GUID_NULL) || IsEqualGUID(guid, guidWanted);
+}
+
+static BOOL RangeCovers(const KSDATARANGE_AUDIO* pRange, const WAVEFORMATEX* pwfx,
+                        const GUID& guidSubType) {
+    const KSDATARANGE& r = pRange->DataRange;
+    return IsNullOr(r.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) && IsNullOr(r.SubFormat, guidSubType) &&
+           IsNullOr(r.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX) &&
+           pwfx->nChannels <= pRange->MaximumChannels &&
+           pwfx->wBitsPerSample >= pRange->MinimumBitsPerSample &&
+           pwfx->wBitsPerSample <= pRange->MaximumBitsPerSample &&
+           pwfx->nSamplesPerSec >= pRange->MinimumSampleFrequency &&
+           pwfx->nSamplesPerSec <= pRange->MaximumSampleFrequency;
+}
+
+BOOL CKsAudPin::IsFormatSupported(const WAVEFORMATEX* pwfx) {
+    KsTraceEnter("CKsAudPin::IsFormatSupported()");
+    assert(pwfx);
+    GUID guidSubType;
+    BOOL bSupported = FALSE;
+    if (GetSubType(pwfx, &guidSubType)) {
+        for (TListNode<KSDATARANGE_AUDIO>* pNode = m_listDataRanges.m_pHead; pNode && !bSupported;
+             pNode = pNode->pNext)
+            bSupported = RangeCovers(pNode->pData, pwfx, guidSubType);
+    }
+    KsTraceLeave("CKsAudPin::IsFormatSupported()");
+    return bSupported;
+}
+
+HRESULT CKsAudPin::SetFormat(const WAVEFORMATEX* pwfx) {
+    KsTraceEnter("CKsAudPin::SetFormat()");
+    if (!pwfx || !m_pksDataFormatWfx) {
+        DebugTrace(1, "pwfx or m_pksDataFormatWfx are NULL");
+        return KsTraceLeave("CKsAudPin::SetFormat", E_FAIL);
+    }
+    ULONG cbFormat = GetWaveFormatSize(pwfx);
+    ULONG cbNeeded = ConnectSize(cbFormat);
+    if (m_cbPinCreate != cbNeeded) {
+        PKSPIN_CONNECT pNew = (PKSPIN_CONNECT)malloc(cbNeeded);
+        if (!pNew) {
+            DebugTrace(1, "Unable to allocate KSPIN_CONNECT structure");
+            return KsTraceLeave("CKsAudPin::SetFormat", E_OUTOFMEMORY);
+        }
+        memcpy(pNew, m_pksPinCreate, m_cbPinCreate < cbNeeded ? m_cbPinCreate : cbNeeded);
+        free(m_pksPinCreate);
+        m_pksPinCreate = pNew;
+        m_cbPinCreate = cbNeeded;
+        m_pksDataFormatWfx = (PKSDATAFORMAT_WAVEFORMATEX)(pNew + 1);
+        m_pksDataFormatWfx->DataFormat.FormatSize = sizeof(KSDATAFORMAT) + cbFormat;
+    }
+    memcpy(&m_pksDataFormatWfx->WaveFormatEx, pwfx, cbFormat);
+    m_pksDataFormatWfx->DataFormat.SampleSize = (WORD)(pwfx->nChannels * pwfx->wBitsPerSample / 8);
+    return KsTraceLeave("CKsAudPin::SetFormat", S_OK);
+}
+
+CKsAudRenPin::CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
+    : CKsAudPin(pFilter, nId, hr) {
+    KsTraceEnter("CKsAudRenPin::CKsAudRenPin()");
+    m_PinType = KS_PIN_TYPE_RENDER;
+    KsTraceLeave("CKsAudRenPin::CKsAudRenPin", hr);
+}
+
+CKsAudRenPin::~CKsAudRenPin() {
+    KsTraceEnter("CKsAudRenPin::~CKsAudRenPin()");
+    KsTraceLeave("CKsAudRenPin::~CKsAudRenPin()");
+}
+
+CKsAudCapPin::CKsAudCapPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
+    : CKsAudPin(pFilter, nId, hr) {
+    KsTraceEnter("CKsAudCapPin::CKsAudCapPin()");
+    m_PinType = KS_PIN_TYPE_CAPTURE;
+    KsTraceLeave("CKsAudCapPin::CKsAudCapPin", hr);
+}
+
+CKsAudCapPin::~CKsAudCapPin() {
+    KsTraceEnter("CKsAudCapPin::~CKsAudCapPin()");
+    KsTraceLeave("CKsAudCapPin::~CKsAudCapPin()");
+}

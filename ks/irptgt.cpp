@@ -1,0 +1,142 @@
+// CKsIrpTarget: a KS object's handle and the synchronous requests made on it.
+#include "ks/irptgt.h"
+
+#include "ks/kstrace.h"
+
+#include <cassert>
+#include <cstdlib>
+#include <cstring>
+
+CKsIrpTarget::CKsIrpTarget(HANDLE handle) : m_handle(handle) {
+    KsTraceEnter("CKsIrpTarget::CKsIrpTarget()");
+    KsTraceLeave("CKsIrpTarget::CKsIrpTarget()");
+}
+
+HANDLE CKsIrpTarget::GetHandle() {
+    KsTraceEnter("CKsIrpTarget::GetHandle()");
+    KsTraceLeave("CKsIrpTarget::GetHandle()");
+    return m_handle;
+}
+
+BOOL CKsIrpTarget::IsValidHandle(HANDLE handle) {
+    KsTraceEnter("CKsIrpTarget::IsValidHandle()");
+    BOOL bValid = (NULL != handle) && (INVALID_HANDLE_VALUE != handle);
+    KsTraceLeave("CKsIrpTarget::IsValidHandle()");
+    return bValid;
+}
+
+BOOL CKsIrpTarget::SafeCloseHandle(HANDLE& handle) {
+    KsTraceEnter("CKsIrpTarget::SafeCloseHandle()");
+    BOOL bResult = TRUE;
+    if (IsValidHandle(handle)) {
+        bResult = CloseHandle(handle);
+        handle = INVALID_HANDLE_VALUE;
+    }
+    KsTraceLeave("CKsIrpTarget::SafeCloseHandle()");
+    return bResult;
+}
+
+// Waits for a request that DeviceIoControl left pending. S_OK once its event is signalled.
+static HRESULT WaitForPending(HANDLE hEvent) {
+    DWORD dwWait = WaitForSingleObject(hEvent, INFINITE);
+    if (WAIT_OBJECT_0 == dwWait)
+        return S_OK;
+    assert(WAIT_OBJECT_0 == dwWait);
+    DebugTrace(1, "CKsIrpTarget::SyncIoctl WaitForSingleObject failed dwWait:0x%08x",
+               (unsigned)dwWait);
+    return E_FAIL;
+}
+
+/*----------------------------------------------------------------------------------------------
+ * SyncIoctl: one overlapped request on handle, waited for. A request that completes at once
+ * keeps the byte count DeviceIoControl stored; a pending one reports 0 bytes; a property size
+ * probe (IOCTL_KS_PROPERTY, output size 0) answered with ERROR_MORE_DATA or
+ * ERROR_INSUFFICIENT_BUFFER succeeds with the needed size as the count.
+ *--------------------------------------------------------------------------------------------*/
+HRESULT CKsIrpTarget::SyncIoctl(HANDLE handle, ULONG ulIoctl, PVOID pvInBuffer, ULONG cbInBuffer,
+                                PVOID pvOutBuffer, ULONG cbOutBuffer, PULONG pulBytesReturned) {
+    KsTraceEnter("CKsIrpTarget::SyncIoctl()");
+    if (!IsValidHandle(handle)) {
+        DebugTrace(1, "CKsIrpTarget::SyncIoctl Invalid Handle");
+        return KsTraceLeave("CKsIrpTarget::SyncIoctl", E_FAIL);
+    }
+    ULONG ulLocalCount = 0;
+    if (!pulBytesReturned)
+        pulBytesReturned = &ulLocalCount;
+
+    OVERLAPPED overlapped;
+    memset(&overlapped, 0, sizeof overlapped);
+    HANDLE hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
+    if (!hEvent) {
+        DebugTrace(1, "CKsIrpTarget::SyncIoctl CreateEvent failed");
+        return KsTraceLeave("CKsIrpTarget::SyncIoctl", E_OUTOFMEMORY);
+    }
+    // The low bit keeps this request's completion off any completion port bound to the handle.
+    hEvent = (HANDLE)((ULONG_PTR)hEvent | 1);
+    overlapped.hEvent = hEvent;
+
+    HRESULT hr = S_OK;
+    if (!DeviceIoControl(handle, ulIoctl, pvInBuffer, cbInBuffer, pvOutBuffer, cbOutBuffer,
+                         pulBytesReturned, &overlapped)) {
+        DWORD dwError = GetLastError();
+        bool bSizeProbe = IOCTL_KS_PROPERTY == ulIoctl && 0 == cbOutBuffer &&
+                          (ERROR_MORE_DATA == dwError || ERROR_INSUFFICIENT_BUFFER == dwError);
+        if (ERROR_IO_PENDING == dwError) {
+            hr = WaitForPending(hEvent);
+            *pulBytesReturned = 0;
+        } else if (!bSizeProbe) {
+            *pulBytesReturned = 0;
+            hr = E_FAIL;
+        }
+    }
+    SafeCloseHandle(hEvent);
+    return KsTraceLeave("CKsIrpTarget::SyncIoctl", hr);
+}
+
+HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
+                                       PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbBlock) {
+    KsTraceEnter("CKsIrpTarget::GetPropertyMulti()");
+    KSPROPERTY ksProperty;
+    ksProperty.Set = guidPropertySet;
+    ksProperty.Id = nProperty;
+    ksProperty.Flags = KSPROPERTY_TYPE_GET;
+
+    ULONG cbNeeded = 0;
+    HRESULT hr =
+        SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksProperty, sizeof ksProperty, NULL, 0, &cbNeeded);
+    if (FAILED(hr) || 0 == cbNeeded)
+        return KsTraceLeave("CKsIrpTarget::GetPropertyMulti", hr);
+    // A block that cannot hold its own header is not a multi-item answer.
+    if (cbNeeded < sizeof(KSMULTIPLE_ITEM))
+        return KsTraceLeave("CKsIrpTarget::GetPropertyMulti", E_FAIL);
+
+    *ppKsMultipleItem = (PKSMULTIPLE_ITEM)calloc(1, cbNeeded);
+    if (!*ppKsMultipleItem)
+        return KsTraceLeave("CKsIrpTarget::GetPropertyMulti", E_OUTOFMEMORY);
+    if (pcbBlock)
+        *pcbBlock = cbNeeded;
+    hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &ksProperty, sizeof ksProperty, *ppKsMultipleItem,
+                   cbNeeded, NULL);
+    return KsTraceLeave("CKsIrpTarget::GetPropertyMulti", hr);
+}
+
+HRESULT CKsIrpTarget::SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
+                                        ULONG cbValue, PVOID pvExtra, ULONG cbExtra) {
+    KsTraceEnter("CKsIrpTarget::SetPropertySimple()");
+    if (!pvExtra)
+        cbExtra = 0;
+    ULONG cbRequest = sizeof(KSPROPERTY) + cbExtra;
+    PKSPROPERTY pksProperty = (PKSPROPERTY)malloc(cbRequest);
+    if (!pksProperty)
+        return KsTraceLeave("CKsIrpTarget::SetPropertySimple", E_OUTOFMEMORY);
+    pksProperty->Set = guidPropertySet;
+    pksProperty->Id = nProperty;
+    pksProperty->Flags = KSPROPERTY_TYPE_SET;
+    if (cbExtra)
+        memcpy(pksProperty + 1, pvExtra, cbExtra);
+
+    HRESULT hr =
+        SyncIoctl(m_handle, IOCTL_KS_PROPERTY, pksProperty, cbRequest, pvValue, cbValue, NULL);
+    free(pksProperty);
+    return KsTraceLeave("CKsIrpTarget::SetPropertySimple", hr);
+}
