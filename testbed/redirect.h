@@ -25,8 +25,9 @@
 extern "C" {
 #endif
 
-/* Rewrites the module's import table. Returns the number of import slots redirected (0: the
- * module imports none of the functions), or -1 when module is not a loaded PE image. */
+/* Rewrites the module's import table. Returns the number of the module's import slots that are
+ * now redirected (0: it imports none of the functions), or -1 when module is not a loaded PE
+ * image. */
 SIMKS_API int SimKs_Install(HMODULE module);
 
 /* Restores every slot that SimKs_Install rewrote in the module. Returns the number restored. */

@@ -139,7 +139,7 @@ SIMKS_API const char* SimKs_DevicePath(int device);
 /* The default set, devices 0 to 2 in this order:
  *   0  "Speakers (High Definition Audio Device)": render, 1-8 channels, 8-32 bit containers,
  *      8000-192000 Hz, extensible or plain; three topology nodes.
- *   1  "SoundMAX Integrated Digital Audio": an older render device that refuses
+ *   1  "AC'97 Audio Device": an older render device that refuses
  *      WAVE_FORMAT_EXTENSIBLE at pin creation; 1-2 channels, 8-16 bits, 8000-48000 Hz.
  *   2  "Microphone (USB Audio Device)": capture only (audio and capture categories, no render
  *      alias): enumeration of render devices must skip it.

@@ -1,0 +1,139 @@
+// The simulated KsCreatePin: checks the connect request and its wave format as an audio driver
+// does, then opens a stream and hands out its pin handle.
+#include "testbed/redirect.h"
+#include "testbed/state.h"
+#include "testbed/stream.h"
+
+namespace simks {
+
+namespace {
+
+bool HasIdent(const SimKsIdent* list, ULONG count, const KSIDENTIFIER& id) {
+    for (ULONG i = 0; i < count; ++i)
+        if (IsEqualGUID(list[i].Set, id.Set) && list[i].Id == id.Id)
+            return true;
+    return false;
+}
+
+// The subtype a wave format stands for: the extensible SubFormat, or the tag's GUID.
+GUID SubtypeOf(const WAVEFORMATEX& wfx) {
+    if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE)
+        return reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wfx).SubFormat;
+    GUID g = KSDATAFORMAT_SUBTYPE_WAVEFORMATEX;
+    g.Data1 = wfx.wFormatTag;
+    return g;
+}
+
+// The data format must be a whole, self-consistent KSDATAFORMAT_WAVEFORMATEX.
+DWORD CheckFormat(const KSDATAFORMAT_WAVEFORMATEX* f) {
+    const WAVEFORMATEX& w = f->WaveFormatEx;
+    ULONG waveSize = w.wFormatTag == WAVE_FORMAT_PCM ? 18 : 18 + w.cbSize;
+    if (f->DataFormat.FormatSize < sizeof(KSDATAFORMAT) + waveSize)
+        return ERROR_INVALID_PARAMETER;
+    if (!IsEqualGUID(f->DataFormat.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) ||
+        !IsEqualGUID(f->DataFormat.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX) ||
+        !IsEqualGUID(f->DataFormat.SubFormat, SubtypeOf(w)))
+        return ERROR_NO_MATCH;
+    if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
+        const WAVEFORMATEXTENSIBLE& x = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w);
+        if (w.cbSize < 22 || x.Samples.wValidBitsPerSample > w.wBitsPerSample)
+            return ERROR_INVALID_PARAMETER;
+    }
+    if (w.nChannels == 0 || w.wBitsPerSample == 0 || w.wBitsPerSample % 8 != 0 ||
+        w.nBlockAlign != w.nChannels * w.wBitsPerSample / 8 ||
+        w.nAvgBytesPerSec != w.nSamplesPerSec * w.nBlockAlign || w.nSamplesPerSec == 0)
+        return ERROR_INVALID_PARAMETER;
+    return 0;
+}
+
+bool InRange(const SimKsRange& r, const WAVEFORMATEX& w) {
+    bool major = IsEqualGUID(r.MajorFormat, GUID_NULL) ||
+                 IsEqualGUID(r.MajorFormat, KSDATAFORMAT_TYPE_AUDIO);
+    bool sub = IsEqualGUID(r.SubFormat, GUID_NULL) || IsEqualGUID(r.SubFormat, SubtypeOf(w));
+    bool spec = IsEqualGUID(r.Specifier, GUID_NULL) ||
+                IsEqualGUID(r.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
+    return major && sub && spec && w.nChannels <= r.MaximumChannels &&
+           w.wBitsPerSample >= r.MinimumBitsPerSample &&
+           w.wBitsPerSample <= r.MaximumBitsPerSample &&
+           w.nSamplesPerSec >= r.MinimumSampleFrequency &&
+           w.nSamplesPerSec <= r.MaximumSampleFrequency;
+}
+
+bool QuirksAllow(const SimKsQuirks& q, const WAVEFORMATEX& w) {
+    bool extensible = w.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    if ((q.Flags & SIMKS_QUIRK_NO_EXTENSIBLE) && extensible)
+        return false;
+    if ((q.Flags & SIMKS_QUIRK_NO_PLAIN) && !extensible)
+        return false;
+    bool width = q.cWidths == 0, rate = q.cRates == 0;
+    for (ULONG i = 0; i < q.cWidths && i < 8; ++i)
+        width = width || q.Widths[i] == w.wBitsPerSample;
+    for (ULONG i = 0; i < q.cRates && i < 16; ++i)
+        rate = rate || q.Rates[i] == w.nSamplesPerSec;
+    return width && rate;
+}
+
+// Every check of a pin creation on the device; 0 when the pin may be created.
+DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
+    if (c->PinId >= d.pins.size())
+        return ERROR_INVALID_PARAMETER;
+    const SimKsPinDesc& pin = d.pins[c->PinId];
+    if (pin.Communication != KSPIN_COMMUNICATION_SINK &&
+        pin.Communication != KSPIN_COMMUNICATION_BOTH)
+        return ERROR_NOT_SUPPORTED;
+    if (c->PinToHandle != NULL)
+        return ERROR_NOT_SUPPORTED;
+    if (!HasIdent(pin.Interfaces, pin.cInterfaces, c->Interface) ||
+        !HasIdent(pin.Mediums, pin.cMediums, c->Medium))
+        return ERROR_NO_MATCH;
+    const KSDATAFORMAT_WAVEFORMATEX* f = reinterpret_cast<const KSDATAFORMAT_WAVEFORMATEX*>(c + 1);
+    DWORD bad = CheckFormat(f);
+    if (bad)
+        return bad;
+    bool ranged = false;
+    for (ULONG i = 0; i < pin.cRanges; ++i)
+        ranged = ranged || InRange(pin.Ranges[i], f->WaveFormatEx);
+    if (!ranged || !QuirksAllow(d.quirks, f->WaveFormatEx))
+        return ERROR_NO_MATCH;
+    if (d.instances[c->PinId] >= pin.PossibleInstances)
+        return ERROR_BUSY;
+    return 0;
+}
+
+DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin) {
+    Handle* h = FindHandle(filter);
+    if (!h || h->kind != Kind::Filter)
+        return ERROR_INVALID_HANDLE;
+    Device& d = *FindDevice(h->index);
+    if (d.removed)
+        return ERROR_DEVICE_REMOVED;
+    if (!connect || !pin || !(access & GENERIC_WRITE))
+        return ERROR_INVALID_PARAMETER;
+    if (d.createPinError)
+        return d.createPinError;
+    DWORD bad = CheckConnect(d, connect);
+    if (bad)
+        return bad;
+    int stream = OpenStream(h->index, connect->PinId, connect,
+                            reinterpret_cast<const KSDATAFORMAT_WAVEFORMATEX*>(connect + 1));
+    HANDLE value = NewHandle(Kind::Pin, stream);
+    if (!value) {
+        CloseStream(stream);
+        return ERROR_NOT_ENOUGH_MEMORY;
+    }
+    ++d.instances[connect->PinId];
+    *pin = value;
+    return 0;
+}
+
+} // namespace
+
+} // namespace simks
+
+extern "C" DWORD WINAPI SimKs_KsCreatePin(HANDLE filter, void* connect, ACCESS_MASK access,
+                                          HANDLE* pin) {
+    using namespace simks;
+    Lock lock;
+    Count(SIMKS_REQ_CREATE_PIN);
+    return CreatePin(filter, static_cast<KSPIN_CONNECT*>(connect), access, pin);
+}

@@ -1,0 +1,230 @@
+// KS property answers: KSPROPSETID_Pin and KSPROPSETID_Topology on a filter, the connection
+// state on a pin, each shaped by the first matching property fault.
+#include "testbed/props.h"
+
+#include "testbed/stream.h"
+
+#include <cstring>
+
+namespace simks {
+
+namespace {
+
+typedef std::vector<unsigned char> Bytes;
+
+Bytes Value(const void* p, size_t size) {
+    const unsigned char* b = static_cast<const unsigned char*>(p);
+    return Bytes(b, b + size);
+}
+
+Bytes Multi(const void* items, ULONG itemSize, ULONG count) {
+    KSMULTIPLE_ITEM head{ULONG(sizeof(KSMULTIPLE_ITEM) + itemSize * count), count};
+    Bytes out(head.Size);
+    memcpy(out.data(), &head, sizeof head);
+    if (count)
+        memcpy(out.data() + sizeof head, items, itemSize * count);
+    return out;
+}
+
+KSDATARANGE_AUDIO RangeRecord(const SimKsRange& r) {
+    KSDATARANGE_AUDIO a;
+    memset(&a, 0, sizeof a);
+    a.DataRange.FormatSize = sizeof a;
+    a.DataRange.MajorFormat = r.MajorFormat;
+    a.DataRange.SubFormat = r.SubFormat;
+    a.DataRange.Specifier = r.Specifier;
+    a.MaximumChannels = r.MaximumChannels;
+    a.MinimumBitsPerSample = r.MinimumBitsPerSample;
+    a.MaximumBitsPerSample = r.MaximumBitsPerSample;
+    a.MinimumSampleFrequency = r.MinimumSampleFrequency;
+    a.MaximumSampleFrequency = r.MaximumSampleFrequency;
+    return a;
+}
+
+// The data ranges block; the first range is cut to firstSize bytes (its FormatSize says so).
+Bytes Ranges(const SimKsPinDesc& pin, ULONG firstSize) {
+    Bytes out(sizeof(KSMULTIPLE_ITEM), 0);
+    for (ULONG i = 0; i < pin.cRanges; ++i) {
+        KSDATARANGE_AUDIO a = RangeRecord(pin.Ranges[i]);
+        ULONG size = i == 0 && firstSize < sizeof a ? firstSize : ULONG(sizeof a);
+        if (size >= sizeof(ULONG))
+            a.DataRange.FormatSize = size;
+        Bytes item = Value(&a, size);
+        out.insert(out.end(), item.begin(), item.end());
+    }
+    KSMULTIPLE_ITEM head{ULONG(out.size()), pin.cRanges};
+    memcpy(out.data(), &head, sizeof head);
+    return out;
+}
+
+bool IsMulti(const GUID& set, ULONG id) {
+    if (IsEqualGUID(set, KSPROPSETID_Topology))
+        return id == KSPROPERTY_TOPOLOGY_NODES || id == KSPROPERTY_TOPOLOGY_CATEGORIES;
+    return IsEqualGUID(set, KSPROPSETID_Pin) &&
+           (id == KSPROPERTY_PIN_DATARANGES || id == KSPROPERTY_PIN_INTERFACES ||
+            id == KSPROPERTY_PIN_MEDIUMS);
+}
+
+bool Applies(const PropFault& f, int pin, const GUID& set, ULONG id) {
+    if (f.pin != -1 && f.pin != pin)
+        return false;
+    if (!f.anySet && !IsEqualGUID(f.set, set))
+        return false;
+    if (f.id != SIMKS_ANY_ID && f.id != id)
+        return false;
+    bool ranges = IsEqualGUID(set, KSPROPSETID_Pin) && id == KSPROPERTY_PIN_DATARANGES;
+    switch (f.kind) {
+    case SIMKS_PROP_SHORT:
+    case SIMKS_PROP_COUNT_PAST:
+        return IsMulti(set, id);
+    case SIMKS_PROP_RANGE_SMALL:
+    case SIMKS_PROP_RANGE_PAST:
+        return ranges;
+    default:
+        return true;
+    }
+}
+
+const PropFault* MatchFault(const Device& d, int pin, const GUID& set, ULONG id) {
+    for (const PropFault& f : d.propFaults)
+        if (Applies(f, pin, set, id))
+            return &f;
+    return nullptr;
+}
+
+Answer Error(DWORD error) {
+    Answer a{};
+    a.error = error;
+    return a;
+}
+
+Answer Data(const Bytes& data) {
+    Answer a{};
+    a.data = data;
+    return a;
+}
+
+Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG rangeCut) {
+    ULONG id = req->Property.Id;
+    if (id == KSPROPERTY_PIN_CTYPES) {
+        ULONG count = (ULONG)d.pins.size();
+        return Data(Value(&count, sizeof count));
+    }
+    if (inputSize < sizeof(KSP_PIN) || req->Reserved != 0 || req->PinId >= d.pins.size())
+        return Error(ERROR_INVALID_PARAMETER);
+    const SimKsPinDesc& pin = d.pins[req->PinId];
+    KSPIN_CINSTANCES inst{pin.PossibleInstances, d.instances[req->PinId]};
+    switch (id) {
+    case KSPROPERTY_PIN_CINSTANCES:
+        return Data(Value(&inst, sizeof inst));
+    case KSPROPERTY_PIN_GLOBALCINSTANCES:
+        inst.PossibleCount = pin.GlobalPossibleInstances;
+        return Data(Value(&inst, sizeof inst));
+    case KSPROPERTY_PIN_DATAFLOW:
+        return Data(Value(&pin.DataFlow, sizeof pin.DataFlow));
+    case KSPROPERTY_PIN_COMMUNICATION:
+        return Data(Value(&pin.Communication, sizeof pin.Communication));
+    case KSPROPERTY_PIN_DATARANGES:
+        return Data(Ranges(pin, rangeCut));
+    case KSPROPERTY_PIN_INTERFACES:
+        return Data(Multi(pin.Interfaces, sizeof(SimKsIdent), pin.cInterfaces));
+    case KSPROPERTY_PIN_MEDIUMS:
+        return Data(Multi(pin.Mediums, sizeof(SimKsIdent), pin.cMediums));
+    case KSPROPERTY_PIN_CATEGORY:
+        if (IsEqualGUID(pin.Category, GUID_NULL))
+            return Error(ERROR_NOT_FOUND);
+        return Data(Value(&pin.Category, sizeof pin.Category));
+    case KSPROPERTY_PIN_NAME:
+        if (!pin.Name[0])
+            return Error(ERROR_NOT_FOUND);
+        return Data(Value(pin.Name, (lstrlenW(pin.Name) + 1) * sizeof(WCHAR)));
+    default:
+        return Error(ERROR_NOT_FOUND);
+    }
+}
+
+Answer TopologyProperty(const Device& d, ULONG id) {
+    if (id == KSPROPERTY_TOPOLOGY_NODES)
+        return Data(Multi(d.nodes.data(), sizeof(GUID), (ULONG)d.nodes.size()));
+    if (id == KSPROPERTY_TOPOLOGY_CATEGORIES) {
+        std::vector<GUID> cats;
+        for (const Category& c : d.categories)
+            cats.push_back(c.guid);
+        return Data(Multi(cats.data(), sizeof(GUID), (ULONG)cats.size()));
+    }
+    return Error(ERROR_NOT_FOUND);
+}
+
+Answer FilterProperty(const Device& d, const KSPROPERTY* req, ULONG inputSize, ULONG rangeCut) {
+    if ((req->Flags & ~KSPROPERTY_TYPE_TOPOLOGY) != KSPROPERTY_TYPE_GET)
+        return Error(ERROR_INVALID_FUNCTION);
+    if (IsEqualGUID(req->Set, KSPROPSETID_Pin))
+        return PinProperty(d, reinterpret_cast<const KSP_PIN*>(req), inputSize, rangeCut);
+    if (IsEqualGUID(req->Set, KSPROPSETID_Topology))
+        return TopologyProperty(d, req->Id);
+    return Error(ERROR_SET_NOT_FOUND);
+}
+
+Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULONG outputSize) {
+    if (!IsEqualGUID(req->Set, KSPROPSETID_Connection))
+        return Error(ERROR_SET_NOT_FOUND);
+    if (req->Id != KSPROPERTY_CONNECTION_STATE)
+        return Error(ERROR_NOT_FOUND);
+    Stream* s = FindStream(stream);
+    if (req->Flags == KSPROPERTY_TYPE_GET)
+        return Data(Value(&s->info.State, sizeof s->info.State));
+    if (req->Flags != KSPROPERTY_TYPE_SET)
+        return Error(ERROR_INVALID_FUNCTION);
+    Count(SIMKS_REQ_SET_STATE);
+    if (!output || outputSize < sizeof(KSSTATE))
+        return Error(ERROR_INVALID_PARAMETER);
+    ULONG state = *static_cast<const ULONG*>(output);
+    if (state > KSSTATE_RUN)
+        return Error(ERROR_INVALID_PARAMETER);
+    SetStreamState(stream, state);
+    Answer a{};
+    a.set = true;
+    return a;
+}
+
+// Bends a well-formed multi-item answer as the fault says.
+void Malform(Bytes& data, const PropFault& f) {
+    if (f.kind == SIMKS_PROP_SHORT) {
+        data.resize(f.param < sizeof(KSMULTIPLE_ITEM) ? f.param : sizeof(KSMULTIPLE_ITEM) - 1);
+    } else if (f.kind == SIMKS_PROP_COUNT_PAST) {
+        reinterpret_cast<KSMULTIPLE_ITEM*>(data.data())->Count += f.param;
+    } else if (f.kind == SIMKS_PROP_RANGE_PAST && data.size() >= sizeof(KSMULTIPLE_ITEM) + 88) {
+        KSDATARANGE* last = reinterpret_cast<KSDATARANGE*>(data.data() + data.size() - 88);
+        last->FormatSize += f.param;
+    }
+}
+
+} // namespace
+
+Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize,
+                      const void* output, ULONG outputSize) {
+    const Device& d = *FindDevice(device);
+    if (!input || inputSize < sizeof(KSPROPERTY))
+        return Error(ERROR_INVALID_PARAMETER);
+    const KSPROPERTY* req = static_cast<const KSPROPERTY*>(input);
+    int pin = -1;
+    if (stream >= 0)
+        pin = (int)FindStream(stream)->pinId;
+    else if (IsEqualGUID(req->Set, KSPROPSETID_Pin) && inputSize >= sizeof(KSP_PIN))
+        pin = (int)static_cast<const KSP_PIN*>(input)->PinId;
+    const PropFault* f = MatchFault(d, pin, req->Set, req->Id);
+    if (f && f->kind == SIMKS_PROP_FAIL)
+        return Error(f->param);
+    ULONG rangeCut = f && f->kind == SIMKS_PROP_RANGE_SMALL ? f->param : 0xFFFFFFFFu;
+    Answer a = stream >= 0 ? StateProperty(stream, req, output, outputSize)
+                           : FilterProperty(d, req, inputSize, rangeCut);
+    if (f && !a.error)
+        Malform(a.data, *f);
+    if (f && f->kind == SIMKS_PROP_LATE) {
+        a.late = true;
+        a.lateMs = f->param;
+    }
+    return a;
+}
+
+} // namespace simks

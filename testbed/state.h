@@ -1,0 +1,165 @@
+// The bed's shared state: devices, streams, simulated handles and observations, all guarded by
+// one lock. Every function declared here expects the caller to hold Bed().cs unless it says so.
+#pragma once
+
+#include "testbed/simks.h"
+
+#include <windows.h>
+#include <winioctl.h>
+#include <ks.h>
+#include <ksmedia.h>
+
+#include <deque>
+#include <string>
+#include <vector>
+
+namespace simks {
+
+// NTSTATUS values stored in OVERLAPPED.Internal.
+const LONG kStatusSuccess = 0;
+const LONG kStatusBufferOverflow = (LONG)0x80000005;
+const LONG kStatusCancelled = (LONG)0xC0000120;
+const LONG kStatusDeviceRemoved = (LONG)0xC00002B6;
+
+struct Category {
+    GUID guid;
+    DWORD flags;
+};
+
+struct PropFault {
+    int pin;
+    bool anySet;
+    GUID set;
+    ULONG id;
+    int kind;
+    ULONG param;
+};
+
+struct WriteFault {
+    int mode;
+    ULONG first;
+    ULONG count;
+    DWORD code;
+    ULONG seen; // writes counted since the fault was set
+};
+
+struct Device {
+    std::string path;
+    bool hasName;
+    std::string friendlyName;
+    std::vector<Category> categories; // [0] is the interface's own class
+    DWORD regQuirks;
+    std::vector<SimKsPinDesc> pins;
+    std::vector<ULONG> instances; // open pin instances per pin id
+    std::vector<GUID> nodes;
+    std::vector<PropFault> propFaults;
+    SimKsQuirks quirks;
+    DWORD createPinError;
+    DWORD openError;
+    WriteFault writeFault;
+    bool removed;
+};
+
+struct Packet {
+    KSSTREAM_HEADER* header; // the caller's header, untouched until completion
+    OVERLAPPED* overlapped;
+    ULONG headerBytes;
+    SimKsPacketInfo info;
+};
+
+struct Stream {
+    int device;
+    ULONG pinId;
+    SimKsStreamInfo info;
+    std::vector<Packet> packets;
+    std::deque<size_t> queue; // indices into packets, oldest first
+    bool toMemory;
+    std::vector<unsigned char> consumed;
+    HANDLE wavFile; // INVALID_HANDLE_VALUE when not capturing to a file; owned
+    ULONG wavDataBytes;
+    std::vector<SimKsStateChange> states;
+    std::vector<SimKsStarvation> starvation;
+    LONGLONG headStartUs;  // real-time clock: when the head packet last started or resumed
+    LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
+};
+
+// A request answered later by the bed's thread.
+struct Deferred {
+    LONGLONG dueUs;
+    OVERLAPPED* overlapped;
+    void* output;
+    std::vector<unsigned char> data; // copied to output at completion
+    LONG status;
+    ULONG information;
+    int stream; // with packet: the failed write to record; -1 otherwise
+    size_t packet;
+};
+
+enum class Kind { Filter, Pin, DevInfo, Key };
+
+// One simulated handle. Its value is a real event handle owned by the bed, so it can never
+// collide with a handle that the process owns.
+struct Handle {
+    HANDLE value; // owned; closed when the simulated handle is closed
+    Kind kind;
+    int index; // device (Filter, Key), stream (Pin) or set (DevInfo)
+};
+
+struct DevInfoSet {
+    GUID cls;
+    std::vector<int> devices;
+};
+
+struct State {
+    CRITICAL_SECTION cs;
+    CONDITION_VARIABLE changed; // signalled whenever a queue changes
+    std::deque<Device> devices; // a deque: device paths handed out stay in place
+    std::deque<Stream> streams;
+    std::vector<Handle> handles;
+    std::vector<DevInfoSet> sets;
+    std::vector<Deferred> deferred;
+    std::vector<SimKsMessageBox> boxes;
+    std::vector<std::string> debugLines;
+    LONG requests[SIMKS_REQ_KINDS];
+    int clock;
+    double factor;
+    bool captureMemory;
+    std::string capturePath;
+    int ksuser;
+    bool hasProcessPath;
+    std::string processPath;
+    HANDLE wake;   // auto-reset; set to make the bed's thread look at its work again
+    HANDLE thread; // the bed's thread; created on first need, runs until the process ends
+};
+
+// The one state object; its lock and condition are ready before any other use.
+State& Bed();
+
+// RAII holder of Bed().cs.
+class Lock {
+  public:
+    Lock() { EnterCriticalSection(&Bed().cs); }
+    ~Lock() { LeaveCriticalSection(&Bed().cs); }
+    Lock(const Lock&) = delete;
+    Lock& operator=(const Lock&) = delete;
+};
+
+LONGLONG NowUs();
+Device* FindDevice(int index);
+Stream* FindStream(int index);
+void Count(int kind);
+
+// Simulated handles.
+HANDLE NewHandle(Kind kind, int index); // NULL when no event could be created
+Handle* FindHandle(HANDLE value);
+void DropHandle(HANDLE value);
+
+// The event of an OVERLAPPED, with the completion-port marker bit cleared.
+HANDLE EventOf(const OVERLAPPED* overlapped);
+// Stores status and information in the OVERLAPPED, then sets its event.
+void Signal(OVERLAPPED* overlapped, LONG status, ULONG information);
+
+// Makes sure the bed's thread runs, and wakes it.
+void WakeWorker();
+
+} // namespace simks

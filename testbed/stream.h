@@ -1,0 +1,26 @@
+// Streams of simulated pins: the packet queue, its completion by the render clock, state changes
+// and starvation, and the bed's thread that answers late requests and runs the real-time clock.
+#pragma once
+
+#include "testbed/state.h"
+
+namespace simks {
+
+// Opens a stream for a created pin; returns its number, or -1 when out of memory.
+int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
+               const KSDATAFORMAT_WAVEFORMATEX* format);
+// Completes every queued packet unconsumed, finishes the WAV file and marks the stream closed.
+void CloseStream(int stream);
+void SetStreamState(int stream, ULONG state);
+// Handles IOCTL_KS_WRITE_STREAM; returns the Win32 error (ERROR_IO_PENDING when accepted).
+DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overlapped);
+// Completes up to count queued packets, oldest first, with the given outcome and status.
+int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG nowUs);
+// The clock changed: restarts real-time playing positions, completes packets when unpaced.
+void ClockChanged();
+// Queues a request for the bed's thread.
+void Defer(const Deferred& d);
+// Completes every deferred request at once (cancelled).
+void FlushDeferred();
+
+} // namespace simks
