@@ -140,15 +140,23 @@ TEST_F(BedStream, UnpacedClockCompletesWithinTensOfMicroseconds) {
         ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(p.ov.hEvent, 1000));
         latency.push_back(SimKs_Now() - t0);
     }
+    // Inside the bed: from the request's arrival to the completion, before the event is set.
+    std::vector<LONGLONG> inside;
+    for (int i = 1; i < SimKs_PacketCount(0); ++i) {
+        SimKsPacketInfo info;
+        SimKs_GetPacket(0, i, &info);
+        inside.push_back(info.CompleteUs - info.SubmitUs);
+    }
     std::sort(latency.begin(), latency.end());
+    std::sort(inside.begin(), inside.end());
     LONGLONG median = latency[latency.size() / 2];
-    std::printf("unpaced: submit to completion seen, median %lld us, 90th %lld us, max %lld us\n",
-                median, latency[latency.size() * 9 / 10], latency.back());
-    SimKsPacketInfo info;
-    SimKs_GetPacket(0, 150, &info);
-    std::printf("unpaced: inside the bed, submit to completion %lld us\n",
-                info.CompleteUs - info.SubmitUs);
-    EXPECT_LT(median, 100);
+    std::printf("unpaced: submit to event seen by the caller: median %lld us, max %lld us; "
+                "inside the bed: median %lld us, max %lld us\n",
+                median, latency.back(), inside[inside.size() / 2], inside.back());
+    EXPECT_LT(inside[inside.size() / 2], 20);
+    // The caller also waits for SetEvent and its own wait (wineserver round trips under Wine),
+    // which a loaded machine slows down; only a gross delay fails here.
+    EXPECT_LT(median, 1000);
 }
 
 } // namespace
