@@ -178,6 +178,7 @@ TEST_F(KsEnumOwn, FriendlyNamesEndWithinTheirBuffer) {
         names.push_back(n->pData->m_szFriendlyName);
     EXPECT_EQ((std::vector<std::string>{exact.substr(0, MAX_PATH - 1), "", "", "", "Short"}),
               names);
+    EXPECT_EQ(1, Occurrences(Log(), "  " + exact.substr(0, MAX_PATH - 1) + "\n  Filter Type"));
 }
 
 } // namespace

@@ -76,4 +76,30 @@ TEST_F(KsRender, EachDefaultRenderDevicePlaysOnePacket) {
     EXPECT_EQ(0, SimKs_MessageBoxCount());
 }
 
+// Every method brackets its work with one Enter and one Leave line, on every way out; below
+// level 6 none of them is written.
+TEST_F(KsRender, TraceIsBalancedAtSixAndSilentAtZero) {
+    auto run = [] {
+        HRESULT hr = E_FAIL;
+        CKsEnumFilters filters(hr);
+        const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
+        filters.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, TRUE, TRUE);
+        CKsAudRenFilter* legacy =
+            static_cast<CKsAudRenFilter*>(filters.m_listFilters.m_pTail->pData);
+        WAVEFORMATEXTENSIBLE wfx = Extensible(44100, 2, 16);
+        delete CreateAsEngine(legacy, &wfx);
+    };
+    run();
+    int enters = TraceCount(" Enter"), leaves = TraceCount(" Leave");
+    EXPECT_GT(enters, 100);
+    EXPECT_EQ(enters, leaves);
+    EXPECT_TRUE(Traced("CKsEnumFilters::EnumFilters Leave, returning 00000000"));
+    EXPECT_TRUE(Traced("CKsAudPin::IsFormatSupported() Leave"));
+
+    g_nTraceLevel = 0;
+    SimKs_ClearDebugLines();
+    run();
+    EXPECT_EQ(0, SimKs_DebugLineCount());
+}
+
 } // namespace
