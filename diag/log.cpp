@@ -16,6 +16,10 @@ const char kLogName[] = "\\quellor log.txt";
 // Serialises every DiagLog call, formatting and file write included. Always the innermost lock.
 CRITICAL_SECTION g_csLog;
 
+// 1 from LogInit to LogShutdown: a line outside that span is dropped instead of touching a lock
+// that does not exist.
+volatile LONG g_bLogReady = 0;
+
 } // namespace
 
 bool BuildLogPath(const char* exePath, char* out, size_t size) {
@@ -36,6 +40,7 @@ bool BuildLogPath(const char* exePath, char* out, size_t size) {
 
 void LogInit() {
     InitializeCriticalSection(&g_csLog);
+    InterlockedExchange(&g_bLogReady, 1);
     char exePath[MAX_PATH + 1];
     DWORD n = GetModuleFileNameA(NULL, exePath, MAX_PATH + 1);
     exePath[n < sizeof exePath ? n : sizeof exePath - 1] = '\0';
@@ -52,6 +57,8 @@ void LogEnable(int flag) {
 }
 
 void DiagLog(int level, const char* format, ...) {
+    if (!g_bLogReady)
+        return;
     EnterCriticalSection(&g_csLog);
     char line[4096];
     va_list args;

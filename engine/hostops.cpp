@@ -79,9 +79,11 @@ int KSCore::Pause(int pause) {
         InterlockedExchange(&m_bPaused, pause);
         if (pause) {
             // The acknowledgement comes at the end of the player thread's next pass; wake it so
-            // that a thread asleep on an empty ring makes that pass.
+            // that a thread asleep on an empty ring makes that pass. A thread blocked until a
+            // packet comes back is as good as acknowledged: it looks at the pause flag before it
+            // fills anything, and a paused device may never give a packet back.
             WakeThread();
-            while (!m_bPauseAck)
+            while (!m_bPauseAck && !m_bInPacketWait)
                 Sleep(10);
             m_nPinState = KSSTATE_PAUSE;
             m_pRenderPin->SetState(KSSTATE_PAUSE);

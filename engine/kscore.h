@@ -94,6 +94,7 @@ class KSCore {
     // player thread resets it under m_csWake when it goes to sleep with nothing to do.
     HANDLE m_hWakeEvent = nullptr;
     volatile LONG m_bSleeping = 0;       // player thread asleep
+    volatile LONG m_bInPacketWait = 0;   // player thread blocked until a packet comes back
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
     CRITICAL_SECTION m_csWake;           // see the threading note
     CRITICAL_SECTION m_csControl;        // see the threading note

@@ -38,7 +38,9 @@ void KSCore::PlayerThread() {
 // Waits for the stop event or a free packet; a free packet becomes the current one when none
 // is. Returns false when the wait itself failed.
 bool KSCore::WaitForPacket() {
+    InterlockedExchange(&m_bInPacketWait, 1);
     DWORD wait = WaitForMultipleObjects(m_nPacketCount + 1, m_phEvents, FALSE, INFINITE);
+    InterlockedExchange(&m_bInPacketWait, 0);
     if (wait == WAIT_OBJECT_0 + 0) { // stop event
         ResetEvent(m_phEvents[0]);
         return true;

@@ -1,0 +1,133 @@
+// The plug-in fixture: loading the DLL behind the simulated platform, per-test settings folder,
+// and the player's write loop.
+#include "tests/plugin_fixture.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+
+HMODULE PluginFixture::s_dll = nullptr;
+Out_Module* PluginFixture::s_mod = nullptr;
+
+namespace {
+
+std::string ExeFolder() {
+    char path[MAX_PATH + 1];
+    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
+    path[n < MAX_PATH ? n : MAX_PATH] = '\0';
+    std::string p(path);
+    return p.substr(0, p.rfind('\\'));
+}
+
+} // namespace
+
+void PluginFixture::SetUpTestSuite() {
+    std::string path = ExeFolder() + "\\..\\plugin\\out_quellor3.dll";
+    s_dll = LoadLibraryA(path.c_str());
+    ASSERT_NE(nullptr, s_dll) << path;
+    ASSERT_GT(SimKs_Install(s_dll), 0);
+    typedef Out_Module*(__cdecl * GetModule)();
+    GetModule get = (GetModule)(void*)GetProcAddress(s_dll, "winampGetOutModule");
+    ASSERT_NE(nullptr, get);
+    s_mod = get();
+}
+
+void PluginFixture::TearDownTestSuite() {
+    if (s_dll)
+        SimKs_Remove(s_dll);
+}
+
+void PluginFixture::SetUp() {
+    ASSERT_NE(nullptr, s_mod);
+    mod = s_mod;
+    SimKs_Reset();
+    AddDevices();
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    folder = ExeFolder() + "\\plugin_" +
+             ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+    CreateDirectoryA(folder.c_str(), NULL);
+    std::string ini = folder + "\\player.ini";
+    DeleteFileA(ini.c_str());
+    for (const std::string& kv : Settings()) {
+        size_t eq = kv.find('=');
+        WritePrivateProfileStringA("Quellor", kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(),
+                                   ini.c_str());
+    }
+    SimKs_SetProcessPath((folder + "\\player.exe").c_str());
+    mod->hDllInstance = s_dll;
+    mod->hMainWindow = NULL;
+    mod->Init();
+    initDone = true;
+}
+
+void PluginFixture::TearDown() {
+    if (initDone)
+        mod->Quit();
+    SimKs_SetProcessPath(NULL);
+    SimKs_Reset();
+}
+
+bool PluginFixture::WriteAll(const std::vector<char>& data) {
+    size_t pos = 0;
+    DWORD start = GetTickCount();
+    while (pos < data.size()) {
+        if (GetTickCount() - start > 5000)
+            return false;
+        size_t chunk = data.size() - pos < 4080 ? data.size() - pos : 4080; // whole frames
+        if ((size_t)mod->CanWrite() < chunk) {
+            Sleep(1);
+            continue;
+        }
+        if (mod->Write((char*)data.data() + pos, (int)chunk) != 0)
+            return false;
+        pos += chunk;
+    }
+    return true;
+}
+
+bool PluginFixture::WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    SimKsStreamInfo info;
+    while (SimKs_GetStream(stream, &info) && info.ConsumedBytes < count) {
+        if (GetTickCount() - start > timeoutMs)
+            return false;
+        Sleep(5);
+    }
+    return true;
+}
+
+std::vector<char> PluginFixture::Consumed(int stream) {
+    SimKsStreamInfo info;
+    std::vector<char> bytes;
+    if (!SimKs_GetStream(stream, &info) || info.ConsumedBytes == 0)
+        return bytes;
+    bytes.resize((size_t)info.ConsumedBytes);
+    bytes.resize(SimKs_CopyConsumed(stream, 0, bytes.data(), (ULONG)bytes.size()));
+    return bytes;
+}
+
+std::string PluginFixture::Log() {
+    std::ifstream in(folder + "\\quellor log.txt", std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string PluginFixture::MessageBoxText(int index) {
+    SimKsMessageBox box;
+    return SimKs_GetMessageBox(index, &box) ? std::string(box.Text) : std::string();
+}
+
+std::vector<char> Pcm16(size_t samples, unsigned seed) {
+    std::vector<char> data(samples * 2);
+    unsigned x = seed;
+    for (size_t i = 0; i < data.size(); i++) {
+        x = x * 1664525u + 1013904223u;
+        data[i] = (char)(x >> 24);
+    }
+    return data;
+}
+
+std::vector<char> Pcm24(size_t samples, unsigned seed) {
+    std::vector<char> data = Pcm16(samples * 3 / 2 + 1, seed);
+    data.resize(samples * 3);
+    return data;
+}

@@ -1,0 +1,51 @@
+// Fixture for tests that drive the plug-in DLL as the player does, on simulated devices.
+// The DLL is loaded once per test program with the simulated platform behind its imports (the
+// player never unloads it either). Each test gets a fresh platform with the default devices, a
+// private folder for the plug-in's INI and log files, its chosen settings, and Init; TearDown
+// calls Quit.
+#pragma once
+
+#include "host/out_module.h"
+#include "testbed/redirect.h"
+
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+class PluginFixture : public ::testing::Test {
+  public:
+    static void SetUpTestSuite();
+    static void TearDownTestSuite();
+
+  protected:
+    // Settings written into the plug-in's INI file before Init, as KEY=VALUE.
+    virtual std::vector<std::string> Settings() { return {}; }
+    // Devices of the test; the default set unless overridden.
+    virtual void AddDevices() { SimKs_AddDefaultDevices(); }
+
+    void SetUp() override;
+    void TearDown() override;
+
+    // Writes all of data as the player does (whole writes while CanWrite allows, Sleep
+    // otherwise). Returns false when the writes did not all go in within a few seconds.
+    bool WriteAll(const std::vector<char>& data);
+    // Waits until the stream has consumed count bytes; false after timeoutMs.
+    bool WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs = 5000);
+    // Everything the stream consumed.
+    std::vector<char> Consumed(int stream);
+    // The plug-in's log file as it is now.
+    std::string Log();
+    // Text of message box index, or "" when there is none.
+    std::string MessageBoxText(int index);
+
+    static HMODULE s_dll;
+    static Out_Module* s_mod;
+    Out_Module* mod = nullptr;
+    std::string folder; // holds player.ini and "quellor log.txt"
+    bool initDone = false;
+};
+
+// PCM test data: count 16-bit samples from a simple deterministic sequence.
+std::vector<char> Pcm16(size_t samples, unsigned seed = 1);
+// Packed 24-bit samples.
+std::vector<char> Pcm24(size_t samples, unsigned seed = 1);

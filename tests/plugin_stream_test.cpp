@@ -1,0 +1,288 @@
+// Streams through the plug-in DLL to simulated devices: bit-exact delivery, 24-bit containers,
+// volume scaling, the plain-format fallback, gapless hand-over, close, pause and seeking.
+#include "tests/plugin_fixture.h"
+
+#include <mmreg.h>
+#include <ks.h>
+#include <cstring>
+
+namespace {
+
+struct Stream : PluginFixture {
+    std::vector<std::string> Settings() override { return {"logging_enabled=1"}; }
+};
+
+TEST_F(Stream, SixteenBitStereoArrivesBitExact) {
+    std::vector<char> pcm = Pcm16(44100 * 2 / 2); // half a second
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(pcm));
+    EXPECT_EQ(0, mod->Write(nullptr, 0));
+    mod->Close();
+    ASSERT_EQ(1, SimKs_StreamCount());
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_FALSE(info.Open) << "without gapless mode Close ends the pin";
+    EXPECT_EQ(WAVE_FORMAT_EXTENSIBLE, info.Format.Format.wFormatTag);
+    EXPECT_TRUE(Consumed(0) == pcm) << "Close returns only after every byte was consumed";
+}
+
+struct VolumeOn : PluginFixture {
+    std::vector<std::string> Settings() override {
+        return {"volume_enabled=1", "logarithmic_volume=0"};
+    }
+    std::vector<SHORT> PlaySamples(std::vector<SHORT> samples, int volume) {
+        std::vector<char> pcm((char*)samples.data(), (char*)(samples.data() + samples.size()));
+        mod->SetVolume(volume);
+        EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        EXPECT_TRUE(WriteAll(pcm));
+        mod->Close();
+        std::vector<char> got = Consumed(SimKs_StreamCount() - 1);
+        std::vector<SHORT> out(got.size() / 2);
+        memcpy(out.data(), got.data(), out.size() * 2);
+        return out;
+    }
+};
+
+TEST_F(VolumeOn, FullVolumeIsBitExact) {
+    std::vector<char> pcm = Pcm16(8192);
+    mod->SetVolume(255);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(pcm));
+    mod->Close();
+    EXPECT_TRUE(Consumed(0) == pcm);
+}
+
+TEST_F(VolumeOn, HalfVolumeHalvesSixteenBitSamples) {
+    std::vector<SHORT> in(4096);
+    for (size_t i = 0; i < in.size(); i += 4) {
+        in[i] = 1000;
+        in[i + 1] = -1000;
+        in[i + 2] = -1;
+        in[i + 3] = 0;
+    }
+    std::vector<SHORT> out = PlaySamples(in, 128);
+    ASSERT_EQ(in.size(), out.size());
+    EXPECT_EQ(500, out[0]);
+    EXPECT_EQ(-500, out[1]);
+    EXPECT_EQ(-1, out[2]);
+    EXPECT_EQ(0, out[3]);
+}
+
+TEST_F(VolumeOn, OutOfRangeVolumesAreIgnored) {
+    mod->SetVolume(128);
+    mod->SetVolume(256);
+    mod->SetVolume(-1);
+    std::vector<SHORT> out = PlaySamples(std::vector<SHORT>(4096, 1000), -666);
+    ASSERT_FALSE(out.empty());
+    EXPECT_EQ(500, out[0]);
+}
+
+struct LogVolume : VolumeOn {
+    std::vector<std::string> Settings() override {
+        return {"volume_enabled=1", "logarithmic_volume=1"};
+    }
+};
+
+TEST_F(LogVolume, SquareLawMapsTheHostVolume) {
+    std::vector<SHORT> ones(4096, 1000);
+    EXPECT_EQ(250, PlaySamples(ones, 128)[0]); // 128 maps to 64: 1000 * 64 / 256
+    EXPECT_EQ(0, PlaySamples(ones, 15)[0]);    // 15 maps to 0
+    EXPECT_EQ(1000, PlaySamples(ones, 255)[0]);
+}
+
+TEST_F(Stream, TwentyFourBitSamplesTravelInThirtyTwoBitContainers) {
+    std::vector<char> pcm = Pcm24(48000 / 4 * 2);
+    ASSERT_EQ(1000, mod->Open(48000, 2, 24, -1, -1));
+    EXPECT_TRUE(WriteAll(pcm));
+    mod->Close();
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_EQ(32, info.Format.Format.wBitsPerSample);
+    EXPECT_EQ(24, info.Format.Samples.wValidBitsPerSample);
+    std::vector<char> got = Consumed(0);
+    ASSERT_EQ(pcm.size() / 3 * 4, got.size());
+    for (size_t s = 0; s < pcm.size() / 3; s++) {
+        ASSERT_EQ(0, got[4 * s]) << s;
+        ASSERT_EQ(0, memcmp(&pcm[3 * s], &got[4 * s + 1], 3)) << s;
+    }
+}
+
+struct LegacyDevice : PluginFixture {
+    std::vector<std::string> Settings() override {
+        return {"logging_enabled=1",
+                std::string("output_device=") + SimKs_DevicePath(SIMKS_DEFAULT_LEGACY)};
+    }
+};
+
+TEST_F(LegacyDevice, FallsBackToThePlainFormat) {
+    std::vector<char> pcm = Pcm16(16384);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(pcm));
+    mod->Close();
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(SimKs_StreamCount() - 1, &info));
+    EXPECT_EQ(SIMKS_DEFAULT_LEGACY, info.Device);
+    EXPECT_EQ(WAVE_FORMAT_PCM, info.Format.Format.wFormatTag);
+    EXPECT_EQ(0, info.Format.Format.cbSize);
+    EXPECT_TRUE(Consumed(SimKs_StreamCount() - 1) == pcm);
+    std::string log = Log();
+    EXPECT_NE(std::string::npos, log.find("Failed to create pin on first attempt!\n"));
+    EXPECT_NE(std::string::npos, log.find("(2nd attempt):\nFormat.nChannels            = 2\n"));
+}
+
+struct Gapless : PluginFixture {
+    std::vector<std::string> Settings() override {
+        return {"logging_enabled=1", "gapless_enabled=1"};
+    }
+    void SetUp() override {
+        PluginFixture::SetUp();
+        SimKs_SetClock(SIMKS_CLOCK_REALTIME, 2.0);
+    }
+    bool WaitStreamClosed(int stream) {
+        SimKsStreamInfo info;
+        for (int i = 0; i < 500 && SimKs_GetStream(stream, &info) && info.Open; i++)
+            Sleep(10);
+        return !info.Open;
+    }
+};
+
+TEST_F(Gapless, SameFormatKeepsThePinAndPlaysBackToBack) {
+    // A second each: longer than the ring and the packets hold, so the ring is still full when
+    // the first track closes, as with a real player.
+    std::vector<char> one = Pcm16(44100 * 2, 1), two = Pcm16(44100 * 2, 2);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(one));
+    mod->Close();
+    size_t closedAt = Log().size();
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(two));
+    mod->Close();
+    std::string between = Log().substr(closedAt);
+    EXPECT_EQ(1, SimKs_StreamCount());
+    EXPECT_EQ(std::string::npos, between.find("Output Opened"));
+
+    ASSERT_TRUE(WaitStreamClosed(0)) << "the player thread ends the stream on underrun";
+    std::vector<char> both = one;
+    both.insert(both.end(), two.begin(), two.end());
+    EXPECT_TRUE(Consumed(0) == both);
+    EXPECT_NE(std::string::npos, Log().find("Gapless mode buffer underrun - Player Thread is "
+                                            "stopping KS player"));
+    // Starvation only after the last packet (the play-out before the stop).
+    int packets = SimKs_PacketCount(0);
+    SimKsPacketInfo last;
+    ASSERT_TRUE(SimKs_GetPacket(0, packets - 1, &last));
+    for (int i = 0; i < SimKs_StarvationCount(0); i++) {
+        SimKsStarvation s;
+        ASSERT_TRUE(SimKs_GetStarvation(0, i, &s));
+        EXPECT_GE(s.StartUs, last.SubmitUs) << "starved mid-stream";
+    }
+}
+
+TEST_F(Gapless, RateChangeForcesAnEnd) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(WriteAll(Pcm16(8192)));
+    mod->Close();
+    ASSERT_EQ(1000, mod->Open(48000, 2, 16, -1, -1));
+    EXPECT_EQ(2, SimKs_StreamCount());
+    EXPECT_NE(std::string::npos, Log().find("StartInternal - Forcing End"));
+    SimKsStreamInfo first;
+    ASSERT_TRUE(SimKs_GetStream(0, &first));
+    EXPECT_FALSE(first.Open);
+    EXPECT_EQ(16384u, first.ConsumedBytes) << "the old stream played out before it closed";
+    mod->Close();
+}
+
+struct Manual : PluginFixture {
+    void SetUp() override {
+        PluginFixture::SetUp();
+        SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
+    }
+};
+
+TEST_F(Manual, PacketsStayInFlightUntilTheDeviceCompletesThem) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    std::vector<char> pcm = Pcm16(65536 / 2);
+    ASSERT_EQ(0, mod->Write(pcm.data(), 32768));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 4, 2000));
+    EXPECT_EQ(0, mod->IsPlaying()) << "packets with the device";
+    EXPECT_EQ(32768 * 1000 / 176400, mod->GetOutputTime());
+    EXPECT_EQ(mod->GetOutputTime(), mod->GetWrittenTime());
+    EXPECT_EQ(4, SimKs_CompletePackets(0, 4));
+    for (int i = 0; i < 100 && !mod->IsPlaying(); i++)
+        Sleep(5);
+    EXPECT_EQ(1, mod->IsPlaying()) << "everything played, output open";
+    mod->Close();
+    EXPECT_EQ(0, mod->IsPlaying());
+}
+
+TEST_F(Manual, PauseHoldsTheDeviceAndResumeContinues) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    std::vector<char> pcm = Pcm16(16384);
+    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 4, 2000));
+    EXPECT_EQ(0, mod->Pause(1));
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_EQ((ULONG)KSSTATE_PAUSE, info.State);
+    EXPECT_EQ(0, SimKs_CompletePackets(0, 4)) << "a paused pin consumes nothing";
+    EXPECT_EQ(1, mod->Pause(0));
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_EQ((ULONG)KSSTATE_RUN, info.State);
+    EXPECT_EQ(4, SimKs_CompletePackets(0, 4));
+    mod->Close();
+    EXPECT_TRUE(Consumed(0) == pcm);
+}
+
+TEST_F(Manual, PauseOfASleepingThreadReturns) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_EQ(0, mod->Write(Pcm16(4096).data(), 8192));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 1, 2000));
+    Sleep(20); // the thread has gone to sleep on the empty ring
+    EXPECT_EQ(0, mod->Pause(1));
+    EXPECT_EQ(1, mod->Pause(0));
+    SimKs_CompletePackets(0, 1);
+    mod->Close();
+}
+
+TEST_F(Manual, CloseWhilePausedDiscardsTheBufferedAudio) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    std::vector<char> pcm = Pcm16(32768);
+    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, 2000));
+    mod->Pause(1);
+    ASSERT_EQ(0, mod->Write(pcm.data(), 16384));
+    mod->Close();
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_FALSE(info.Open);
+    EXPECT_EQ(0u, info.ConsumedBytes);
+}
+
+TEST_F(Manual, PartialPacketIsSubmittedAtTheEnd) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    std::vector<char> pcm = Pcm16(3000 / 2);
+    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
+    Sleep(20);
+    EXPECT_EQ(0, SimKs_PacketCount(0)) << "an open stream submits only full packets";
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    mod->Close();
+    ASSERT_EQ(1, SimKs_PacketCount(0));
+    SimKsPacketInfo p;
+    ASSERT_TRUE(SimKs_GetPacket(0, 0, &p));
+    EXPECT_EQ(3000u, p.FrameExtent);
+    EXPECT_EQ(3000u, p.DataUsed);
+    EXPECT_TRUE(Consumed(0) == pcm);
+}
+
+TEST_F(Stream, FlushRebasesTheReportedTime) {
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    mod->Flush(5000);
+    EXPECT_EQ(5000, mod->GetOutputTime());
+    EXPECT_EQ(5000, mod->GetWrittenTime());
+    mod->Close();
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_EQ(0, mod->GetOutputTime());
+    mod->Close();
+}
+
+} // namespace
