@@ -17,8 +17,8 @@ void SimKs_Reset(void) {
         WavClose(s);
     }
     FlushDeferred();
-    for (const Handle& h : bed.handles)
-        CloseHandle(h.value);
+    // The events behind simulated handles stay open: a handle the product still holds keeps a
+    // value that no new object can take, and its late CloseHandle closes that event.
     bed.handles.clear();
     bed.devices.clear();
     bed.streams.clear();

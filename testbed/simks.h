@@ -55,7 +55,8 @@ extern "C" {
 
 /* Removes every device, stream and fault, clears every observation, sets the manual clock and
  * memory capture, cancels queued packets (their events are set) and invalidates every simulated
- * handle. Installed redirections stay installed. */
+ * handle: a handle still held afterwards is a plain event handle that CloseHandle closes.
+ * Installed redirections stay installed. */
 SIMKS_API void SimKs_Reset(void);
 
 /* Microseconds since the bed was loaded (QueryPerformanceCounter). */
