@@ -18,7 +18,7 @@ test: build
 	@xvfb-run -a ctest --preset cross
 
 demo: build
-	@echo "Built build/cross: the product library and its tests."
+	@xvfb-run -a sh scripts/demo.sh $(CURDIR)/build/cross
 
 clean:
 	rm -rf build

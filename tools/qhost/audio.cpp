@@ -11,8 +11,12 @@ namespace {
 const unsigned short kFormatPcm = 1;
 const unsigned short kFormatExtensible = 0xFFFE;
 
-unsigned Le16(const unsigned char* p) { return p[0] | p[1] << 8; }
-unsigned Le32(const unsigned char* p) { return p[0] | p[1] << 8 | p[2] << 16 | (unsigned)p[3] << 24; }
+unsigned Le16(const unsigned char* p) {
+    return p[0] | p[1] << 8;
+}
+unsigned Le32(const unsigned char* p) {
+    return p[0] | p[1] << 8 | p[2] << 16 | (unsigned)p[3] << 24;
+}
 
 bool ReadFile(const std::string& path, std::vector<unsigned char>& bytes) {
     FILE* f = fopen(path.c_str(), "rb");

@@ -111,7 +111,9 @@ void StartSimulation(const Options& o) {
     SimKs_SetClock(o.clock, o.factor);
 }
 
-int NewestStream() { return SimKs_StreamCount() - 1; }
+int NewestStream() {
+    return SimKs_StreamCount() - 1;
+}
 
 int ListDevices(const Options& o) {
     if (o.sim) {
@@ -163,7 +165,8 @@ int Play(const Options& o) {
     po.volume = o.volume;
     po.progress = !o.quiet;
     po.inputBufferSize = settings.input_buffer_size;
-    std::vector<TrackOutcome> outcomes = PlayTracks(mod, tracks, po, o.sim ? NewestStream : nullptr);
+    std::vector<TrackOutcome> outcomes =
+        PlayTracks(mod, tracks, po, o.sim ? NewestStream : nullptr);
     mod->Quit();
     if (!o.sim)
         return 0;

@@ -4,6 +4,7 @@
 #include "tools/qhost/plugin.h"
 
 #include <cstdio>
+#include <io.h>
 
 namespace {
 
@@ -18,7 +19,13 @@ struct TrackRun {
     volatile LONG done;
 };
 
-int FrameBytes(const Track& t) { return t.channels * ((t.bits + 7) / 8); }
+bool IsTerminal() {
+    return _isatty(_fileno(stdout)) != 0;
+}
+
+int FrameBytes(const Track& t) {
+    return t.channels * ((t.bits + 7) / 8);
+}
 
 void WriteTrack(TrackRun& run) {
     const Track& t = *run.track;
@@ -68,15 +75,21 @@ DWORD WINAPI VisThread(LPVOID param) {
     TrackRun& run = *(TrackRun*)param;
     const Track& t = *run.track;
     double total = (double)t.data.size() / (t.rate * FrameBytes(t));
+    // On a terminal the line is redrawn in place four times a second; into a pipe or a file a
+    // new line is written every second.
+    bool tty = IsTerminal();
+    int every = tty ? 16 : 64;
+    const char* format =
+        tty ? "\r  %7.2f s / %6.2f s   ring %3d%%" : "  %7.2f s / %6.2f s   ring %3d%%\n";
     int tick = 0;
     while (!run.done) {
         int out = run.mod->GetOutputTime();
         run.mod->GetWrittenTime();
-        if (run.options->progress && ++tick % 16 == 0) {
+        if (run.options->progress && ++tick % every == 0) {
             int free = run.mod->CanWrite();
             int ring = run.options->inputBufferSize;
             int fill = free > 0 && ring > 0 ? 100 - (int)(100.0 * free / ring) : 100;
-            printf("\r  %7.2f s / %6.2f s   ring %3d%%", out / 1000.0, total, fill);
+            printf(format, out / 1000.0, total, fill);
             fflush(stdout);
         }
         Sleep(16);
@@ -86,8 +99,7 @@ DWORD WINAPI VisThread(LPVOID param) {
 
 // Waits for the thread while dispatching the messages of this thread's windows.
 void WaitPumping(HANDLE thread) {
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) !=
-           WAIT_OBJECT_0) {
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
             TranslateMessage(&msg);
@@ -124,8 +136,9 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
     }
     mod->Close();
     if (o.progress)
-        printf("\r  %7.2f s played, %zu bytes sent%s\n", mod->GetOutputTime() / 1000.0,
-               outcome.bytesSent, outcome.endSeen ? "" : " (end not reported by IsPlaying)");
+        printf("%s  %7.2f s played, %zu bytes sent%s\n", IsTerminal() ? "\r" : "",
+               mod->GetOutputTime() / 1000.0, outcome.bytesSent,
+               outcome.endSeen ? "" : " (end not reported by IsPlaying)");
 }
 
 } // namespace

@@ -15,16 +15,16 @@ Out_Module* LoadPlugin(const std::string& path, HWND mainWindow, HMODULE* dll, s
 HWND CreateMainWindow();
 
 struct PlayOptions {
-    int volume = 255;       // host volume given before each track
-    bool progress = true;   // print a progress line while playing
+    int volume = 255;            // host volume given before each track
+    bool progress = true;        // print a progress line while playing
     int inputBufferSize = 65536; // the plug-in's ring size, for the fill figure
 };
 
 struct TrackOutcome {
     bool opened = false;
-    int stream = -1;       // simulated stream that took the track (with --sim), or -1
-    size_t bytesSent = 0;  // bytes accepted by Write
-    bool endSeen = true;   // IsPlaying() reported the end of the track
+    int stream = -1;      // simulated stream that took the track (with --sim), or -1
+    size_t bytesSent = 0; // bytes accepted by Write
+    bool endSeen = true;  // IsPlaying() reported the end of the track
 };
 
 // Plays the tracks one after another as the player does: Open, a decode thread writing while
