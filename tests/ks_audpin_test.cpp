@@ -49,22 +49,6 @@ struct KsAudPin : KsBareFixture {
     bool Supports(const WAVEFORMATEXTENSIBLE& wfx) { return pin->IsFormatSupported(&wfx.Format); }
 };
 
-TEST_F(KsAudPin, ConnectRequestStartsAsPlainPcm) {
-    Make();
-    ASSERT_EQ(S_OK, hr);
-    EXPECT_EQ(146u, pin->m_cbPinCreate);
-    PKSPIN_CONNECT c = pin->m_pksPinCreate;
-    EXPECT_TRUE(IsEqualGUID(KSINTERFACESETID_Standard, c->Interface.Set));
-    EXPECT_TRUE(IsEqualGUID(KSMEDIUMSETID_Standard, c->Medium.Set));
-    EXPECT_EQ(0u, c->PinId);
-    EXPECT_EQ((ULONG)KSPRIORITY_NORMAL, c->Priority.PriorityClass);
-    EXPECT_EQ(1u, c->Priority.PrioritySubClass);
-    EXPECT_EQ((BYTE*)c + 64, (BYTE*)pin->m_pksDataFormatWfx);
-    EXPECT_EQ(82u, pin->m_pksDataFormatWfx->DataFormat.FormatSize);
-    EXPECT_TRUE(IsEqualGUID(KSDATAFORMAT_SPECIFIER_WAVEFORMATEX,
-                            pin->m_pksDataFormatWfx->DataFormat.Specifier));
-}
-
 TEST_F(KsAudPin, NeedsTheStandardInterface) {
     desc.Interfaces[0].Id = KSINTERFACE_STANDARD_LOOPED_STREAMING;
     Make();
@@ -198,12 +182,6 @@ TEST_F(KsAudPin, FailedGrowthKeepsTheOldBlock) {
     EXPECT_EQ(block, pin->m_pksPinCreate);
     EXPECT_EQ(146u, pin->m_cbPinCreate);
     EXPECT_TRUE(Traced("Unable to allocate KSPIN_CONNECT structure"));
-}
-
-TEST_F(KsAudPin, SetFormatWithoutAFormatFails) {
-    Make();
-    EXPECT_EQ(E_FAIL, pin->SetFormat(NULL));
-    EXPECT_TRUE(Traced("pwfx or m_pksDataFormatWfx are NULL"));
 }
 
 } // namespace

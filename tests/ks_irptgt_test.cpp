@@ -1,14 +1,8 @@
-// CKsIrpTarget: handle checks, and SyncIoctl's synchronous, pending and size-probe paths against a
-// simulated filter handle.
+// CKsIrpTarget: closing handles, and SyncIoctl's synchronous, pending and size-probe paths against
+// a simulated filter handle.
 #include "ks_fixture.h"
 
 namespace {
-
-TEST(KsHandles, NullAndAllOnesAreInvalid) {
-    EXPECT_FALSE(CKsIrpTarget::IsValidHandle(NULL));
-    EXPECT_FALSE(CKsIrpTarget::IsValidHandle(INVALID_HANDLE_VALUE));
-    EXPECT_TRUE(CKsIrpTarget::IsValidHandle((HANDLE)4));
-}
 
 TEST(KsHandles, SafeCloseClosesOnceAndLeavesNoHandle) {
     HANDLE hNull = NULL;
@@ -118,17 +112,6 @@ TEST_F(KsSyncIoctl, FailedProbeLeavesTheOutPointer) {
     EXPECT_EQ(E_FAIL,
               filter->GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pmi));
     EXPECT_EQ((PKSMULTIPLE_ITEM)(ULONG_PTR)0x1234, pmi);
-}
-
-TEST_F(KsSyncIoctl, MultiReadGivesTheWholeBlock) {
-    PKSMULTIPLE_ITEM pmi = NULL;
-    ULONG cb = 0;
-    EXPECT_EQ(S_OK,
-              filter->GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pmi, &cb));
-    ASSERT_NE(nullptr, pmi);
-    EXPECT_EQ(3u, pmi->Count);
-    EXPECT_EQ(sizeof(KSMULTIPLE_ITEM) + 3 * sizeof(GUID), cb);
-    free(pmi);
 }
 
 TEST_F(KsSyncIoctl, AnswerShorterThanItsHeaderIsRefused) {

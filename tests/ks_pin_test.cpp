@@ -33,20 +33,6 @@ struct KsPin : KsBareFixture {
     }
 };
 
-TEST_F(KsPin, DescriptorIsRead) {
-    HRESULT hr = E_FAIL;
-    CKsPin pin(filter.get(), 0, hr);
-    EXPECT_EQ(S_OK, hr);
-    EXPECT_EQ(KSPIN_DATAFLOW_IN, pin.m_Descriptor.DataFlow);
-    EXPECT_EQ(KSPIN_COMMUNICATION_SINK, pin.m_Descriptor.Communication);
-    EXPECT_EQ(1u, pin.m_Descriptor.cInterfaces);
-    EXPECT_EQ((void*)(pin.m_Descriptor.pmiInterfaces + 1), pin.m_Descriptor.pInterfaces);
-    EXPECT_EQ(1u, pin.m_Descriptor.cMediums);
-    EXPECT_EQ(1u, pin.m_Descriptor.cDataRanges);
-    EXPECT_TRUE(IsEqualGUID(KSCATEGORY_AUDIO, pin.m_Descriptor.Category));
-    EXPECT_STREQ(L"Playback", pin.m_wszName);
-}
-
 TEST_F(KsPin, PinThatAnswersNothingIsStillConstructed) {
     SimKs_AddPropertyFault(device, 0, NULL, SIMKS_ANY_ID, SIMKS_PROP_FAIL, ERROR_NOT_FOUND);
     HRESULT hr = E_FAIL;
