@@ -95,6 +95,7 @@ class KSCore {
     HANDLE m_hWakeEvent = nullptr;
     volatile LONG m_bSleeping = 0;       // player thread asleep
     volatile LONG m_bInPacketWait = 0;   // player thread blocked until a packet comes back
+    volatile LONG m_nPasses = 0;         // passes of the player loop since construction
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
     CRITICAL_SECTION m_csWake;           // see the threading note
     CRITICAL_SECTION m_csControl;        // see the threading note

@@ -18,6 +18,7 @@ DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
 void KSCore::PlayerThread() {
     do {
         WaitForSingleObject(m_hWakeEvent, INFINITE);
+        InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
         LONG current = WaitForPacket() ? (LONG)m_nCurrentPacket : -1;
         if (current < 0 || m_bPaused) {
