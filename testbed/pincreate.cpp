@@ -50,9 +50,9 @@ bool InRange(const SimKsRange& r, const WAVEFORMATEX& w) {
     bool major = IsEqualGUID(r.MajorFormat, GUID_NULL) ||
                  IsEqualGUID(r.MajorFormat, KSDATAFORMAT_TYPE_AUDIO);
     bool sub = IsEqualGUID(r.SubFormat, GUID_NULL) || IsEqualGUID(r.SubFormat, SubtypeOf(w));
-    bool spec = IsEqualGUID(r.Specifier, GUID_NULL) ||
-                IsEqualGUID(r.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
-    return major && sub && spec && w.nChannels <= r.MaximumChannels &&
+    bool specifier = IsEqualGUID(r.Specifier, GUID_NULL) ||
+                     IsEqualGUID(r.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
+    return major && sub && specifier && w.nChannels <= r.MaximumChannels &&
            w.wBitsPerSample >= r.MinimumBitsPerSample &&
            w.wBitsPerSample <= r.MaximumBitsPerSample &&
            w.nSamplesPerSec >= r.MinimumSampleFrequency &&

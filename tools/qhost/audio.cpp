@@ -89,16 +89,16 @@ bool ReadWavFile(const std::string& path, Track& track, std::string& error) {
     return false;
 }
 
-bool MakeSignal(const std::string& spec, Track& track, std::string& error) {
+bool MakeSignal(const std::string& description, Track& track, std::string& error) {
     int rate, channels, bits;
     double seconds;
-    if (sscanf(spec.c_str(), "tone:%d:%d:%d:%lf", &rate, &channels, &bits, &seconds) != 4 ||
+    if (sscanf(description.c_str(), "tone:%d:%d:%d:%lf", &rate, &channels, &bits, &seconds) != 4 ||
         rate <= 0 || channels <= 0 || channels > 8 || bits < 8 || bits > 32 || bits % 8 ||
         seconds <= 0 || seconds > 600) {
         error = "signal must be tone:RATE:CHANNELS:BITS:SECONDS (bits 8, 16, 24 or 32)";
         return false;
     }
-    track.name = spec;
+    track.name = description;
     track.rate = rate;
     track.channels = channels;
     track.bits = bits;

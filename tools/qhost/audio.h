@@ -18,7 +18,7 @@ bool ReadWavFile(const std::string& path, Track& track, std::string& error);
 
 // Makes a test signal from "tone:RATE:CHANNELS:BITS:SECONDS": a 997 Hz sine a little below full
 // scale with a pseudo-random low bit, so that any change to a sample shows.
-bool MakeSignal(const std::string& spec, Track& track, std::string& error);
+bool MakeSignal(const std::string& description, Track& track, std::string& error);
 
 // A track from a file name or a signal description.
 bool LoadTrack(const std::string& source, Track& track, std::string& error);
