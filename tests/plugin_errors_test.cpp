@@ -102,6 +102,16 @@ TEST_F(Errors, FailedWritesFreeTheirPackets) {
 // Fails the Nth allocation of the plug-in for every N that a whole session reaches: Init, a
 // stream, Close and Quit must neither crash nor hang, and the entry points answer as refusals.
 struct AllocationSweep : PluginFixture {
+    // What the user may be told when memory runs out: the texts of the opening step.
+    void ExpectOnlyKnownBoxes() {
+        for (int i = 0; i < SimKs_MessageBoxCount(); i++) {
+            std::string text = MessageBoxText(i);
+            EXPECT_TRUE(text == "Failed to allocate CKsEnumFilters" ||
+                        text == "CKsEnumFilters::EnumFilters failed" ||
+                        text == "Could not find suitable output filter")
+                << text;
+        }
+    }
     void SetUp() override {
         PluginFixture::SetUp();
         mod->Quit();
@@ -137,6 +147,7 @@ TEST_F(AllocationSweep, NoAllocationFailureCrashesOrHangs) {
         SimKs_ArmAllocations(n);
         Session();
         SimKs_DisarmAllocations();
+        ExpectOnlyKnownBoxes();
         if (HasFailure()) {
             ADD_FAILURE() << "with allocation " << n << " of " << total << " failing";
             break;
