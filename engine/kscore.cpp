@@ -13,7 +13,7 @@ KSCore* g_pKSCore = nullptr;
 
 KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
-    g_pKSCore = this;
+    AttachToStatus();
     m_nPacketCount = pSettings->output_buffer_cnt;
     InitializeCriticalSection(&m_csWake);
     InitializeCriticalSection(&m_csControl);
@@ -53,10 +53,7 @@ bool KSCore::AllocateEvents() {
 
 KSCore::~KSCore() {
     End(1);
-    if (m_hwndStatus) {
-        DestroyWindow(m_hwndStatus);
-        m_hwndStatus = nullptr;
-    }
+    CloseDiagnosticWindow();
     DiagLog(1, "Attempting to close player thread");
     if (m_hThread) {
         InterlockedExchange(&m_bExitThread, 1);
@@ -79,8 +76,6 @@ KSCore::~KSCore() {
     delete[] m_pOutputBuffer;
     delete[] m_pInputBuffer;
     delete[] m_phEvents;
-    if (g_pKSCore == this)
-        g_pKSCore = nullptr;
     DiagLog(1, "Destructed KSCore");
 }
 

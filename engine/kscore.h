@@ -15,11 +15,16 @@
 //   leaves m_csWake before it ends a gapless stream. The log lock is always innermost.
 // - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
 //   Interlocked operations; the other cross-thread flags are volatile LONGs.
+// - The status window (status.cpp) runs on the thread that opened it (the settings dialog's)
+//   and reads the engine without its locks. The status lock guards g_pKSCore and m_hwndStatus
+//   between that thread and the destructor, which may run on another thread; it is always taken
+//   alone, never together with m_csControl, m_csWake or the log lock.
 #pragma once
 
 #include <windows.h>
 #include <mmreg.h>
 #include <ks.h>
+#include <cstdio>
 
 class KSSettings;
 class CKsEnumFilters;
@@ -54,6 +59,7 @@ class KSCore {
     int GetOutputTime();
     void End();          // the host's close
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
+    // Opens the status window on the calling thread, unless one is open.
     void OpenDiagnosticWindow();
 
     // True when construction got its buffers, events and thread.
@@ -71,7 +77,7 @@ class KSCore {
     volatile LONG m_nInputUsed = 0; // bytes held in the ring
     volatile DWORD m_nVolume = 255; // 0..255; 255 copies unscaled
     DWORD m_dwPacketSize = 8192;    // bytes per packet
-    HWND m_hwndStatus = nullptr;    // the status window, or null
+    HWND m_hwndStatus = nullptr;    // the status window, or null (under the status lock)
     HWND m_hwndParent;              // owner of every message box
     HINSTANCE m_hInstance;          // module holding the status dialog resource
     DWORD m_dwThreadId = 0;         // the player thread's identifier
@@ -106,6 +112,8 @@ class KSCore {
     int m_nPinState = 0;                 // KSSTATE last requested by start or pause
 
   private:
+    void AttachToStatus();
+    void CloseDiagnosticWindow();
     bool AllocateEvents();
     void ConfigureInputBuffer(int size);
     void ConfigureOutputBuffer(int size);
@@ -135,5 +143,21 @@ class KSCore {
     bool m_bReady = false; // buffers, events, locks and thread all exist
 };
 
-// The one engine, for the player thread's start-up and the status window.
+// The newest engine, for the status window; null once it is being destroyed. Changed only under
+// the status lock.
 extern KSCore* g_pKSCore;
+
+// The status window (status.cpp): built from dialog resource 102 of the engine's module,
+// repainted every 20 ms from g_pKSCore while the window is that engine's m_hwndStatus.
+INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
+void CALLBACK StatusTimerProc(HWND hwnd, UINT msg, UINT_PTR idEvent, DWORD time);
+// Paints the window into hdc, drawn off-screen first; hdc may be any device context.
+void PaintStatus(HWND hwnd, HDC hdc);
+// Formats into 256 bytes and draws the text with its top-left corner at x, y.
+void DrawStatusText(HDC hdc, int x, int y, const char* format, ...)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)));
+// Width in pixels of the formatted text.
+int GetStatusTextWidth(HDC hdc, const char* format, ...)
+    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+// Fills the rectangle and returns 1; returns 0 and draws nothing when it is empty.
+int FillBar(int left, int top, int right, int bottom, HDC hdc, HBRUSH brush);

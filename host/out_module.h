@@ -33,10 +33,12 @@ extern "C" __declspec(dllexport) Out_Module* __cdecl winampGetOutModule();
 
 class KSSettings;
 class KSCore;
+class CTooltip;
 
 // Module state, created by Init and released by Quit.
 extern KSSettings* g_pSettings;         // the settings record (owned)
 extern KSCore* g_pEngine;               // the one engine (owned)
+extern CTooltip* g_pTooltip;            // the settings dialog's tooltip window (owned)
 extern volatile LONG g_bRecreateEngine; // the settings dialog changed something: rebuild at Open
 extern int g_nVolume;                   // last valid host volume, 0..255
 extern int g_nTimeOffset;               // added to the engine's time by the time queries

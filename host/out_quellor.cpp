@@ -5,22 +5,26 @@
 #include "host/out_module.h"
 
 #include "diag/log.h"
+#include "diag/util.h"
 #include "engine/kscore.h"
 #include "host/devicenames.h"
+#include "host/dialogs.h"
 #include "host/settings.h"
+#include "resources/resource.h"
 
 #include <new>
 
 KSSettings* g_pSettings = nullptr;
 KSCore* g_pEngine = nullptr;
+CTooltip* g_pTooltip = nullptr;
 volatile LONG g_bRecreateEngine = 0;
 int g_nVolume = 255;
 int g_nTimeOffset = 0;
 
 namespace {
 
-void __cdecl Config(HWND) {}
-void __cdecl About(HWND) {}
+void __cdecl Config(HWND parent);
+void __cdecl About(HWND parent);
 void __cdecl Init();
 void __cdecl Quit();
 int __cdecl Open(int rate, int channels, int bits, int, int);
@@ -60,6 +64,18 @@ void DeleteEngine() {
     g_pEngine = nullptr;
 }
 
+// The settings dialog, modal on the calling thread; it needs the settings record.
+void __cdecl Config(HWND parent) {
+    if (!g_pSettings)
+        return;
+    DialogBoxParamA(g_OutModule.hDllInstance, MAKEINTRESOURCEA(IDD_SETTINGS), parent, ConfigDlgProc,
+                    0);
+}
+
+void __cdecl About(HWND parent) {
+    ShowAboutBox(parent);
+}
+
 void __cdecl Init() {
     g_pSettings = new (std::nothrow) KSSettings;
     LogInit();
@@ -68,9 +84,15 @@ void __cdecl Init() {
     BuildVolumeTable();
     g_pEngine = NewEngine();
     BuildDeviceNameList(g_pEngine ? g_pEngine->m_pEnumFilters : nullptr);
+    g_pTooltip = new (std::nothrow) CTooltip(g_OutModule.hDllInstance);
 }
 
 void __cdecl Quit() {
+    if (g_pTooltip) {
+        g_pTooltip->Destroy();
+        delete g_pTooltip;
+        g_pTooltip = nullptr;
+    }
     FreeDeviceNameList();
     DeleteEngine();
     LogShutdown();

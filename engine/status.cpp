@@ -1,0 +1,231 @@
+// The status window: a modeless dialog that repaints the engine's live state 50 times a second,
+// double-buffered, and its closing when the engine goes away on any thread.
+#include "engine/kscore.h"
+
+#include "diag/log.h"
+#include "resources/resource.h"
+
+#include <cstdarg>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+const UINT_PTR kStatusTimer = 1;
+const UINT kStatusPeriodMs = 20;
+// How long a destructor on another thread waits for the window's own thread to close it.
+const DWORD kCloseWaitMs = 1000;
+
+// Guards g_pKSCore and m_hwndStatus against the status window's thread, so that a paint or a
+// timer tick never reads an engine that another thread is destroying. Taken alone: never while
+// holding m_csControl, m_csWake or the log lock, and nothing is taken or sent under it.
+SRWLOCK g_srwStatus = SRWLOCK_INIT;
+
+class StatusLock {
+  public:
+    StatusLock() { AcquireSRWLockExclusive(&g_srwStatus); }
+    ~StatusLock() { ReleaseSRWLockExclusive(&g_srwStatus); }
+    StatusLock(const StatusLock&) = delete;
+    StatusLock& operator=(const StatusLock&) = delete;
+};
+
+// The engine whose status window hwnd is, or null. Only with the status lock held.
+KSCore* EngineOf(HWND hwnd) {
+    KSCore* e = g_pKSCore;
+    return e && hwnd && e->m_hwndStatus == hwnd ? e : nullptr;
+}
+
+// Milliseconds of audio in bytes at the format's rate; 0 before any format is open.
+double Millis(DWORD bytes, DWORD rate) {
+    return rate ? (float)bytes / (float)rate * 1000.0f : 0.0f;
+}
+
+void DrawUsageBar(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
+    DrawStatusText(dc, 20, 100, "Usage:");
+    int w = GetStatusTextWidth(dc, "Usage:");
+    LONGLONG used = e.m_nInputUsed;
+    int p = (int)(used * 100 / e.m_dwInputSize);
+    p = p < 0 ? 0 : p > 100 ? 100 : p; // a frame may catch the counters mid-change
+    FillBar(w + 30, 100, w + 230, 120, dc, grey);
+    FillBar(w + 30, 100, w + 30 + 2 * p, 120, dc, green);
+    DrawStatusText(dc, w + 130 - GetStatusTextWidth(dc, "%d%%", p) / 2, 100, "%d%%", p);
+}
+
+void DrawStatusLines(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
+    const WAVEFORMATEX& f = e.m_wfxCurrent.Format;
+    const int n = e.m_nPacketCount;
+    DrawStatusText(dc, 20, 20, "Player Thread State: %s", e.m_bSleeping ? "SLEEPING" : "AWAKE");
+    DrawStatusText(dc, 20, 60, "Input Buffer:");
+    DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)e.m_dwInputSize,
+                   Millis(e.m_dwInputSize, f.nAvgBytesPerSec));
+    if (e.m_dwInputSize != 0)
+        DrawUsageBar(dc, e, green, grey);
+    DrawStatusText(dc, 20, 140, "Output Buffers:");
+    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)e.m_dwPacketSize,
+                   Millis(e.m_dwPacketSize, f.nAvgBytesPerSec), n);
+    for (int i = 0; i < n; i++) {
+        HANDLE done = e.m_phEvents ? e.m_phEvents[i + 1] : NULL;
+        bool free = done && WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, free ? "FREE" : "IN USE");
+    }
+    WORD valid = e.m_wfxCurrent.Samples.wValidBitsPerSample;
+    DrawStatusText(dc, 20, 200 + 20 * n, "Output Format:");
+    DrawStatusText(dc, 20, 220 + 20 * n, "Frequency: %dHz", (int)f.nSamplesPerSec);
+    DrawStatusText(dc, 20, 240 + 20 * n, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
+    DrawStatusText(dc, 20, 260 + 20 * n, "Number of Channels: %d", f.nChannels);
+}
+
+} // namespace
+
+void KSCore::AttachToStatus() {
+    StatusLock lock;
+    g_pKSCore = this;
+}
+
+void KSCore::OpenDiagnosticWindow() {
+    DiagLog(1, "OpenDiagnosticWindow - current thread (%d)", (int)GetCurrentThreadId());
+    {
+        StatusLock lock;
+        // A window whose thread has ended is gone without having told the engine.
+        if (m_hwndStatus && IsWindow(m_hwndStatus))
+            return;
+        m_hwndStatus = nullptr;
+    }
+    HWND hwnd =
+        CreateDialogParamA(m_hInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+    if (!hwnd)
+        return;
+    {
+        StatusLock lock;
+        m_hwndStatus = hwnd;
+    }
+    ShowWindow(hwnd, SW_RESTORE);
+}
+
+// On the window's own thread the window is destroyed at once. From any other thread it is
+// detached under the status lock (its paints and timer ticks then read nothing) and its thread
+// is asked to close it; the wait for that is bounded, because that thread may itself be waiting
+// for this one.
+void KSCore::CloseDiagnosticWindow() {
+    HWND hwnd;
+    {
+        StatusLock lock;
+        hwnd = m_hwndStatus;
+    }
+    if (hwnd && GetWindowThreadProcessId(hwnd, NULL) == GetCurrentThreadId())
+        DestroyWindow(hwnd);
+    {
+        StatusLock lock;
+        hwnd = m_hwndStatus;
+        m_hwndStatus = nullptr;
+        if (g_pKSCore == this)
+            g_pKSCore = nullptr;
+    }
+    if (!hwnd || !PostMessageA(hwnd, WM_CLOSE, 0, 0))
+        return;
+    for (DWORD waited = 0; IsWindow(hwnd) && waited < kCloseWaitMs; waited += 10)
+        Sleep(10);
+    DiagLog(1, "Status window %s by its own thread", IsWindow(hwnd) ? "left to close" : "closed");
+}
+
+INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
+    switch (msg) {
+    case WM_SHOWWINDOW:
+        SetTimer(hwnd, kStatusTimer, kStatusPeriodMs, StatusTimerProc);
+        break;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        HDC dc = BeginPaint(hwnd, &ps);
+        if (dc)
+            PaintStatus(hwnd, dc);
+        EndPaint(hwnd, &ps);
+        break;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDCANCEL) // the Escape key
+            DestroyWindow(hwnd);
+        break;
+    case WM_CLOSE:
+        DestroyWindow(hwnd);
+        break;
+    case WM_DESTROY: {
+        KillTimer(hwnd, kStatusTimer);
+        StatusLock lock;
+        if (KSCore* e = EngineOf(hwnd))
+            e->m_hwndStatus = nullptr;
+        break;
+    }
+    }
+    return 0;
+}
+
+void CALLBACK StatusTimerProc(HWND hwnd, UINT, UINT_PTR idEvent, DWORD) {
+    if (idEvent != kStatusTimer)
+        return;
+    StatusLock lock;
+    if (EngineOf(hwnd))
+        InvalidateRect(hwnd, NULL, FALSE);
+}
+
+// Draws a frame off-screen and copies it to dc in one transfer. A window that no longer belongs
+// to an engine shows only its background.
+void PaintStatus(HWND hwnd, HDC hdc) {
+    RECT rc;
+    GetClientRect(hwnd, &rc);
+    HDC mem = CreateCompatibleDC(hdc);
+    if (!mem)
+        return;
+    HBITMAP bitmap = CreateCompatibleBitmap(hdc, rc.right, rc.bottom);
+    if (!bitmap) {
+        DeleteDC(mem);
+        return;
+    }
+    HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
+    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+    FillRect(mem, &rc, face);
+    DeleteObject(face);
+    HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
+    HBRUSH grey = CreateSolidBrush(RGB(160, 160, 160));
+    SetBkMode(mem, TRANSPARENT);
+    {
+        StatusLock lock;
+        if (KSCore* e = EngineOf(hwnd))
+            DrawStatusLines(mem, *e, green, grey);
+    }
+    BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
+    SelectObject(mem, oldBitmap);
+    DeleteObject(bitmap);
+    DeleteObject(green);
+    DeleteObject(grey);
+    DeleteDC(mem);
+}
+
+void DrawStatusText(HDC hdc, int x, int y, const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    text[sizeof text - 1] = '\0';
+    TextOutA(hdc, x, y, text, (int)strlen(text));
+}
+
+int GetStatusTextWidth(HDC hdc, const char* format, ...) {
+    char text[256];
+    va_list args;
+    va_start(args, format);
+    vsnprintf(text, sizeof text, format, args);
+    va_end(args);
+    text[sizeof text - 1] = '\0';
+    SIZE size = {0, 0};
+    GetTextExtentPoint32A(hdc, text, (int)strlen(text), &size);
+    return size.cx;
+}
+
+int FillBar(int left, int top, int right, int bottom, HDC hdc, HBRUSH brush) {
+    if (left >= right || bottom <= top)
+        return 0;
+    RECT r = {left, top, right, bottom};
+    FillRect(hdc, &r, brush);
+    return 1;
+}

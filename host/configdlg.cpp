@@ -1,0 +1,260 @@
+// The settings dialog: device list, the three buffer sliders, four switches, Defaults and Open
+// Status. The sliders' values stay pending until OK stores them in the settings record.
+#include "host/dialogs.h"
+
+#include "diag/log.h"
+#include "diag/util.h"
+#include "engine/kscore.h"
+#include "host/devicenames.h"
+#include "host/out_module.h"
+#include "host/settings.h"
+#include "resources/resource.h"
+
+#include <commctrl.h>
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+// What the sliders show until OK: sizes in bytes and the packet count.
+int g_nPendingInputSize = 0;
+int g_nPendingOutputSize = 0;
+int g_nPendingBufferCount = 0;
+
+const int kInputSizes[] = {16384, 32768, 65536, 131072};
+const int kOutputSizes[] = {8192, 16384, 32768};
+
+struct Tool {
+    int id;
+    const char* text;
+};
+
+// Registered in this order each time the dialog is shown, removed in it when it is destroyed.
+const Tool kTools[] = {
+    {IDC_DEVICE_LIST, "Choose the output device you wish to stream to"},
+    {IDC_VOLUME_ENABLED,
+     "If checked the WinAmp volume control will work although, if outputting to SPDIF having the "
+     "volume set to any value other than 100% will cause the bitstream to be modified"},
+    {IDC_GAPLESS, "If checked, playback will not be interrupted between tracks"},
+    {IDC_DEFAULTS, "Restores the default configuration"},
+    {IDOK, "Accepts and applies the new settings"},
+    {IDCANCEL, "Disregards the new settings"},
+    {IDC_LOG_VOLUME, "Makes it easier to finely adjust low volume levels"},
+    {IDC_LOGGING,
+     "Activates diagnostic logging. Diagnostic information is output to \"quellor log.txt\""},
+};
+
+// One size slider: its table, its label and the pending value it drives.
+struct SizeSlider {
+    int slider;
+    int label;
+    const int* sizes;
+    int count;
+    int* pending;
+};
+
+const SizeSlider kInputSlider = {IDC_INPUT_SLIDER, IDC_INPUT_LABEL, kInputSizes, 4,
+                                 &g_nPendingInputSize};
+const SizeSlider kOutputSlider = {IDC_OUTPUT_SLIDER, IDC_OUTPUT_LABEL, kOutputSizes, 3,
+                                  &g_nPendingOutputSize};
+
+void SetLabel(HWND hwnd, int id, const char* format, int value) {
+    char text[32];
+    snprintf(text, sizeof text, format, value);
+    SetDlgItemTextA(hwnd, id, text);
+}
+
+void RegisterTools(HWND hwnd) {
+    for (const Tool& t : kTools)
+        g_pTooltip->AddTool(GetDlgItem(hwnd, t.id), t.text);
+}
+
+void RemoveTools(HWND hwnd) {
+    for (const Tool& t : kTools)
+        g_pTooltip->DeleteTool(GetDlgItem(hwnd, t.id));
+}
+
+// Lists the devices head first; the stored device path selects its item, byte for byte, and an
+// empty one selects the first item.
+void FillDeviceList(HWND hwnd) {
+    const char* chosen = g_pSettings->output_device;
+    for (DeviceName* d = g_pDeviceNameHead; d; d = d->pNext) {
+        const char* name = d->pszFriendlyName ? d->pszFriendlyName : "";
+        LRESULT i = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_ADDSTRING, 0, (LPARAM)name);
+        if (i < 0)
+            continue;
+        bool select = chosen[0] ? d->pszFilterName && !strcmp(d->pszFilterName, chosen) : i == 0;
+        if (select)
+            SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_SETCURSEL, (WPARAM)i, 0);
+        SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_SETITEMDATA, (WPARAM)i,
+                            (LPARAM)d->pszFilterName);
+    }
+}
+
+void CentreOnScreen(HWND hwnd) {
+    RECT r;
+    if (!GetWindowRect(hwnd, &r))
+        return;
+    int x = (GetSystemMetrics(SM_CXSCREEN) - (r.right - r.left)) >> 1;
+    int y = (GetSystemMetrics(SM_CYSCREEN) - (r.bottom - r.top)) >> 1;
+    SetWindowPos(hwnd, NULL, x, y, 0, 0, SWP_NOSIZE);
+}
+
+void SetCheck(HWND hwnd, int id, int value) {
+    CheckDlgButton(hwnd, id, value ? BST_CHECKED : BST_UNCHECKED);
+}
+
+int GetCheck(HWND hwnd, int id) {
+    return (SendDlgItemMessageA(hwnd, id, BM_GETSTATE, 0, 0) & 1) ? 1 : 0;
+}
+
+// Loads the pending size, puts the slider at its table position (0 when the table lacks it)
+// and shows the size in the label.
+void ShowSize(HWND hwnd, const SizeSlider& s, int size) {
+    *s.pending = size;
+    int pos = 0;
+    while (pos < s.count && s.sizes[pos] != size)
+        pos++;
+    SendDlgItemMessageA(hwnd, s.slider, TBM_SETRANGE, FALSE, MAKELPARAM(0, s.count - 1));
+    SendDlgItemMessageA(hwnd, s.slider, TBM_SETPOS, TRUE, pos < s.count ? pos : 0);
+    SetLabel(hwnd, s.label, "%dKB", size / 1024);
+}
+
+void OnShow(HWND hwnd) {
+    if (g_pTooltip)
+        RegisterTools(hwnd);
+    FillDeviceList(hwnd);
+    CentreOnScreen(hwnd);
+    SetCheck(hwnd, IDC_VOLUME_ENABLED, g_pSettings->volume_enabled);
+    SetCheck(hwnd, IDC_GAPLESS, g_pSettings->gapless_enabled);
+    SetCheck(hwnd, IDC_LOG_VOLUME, g_pSettings->logarithmic_volume);
+    SetCheck(hwnd, IDC_LOGGING, g_pSettings->logging_enabled);
+    ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
+    ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
+    g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
+    SendDlgItemMessageA(hwnd, IDC_COUNT_SLIDER, TBM_SETRANGE, FALSE, MAKELPARAM(2, 8));
+    SendDlgItemMessageA(hwnd, IDC_COUNT_SLIDER, TBM_SETPOS, TRUE, g_nPendingBufferCount);
+    SetLabel(hwnd, IDC_COUNT_LABEL, "%d", g_nPendingBufferCount);
+}
+
+void ReadSize(HWND hwnd, const SizeSlider& s) {
+    UINT pos = (UINT)SendDlgItemMessageA(hwnd, s.slider, TBM_GETPOS, 0, 0);
+    pos = pos > (UINT)s.count - 1 ? (UINT)s.count - 1 : pos;
+    *s.pending = s.sizes[pos];
+    SetLabel(hwnd, s.label, "%dKB", *s.pending / 1024);
+}
+
+void OnSliderMoved(HWND hwnd, int code, HWND slider) {
+    int id = GetDlgCtrlID(slider);
+    if (id != IDC_INPUT_SLIDER && id != IDC_OUTPUT_SLIDER && id != IDC_COUNT_SLIDER)
+        return;
+    if (GetDlgItem(hwnd, id) != slider)
+        return;
+    if (code > TB_ENDTRACK) {
+        DiagLog(1, "Unknown message");
+        return;
+    }
+    if (id == IDC_INPUT_SLIDER) {
+        ReadSize(hwnd, kInputSlider);
+    } else if (id == IDC_OUTPUT_SLIDER) {
+        ReadSize(hwnd, kOutputSlider);
+    } else {
+        g_nPendingBufferCount = (int)SendMessageA(slider, TBM_GETPOS, 0, 0);
+        SetLabel(hwnd, IDC_COUNT_LABEL, "%d", g_nPendingBufferCount);
+    }
+}
+
+// Stores value into field; a change marks the engine for rebuilding. True when it changed.
+bool Store(int& field, int value) {
+    if (field == value)
+        return false;
+    field = value;
+    InterlockedExchange(&g_bRecreateEngine, 1);
+    return true;
+}
+
+void StoreDevice(HWND hwnd) {
+    LRESULT sel = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETCURSEL, 0, 0);
+    if (sel == LB_ERR)
+        return;
+    const char* path =
+        (const char*)SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETITEMDATA, (WPARAM)sel, 0);
+    if (!path || path == (const char*)LB_ERR || !strcmp(path, g_pSettings->output_device))
+        return;
+    lstrcpynA(g_pSettings->output_device, path, sizeof g_pSettings->output_device);
+    InterlockedExchange(&g_bRecreateEngine, 1);
+}
+
+void OnOk(HWND hwnd) {
+    KSSettings& s = *g_pSettings;
+    StoreDevice(hwnd);
+    if (g_nPendingInputSize <= g_nPendingOutputSize) {
+        MessageBoxA(hwnd,
+                    "The input buffer MUST be larger than output buffer.\nThis has been corrected.",
+                    "Warning!", MB_OK);
+        g_nPendingInputSize = 2 * g_nPendingOutputSize;
+    }
+    int volume = GetCheck(hwnd, IDC_VOLUME_ENABLED);
+    int gapless = GetCheck(hwnd, IDC_GAPLESS);
+    int logVolume = GetCheck(hwnd, IDC_LOG_VOLUME);
+    int logging = GetCheck(hwnd, IDC_LOGGING);
+    Store(s.volume_enabled, volume);
+    Store(s.gapless_enabled, gapless);
+    Store(s.input_buffer_size, g_nPendingInputSize);
+    Store(s.output_buffer_size, g_nPendingOutputSize);
+    Store(s.output_buffer_cnt, g_nPendingBufferCount);
+    if (Store(s.logarithmic_volume, logVolume))
+        ApplyVolume(g_nVolume);
+    if (Store(s.logging_enabled, logging))
+        LogEnable(logging);
+    s.Save();
+    EndDialog(hwnd, 0);
+}
+
+void OnDefaults(HWND hwnd) {
+    g_pSettings->SetDefaults();
+    g_pSettings->Save();
+    InterlockedExchange(&g_bRecreateEngine, 1);
+    EndDialog(hwnd, 0);
+}
+
+BOOL OnCommand(HWND hwnd, int id) {
+    switch (id) {
+    case IDOK:
+        OnOk(hwnd);
+        return TRUE;
+    case IDCANCEL:
+        EndDialog(hwnd, 0);
+        return TRUE;
+    case IDC_DEFAULTS:
+        OnDefaults(hwnd);
+        return TRUE;
+    case IDC_OPEN_STATUS:
+        if (g_pEngine)
+            g_pEngine->OpenDiagnosticWindow();
+        return TRUE;
+    }
+    return FALSE;
+}
+
+} // namespace
+
+INT_PTR CALLBACK ConfigDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_SHOWWINDOW:
+        // Filled when ShowWindow shows it, not again when its owner is restored from an icon.
+        if (wParam && lParam == 0)
+            OnShow(hwnd);
+        return TRUE;
+    case WM_HSCROLL:
+        OnSliderMoved(hwnd, LOWORD(wParam), (HWND)lParam);
+        return TRUE;
+    case WM_COMMAND:
+        return OnCommand(hwnd, LOWORD(wParam));
+    case WM_DESTROY:
+        if (g_pTooltip)
+            RemoveTools(hwnd);
+        return FALSE;
+    }
+    return FALSE;
+}
