@@ -1,0 +1,284 @@
+// The status window of an engine built in-process over simulated devices: its pixels painted
+// into a memory bitmap (the usage bar, the lines and their positions), its timer, Escape, and
+// its closing when the engine is destroyed on another thread.
+#include "engine/kscore.h"
+#include "host/settings.h"
+#include "testbed/simfixture.h"
+
+#include <functional>
+#include <string>
+#include <vector>
+
+namespace {
+
+// A 32-bit top-down picture of a window's client area as PaintStatus draws it.
+struct Picture {
+    int width = 0, height = 0;
+    std::vector<RGBQUAD> px;
+    const RGBQUAD& At(int x, int y) const { return px[(size_t)y * width + x]; }
+    bool Is(int x, int y, BYTE r, BYTE g, BYTE b) const {
+        const RGBQUAD& p = At(x, y);
+        return p.rgbRed == r && p.rgbGreen == g && p.rgbBlue == b;
+    }
+    bool Dark(int x, int y) const {
+        const RGBQUAD& p = At(x, y);
+        return p.rgbRed + p.rgbGreen + p.rgbBlue < 240;
+    }
+    bool RowHasText(int y) const {
+        for (int x = 0; x < width; x++)
+            if (Dark(x, y))
+                return true;
+        return false;
+    }
+    // Equal pixels in rows top..bottom-1.
+    bool SameRows(const Picture& o, int top, int bottom) const {
+        for (int y = top; y < bottom; y++)
+            for (int x = 0; x < width; x++)
+                if (memcmp(&At(x, y), &o.At(x, y), sizeof(RGBQUAD)))
+                    return false;
+        return true;
+    }
+};
+
+// Draws with paint into a memory bitmap of the window's client size and reads it back.
+Picture Capture(HWND window, const std::function<void(HWND, HDC)>& paint) {
+    Picture pic;
+    RECT rc;
+    GetClientRect(window, &rc);
+    pic.width = rc.right;
+    pic.height = rc.bottom;
+    HDC screen = GetDC(NULL);
+    HDC mem = CreateCompatibleDC(screen);
+    HBITMAP bitmap = CreateCompatibleBitmap(screen, pic.width, pic.height);
+    HGDIOBJ old = SelectObject(mem, bitmap);
+    paint(window, mem);
+    SelectObject(mem, old);
+    BITMAPINFO bi = {};
+    bi.bmiHeader.biSize = sizeof bi.bmiHeader;
+    bi.bmiHeader.biWidth = pic.width;
+    bi.bmiHeader.biHeight = -pic.height;
+    bi.bmiHeader.biPlanes = 1;
+    bi.bmiHeader.biBitCount = 32;
+    bi.bmiHeader.biCompression = BI_RGB;
+    pic.px.resize((size_t)pic.width * pic.height);
+    GetDIBits(mem, bitmap, 0, pic.height, pic.px.data(), &bi, DIB_RGB_COLORS);
+    DeleteObject(bitmap);
+    DeleteDC(mem);
+    ReleaseDC(NULL, screen);
+    return pic;
+}
+
+struct Line {
+    int y;
+    std::string text;
+};
+
+// The lines drawn as the status window draws text, on its background.
+Picture Expected(HWND window, const std::vector<Line>& lines) {
+    return Capture(window, [&](HWND w, HDC dc) {
+        RECT rc;
+        GetClientRect(w, &rc);
+        HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
+        FillRect(dc, &rc, face);
+        DeleteObject(face);
+        SetBkMode(dc, TRANSPARENT);
+        for (const Line& l : lines)
+            DrawStatusText(dc, 20, l.y, "%s", l.text.c_str());
+    });
+}
+
+int UsageWidth() {
+    HDC dc = CreateCompatibleDC(NULL);
+    int w = GetStatusTextWidth(dc, "Usage:");
+    DeleteDC(dc);
+    return w;
+}
+
+struct Status : SimKsFixture {
+    KSSettings settings;
+    KSCore* core = nullptr;
+    HWND window = NULL;
+
+    virtual int Packets() { return 8; }
+    void SetUp() override {
+        SimKsFixture::SetUp();
+        SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
+        settings.SetDefaults();
+        settings.output_buffer_cnt = Packets();
+        core = new KSCore(NULL, GetModuleHandleA(NULL), &settings);
+        ASSERT_TRUE(core->IsReady());
+        core->OpenDiagnosticWindow();
+        window = core->m_hwndStatus;
+        ASSERT_TRUE(window);
+    }
+    void TearDown() override {
+        delete core;
+        SimKsFixture::TearDown();
+    }
+    Picture Paint() { return Capture(window, PaintStatus); }
+    // Writes bytes and waits until the ring holds want bytes.
+    bool Fill(size_t bytes, LONG want) {
+        std::vector<char> pcm(bytes, 0x11);
+        if (core->Write(pcm.data(), (int)pcm.size()) != 0)
+            return false;
+        for (int i = 0; i < 500 && core->m_nInputUsed != want; i++)
+            Sleep(10);
+        return core->m_nInputUsed == want;
+    }
+    // Green and grey pixels of the usage bar's bottom row, and where the bar starts and ends.
+    void Bar(const Picture& pic, int& green, int& grey, int& first, int& last) {
+        green = grey = 0;
+        first = last = -1;
+        for (int x = 0; x < pic.width; x++) {
+            bool g = pic.Is(x, 119, 0, 255, 0), s = pic.Is(x, 119, 160, 160, 160);
+            green += g;
+            grey += s;
+            if (g || s) {
+                first = first < 0 ? x : first;
+                last = x;
+            }
+        }
+    }
+};
+
+TEST_F(Status, UsageBarIsTwoHundredPixelsFilledGreenByTheRingLevel) {
+    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    const int barLeft = UsageWidth() + 30;
+    const struct {
+        size_t write;
+        LONG ring;
+        int green;
+    } steps[] = {{0, 0, 0}, {8 * 8192, 0, 0}, {16384, 16384, 50}, {49152, 65536, 200}};
+    for (const auto& s : steps) {
+        if (s.write) {
+            ASSERT_TRUE(Fill(s.write, s.ring));
+        }
+        if (s.write == 8 * 8192) {
+            ASSERT_TRUE(SimKs_WaitQueued(0, 8, 5000)) << "every packet with the device";
+        }
+        int green, grey, first, last;
+        Bar(Paint(), green, grey, first, last);
+        EXPECT_EQ(s.green, green) << s.ring << " bytes in the ring";
+        EXPECT_EQ(200 - s.green, grey) << s.ring << " bytes in the ring";
+        EXPECT_EQ(barLeft, first);
+        EXPECT_EQ(barLeft + 199, last);
+    }
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0); // lets the end drain
+    core->End();
+}
+
+TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
+    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    Picture pic = Paint();
+    Picture expected = Expected(window, {{80, "Size: 65536 bytes (371.5mS)"},
+                                         {160, "Size: 8192 bytes (46.4mS x 8)"},
+                                         {180, "0 : FREE"},
+                                         {420, "Number of Channels: 2"},
+                                         {400, "Sample Size: 16 bits"},
+                                         {380, "Frequency: 44100Hz"}});
+    EXPECT_TRUE(pic.SameRows(expected, 80, 100));
+    EXPECT_TRUE(pic.SameRows(expected, 160, 200));
+    EXPECT_TRUE(pic.SameRows(expected, 380, pic.height));
+    core->End();
+
+    ASSERT_EQ(1000, core->Start(48000, 2, 24));
+    expected = Expected(window, {{400, "Sample Size: 24 bits"}});
+    EXPECT_TRUE(Paint().SameRows(expected, 400, 420)) << "24 bits in 32-bit containers";
+    core->End();
+}
+
+TEST_F(Status, BeforeAnyStreamTheDurationsAreZero) {
+    Picture expected = Expected(window, {{80, "Size: 65536 bytes (0.0mS)"}});
+    EXPECT_TRUE(Paint().SameRows(expected, 80, 100));
+}
+
+struct TwoPackets : Status {
+    int Packets() override { return 2; }
+};
+
+// The last text line sits at 260 + 20 x packets.
+int LastTextLine(const Picture& pic) {
+    int y = pic.height - 1;
+    while (y > 0 && !pic.RowHasText(y))
+        y--;
+    while (y > 0 && pic.RowHasText(y - 1))
+        y--;
+    return y;
+}
+
+TEST_F(Status, NumberOfChannelsIsAtFourHundredTwentyWithEightPackets) {
+    int top = LastTextLine(Paint());
+    EXPECT_GE(top, 420);
+    EXPECT_LT(top, 430);
+}
+
+TEST_F(TwoPackets, NumberOfChannelsIsAtThreeHundredWithTwoPackets) {
+    int top = LastTextLine(Paint());
+    EXPECT_GE(top, 300);
+    EXPECT_LT(top, 310);
+}
+
+// Lets only the timer's messages through for ms milliseconds.
+void DispatchTimers(HWND window, DWORD ms) {
+    DWORD start = GetTickCount();
+    while (GetTickCount() - start < ms) {
+        MSG msg;
+        while (PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE))
+            DispatchMessageA(&msg);
+        Sleep(5);
+    }
+}
+
+TEST_F(Status, TheTimerInvalidatesTheWindowAndEscapeClosesIt) {
+    ValidateRect(window, NULL);
+    DispatchTimers(window, 100);
+    EXPECT_TRUE(GetUpdateRect(window, NULL, FALSE));
+    SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_EQ(NULL, core->m_hwndStatus);
+    core->OpenDiagnosticWindow();
+    EXPECT_TRUE(IsWindow(core->m_hwndStatus)) << "it opens again";
+}
+
+DWORD WINAPI DeleteEngine(LPVOID p) {
+    delete (KSCore*)p;
+    return 0;
+}
+
+TEST_F(Status, DestroyedOnAnotherThreadTheWindowClosesOnItsOwnThread) {
+    HANDLE thread = CreateThread(NULL, 0, DeleteEngine, core, 0, NULL);
+    ASSERT_TRUE(thread);
+    core = nullptr;
+    DWORD start = GetTickCount();
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+            DispatchMessageA(&msg);
+    }
+    CloseHandle(thread);
+    EXPECT_FALSE(IsWindow(window));
+    EXPECT_LT(GetTickCount() - start, 900u) << "no time-out: this thread dispatched at once";
+}
+
+TEST_F(Status, DestroyedWhileItsThreadIsBlockedTheWindowReadsNothingMore) {
+    HANDLE thread = CreateThread(NULL, 0, DeleteEngine, core, 0, NULL);
+    ASSERT_TRUE(thread);
+    core = nullptr;
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000)) << "the destructor came back";
+    CloseHandle(thread);
+    ASSERT_TRUE(IsWindow(window));
+    ValidateRect(window, NULL);
+    DispatchTimers(window, 100);
+    EXPECT_FALSE(GetUpdateRect(window, NULL, FALSE)) << "no tick reaches the engine";
+    Picture pic = Paint();
+    int text = 0;
+    for (int y = 0; y < pic.height; y++)
+        text += pic.RowHasText(y);
+    EXPECT_EQ(0, text) << "a detached window paints its background only";
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
+        DispatchMessageA(&msg);
+    EXPECT_FALSE(IsWindow(window));
+}
+
+} // namespace
