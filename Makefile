@@ -1,7 +1,8 @@
-# Quellor's two set-up commands. Each installs what it needs on a fresh Debian 12 machine.
+# Quellor's set-up commands. Each installs what it needs on a fresh Debian 12 machine.
 #   make demo   builds the plug-in and plays a short programme through the simulated devices
 #   make test   builds everything and runs every test under Wine
-.PHONY: all setup configure build test demo clean
+#   make screenshots  pictures of the settings dialog and the status window into docs/
+.PHONY: all setup configure build test demo screenshots clean
 
 all: build
 
@@ -19,6 +20,9 @@ test: build
 
 demo: build
 	@xvfb-run -a sh scripts/demo.sh $(CURDIR)/build/cross
+
+screenshots: build
+	@xvfb-run -a -s "-screen 0 800x600x24" sh scripts/screenshots.sh $(CURDIR)/build/cross $(CURDIR)/docs
 
 clean:
 	rm -rf build

@@ -1,11 +1,13 @@
 // qhost: a stand-in for the player. It loads the output plug-in as the player does and plays
 // WAV files and test signals through it, on the machine's KS devices or, with --sim, on the
-// simulated ones, and then says whether the devices received what was sent.
+// simulated ones, and then says whether the devices received what was sent. It also shows the
+// plug-in's settings dialog, status window and About box as the player's Preferences do.
 #include "host/settings.h"
 #include "ks/enum.h"
 #include "testbed/redirect.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/verdict.h"
+#include "tools/qhost/windows.h"
 
 #include <ksmedia.h>
 #include <cstdio>
@@ -19,6 +21,9 @@ namespace {
 const char kUsage[] =
     "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS)\n"
     "       qhost devices [--sim]            list the render devices as the plug-in sees them\n"
+    "       qhost config [options]           the plug-in's settings dialog, as Preferences shows "
+    "it\n"
+    "       qhost about [options]            the plug-in's About box\n"
     "options:\n"
     "  --sim                 use the simulated devices and print a verdict at the end\n"
     "  --clock realtime:F    simulated render clock at F times real time (default realtime:1)\n"
@@ -28,7 +33,10 @@ const char kUsage[] =
     "  --volume N            host volume 0..255 (default 255)\n"
     "  --gapless             shorthand for --set gapless_enabled=1\n"
     "  --set KEY=VALUE       write a plug-in setting into qhost's INI file before starting\n"
-    "  --quiet               no progress line\n";
+    "  --quiet               no progress line\n"
+    "  --status              play with the settings dialog open and its Open Status pressed;\n"
+    "                        the dialog is cancelled when the last track has ended\n"
+    "  --close-after SECS    config: cancel the dialog after SECS seconds\n";
 
 struct Options {
     std::string command;
@@ -39,6 +47,8 @@ struct Options {
     std::string plugin;
     int volume = 255;
     bool quiet = false;
+    bool status = false;
+    double closeAfter = 0;             // seconds
     std::vector<std::string> settings; // KEY=VALUE
     std::vector<std::string> sources;
 };
@@ -63,6 +73,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.sim = true;
         else if (a == "--quiet")
             o.quiet = true;
+        else if (a == "--status")
+            o.status = true;
+        else if (a == "--close-after" && hasValue)
+            o.closeAfter = atof(argv[++i]);
         else if (a == "--gapless")
             o.settings.push_back("gapless_enabled=1");
         else if (a == "--clock" && hasValue) {
@@ -81,7 +95,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else
             o.sources.push_back(a);
     }
-    return o.command == "devices" || (o.command == "play" && !o.sources.empty());
+    if (o.command == "devices" || o.command == "config" || o.command == "about")
+        return o.sources.empty();
+    return o.command == "play" && !o.sources.empty();
 }
 
 std::string ExeFolder() {
@@ -135,6 +151,64 @@ int ListDevices(const Options& o) {
     return n > 0 ? 0 : 1;
 }
 
+// The player's start-up: settings into the INI file, a main window, the DLL loaded, the
+// simulated devices put behind it when asked for, Init.
+struct Session {
+    HWND main = NULL;
+    HMODULE dll = NULL;
+    Out_Module* mod = nullptr;
+};
+
+bool StartSession(const Options& o, Session& s) {
+    ApplySettings(o);
+    RegisterCommonControls();
+    std::string path = o.plugin.empty() ? ExeFolder() + "\\..\\plugin\\out_quellor3.dll" : o.plugin;
+    s.main = CreateMainWindow();
+    std::string error;
+    s.mod = LoadPlugin(path, s.main, &s.dll, error);
+    if (!s.mod) {
+        fprintf(stderr, "qhost: %s\n", error.c_str());
+        return false;
+    }
+    if (o.sim) {
+        StartSimulation(o);
+        SimKs_Install(s.dll);
+    }
+    printf("%s\n", s.mod->description);
+    s.mod->Init();
+    return true;
+}
+
+struct PlayRun {
+    Out_Module* mod;
+    const std::vector<Track>* tracks;
+    PlayOptions options;
+    bool sim;
+    std::vector<TrackOutcome> outcomes;
+};
+
+DWORD WINAPI PlayThread(LPVOID param) {
+    PlayRun& run = *(PlayRun*)param;
+    run.outcomes = PlayTracks(run.mod, *run.tracks, run.options, run.sim ? NewestStream : nullptr);
+    return 0;
+}
+
+// With --status the tracks play from a second thread, as an input plug-in's thread drives the
+// output, while this thread runs the settings dialog and the status window it opens.
+void PlayWithStatus(const Session& s, PlayRun& run) {
+    HANDLE thread = CreateThread(NULL, 0, PlayThread, &run, 0, NULL);
+    if (!thread) {
+        fprintf(stderr, "qhost: cannot start the playing thread\n");
+        return;
+    }
+    ConfigScript script;
+    script.openStatus = true;
+    script.closeWhen = thread;
+    RunConfigDialog(s.mod, s.main, script);
+    WaitForSingleObject(thread, INFINITE);
+    CloseHandle(thread);
+}
+
 int Play(const Options& o) {
     std::vector<Track> tracks(o.sources.size());
     for (size_t i = 0; i < tracks.size(); i++) {
@@ -144,36 +218,53 @@ int Play(const Options& o) {
             return 2;
         }
     }
-    ApplySettings(o);
-    KSSettings settings;
-    std::string path = o.plugin.empty() ? ExeFolder() + "\\..\\plugin\\out_quellor3.dll" : o.plugin;
-    HWND main = CreateMainWindow();
-    HMODULE dll;
-    std::string error;
-    Out_Module* mod = LoadPlugin(path, main, &dll, error);
-    if (!mod) {
-        fprintf(stderr, "qhost: %s\n", error.c_str());
+    Session s;
+    if (!StartSession(o, s))
         return 2;
-    }
-    if (o.sim) {
-        StartSimulation(o);
-        SimKs_Install(dll);
-    }
-    printf("%s\n", mod->description);
-    mod->Init();
-    PlayOptions po;
-    po.volume = o.volume;
-    po.progress = !o.quiet;
-    po.inputBufferSize = settings.input_buffer_size;
-    std::vector<TrackOutcome> outcomes =
-        PlayTracks(mod, tracks, po, o.sim ? NewestStream : nullptr);
-    mod->Quit();
+    KSSettings settings;
+    PlayRun run = {s.mod, &tracks, PlayOptions(), o.sim, {}};
+    run.options.volume = o.volume;
+    run.options.progress = !o.quiet;
+    run.options.inputBufferSize = settings.input_buffer_size;
+    if (o.status)
+        PlayWithStatus(s, run);
+    else
+        PlayThread(&run);
+    s.mod->Quit();
     if (!o.sim)
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;
-    bool clean = PrintVerdict(tracks, outcomes, !scaled, settings.gapless_enabled != 0);
-    SimKs_Remove(dll);
+    bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0);
+    SimKs_Remove(s.dll);
     return clean ? 0 : 1;
+}
+
+int Config(const Options& o) {
+    Session s;
+    if (!StartSession(o, s))
+        return 2;
+    ConfigScript script;
+    script.closeAfterMs = (DWORD)(o.closeAfter * 1000);
+    RunConfigDialog(s.mod, s.main, script);
+    s.mod->Quit();
+    if (o.sim)
+        SimKs_Remove(s.dll);
+    return 0;
+}
+
+// With --sim the box is recorded by the simulated platform instead of shown; qhost prints it.
+int About(const Options& o) {
+    Session s;
+    if (!StartSession(o, s))
+        return 2;
+    s.mod->About(s.main);
+    SimKsMessageBox box;
+    if (o.sim && SimKs_GetMessageBox(0, &box))
+        printf("[%s]\n%s", box.Caption, box.Text);
+    s.mod->Quit();
+    if (o.sim)
+        SimKs_Remove(s.dll);
+    return 0;
 }
 
 } // namespace
@@ -185,5 +276,11 @@ int main(int argc, char** argv) {
         return 2;
     }
     setvbuf(stdout, NULL, _IONBF, 0);
-    return o.command == "devices" ? ListDevices(o) : Play(o);
+    if (o.command == "devices")
+        return ListDevices(o);
+    if (o.command == "config")
+        return Config(o);
+    if (o.command == "about")
+        return About(o);
+    return Play(o);
 }
