@@ -1,6 +1,8 @@
 // The diagnostic log: one file beside the host's executable, one open-append-close per line.
 #include "diag/log.h"
 
+#include "diag/util.h"
+
 #include <shlwapi.h>
 #include <cstdarg>
 #include <cstdio>
@@ -63,11 +65,9 @@ void DiagLog(int level, const char* format, ...) {
     char line[4096];
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof line - 2, format, args);
-    va_end(args);
     // A longer message is cut to the 4093 characters that fit before CR LF.
-    line[sizeof line - 3] = '\0';
-    size_t len = strlen(line);
+    size_t len = FormatText(line, sizeof line - 2, format, args);
+    va_end(args);
     line[len] = '\r';
     line[len + 1] = '\n';
     line[len + 2] = '\0';

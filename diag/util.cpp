@@ -7,8 +7,15 @@
 #include <cassert>
 #include <cstdarg>
 #include <cstdio>
+#include <cstring>
 
 int g_nTraceLevel = 0;
+
+size_t FormatText(char* buffer, size_t size, const char* format, va_list args) {
+    vsnprintf(buffer, size, format, args);
+    buffer[size - 1] = '\0';
+    return strlen(buffer);
+}
 
 void DebugTrace(int level, const char* format, ...) {
     if (level > g_nTraceLevel)
@@ -16,9 +23,8 @@ void DebugTrace(int level, const char* format, ...) {
     char line[260];
     va_list args;
     va_start(args, format);
-    vsnprintf(line, sizeof line, format, args);
+    FormatText(line, sizeof line, format, args);
     va_end(args);
-    line[sizeof line - 1] = '\0';
     OutputDebugStringA(line);
 }
 

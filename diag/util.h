@@ -7,6 +7,12 @@
 #include <mmreg.h>
 #include <cstdio>
 
+#include <cstdarg>
+
+// Formats into buffer (size bytes), cutting what does not fit; the result is always terminated.
+// Returns its length.
+size_t FormatText(char* buffer, size_t size, const char* format, va_list args);
+
 // Trace threshold: a DebugTrace line is emitted only when its level is at most this value.
 // It is 0 in the plug-in; tests raise it to read the KS layer's trace.
 extern int g_nTraceLevel;

@@ -3,11 +3,10 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "diag/util.h"
 #include "resources/resource.h"
 
 #include <cstdarg>
-#include <cstdio>
-#include <cstring>
 
 namespace {
 
@@ -204,21 +203,19 @@ void DrawStatusText(HDC hdc, int x, int y, const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    size_t length = FormatText(text, sizeof text, format, args);
     va_end(args);
-    text[sizeof text - 1] = '\0';
-    TextOutA(hdc, x, y, text, (int)strlen(text));
+    TextOutA(hdc, x, y, text, (int)length);
 }
 
 int GetStatusTextWidth(HDC hdc, const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
-    vsnprintf(text, sizeof text, format, args);
+    size_t length = FormatText(text, sizeof text, format, args);
     va_end(args);
-    text[sizeof text - 1] = '\0';
     SIZE size = {0, 0};
-    GetTextExtentPoint32A(hdc, text, (int)strlen(text), &size);
+    GetTextExtentPoint32A(hdc, text, (int)length, &size);
     return size.cx;
 }
 
