@@ -52,12 +52,7 @@ BOOL SimKs_AddCategory(int device, const GUID* category, DWORD flags) {
 }
 
 BOOL SimKs_SetRegistryQuirks(int device, DWORD flags) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->regQuirks = flags;
-    return TRUE;
+    return ChangeDevice(device, [&](Device& d) { d.regQuirks = flags; });
 }
 
 void SimKs_InitRenderPin(SimKsPinDesc* desc, ULONG maxChannels, ULONG minBits, ULONG maxBits,

@@ -12,58 +12,33 @@ BOOL SimKs_AddPropertyFault(int device, int pin, const GUID* set, ULONG id, int 
                             ULONG param) {
     if (fault < SIMKS_PROP_FAIL || fault > SIMKS_PROP_RANGE_PAST || pin < -1)
         return FALSE;
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->propFaults.push_back(
-        PropFault{pin, set == nullptr, set ? *set : GUID_NULL, id, fault, param});
-    return TRUE;
+    PropFault f{pin, set == nullptr, set ? *set : GUID_NULL, id, fault, param};
+    return ChangeDevice(device, [&](Device& d) { d.propFaults.push_back(f); });
 }
 
 void SimKs_ClearPropertyFaults(int device) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (d)
-        d->propFaults.clear();
+    ChangeDevice(device, [](Device& d) { d.propFaults.clear(); });
 }
 
 BOOL SimKs_SetQuirks(int device, const SimKsQuirks* quirks) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d || !quirks || quirks->cWidths > 8 || quirks->cRates > 16)
+    if (!quirks || quirks->cWidths > 8 || quirks->cRates > 16)
         return FALSE;
-    d->quirks = *quirks;
-    return TRUE;
+    return ChangeDevice(device, [&](Device& d) { d.quirks = *quirks; });
 }
 
 BOOL SimKs_SetCreatePinError(int device, DWORD error) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->createPinError = error;
-    return TRUE;
+    return ChangeDevice(device, [&](Device& d) { d.createPinError = error; });
 }
 
 BOOL SimKs_SetOpenError(int device, DWORD error) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->openError = error;
-    return TRUE;
+    return ChangeDevice(device, [&](Device& d) { d.openError = error; });
 }
 
 BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG count, DWORD code) {
     if (mode < SIMKS_WRITE_OK || mode > SIMKS_WRITE_PENDING || (mode && first == 0))
         return FALSE;
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->writeFault = WriteFault{mode, first, count, code, 0};
-    return TRUE;
+    WriteFault f{mode, first, count, code, 0};
+    return ChangeDevice(device, [&](Device& d) { d.writeFault = f; });
 }
 
 BOOL SimKs_RemoveDevice(int device) {

@@ -147,6 +147,16 @@ class Lock {
 LONGLONG NowUs();
 Device* FindDevice(int index);
 Stream* FindStream(int index);
+
+// Applies change to the device under the bed's lock; FALSE when there is no such device.
+template <typename Change> BOOL ChangeDevice(int index, Change change) {
+    Lock lock;
+    Device* d = FindDevice(index);
+    if (!d)
+        return FALSE;
+    change(*d);
+    return TRUE;
+}
 void Count(int kind);
 
 // Simulated handles.
