@@ -1,17 +1,9 @@
-# Toolchain for 32-bit Windows with Debian's MinGW-w64 i686 POSIX-thread compilers.
-# Use: cmake --preset cross (or -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake).
-# Test executables run under Wine through CMAKE_CROSSCOMPILING_EMULATOR.
-set(CMAKE_SYSTEM_NAME Windows)
+# Toolchain for 32-bit Windows (the shipped plug-in) with Debian's MinGW-w64 i686 compilers.
+# Use: cmake --preset i686 (or -DCMAKE_TOOLCHAIN_FILE=cmake/mingw-i686.cmake).
+# Test executables run under 32-bit Wine through CMAKE_CROSSCOMPILING_EMULATOR.
 set(CMAKE_SYSTEM_PROCESSOR i686)
-
-set(CMAKE_C_COMPILER i686-w64-mingw32-gcc-posix)
-set(CMAKE_CXX_COMPILER i686-w64-mingw32-g++-posix)
-set(CMAKE_RC_COMPILER i686-w64-mingw32-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/i686-w64-mingw32)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-
-find_program(WINE_PROGRAM wine REQUIRED)
-set(CMAKE_CROSSCOMPILING_EMULATOR ${WINE_PROGRAM})
+set(QUELLOR_TRIPLET i686-w64-mingw32)
+set(QUELLOR_WINEARCH win32)
+set(WINE_NAMES wine)
+set(SERVER_NAMES wineserver)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)

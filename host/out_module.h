@@ -3,7 +3,7 @@
 
 #include <windows.h>
 
-// The player's output-module record: twenty 32-bit fields; every function is cdecl.
+// The player's output-module record: an int and nineteen pointers; every function is cdecl.
 struct Out_Module {
     int version; // 0x10
     const char* description;
@@ -27,7 +27,11 @@ struct Out_Module {
     int(__cdecl* GetWrittenTime)();
 };
 
-static_assert(sizeof(Out_Module) == 80, "the player reads twenty 32-bit fields");
+#ifdef _WIN64
+static_assert(sizeof(Out_Module) == 160, "x86_64 test builds: the int padded to 8, 19 pointers");
+#else
+static_assert(sizeof(Out_Module) == 80, "i686, the player's build: twenty 32-bit fields");
+#endif
 
 extern "C" __declspec(dllexport) Out_Module* __cdecl winampGetOutModule();
 

@@ -8,9 +8,15 @@
 #include <cstdlib>
 #include <cstring>
 
-static_assert(sizeof(KSPIN_CONNECT) == 64, "the data format follows a 64-byte KSPIN_CONNECT");
-static_assert(sizeof(KSDATAFORMAT) == 64, "the wave format follows a 64-byte KSDATAFORMAT");
-static_assert(sizeof(KSDATAFORMAT_WAVEFORMATEX) == 82, "a plain wave format is 18 bytes");
+// The data format follows the KSPIN_CONNECT, whose size the code takes from the header; the
+// figures pin the platform's layout down for each architecture.
+#ifdef _WIN64
+static_assert(sizeof(KSPIN_CONNECT) == 72, "x86_64: a 64-bit PinToHandle, padded after PinId");
+#else
+static_assert(sizeof(KSPIN_CONNECT) == 64, "i686: a 64-byte KSPIN_CONNECT");
+#endif
+static_assert(sizeof(KSDATAFORMAT) == 64, "both: the wave format follows a 64-byte KSDATAFORMAT");
+static_assert(sizeof(KSDATAFORMAT_WAVEFORMATEX) == 82, "both: a plain wave format is 18 bytes");
 
 // Size of the connect block for a wave format of cbFormat bytes.
 static ULONG ConnectSize(ULONG cbFormat) {

@@ -14,7 +14,12 @@
 
 // The detail block: a SP_DEVICE_INTERFACE_DETAIL_DATA_A with room for the device path.
 const DWORD DETAIL_BLOCK_SIZE = 525;
-static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "fixed part of the detail record");
+// cbSize of the detail record is the size of its fixed part, which differs by architecture.
+#ifdef _WIN64
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "x86_64: DWORD and path, padded");
+#else
+static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 5, "i686: DWORD and path, packed");
+#endif
 
 CKsEnumFilters::CKsEnumFilters(HRESULT& hr) {
     KsTraceEnter("CKsEnumFilters::CKsEnumFilters()");

@@ -149,7 +149,7 @@ FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name) {
     if (module != KsUser())
         return GetProcAddress(module, name);
     Lock lock;
-    bool byName = HIWORD((ULONG_PTR)name) != 0;
+    bool byName = ((ULONG_PTR)name >> 16) != 0; // an ordinal fills the low 16 bits only
     if (!byName || strcmp(name, "KsCreatePin") != 0 || Bed().ksuser == SIMKS_KSUSER_NO_EXPORT) {
         SetLastError(ERROR_PROC_NOT_FOUND);
         return NULL;

@@ -57,10 +57,11 @@ const IMAGE_IMPORT_DESCRIPTOR* Imports(HMODULE module) {
     const IMAGE_DOS_HEADER* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
     if (!module || dos->e_magic != IMAGE_DOS_SIGNATURE)
         return nullptr;
-    const IMAGE_NT_HEADERS32* nt =
-        reinterpret_cast<const IMAGE_NT_HEADERS32*>(base + dos->e_lfanew);
+    // IMAGE_NT_HEADERS, IMAGE_THUNK_DATA and IMAGE_NT_OPTIONAL_HDR_MAGIC are the process's own
+    // kind: PE32 in an i686 process, PE32+ in an x86_64 one, as every module loaded in it is.
+    const IMAGE_NT_HEADERS* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
     if (nt->Signature != IMAGE_NT_SIGNATURE ||
-        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR32_MAGIC)
+        nt->OptionalHeader.Magic != IMAGE_NT_OPTIONAL_HDR_MAGIC)
         return nullptr;
     const IMAGE_DATA_DIRECTORY& dir =
         nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
@@ -119,11 +120,12 @@ void RedirectDescriptor(HMODULE module, const IMAGE_IMPORT_DESCRIPTOR& d) {
     bool crtDll = IsCrtDll(reinterpret_cast<const char*>(base + d.Name));
     if (!d.OriginalFirstThunk)
         return; // no name table: the slots cannot be told apart
-    const IMAGE_THUNK_DATA32* names =
-        reinterpret_cast<const IMAGE_THUNK_DATA32*>(base + d.OriginalFirstThunk);
-    IMAGE_THUNK_DATA32* slots = reinterpret_cast<IMAGE_THUNK_DATA32*>(base + d.FirstThunk);
+    const IMAGE_THUNK_DATA* names =
+        reinterpret_cast<const IMAGE_THUNK_DATA*>(base + d.OriginalFirstThunk);
+    IMAGE_THUNK_DATA* slots = reinterpret_cast<IMAGE_THUNK_DATA*>(base + d.FirstThunk);
+    static_assert(sizeof slots[0].u1.Function == sizeof(void*), "one slot holds one pointer");
     for (size_t i = 0; names[i].u1.AddressOfData; ++i) {
-        if (IMAGE_SNAP_BY_ORDINAL32(names[i].u1.Ordinal))
+        if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal))
             continue;
         const IMAGE_IMPORT_BY_NAME* byName =
             reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);

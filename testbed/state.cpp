@@ -96,7 +96,9 @@ HANDLE EventOf(const OVERLAPPED* overlapped) {
 }
 
 void Signal(OVERLAPPED* overlapped, LONG status, ULONG information) {
-    overlapped->Internal = (ULONG_PTR)(LONG_PTR)status;
+    // The 32-bit status in the low half, as the platform's I/O status block holds it; callers
+    // read it back as (LONG)Internal.
+    overlapped->Internal = (ULONG_PTR)(ULONG)status;
     overlapped->InternalHigh = information;
     HANDLE event = EventOf(overlapped);
     if (event)

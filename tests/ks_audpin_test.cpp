@@ -144,15 +144,20 @@ TEST_F(KsAudPin, WildcardRangeTakesAnyFormatTag) {
     EXPECT_FALSE(Supports(Extensible(44100, 3, 16, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)));
 }
 
+// The connect block: the KSPIN_CONNECT (64 bytes on i686, 72 on x86_64), a 64-byte KSDATAFORMAT,
+// then the wave format (18 bytes plain, 40 extensible).
+const ULONG kPlainBlock = sizeof(KSPIN_CONNECT) + 64 + 18;
+const ULONG kWideBlock = sizeof(KSPIN_CONNECT) + 64 + 40;
+
 TEST_F(KsAudPin, SetFormatResizesTheConnectBlock) {
     Make();
     WAVEFORMATEXTENSIBLE wide = Extensible(44100, 2, 32);
     wide.Samples.wValidBitsPerSample = 24;
     ASSERT_EQ(S_OK, pin->SetFormat(&wide.Format));
-    EXPECT_EQ(168u, pin->m_cbPinCreate);
+    EXPECT_EQ(kWideBlock, pin->m_cbPinCreate);
     EXPECT_EQ(104u, pin->m_pksDataFormatWfx->DataFormat.FormatSize);
     EXPECT_EQ(8u, pin->m_pksDataFormatWfx->DataFormat.SampleSize);
-    EXPECT_EQ((BYTE*)pin->m_pksPinCreate + 64, (BYTE*)pin->m_pksDataFormatWfx);
+    EXPECT_EQ((BYTE*)(pin->m_pksPinCreate + 1), (BYTE*)pin->m_pksDataFormatWfx);
     EXPECT_EQ(0, memcmp(&wide, &pin->m_pksDataFormatWfx->WaveFormatEx, sizeof wide));
     EXPECT_TRUE(IsEqualGUID(KSINTERFACESETID_Standard, pin->m_pksPinCreate->Interface.Set));
     EXPECT_TRUE(
@@ -160,7 +165,7 @@ TEST_F(KsAudPin, SetFormatResizesTheConnectBlock) {
 
     WAVEFORMATEX plain = Pcm(44100, 2, 16);
     ASSERT_EQ(S_OK, pin->SetFormat(&plain));
-    EXPECT_EQ(146u, pin->m_cbPinCreate);
+    EXPECT_EQ(kPlainBlock, pin->m_cbPinCreate);
     EXPECT_EQ(82u, pin->m_pksDataFormatWfx->DataFormat.FormatSize);
     EXPECT_EQ(4u, pin->m_pksDataFormatWfx->DataFormat.SampleSize);
     EXPECT_TRUE(IsEqualGUID(KSMEDIUMSETID_Standard, pin->m_pksPinCreate->Medium.Set));
@@ -180,7 +185,7 @@ TEST_F(KsAudPin, FailedGrowthKeepsTheOldBlock) {
     EXPECT_EQ(E_OUTOFMEMORY, pin->SetFormat(&wide.Format));
     SimKs_DisarmAllocations();
     EXPECT_EQ(block, pin->m_pksPinCreate);
-    EXPECT_EQ(146u, pin->m_cbPinCreate);
+    EXPECT_EQ(kPlainBlock, pin->m_cbPinCreate);
     EXPECT_TRUE(Traced("Unable to allocate KSPIN_CONNECT structure"));
 }
 

@@ -47,7 +47,7 @@ TEST_F(Dll, ImportsOnlyWindowsSystemLibraries) {
 }
 
 TEST_F(Dll, RecordHoldsTheValuesThePlayerReads) {
-    EXPECT_EQ(80u, sizeof(Out_Module));
+    EXPECT_EQ(sizeof(void*) == 4 ? 80u : 160u, sizeof(Out_Module));
     EXPECT_EQ(0x10, mod->version);
     EXPECT_STREQ("Quellor Output v3.61", mod->description);
     EXPECT_EQ(mod->GetOutputTime, mod->GetWrittenTime);

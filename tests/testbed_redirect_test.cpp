@@ -74,7 +74,7 @@ TEST_F(BedRedirect, TheNthAllocationFailsWhileArmed) {
 // Every import slot of a module, in import-table order.
 std::vector<void*> ImportSlots(HMODULE module) {
     BYTE* base = reinterpret_cast<BYTE*>(module);
-    IMAGE_NT_HEADERS32* nt = reinterpret_cast<IMAGE_NT_HEADERS32*>(
+    IMAGE_NT_HEADERS* nt = reinterpret_cast<IMAGE_NT_HEADERS*>(
         base + reinterpret_cast<IMAGE_DOS_HEADER*>(base)->e_lfanew);
     DWORD rva = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT].VirtualAddress;
     std::vector<void*> slots;
