@@ -23,10 +23,10 @@ test: build
 	@sh scripts/test.sh
 
 demo: build
-	@sh scripts/demo.sh $(CURDIR)/build
+	@xvfb-run -a sh scripts/demo.sh $(CURDIR)/build
 
 screenshots: build
-	@sh scripts/screenshots.sh $(CURDIR)/build $(CURDIR)/docs
+	@xvfb-run -a -s "-screen 0 800x600x24" sh scripts/screenshots.sh $(CURDIR)/build $(CURDIR)/docs
 
 clean:
 	rm -rf build

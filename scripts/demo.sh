@@ -1,11 +1,22 @@
 #!/bin/sh
 # Plays a short programme through qhost and the simulated devices and prints the verdicts:
 # 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode.
+# Plays the shipped i686 build where this machine runs 32-bit programs, else the x86_64 build.
+# Use: demo.sh BUILD_ROOT (the folder holding build/i686 and build/x86_64)
 set -e
-build="$1"
-export WINEPREFIX="$build/wineprefix" WINEARCH=win32 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-sh "$(dirname "$0")/../tests/wineprefix.sh" "$WINEPREFIX"
-qhost() { wine "$build/bin/qhost.exe" "$@" 2>&1 | tr -d '\r'; }
+cd "$(dirname "$0")/.."
+. scripts/wine-env.sh
+obstacle=$(i686_obstacle)
+if [ -z "$obstacle" ]; then
+    arch=i686
+    echo "== Playing the i686 build (the plug-in users install)"
+else
+    arch=x86_64
+    echo "== Playing the x86_64 build of the same sources ($obstacle)"
+fi
+build="$1/$arch"
+use_build "$build"
+qhost() { "$wine" "$build/bin/qhost.exe" "$@" 2>&1 | tr -d '\r'; }
 
 echo "== Two formats, one after the other (the render clock runs at 4x real time)"
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 \
@@ -16,4 +27,4 @@ qhost play --sim --clock realtime:4 --gapless tone:44100:2:16:3 tone:44100:2:16:
 echo
 echo "== The render devices as the plug-in sees them"
 qhost devices --sim
-wineserver -w
+"$wineserver" -w

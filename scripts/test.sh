@@ -4,20 +4,7 @@
 # saying which suites ran and why. QUELLOR_I686=skip leaves the i686 suite out on purpose.
 set -u
 cd "$(dirname "$0")/.."
-wine32=/usr/lib/wine/wine # Debian's 32-bit Wine loader: itself an i386 program
-
-# Why the i686 suite cannot run here, or nothing when it can.
-i686_obstacle() {
-    if [ "${QUELLOR_I686:-}" = skip ]; then
-        echo "QUELLOR_I686=skip"
-    elif ! probe=$(sh scripts/probe-i386.sh); then
-        echo "$probe"
-    elif ! [ -x "$wine32" ]; then
-        echo "32-bit Wine is not installed ($wine32)"
-    elif ! "$wine32" --version >/dev/null 2>&1; then
-        echo "32-bit Wine does not start ($wine32)"
-    fi
-}
+. scripts/wine-env.sh
 
 suite() {
     echo "== $1 suite"

@@ -7,7 +7,7 @@
 #include "testbed/redirect.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/verdict.h"
-#include "tools/qhost/windows.h"
+#include "tools/qhost/prefs.h"
 
 #include <ksmedia.h>
 #include <cstdio>

@@ -1,6 +1,6 @@
 // Running the plug-in's settings dialog as the player's Preferences do, and pressing its buttons
 // through the messages a click produces, from a timer on the dialog's own thread.
-#include "tools/qhost/windows.h"
+#include "tools/qhost/prefs.h"
 
 #include "resources/resource.h"
 
