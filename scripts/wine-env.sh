@@ -21,10 +21,11 @@ i686_obstacle() {
 cache_value() { sed -n "s/^$2:[A-Z]*=//p" "$1/CMakeCache.txt"; }
 
 use_build() {
-    wine=$(cache_value "$1" WINE_PROGRAM)
-    wineserver=$(cache_value "$1" WINESERVER_PROGRAM)
-    WINEARCH=$(cache_value "$1" QUELLOR_WINEARCH)
-    export WINEPREFIX="$1/wineprefix" WINEARCH WINELOADER="$wine" WINESERVER="$wineserver" \
+    folder=$(cd "$1" && pwd)
+    wine=$(cache_value "$folder" WINE_PROGRAM)
+    wineserver=$(cache_value "$folder" WINESERVER_PROGRAM)
+    WINEARCH=$(cache_value "$folder" QUELLOR_WINEARCH)
+    export WINEPREFIX="$folder/wineprefix" WINEARCH WINELOADER="$wine" WINESERVER="$wineserver" \
         WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
     sh tests/wineprefix.sh "$WINEPREFIX" "$wine" "$wineserver"
 }
