@@ -10,6 +10,14 @@
 
 #include <cstring>
 
+// Each packet's header travels to the driver as the platform defines it; its size is taken from
+// the header file, and these figures pin the layout down for each architecture.
+#ifdef _WIN64
+static_assert(sizeof(KSSTREAM_HEADER) == 56, "x86_64: 64-bit Data pointer and a Reserved field");
+#else
+static_assert(sizeof(KSSTREAM_HEADER) == 48, "i686: the 48-byte stream header");
+#endif
+
 DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
     static_cast<KSCore*>(param)->PlayerThread();
     return 0;
