@@ -136,7 +136,7 @@ CKsEnumFilters* KSCore::EnsureFilterList() {
         ErrorBox("Failed to create CKsEnumFilters");
         return nullptr;
     }
-    static const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
+    const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
     hr = m_pEnumFilters->EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
     if (FAILED(hr)) {
         ErrorBox("CKsEnumFilters::EnumFilters failed");

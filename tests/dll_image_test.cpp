@@ -39,11 +39,24 @@ void ExpectPluginTables(const PeFile& pe) {
     }
 }
 
+// The DLL carries no thread runtime: thread-local slots are what a thread library (winpthreads,
+// the C++ runtime's emulated TLS and its thread support) takes first. The two TLS callbacks left
+// are the C runtime start-up's own (constructors and destructors of thread-local data, of which
+// the plug-in has none); a thread library adds one of its own.
+void ExpectNoThreadRuntime(const PeFile& pe) {
+    for (const char* name : {"TlsAlloc", "TlsSetValue", "TlsFree", "FlsAlloc"})
+        EXPECT_EQ(pe.importNames.end(),
+                  std::find(pe.importNames.begin(), pe.importNames.end(), name))
+            << "imports " << name;
+    EXPECT_LE(pe.tlsCallbacks, 2);
+}
+
 TEST(ShippedDll, IsPe32ForI386WithThePlayersTables) {
     PeFile pe = Load("QUELLOR_SHIPPED_DLL");
     EXPECT_EQ(IMAGE_FILE_MACHINE_I386, pe.machine);
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, pe.magic);
     ExpectPluginTables(pe);
+    ExpectNoThreadRuntime(pe);
 }
 
 TEST(BuiltDll, IsOfThisBuildsKindWithThePlayersTables) {
@@ -55,6 +68,7 @@ TEST(BuiltDll, IsOfThisBuildsKindWithThePlayersTables) {
 #endif
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR_MAGIC, pe.magic);
     ExpectPluginTables(pe);
+    ExpectNoThreadRuntime(pe);
 }
 
 TEST(PeFileReader, RefusesWhatIsNoImage) {

@@ -8,11 +8,20 @@
 namespace {
 
 // The data directories of either optional header kind, or null when the header is cut short.
-const IMAGE_DATA_DIRECTORY* Directories(const BYTE* optional, size_t room, WORD magic) {
-    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC && room >= sizeof(IMAGE_OPTIONAL_HEADER32))
-        return reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional)->DataDirectory;
-    if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC && room >= sizeof(IMAGE_OPTIONAL_HEADER64))
-        return reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional)->DataDirectory;
+// The data directories and the image base of either optional header kind, or null when the
+// header is cut short.
+const IMAGE_DATA_DIRECTORY* Directories(const BYTE* optional, size_t room, WORD magic,
+                                        ULONGLONG& imageBase) {
+    if (magic == IMAGE_NT_OPTIONAL_HDR32_MAGIC && room >= sizeof(IMAGE_OPTIONAL_HEADER32)) {
+        const auto* h = reinterpret_cast<const IMAGE_OPTIONAL_HEADER32*>(optional);
+        imageBase = h->ImageBase;
+        return h->DataDirectory;
+    }
+    if (magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC && room >= sizeof(IMAGE_OPTIONAL_HEADER64)) {
+        const auto* h = reinterpret_cast<const IMAGE_OPTIONAL_HEADER64*>(optional);
+        imageBase = h->ImageBase;
+        return h->DataDirectory;
+    }
     return nullptr;
 }
 
@@ -73,7 +82,52 @@ bool PeFile::ReadImports(const IMAGE_DATA_DIRECTORY& dir, std::string& error) {
         if (!d->Name)
             break;
         importDlls.push_back(String(d->Name));
+        if (!ReadImportNames(d->OriginalFirstThunk ? d->OriginalFirstThunk : d->FirstThunk, error))
+            return false;
     }
+    return true;
+}
+
+ULONGLONG PeFile::Pointer(DWORD rva) const {
+    bool wide = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC;
+    const BYTE* p = At(rva, wide ? 8 : 4);
+    ULONGLONG value = 0;
+    if (p)
+        memcpy(&value, p, wide ? 8 : 4);
+    return value;
+}
+
+bool PeFile::ReadImportNames(DWORD thunks, std::string& error) {
+    const DWORD step = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? 8 : 4;
+    const ULONGLONG byOrdinal = step == 8 ? IMAGE_ORDINAL_FLAG64 : IMAGE_ORDINAL_FLAG32;
+    for (DWORD rva = thunks;; rva += step) {
+        if (!At(rva, step)) {
+            error = "import name table outside the file";
+            return false;
+        }
+        ULONGLONG entry = Pointer(rva);
+        if (!entry)
+            return true;
+        if (!(entry & byOrdinal))
+            importNames.push_back(String((DWORD)entry + sizeof(WORD))); // after the hint
+    }
+}
+
+bool PeFile::ReadTls(const IMAGE_DATA_DIRECTORY& dir, std::string& error) {
+    hasTlsDirectory = dir.VirtualAddress != 0;
+    if (!hasTlsDirectory)
+        return true;
+    // The directory's fields are pointer-sized virtual addresses; the callbacks are the fourth.
+    const DWORD step = magic == IMAGE_NT_OPTIONAL_HDR64_MAGIC ? 8 : 4;
+    ULONGLONG callbacks = Pointer(dir.VirtualAddress + 3 * step);
+    if (!callbacks)
+        return true;
+    if (callbacks < m_imageBase) {
+        error = "TLS callbacks outside the image";
+        return false;
+    }
+    for (DWORD rva = (DWORD)(callbacks - m_imageBase); Pointer(rva); rva += step)
+        ++tlsCallbacks;
     return true;
 }
 
@@ -92,7 +146,7 @@ bool PeFile::Load(const std::string& path, std::string& error) {
     size_t room = m_bytes.size() - (optional - m_bytes.data());
     machine = file->Machine;
     memcpy(&magic, optional, sizeof magic);
-    const IMAGE_DATA_DIRECTORY* dirs = Directories(optional, room, magic);
+    const IMAGE_DATA_DIRECTORY* dirs = Directories(optional, room, magic, m_imageBase);
     const BYTE* sections = optional + file->SizeOfOptionalHeader;
     if (!dirs || file->SizeOfOptionalHeader > room ||
         (size_t)(m_bytes.data() + m_bytes.size() - sections) <
@@ -102,7 +156,7 @@ bool PeFile::Load(const std::string& path, std::string& error) {
     }
     m_sections.resize(file->NumberOfSections);
     memcpy(m_sections.data(), sections, m_sections.size() * sizeof(IMAGE_SECTION_HEADER));
-    tlsDirectorySize = dirs[IMAGE_DIRECTORY_ENTRY_TLS].Size;
     return ReadExports(dirs[IMAGE_DIRECTORY_ENTRY_EXPORT], error) &&
-           ReadImports(dirs[IMAGE_DIRECTORY_ENTRY_IMPORT], error);
+           ReadImports(dirs[IMAGE_DIRECTORY_ENTRY_IMPORT], error) &&
+           ReadTls(dirs[IMAGE_DIRECTORY_ENTRY_TLS], error);
 }

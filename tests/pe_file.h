@@ -14,7 +14,9 @@ struct PeFile {
     DWORD exportFunctions = 0; // NumberOfFunctions
     std::vector<std::string> exportNames; // the named exports
     std::vector<std::string> importDlls;  // one per import descriptor, as written
-    DWORD tlsDirectorySize = 0;           // 0: no TLS directory (no TLS callbacks)
+    std::vector<std::string> importNames; // every function imported by name, from any DLL
+    bool hasTlsDirectory = false;
+    int tlsCallbacks = 0; // entries of the TLS directory's callback array
 
     // Reads the file; false with the reason in error when it is no readable PE image.
     bool Load(const std::string& path, std::string& error);
@@ -22,9 +24,13 @@ struct PeFile {
   private:
     std::vector<BYTE> m_bytes;
     std::vector<IMAGE_SECTION_HEADER> m_sections;
+    ULONGLONG m_imageBase = 0;
 
     const BYTE* At(DWORD rva, DWORD size) const;
     std::string String(DWORD rva) const;
     bool ReadExports(const IMAGE_DATA_DIRECTORY& dir, std::string& error);
     bool ReadImports(const IMAGE_DATA_DIRECTORY& dir, std::string& error);
+    bool ReadImportNames(DWORD thunks, std::string& error);
+    ULONGLONG Pointer(DWORD rva) const; // a pointer-sized field of the image's kind, 0 if outside
+    bool ReadTls(const IMAGE_DATA_DIRECTORY& dir, std::string& error);
 };
