@@ -40,8 +40,9 @@ static ULONG UsableHalf(const KSRTAUDIO_BUFFER& buffer, ULONG nBlockAlign) {
  *--------------------------------------------------------------------------------------------*/
 HRESULT CKsRtPin::TakeBuffer(PVOID pRequest, ULONG cbRequest, ULONG nNotifications,
                              PKSRTAUDIO_BUFFER pBuffer) {
+    KsTraceEnter("CKsRtPin::TakeBuffer()");
     if (m_bHaveBuffer)
-        return OutOfOrder("the pin has its buffer already");
+        return KsTraceLeave("CKsRtPin::TakeBuffer", OutOfOrder("the pin has its buffer already"));
     KSRTAUDIO_BUFFER answer;
     memset(&answer, 0, sizeof answer);
     HRESULT hr =
@@ -49,16 +50,16 @@ HRESULT CKsRtPin::TakeBuffer(PVOID pRequest, ULONG cbRequest, ULONG nNotificatio
     if (FAILED(hr)) {
         DebugTrace(1, "Failed to get the WaveRT buffer (%lu notifications). hr=0x%08x",
                    nNotifications, (unsigned)hr);
-        return hr;
+        return KsTraceLeave("CKsRtPin::TakeBuffer", hr);
     }
     *pBuffer = answer;
     m_Buffer = answer;
     m_bHaveBuffer = TRUE;
     m_cbHalf = UsableHalf(answer, m_pksDataFormatWfx->WaveFormatEx.nBlockAlign);
     if (!m_cbHalf)
-        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        return KsTraceLeave("CKsRtPin::TakeBuffer", HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     m_nNotifications = nNotifications;
-    return S_OK;
+    return KsTraceLeave("CKsRtPin::TakeBuffer", S_OK);
 }
 
 HRESULT CKsRtPin::GetBuffer(ULONG cbRequested, PKSRTAUDIO_BUFFER pBuffer) {
@@ -121,14 +122,15 @@ HRESULT CKsRtPin::GetPositionRegister(PKSRTAUDIO_HWREGISTER pRegister) {
 
 // A play offset as the driver reported it, checked against the usable buffer.
 HRESULT CKsRtPin::CheckOffset(ULONGLONG ullOffset, PULONG pulOffset) {
+    KsTraceEnter("CKsRtPin::CheckOffset()");
     ULONG cbBuffer = m_Buffer.ActualBufferSize;
     if (ullOffset > cbBuffer) {
         DebugTrace(1, "WaveRT position %llu lies outside the %lu-byte buffer",
                    (unsigned long long)ullOffset, cbBuffer);
-        return HRESULT_FROM_WIN32(ERROR_INVALID_DATA);
+        return KsTraceLeave("CKsRtPin::CheckOffset", HRESULT_FROM_WIN32(ERROR_INVALID_DATA));
     }
     *pulOffset = ullOffset == cbBuffer ? 0 : (ULONG)ullOffset;
-    return S_OK;
+    return KsTraceLeave("CKsRtPin::CheckOffset", S_OK);
 }
 
 HRESULT CKsRtPin::ReadPositionRegister(PULONG pulOffset) {

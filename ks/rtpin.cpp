@@ -25,6 +25,7 @@ CKsRtPin::~CKsRtPin() {
 }
 
 void CKsRtPin::ForgetStream() {
+    KsTraceEnter("CKsRtPin::ForgetStream()");
     memset(&m_Buffer, 0, sizeof m_Buffer);
     m_bHaveBuffer = FALSE;
     m_cbHalf = 0;
@@ -32,6 +33,7 @@ void CKsRtPin::ForgetStream() {
     m_hNotificationEvent = NULL;
     memset(&m_PositionRegister, 0, sizeof m_PositionRegister);
     m_bHaveRegister = FALSE;
+    KsTraceLeave("CKsRtPin::ForgetStream()");
 }
 
 /*----------------------------------------------------------------------------------------------
@@ -116,8 +118,9 @@ static KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY EventRequest(ULONG nProperty, HANDL
 }
 
 HRESULT CKsRtPin::OutOfOrder(const char* pszWhy) {
+    KsTraceEnter("CKsRtPin::OutOfOrder()");
     DebugTrace(1, "WaveRT request refused: %s", pszWhy);
-    return HRESULT_FROM_WIN32(ERROR_INVALID_STATE);
+    return KsTraceLeave("CKsRtPin::OutOfOrder", HRESULT_FROM_WIN32(ERROR_INVALID_STATE));
 }
 
 HRESULT CKsRtPin::RegisterNotificationEvent(HANDLE hEvent) {

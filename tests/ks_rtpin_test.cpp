@@ -150,6 +150,7 @@ TEST_F(KsRtPin, EventDrivenSessionFollowsTheCarefulOrder) {
     pin->ClosePin();
     EXPECT_EQ("", Violations());
     EXPECT_EQ(0, SimKs_StaleCount(0));
+    EXPECT_EQ(TraceCount(" Enter"), TraceCount(" Leave"));
 }
 
 // Without notifications the buffer is asked for plainly and the position polled; the wrappers
