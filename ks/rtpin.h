@@ -14,6 +14,13 @@
 // a second one (HRESULT_FROM_WIN32(ERROR_INVALID_STATE)) without asking the driver, as they refuse
 // an event before a buffer with notifications and an unregistration outside STOP.
 //
+// Where the platform's documentation is silent, the pin does what a careful client does: it is
+// created like a standard-streaming pin but for Interface.Id (Flags 0, the standard any-instance
+// medium, normal priority); the notification event requests go as GET with no value; the event
+// is unregistered after STOP and before the handle closes, on every way of closing; a position
+// register must be 32 or 64 bits wide and is read as 32-bit loads; halves must be whole frames;
+// a 32-bit process sends its own 32-bit records (the 64-bit driver stack converts them).
+//
 // Ownership: as CKsAudRenPin. The cyclic buffer and the register belong to the driver: they are
 // valid from the answer that hands them out until the pin handle closes (ClosePin, a new
 // Instantiate, the destructor). The notification event is the caller's: the pin only remembers it
