@@ -3,6 +3,7 @@
 #include "ks/audfilter.h"
 
 #include "ks/kstrace.h"
+#include "ks/rtpin.h"
 
 #include <cassert>
 #include <new>
@@ -18,11 +19,16 @@ CKsAudFilter::~CKsAudFilter() {
     KsTraceLeave("CKsAudFilter::~CKsAudFilter()");
 }
 
-// The audio pin class for a pin's communication (SINK, SOURCE or BOTH) and data flow.
+// The audio pin class for a pin's communication (SINK, SOURCE or BOTH) and data flow. A render
+// sink pin of a WaveRT filter that offers looped streaming and not standard streaming streams
+// over a cyclic buffer.
 static CKsAudPin* NewAudioPin(CKsFilter* pFilter, ULONG nId, KSPIN_COMMUNICATION communication,
                               KSPIN_DATAFLOW dataFlow, HRESULT& hr) {
-    if (KSPIN_COMMUNICATION_SINK == communication && KSPIN_DATAFLOW_IN == dataFlow)
+    if (KSPIN_COMMUNICATION_SINK == communication && KSPIN_DATAFLOW_IN == dataFlow) {
+        if (pFilter->m_bRealtime && CKsRtPin::IsWaveRtPin(pFilter, nId))
+            return new (std::nothrow) CKsRtPin(pFilter, nId, hr);
         return new (std::nothrow) CKsAudRenPin(pFilter, nId, hr);
+    }
     if (KSPIN_COMMUNICATION_SINK == communication && KSPIN_DATAFLOW_OUT == dataFlow)
         return new (std::nothrow) CKsAudCapPin(pFilter, nId, hr);
     return new (std::nothrow) CKsAudPin(pFilter, nId, hr);

@@ -23,7 +23,7 @@ static ULONG ConnectSize(ULONG cbFormat) {
     return sizeof(KSPIN_CONNECT) + sizeof(KSDATAFORMAT) + cbFormat;
 }
 
-CKsAudPin::CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
+CKsAudPin::CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr, ULONG nInterface)
     : CKsPin(pFilter, nId, hr), m_pksDataFormatWfx(NULL) {
     KsTraceEnter("CKsAudPin::CKsAudPin()");
     if (FAILED(hr)) {
@@ -43,7 +43,7 @@ CKsAudPin::CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
     // until SetFormat.
     PKSPIN_CONNECT pConnect = m_pksPinCreate;
     pConnect->Interface.Set = KSINTERFACESETID_Standard;
-    pConnect->Interface.Id = KSINTERFACE_STANDARD_STREAMING;
+    pConnect->Interface.Id = nInterface;
     pConnect->Medium.Set = KSMEDIUMSETID_Standard;
     pConnect->Medium.Id = KSMEDIUM_TYPE_ANYINSTANCE;
     pConnect->PinId = m_nId;
@@ -68,10 +68,10 @@ CKsAudPin::~CKsAudPin() {
     KsTraceLeave("CKsAudPin::~CKsAudPin()");
 }
 
-// TRUE when some of the cIds identifiers is (guidSet, 0): the standard interface or medium.
-static BOOL HasStandard(const KSIDENTIFIER* pIds, ULONG cIds, REFGUID guidSet) {
+// TRUE when some of the cIds identifiers is (guidSet, nId): a standard interface or medium.
+static BOOL HasStandard(const KSIDENTIFIER* pIds, ULONG cIds, REFGUID guidSet, ULONG nId = 0) {
     for (ULONG i = 0; i < cIds; i++)
-        if (IsEqualGUID(pIds[i].Set, guidSet) && 0 == pIds[i].Id)
+        if (IsEqualGUID(pIds[i].Set, guidSet) && nId == pIds[i].Id)
             return TRUE;
     return FALSE;
 }
@@ -134,9 +134,12 @@ static HRESULT SaveDataRanges(const PIN_DESCRIPTOR& descriptor,
 
 HRESULT CKsAudPin::Init() {
     KsTraceEnter("CKsAudPin::Init()");
-    if (!HasStandard(m_Descriptor.pInterfaces, m_Descriptor.cInterfaces,
-                     KSINTERFACESETID_Standard)) {
-        DebugTrace(1, "No standard streaming interfaces on the pin");
+    ULONG nInterface = m_pksPinCreate->Interface.Id;
+    if (!HasStandard(m_Descriptor.pInterfaces, m_Descriptor.cInterfaces, KSINTERFACESETID_Standard,
+                     nInterface)) {
+        DebugTrace(1, KSINTERFACE_STANDARD_STREAMING == nInterface
+                          ? "No standard streaming interfaces on the pin"
+                          : "No looped streaming interfaces on the pin");
         return KsTraceLeave("CKsAudPin::Init", E_FAIL);
     }
     if (!HasStandard(m_Descriptor.pMediums, m_Descriptor.cMediums, KSMEDIUMSETID_Standard)) {
@@ -215,8 +218,8 @@ HRESULT CKsAudPin::SetFormat(const WAVEFORMATEX* pwfx) {
     return KsTraceLeave("CKsAudPin::SetFormat", S_OK);
 }
 
-CKsAudRenPin::CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
-    : CKsAudPin(pFilter, nId, hr) {
+CKsAudRenPin::CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr, ULONG nInterface)
+    : CKsAudPin(pFilter, nId, hr, nInterface) {
     KsTraceEnter("CKsAudRenPin::CKsAudRenPin()");
     m_PinType = KS_PIN_TYPE_RENDER;
     KsTraceLeave("CKsAudRenPin::CKsAudRenPin", hr);

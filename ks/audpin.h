@@ -1,7 +1,8 @@
 // The audio pins: CKsAudPin prepares the pin's connect request (a KSPIN_CONNECT followed by a
-// KSDATAFORMAT_WAVEFORMATEX), checks the standard streaming interface and medium, saves the
-// pin's audio data ranges, tests wave formats against them and writes the chosen format into the
-// request. CKsAudRenPin and CKsAudCapPin only set their pin type.
+// KSDATAFORMAT_WAVEFORMATEX), checks the standard interface it streams with (standard streaming,
+// or looped streaming for a WaveRT pin) and the standard medium, saves the pin's audio data
+// ranges, tests wave formats against them and writes the chosen format into the request.
+// CKsAudRenPin and CKsAudCapPin only set their pin type.
 //
 // Ownership: each saved data range is a malloc'ed copy owned by the pin; the connect block is
 // owned through CKsPin::m_pksPinCreate. Threading: none; one thread at a time.
@@ -13,7 +14,9 @@
 class CKsAudPin : public CKsPin {
   public:
     // hr: the base status, or the connect block's allocation failure, or the result of Init.
-    CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr);
+    // nInterface: the KSINTERFACE_STANDARD id the pin must offer and is created with.
+    CKsAudPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr,
+              ULONG nInterface = KSINTERFACE_STANDARD_STREAMING);
     virtual ~CKsAudPin();
 
     // Checks the interface and medium and saves the audio data ranges. Called by the constructor.
@@ -29,7 +32,8 @@ class CKsAudPin : public CKsPin {
 
 class CKsAudRenPin : public CKsAudPin {
   public:
-    CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr);
+    CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr,
+                 ULONG nInterface = KSINTERFACE_STANDARD_STREAMING);
     virtual ~CKsAudRenPin();
 };
 

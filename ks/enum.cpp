@@ -5,6 +5,7 @@
 #include "diag/log.h"
 #include "ks/audfilter.h"
 #include "ks/kstrace.h"
+#include "ks/wavert.h"
 
 #include <setupapi.h>
 #include <cassert>
@@ -76,6 +77,17 @@ static BOOL HasActiveAliases(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface
     return TRUE;
 }
 
+// TRUE when the interface has an active alias in KSCATEGORY_REALTIME: a WaveRT filter. Asked
+// quietly: most devices have no such alias.
+static BOOL IsRealtime(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface) {
+    SP_DEVICE_INTERFACE_DATA alias;
+    memset(&alias, 0, sizeof alias);
+    alias.cbSize = sizeof alias;
+    if (!SetupDiGetDeviceInterfaceAlias(hSet, pInterface, &KSCATEGORY_REALTIME, &alias))
+        return FALSE;
+    return 0 != alias.Flags && !(alias.Flags & SPINT_REMOVED);
+}
+
 static CKsFilter* NewFilter(int nFilterType, LPCSTR pszPath, HRESULT& hr, LPCSTR pszName) {
     switch (nFilterType) {
     case KS_FILTER_TYPE_RENDER:
@@ -89,12 +101,14 @@ static CKsFilter* NewFilter(int nFilterType, LPCSTR pszPath, HRESULT& hr, LPCSTR
 
 // Creates the filter for one device and prepares it as asked; NULL (filter deleted, message
 // written) when any step fails.
-static CKsFilter* MakeFilter(int nFilterType, LPCSTR pszPath, LPCSTR pszName, BOOL fEnumeratePins,
-                             BOOL fEnumerateNodes, BOOL fInstantiate) {
+static CKsFilter* MakeFilter(int nFilterType, LPCSTR pszPath, LPCSTR pszName, BOOL fRealtime,
+                             BOOL fEnumeratePins, BOOL fEnumerateNodes, BOOL fInstantiate) {
     HRESULT hr = S_OK;
     CKsFilter* pFilter = NewFilter(nFilterType, pszPath, hr, pszName);
     if (!pFilter)
         hr = E_OUTOFMEMORY;
+    else
+        pFilter->m_bRealtime = fRealtime;
     if (SUCCEEDED(hr) && (fEnumeratePins || fEnumerateNodes || fInstantiate)) {
         hr = pFilter->Instantiate();
         if (fEnumerateNodes && SUCCEEDED(hr))
@@ -135,8 +149,9 @@ static void AddInterface(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
     ReadFriendlyName(hSet, pInterface, szName);
     if (!HasActiveAliases(hSet, pInterface, req.aguidCategories, req.cguidCategories))
         return;
-    CKsFilter* pFilter = MakeFilter(req.nFilterType, pDetail->DevicePath, szName,
-                                    req.fEnumeratePins, req.fEnumerateNodes, req.fInstantiate);
+    CKsFilter* pFilter =
+        MakeFilter(req.nFilterType, pDetail->DevicePath, szName, IsRealtime(hSet, pInterface),
+                   req.fEnumeratePins, req.fEnumerateNodes, req.fInstantiate);
     if (!pFilter)
         return;
     BOOL bAdded = NULL != listFilters.AddTail(pFilter);

@@ -72,6 +72,7 @@ class CKsFilter : public CKsIrpTarget {
     TList<CKsPin> m_listNoCommPins;        // communication NONE, either data flow
     KsFilterType m_FilterType;             // set by the audio subclasses
     char m_szFilterName[MAX_PATH];         // the device path Instantiate opens; always terminated
+    BOOL m_bRealtime; // registered in KSCATEGORY_REALTIME (WaveRT); set by the enumerator
 
   private:
     HRESULT InternalInit();

@@ -1,6 +1,7 @@
 // Bed-wide controls: reset, time, the render clock, capture, ksuser.dll and the process path.
 #include "testbed/capture.h"
 #include "testbed/stream.h"
+#include "testbed/wavert.h"
 
 #include <climits>
 
@@ -14,6 +15,7 @@ void SimKs_Reset(void) {
     LONGLONG now = NowUs();
     for (Stream& s : bed.streams) {
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
+        ReleaseWaveRt(s);
         WavClose(s);
     }
     FlushDeferred();

@@ -6,6 +6,8 @@
 
 #include <cstring>
 
+using simks::AddBridgePin;
+
 namespace {
 
 const char kVersatilePath[] = "\\\\?\\hdaudio#func_01&ven_10ec&dev_0888&subsys_00000000&rev_1000"
@@ -15,18 +17,6 @@ const char kLegacyPath[] = "\\\\?\\pci#ven_8086&dev_24c5&subsys_00000000&rev_01#
                            "#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\wave";
 const char kCapturePath[] = "\\\\?\\usb#vid_0d8c&pid_0014&mi_00#6&2b3c4d5e&0&0000"
                             "#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\global";
-
-// A bridge pin: the filter's connection to the physical jack; not a streaming pin.
-void AddBridgePin(int device, ULONG dataFlow, const GUID& category) {
-    SimKsPinDesc bridge;
-    memset(&bridge, 0, sizeof bridge);
-    bridge.DataFlow = dataFlow;
-    bridge.Communication = KSPIN_COMMUNICATION_BRIDGE;
-    bridge.cMediums = 1;
-    bridge.Mediums[0] = SimKsIdent{KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE, 0};
-    bridge.Category = category;
-    SimKs_AddPin(device, &bridge);
-}
 
 void AddRender(int device, ULONG channels, ULONG maxBits, ULONG maxRate, ULONG instances) {
     SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);

@@ -20,6 +20,17 @@ SimKsIdent Ident(const GUID& set, ULONG id) {
 
 } // namespace
 
+void simks::AddBridgePin(int device, ULONG dataFlow, const GUID& category) {
+    SimKsPinDesc bridge;
+    memset(&bridge, 0, sizeof bridge);
+    bridge.DataFlow = dataFlow;
+    bridge.Communication = KSPIN_COMMUNICATION_BRIDGE;
+    bridge.cMediums = 1;
+    bridge.Mediums[0] = Ident(KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE);
+    bridge.Category = category;
+    SimKs_AddPin(device, &bridge);
+}
+
 extern "C" {
 
 int SimKs_AddDevice(const char* path, const char* friendlyName) {

@@ -6,17 +6,6 @@
 
 using namespace simks;
 
-namespace {
-
-template <typename T> BOOL Item(const std::vector<T>& list, int index, T* out) {
-    if (!out || index < 0 || index >= (int)list.size())
-        return FALSE;
-    *out = list[index];
-    return TRUE;
-}
-
-} // namespace
-
 extern "C" {
 
 int SimKs_StreamCount(void) {
@@ -68,7 +57,7 @@ int SimKs_StateChangeCount(int stream) {
 BOOL SimKs_GetStateChange(int stream, int index, SimKsStateChange* change) {
     Lock lock;
     Stream* s = FindStream(stream);
-    return s ? Item(s->states, index, change) : FALSE;
+    return s ? CopyItem(s->states, index, change) : FALSE;
 }
 
 int SimKs_StarvationCount(int stream) {
@@ -80,7 +69,7 @@ int SimKs_StarvationCount(int stream) {
 BOOL SimKs_GetStarvation(int stream, int index, SimKsStarvation* interval) {
     Lock lock;
     Stream* s = FindStream(stream);
-    return s ? Item(s->starvation, index, interval) : FALSE;
+    return s ? CopyItem(s->starvation, index, interval) : FALSE;
 }
 
 int SimKs_MessageBoxCount(void) {
@@ -90,7 +79,7 @@ int SimKs_MessageBoxCount(void) {
 
 BOOL SimKs_GetMessageBox(int index, SimKsMessageBox* box) {
     Lock lock;
-    return Item(Bed().boxes, index, box);
+    return CopyItem(Bed().boxes, index, box);
 }
 
 int SimKs_DebugLineCount(void) {

@@ -3,6 +3,7 @@
 #include "testbed/redirect.h"
 #include "testbed/state.h"
 #include "testbed/stream.h"
+#include "testbed/wavert.h"
 
 namespace simks {
 
@@ -95,7 +96,7 @@ DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
         ranged = ranged || InRange(pin.Ranges[i], f->WaveFormatEx);
     if (!ranged || !QuirksAllow(d.quirks, f->WaveFormatEx))
         return ERROR_NO_MATCH;
-    if (d.instances[c->PinId] >= pin.PossibleInstances)
+    if (d.instances[c->PinId] + HeldElsewhere(d, c->PinId) >= pin.PossibleInstances)
         return ERROR_BUSY;
     return 0;
 }

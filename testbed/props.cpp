@@ -3,6 +3,7 @@
 #include "testbed/props.h"
 
 #include "testbed/stream.h"
+#include "testbed/wavert.h"
 
 #include <cstring>
 
@@ -113,7 +114,8 @@ Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG r
     if (inputSize < sizeof(KSP_PIN) || req->Reserved != 0 || req->PinId >= d.pins.size())
         return Error(ERROR_INVALID_PARAMETER);
     const SimKsPinDesc& pin = d.pins[req->PinId];
-    KSPIN_CINSTANCES inst{pin.PossibleInstances, d.instances[req->PinId]};
+    KSPIN_CINSTANCES inst{pin.PossibleInstances,
+                          d.instances[req->PinId] + HeldElsewhere(d, req->PinId)};
     switch (id) {
     case KSPROPERTY_PIN_CINSTANCES:
         return Data(Value(&inst, sizeof inst));
@@ -181,6 +183,9 @@ Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULON
     ULONG state = *static_cast<const ULONG*>(output);
     if (state > KSSTATE_RUN)
         return Error(ERROR_INVALID_PARAMETER);
+    DWORD refused = CheckWaveRtState(*s, state);
+    if (refused)
+        return Error(refused);
     SetStreamState(stream, state);
     Answer a{};
     a.set = true;
@@ -216,8 +221,13 @@ Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize
     if (f && f->kind == SIMKS_PROP_FAIL)
         return Error(f->param);
     ULONG rangeCut = f && f->kind == SIMKS_PROP_RANGE_SMALL ? f->param : 0xFFFFFFFFu;
-    Answer a = stream >= 0 ? StateProperty(stream, req, output, outputSize)
-                           : FilterProperty(d, req, inputSize, rangeCut);
+    Answer a;
+    if (stream < 0)
+        a = FilterProperty(d, req, inputSize, rangeCut);
+    else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, KSPROPSETID_Connection))
+        a = AnswerWaveRt(stream, input, inputSize, outputSize);
+    else
+        a = StateProperty(stream, req, output, outputSize);
     if (f && !a.error)
         Malform(a.data, *f);
     if (f && f->kind == SIMKS_PROP_LATE) {

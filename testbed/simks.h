@@ -25,6 +25,8 @@
  *     debugger lines and request counts. Times are microseconds of SimKs_Now().
  *   - Faults: property faults, format quirks, pin creation, ksuser.dll, stream writes, device
  *     removal, failed allocations (the last one only works through the redirection).
+ *   - WaveRT devices (SimKs_AddWaveRtDevice, not part of the default set): render pins that take
+ *     no stream writes; a DMA engine reads the client's cyclic buffer. See the WaveRT section.
  *
  * Threading: every function may be called from any thread; the bed serialises itself with one
  * lock of its own, which it never holds while calling into the product. SimKs_Reset must not run
@@ -328,7 +330,8 @@ SIMKS_API BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG coun
 
 /* Surprise removal: the device leaves enumeration, opens fail with ERROR_FILE_NOT_FOUND,
  * queued packets complete with STATUS_DEVICE_REMOVED, and every later request on its handles
- * fails with ERROR_DEVICE_REMOVED (closing still works). */
+ * fails with ERROR_DEVICE_REMOVED (closing still works). A WaveRT stream's DMA engine stops: its
+ * position freezes and its events no longer fire. */
 SIMKS_API BOOL SimKs_RemoveDevice(int device);
 
 /* Allocation failure in redirected modules. Arming starts counting the allocation calls
@@ -342,6 +345,131 @@ SIMKS_API ULONG SimKs_AllocationCount(void);
 /* GetModuleFileNameA of the process module (NULL or the executable's handle) in redirected
  * modules answers path instead (NULL: the real path again). */
 SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
+
+/* ---- WaveRT devices ---------------------------------------------------------------------- */
+
+/* A WaveRT render device answers as a WaveRT port driver does:
+ *   - Its interface is in KSCATEGORY_AUDIO, KSCATEGORY_RENDER and KSCATEGORY_REALTIME (all
+ *     SPINT_ACTIVE). Pin 0 is a render sink pin that offers KSINTERFACE_STANDARD_LOOPED_STREAMING
+ *     only (a pin created with standard streaming is refused with ERROR_NO_MATCH), one instance,
+ *     1-8 channels, 8-32 bit containers, 8000-192000 Hz, extensible or plain; pin 1 is a bridge.
+ *     Stream writes on its pins fail with ERROR_INVALID_FUNCTION.
+ *   - KSPROPSETID_RtAudio on the pin (GET only): BUFFER, BUFFER_WITH_NOTIFICATION (1 or 2 per
+ *     pass), REGISTER_/UNREGISTER_NOTIFICATION_EVENT (no value), POSITIONREGISTER; and
+ *     KSPROPSETID_Audio POSITION (PlayOffset and WriteOffset both the DMA position). The buffer
+ *     has exactly the requested size unless the options say otherwise; the register is 32 bits.
+ *   - The DMA engine runs only in KSSTATE_RUN. It reads the buffer from the play position on and
+ *     records what it plays as the stream's consumed bytes (SimKs_CopyConsumed, the WAV capture).
+ *     At each half of the buffer it passes it sets every registered event (with 1 notification
+ *     per pass: at the end of the buffer only). The position register and the position property
+ *     give the byte offset in the buffer; STOP puts it back to 0, PAUSE holds it.
+ *       SIMKS_CLOCK_MANUAL    the engine moves only by SimKs_AdvanceWaveRt;
+ *       SIMKS_CLOCK_REALTIME  nAvgBytesPerSec x factor, in whole frames, the register updated at
+ *                             least 8 times per half;
+ *       SIMKS_CLOCK_UNPACED   the engine stands still (nothing paces a cyclic buffer).
+ *   - Stale replay: the engine marks every byte it has read by writing a pattern over it (a
+ *     client writes its buffer and never reads it). It judges the buffer in 8-byte words counted
+ *     from its start, each as it reaches it: a word that still carries the mark, or was never
+ *     written, was not rewritten in time. Its bytes play what played there the pass before (zeros
+ *     at first), are recorded as consumed, and the half they lie in is noted as a stale replay
+ *     (SimKs_GetStale).
+ *   - Careful clients only: the device refuses, and records as a violation (SimKs_GetViolation),
+ *     a state change that skips a state, a buffer or event or register asked out of order or a
+ *     second time, an unregistration outside STOP, an unknown event; it records without refusing
+ *     a pin closed outside STOP or with an event still registered (not after removal), and a
+ *     first RUN with bytes of the buffer never written. Refusals answer ERROR_BAD_COMMAND (as
+ *     STATUS_INVALID_DEVICE_STATE reaches a client; ERROR_INVALID_PARAMETER for an unknown
+ *     event).
+ * The buffer and the register are the bed's memory: they are freed when the pin closes. */
+
+/* Variants (flags of SimKsWaveRtOptions):
+ *   NO_NOTIFICATION      BUFFER_WITH_NOTIFICATION and the event requests fail, ERROR_NOT_SUPPORTED
+ *   NO_POSITION_REGISTER POSITIONREGISTER fails, ERROR_NOT_SUPPORTED
+ *   MEMORY_BARRIER       the buffer answer sets CallMemoryBarrier
+ *   IN_USE               another client holds the render pin: KSPROPERTY_PIN_CINSTANCES counts it
+ *                        and KsCreatePin fails with ERROR_BUSY
+ *   RUN_REFUSED          the step PAUSE -> RUN fails with ERROR_NOT_READY
+ *   ZERO_BUFFER          buffer answers give 0 bytes (at a valid address)
+ *   POSITION_OUTSIDE     the register and the property give offsets past the buffer */
+#define SIMKS_RT_NO_NOTIFICATION 0x01
+#define SIMKS_RT_NO_POSITION_REGISTER 0x02
+#define SIMKS_RT_MEMORY_BARRIER 0x04
+#define SIMKS_RT_IN_USE 0x08
+#define SIMKS_RT_RUN_REFUSED 0x10
+#define SIMKS_RT_ZERO_BUFFER 0x20
+#define SIMKS_RT_POSITION_OUTSIDE 0x40
+
+typedef struct SimKsWaveRtOptions {
+    DWORD Flags;           /* SIMKS_RT_* */
+    ULONG FixedBufferSize; /* non-zero: every buffer answer has this many bytes */
+    ULONG RegisterWidth;   /* 32 or 64 (0: 32) */
+    ULONG EventLimit;      /* non-zero: a stream's events stop firing after this many */
+} SimKsWaveRtOptions;
+
+/* Adds a WaveRT render device (options NULL: all zero). path NULL gives a built-in device path
+ * (a second device needs a path of its own), friendlyName NULL the name "Speakers (High
+ * Definition Audio Device, WaveRT)". Returns the device index, or -1 as SimKs_AddDevice does or
+ * for a RegisterWidth other than 0, 32 or 64. Not part of SimKs_AddDefaultDevices. */
+SIMKS_API int SimKs_AddWaveRtDevice(const char* path, const char* friendlyName,
+                                    const SimKsWaveRtOptions* options);
+/* Replaces the options of a WaveRT device; they apply from the next request or DMA step on, also
+ * to streams already open. FALSE for a device that is not WaveRT or bad options. */
+SIMKS_API BOOL SimKs_SetWaveRtOptions(int device, const SimKsWaveRtOptions* options);
+
+/* Manual clock: moves the DMA engine of a running WaveRT stream by frames (crossing half
+ * boundaries signals as the real clock does). Returns the frames moved: 0 when the stream is not
+ * WaveRT, not in RUN, has no buffer, its device is removed, or the clock is not manual. */
+SIMKS_API ULONG SimKs_AdvanceWaveRt(int stream, ULONG frames);
+
+typedef struct SimKsWaveRtInfo {
+    void* BufferAddress;    /* as handed out; NULL before the buffer request and after close */
+    ULONG RequestedSize;    /* of the buffer request */
+    ULONG ActualSize;       /* as answered */
+    ULONG Notifications;    /* 0 (no buffer or BUFFER), 1 or 2 */
+    ULONG EventsRegistered; /* registered now */
+    BOOL RegisterMapped;
+    ULONG PlayOffset;       /* the DMA position in the buffer */
+    ULONGLONG Pass;         /* passes completed since the last STOP */
+    ULONG HalvesConsumed;   /* halves read to their end, in total */
+    ULONG EventsSignalled;  /* notifications given, in total */
+    ULONG PositionRequests; /* KSPROPERTY_AUDIO_POSITION answers */
+} SimKsWaveRtInfo;
+SIMKS_API BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info);
+
+/* Stale replays, one per half and pass in which any byte was replayed, in order. */
+typedef struct SimKsStale {
+    ULONG Half;             /* 0: the first half of the buffer, 1: the second */
+    ULONGLONG Pass;         /* pass since the last STOP, from 0 */
+    ULONGLONG StreamOffset; /* offset of its first replayed byte in the consumed bytes */
+    ULONG Bytes;            /* bytes replayed in this half */
+    LONGLONG TimeUs;
+} SimKsStale;
+SIMKS_API int SimKs_StaleCount(int stream);
+SIMKS_API BOOL SimKs_GetStale(int stream, int index, SimKsStale* stale);
+
+/* Kinds of violation:
+ *   STATE_JUMP        a state change that skips a state
+ *   OUT_OF_ORDER      an event before a buffer with notifications, a register or the position
+ *                     before a buffer, leaving STOP without a buffer
+ *   REPEATED          a second buffer or register mapping, the same event registered twice
+ *   NOT_STOPPED       the buffer asked for, an event unregistered, or the pin closed outside STOP
+ *   UNKNOWN_EVENT     an event unregistered that was never registered
+ *   CLOSED_REGISTERED the pin closed with an event still registered
+ *   RUN_UNFILLED      the first RUN with bytes of the buffer never written */
+#define SIMKS_VIOLATION_STATE_JUMP 1
+#define SIMKS_VIOLATION_OUT_OF_ORDER 2
+#define SIMKS_VIOLATION_REPEATED 3
+#define SIMKS_VIOLATION_NOT_STOPPED 4
+#define SIMKS_VIOLATION_UNKNOWN_EVENT 5
+#define SIMKS_VIOLATION_CLOSED_REGISTERED 6
+#define SIMKS_VIOLATION_RUN_UNFILLED 7
+typedef struct SimKsViolation {
+    ULONG Kind; /* SIMKS_VIOLATION_* */
+    LONGLONG TimeUs;
+    char Text[96]; /* what happened, for test messages */
+} SimKsViolation;
+SIMKS_API int SimKs_ViolationCount(int stream);
+SIMKS_API BOOL SimKs_GetViolation(int stream, int index, SimKsViolation* violation);
 
 #ifdef __cplusplus
 }

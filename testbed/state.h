@@ -58,6 +58,41 @@ struct Device {
     DWORD openError;
     WriteFault writeFault;
     bool removed;
+    bool wavert;           // a WaveRT render device (pin 0 streams over a cyclic buffer)
+    SimKsWaveRtOptions rt; // its options
+};
+
+// A notification event registered on a WaveRT pin.
+struct RtEvent {
+    HANDLE client; // the value the client registered, matched at unregistration
+    HANDLE own;    // the bed's duplicate, signalled and closed by the bed; owned
+};
+
+// The cyclic buffer, the DMA engine and the careful-client record of a WaveRT stream.
+struct WaveRt {
+    bool active;                 // the stream is a WaveRT stream
+    bool hasBuffer;              // a buffer request was answered
+    unsigned char* buffer;       // VirtualAlloc'ed; owned; NULL until answered and after close
+    ULONG size;                  // as answered
+    ULONG requested;             // as asked
+    ULONG notifications;         // 0, 1 or 2
+    std::vector<RtEvent> events; // registered now
+    void* reg;                   // page holding the position register; owned; NULL if none
+    ULONG regWidth;              // 32 or 64
+    bool regMapped;              // a register was handed out
+    ULONGLONG played;            // bytes read since the last STOP
+    std::vector<unsigned char> shadow; // what was played at each offset the pass before
+    ULONGLONG seed;                    // of the pattern that marks bytes read
+    bool wordMarked;                   // the word being read was not rewritten
+    bool staleOpen;                    // the last stale record belongs to the current half-pass
+    bool ranOnce;                      // RUN was reached since the buffer was answered
+    ULONG halves;                      // halves read to their end
+    ULONG signalled;                   // notifications given
+    ULONG positionRequests;            // KSPROPERTY_AUDIO_POSITION answers
+    LONGLONG anchorUs;                 // real-time clock: when the engine last (re)started
+    ULONGLONG anchorPlayed;            // real-time clock: played at anchorUs
+    std::vector<SimKsStale> stale;
+    std::vector<SimKsViolation> violations;
 };
 
 struct Packet {
@@ -81,6 +116,7 @@ struct Stream {
     std::vector<SimKsStarvation> starvation;
     LONGLONG headStartUs;  // real-time clock: when the head packet last started or resumed
     LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
+    WaveRt rt;
 };
 
 // A request answered later by the bed's thread.
@@ -147,6 +183,17 @@ class Lock {
 LONGLONG NowUs();
 Device* FindDevice(int index);
 Stream* FindStream(int index);
+
+// Copies list[index] to *out; FALSE for a bad index or no out.
+template <typename T> BOOL CopyItem(const std::vector<T>& list, int index, T* out) {
+    if (!out || index < 0 || index >= (int)list.size())
+        return FALSE;
+    *out = list[index];
+    return TRUE;
+}
+
+// Adds a bridge pin (the filter's connection to a jack; not a streaming pin) to a device.
+void AddBridgePin(int device, ULONG dataFlow, const GUID& category);
 
 // Applies change to the device under the bed's lock; FALSE when there is no such device.
 template <typename Change> BOOL ChangeDevice(int index, Change change) {

@@ -2,6 +2,7 @@
 #include "testbed/stream.h"
 
 #include "testbed/capture.h"
+#include "testbed/wavert.h"
 
 #include <climits>
 #include <cstring>
@@ -61,6 +62,7 @@ int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
     }
     s.toMemory = bed.captureMemory;
     s.wavFile = INVALID_HANDLE_VALUE;
+    s.rt.active = FindDevice(device)->wavert;
     bed.streams.push_back(s);
     int number = (int)bed.streams.size() - 1;
     if (!bed.capturePath.empty())
@@ -99,6 +101,7 @@ void CloseStream(int stream) {
     Device& d = *FindDevice(s.device);
     if (d.instances[s.pinId] > 0)
         --d.instances[s.pinId];
+    CloseWaveRt(s);
     s.info.Open = FALSE;
     UpdateStarvation(s, NowUs());
     WavClose(s);
@@ -110,6 +113,7 @@ void SetStreamState(int stream, ULONG state) {
     ULONG old = s.info.State;
     if (old == state)
         return;
+    WaveRtStateChanging(s, state, now);
     if (old == KSSTATE_RUN && !s.queue.empty())
         s.headPlayedUs += now - s.headStartUs;
     if (state == KSSTATE_RUN)
@@ -159,6 +163,9 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
         return ERROR_INVALID_PARAMETER;
     if (d.removed)
         return ERROR_DEVICE_REMOVED;
+    // A WaveRT pin takes no stream writes: its hardware reads the cyclic buffer.
+    if (s.rt.active)
+        return ERROR_INVALID_FUNCTION;
     DWORD bad = CheckHeader(h, outputSize);
     if (bad)
         return bad;
@@ -207,6 +214,7 @@ void ClockChanged() {
             continue;
         s.headStartUs = now;
         s.headPlayedUs = 0;
+        ReanchorWaveRt(s, now);
         if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.State == KSSTATE_RUN)
             CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
         UpdateStarvation(s, now);

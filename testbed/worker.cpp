@@ -1,6 +1,7 @@
 // The bed's thread: answers late (pending) requests when they fall due and runs the real-time
 // render clock. It sleeps on Bed().wake until the next due time.
 #include "testbed/stream.h"
+#include "testbed/wavert.h"
 
 #include <mmsystem.h>
 
@@ -81,6 +82,8 @@ DWORD WINAPI WorkerMain(void*) {
             LONGLONG next = RunDeferred(now);
             if (Bed().clock == SIMKS_CLOCK_REALTIME) {
                 LONGLONG clock = RunClock(now);
+                LONGLONG dma = RunWaveRtClock(now);
+                clock = dma < clock ? dma : clock;
                 next = clock < next ? clock : next;
             }
             if (next != kNever)

@@ -44,12 +44,14 @@ inline WAVEFORMATEXTENSIBLE Format(DWORD rate, WORD channels, WORD bits, bool ex
     return x;
 }
 
-// KsCreatePin through "ksuser.dll", as the product binds it.
-inline DWORD CreatePin(HANDLE filter, const WAVEFORMATEXTENSIBLE& wfx, HANDLE* pin) {
+// KsCreatePin through "ksuser.dll", as the product binds it, with the standard interface given.
+inline DWORD CreatePin(HANDLE filter, const WAVEFORMATEXTENSIBLE& wfx, HANDLE* pin,
+                       ULONG interfaceId = KSINTERFACE_STANDARD_STREAMING) {
     ULONG wave = wfx.Format.wFormatTag == WAVE_FORMAT_PCM ? 18 : 18 + wfx.Format.cbSize;
     std::vector<unsigned char> block(sizeof(KSPIN_CONNECT) + sizeof(KSDATAFORMAT) + wave);
     KSPIN_CONNECT* c = reinterpret_cast<KSPIN_CONNECT*>(block.data());
     c->Interface.Set = KSINTERFACESETID_Standard;
+    c->Interface.Id = interfaceId;
     c->Medium.Set = KSMEDIUMSETID_Standard;
     c->Priority.PriorityClass = KSPRIORITY_NORMAL;
     c->Priority.PrioritySubClass = 1;

@@ -1,0 +1,65 @@
+// Reading what a simulated WaveRT stream observed: its buffer and DMA engine, its stale replays
+// and the careful-client rules it saw broken.
+#include "testbed/wavert.h"
+
+using namespace simks;
+
+namespace {
+
+// The WaveRT stream numbered stream, or NULL.
+Stream* FindWaveRt(int stream) {
+    Stream* s = FindStream(stream);
+    return s && s->rt.active ? s : nullptr;
+}
+
+} // namespace
+
+extern "C" {
+
+BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    if (!s || !info)
+        return FALSE;
+    const WaveRt& rt = s->rt;
+    SimKsWaveRtInfo i = {};
+    i.BufferAddress = rt.buffer;
+    i.RequestedSize = rt.requested;
+    i.ActualSize = rt.size;
+    i.Notifications = rt.notifications;
+    i.EventsRegistered = (ULONG)rt.events.size();
+    i.RegisterMapped = rt.regMapped;
+    i.PlayOffset = rt.size ? (ULONG)(rt.played % rt.size) : 0;
+    i.Pass = rt.size ? rt.played / rt.size : 0;
+    i.HalvesConsumed = rt.halves;
+    i.EventsSignalled = rt.signalled;
+    i.PositionRequests = rt.positionRequests;
+    *info = i;
+    return TRUE;
+}
+
+int SimKs_StaleCount(int stream) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    return s ? (int)s->rt.stale.size() : 0;
+}
+
+BOOL SimKs_GetStale(int stream, int index, SimKsStale* stale) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    return s ? CopyItem(s->rt.stale, index, stale) : FALSE;
+}
+
+int SimKs_ViolationCount(int stream) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    return s ? (int)s->rt.violations.size() : 0;
+}
+
+BOOL SimKs_GetViolation(int stream, int index, SimKsViolation* violation) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    return s ? CopyItem(s->rt.violations, index, violation) : FALSE;
+}
+
+} // extern "C"

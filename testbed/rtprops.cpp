@@ -1,0 +1,262 @@
+// The requests of a simulated WaveRT pin: the cyclic buffer, the notification events, the position
+// register and the position property, each checked against what a careful client does, and the
+// state steps and the closing that the careful-client rules also cover.
+#include "testbed/wavert.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace simks {
+
+namespace {
+
+Answer Refuse(DWORD error) {
+    Answer a{};
+    a.error = error;
+    return a;
+}
+
+template <typename T> Answer Value(const T& value) {
+    Answer a{};
+    const unsigned char* p = reinterpret_cast<const unsigned char*>(&value);
+    a.data.assign(p, p + sizeof value);
+    return a;
+}
+
+// An output buffer too small for the value: the size rules answer it, nothing happens.
+Answer Probe(ULONG size) {
+    Answer a{};
+    a.data.assign(size, 0);
+    return a;
+}
+
+// A careless request: recorded, and refused as STATUS_INVALID_DEVICE_STATE reaches a client.
+Answer Violate(Stream& s, ULONG kind, const char* text) {
+    Violation(s, kind, text);
+    return Refuse(ERROR_BAD_COMMAND);
+}
+
+const SimKsWaveRtOptions& Options(const Stream& s) {
+    return FindDevice(s.device)->rt;
+}
+
+// Allocates the buffer that a request of requested bytes gets; 0 or the Win32 error.
+DWORD Allocate(Stream& s, int stream, ULONG requested, ULONG notifications) {
+    const SimKsWaveRtOptions& o = Options(s);
+    WaveRt& rt = s.rt;
+    ULONG size = o.FixedBufferSize ? o.FixedBufferSize : requested;
+    if (o.Flags & SIMKS_RT_ZERO_BUFFER)
+        size = 0;
+    void* memory = VirtualAlloc(NULL, size ? size : 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!memory)
+        return ERROR_NOT_ENOUGH_MEMORY;
+    rt.buffer = static_cast<unsigned char*>(memory);
+    rt.size = size;
+    rt.requested = requested;
+    rt.notifications = notifications;
+    rt.hasBuffer = true;
+    rt.shadow.assign(size, 0);
+    rt.seed = (ULONGLONG)NowUs() * 0x100000001B3ull + (ULONGLONG)stream;
+    MarkAll(rt);
+    return 0;
+}
+
+Answer Buffer(Stream& s, int stream, const void* input, ULONG inputSize, ULONG outputSize,
+              bool notify) {
+    if (notify && (Options(s).Flags & SIMKS_RT_NO_NOTIFICATION))
+        return Refuse(ERROR_NOT_SUPPORTED);
+    ULONG needed = notify ? sizeof(KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION)
+                          : sizeof(KSRTAUDIO_BUFFER_PROPERTY);
+    if (inputSize < needed)
+        return Refuse(ERROR_INVALID_PARAMETER);
+    if (outputSize < sizeof(KSRTAUDIO_BUFFER))
+        return Probe(sizeof(KSRTAUDIO_BUFFER));
+    ULONG requested = static_cast<const KSRTAUDIO_BUFFER_PROPERTY*>(input)->RequestedBufferSize;
+    ULONG count = notify ? static_cast<const KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION*>(input)
+                               ->NotificationCount
+                         : 0;
+    if (notify && count != 1 && count != 2)
+        return Refuse(ERROR_INVALID_PARAMETER);
+    if (s.rt.hasBuffer)
+        return Violate(s, SIMKS_VIOLATION_REPEATED, "a second buffer was asked for");
+    if (s.info.State != KSSTATE_STOP)
+        return Violate(s, SIMKS_VIOLATION_NOT_STOPPED, "the buffer was asked for outside STOP");
+    DWORD error = Allocate(s, stream, requested, count);
+    if (error)
+        return Refuse(error);
+    KSRTAUDIO_BUFFER answer;
+    memset(&answer, 0, sizeof answer);
+    answer.BufferAddress = s.rt.buffer;
+    answer.ActualBufferSize = s.rt.size;
+    answer.CallMemoryBarrier = (Options(s).Flags & SIMKS_RT_MEMORY_BARRIER) ? TRUE : FALSE;
+    return Value(answer);
+}
+
+Answer Register(Stream& s, HANDLE client) {
+    WaveRt& rt = s.rt;
+    if (!rt.hasBuffer || rt.notifications == 0)
+        return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
+                       "an event was registered before a buffer with notifications");
+    for (const RtEvent& e : rt.events)
+        if (e.client == client)
+            return Violate(s, SIMKS_VIOLATION_REPEATED, "the same event was registered twice");
+    HANDLE own = NULL;
+    if (!DuplicateHandle(GetCurrentProcess(), client, GetCurrentProcess(), &own, 0, FALSE,
+                         DUPLICATE_SAME_ACCESS))
+        return Refuse(ERROR_INVALID_HANDLE);
+    rt.events.push_back(RtEvent{client, own});
+    return Answer{};
+}
+
+Answer Unregister(Stream& s, HANDLE client) {
+    std::vector<RtEvent>& events = s.rt.events;
+    for (size_t i = 0; i < events.size(); ++i) {
+        if (events[i].client != client)
+            continue;
+        if (s.info.State != KSSTATE_STOP)
+            return Violate(s, SIMKS_VIOLATION_NOT_STOPPED,
+                           "an event was unregistered outside STOP");
+        CloseHandle(events[i].own);
+        events.erase(events.begin() + i);
+        return Answer{};
+    }
+    Violation(s, SIMKS_VIOLATION_UNKNOWN_EVENT, "an event never registered was unregistered");
+    return Refuse(ERROR_INVALID_PARAMETER);
+}
+
+Answer Event(Stream& s, const void* input, ULONG inputSize, bool registering) {
+    if (Options(s).Flags & SIMKS_RT_NO_NOTIFICATION)
+        return Refuse(ERROR_NOT_SUPPORTED);
+    if (inputSize < sizeof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY))
+        return Refuse(ERROR_INVALID_PARAMETER);
+    HANDLE client =
+        static_cast<const KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY*>(input)->NotificationEvent;
+    return registering ? Register(s, client) : Unregister(s, client);
+}
+
+Answer PositionRegister(Stream& s, ULONG inputSize, ULONG outputSize) {
+    WaveRt& rt = s.rt;
+    if (Options(s).Flags & SIMKS_RT_NO_POSITION_REGISTER)
+        return Refuse(ERROR_NOT_SUPPORTED);
+    if (inputSize < sizeof(KSRTAUDIO_HWREGISTER_PROPERTY))
+        return Refuse(ERROR_INVALID_PARAMETER);
+    if (outputSize < sizeof(KSRTAUDIO_HWREGISTER))
+        return Probe(sizeof(KSRTAUDIO_HWREGISTER));
+    if (!rt.hasBuffer)
+        return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
+                       "the position register was asked for before a buffer");
+    if (rt.regMapped)
+        return Violate(s, SIMKS_VIOLATION_REPEATED, "the position register was mapped twice");
+    rt.reg = VirtualAlloc(NULL, sizeof(ULONGLONG), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
+    if (!rt.reg)
+        return Refuse(ERROR_NOT_ENOUGH_MEMORY);
+    rt.regMapped = true;
+    rt.regWidth = Options(s).RegisterWidth == 64 ? 64 : 32;
+    WriteRegister(s);
+    KSRTAUDIO_HWREGISTER answer;
+    memset(&answer, 0, sizeof answer);
+    answer.Register = rt.reg;
+    answer.Width = rt.regWidth;
+    answer.Accuracy = s.info.Format.Format.nBlockAlign;
+    return Value(answer);
+}
+
+Answer Position(Stream& s, ULONG flags, ULONG outputSize) {
+    if (flags != KSPROPERTY_TYPE_GET)
+        return Refuse(ERROR_INVALID_FUNCTION);
+    if (outputSize < sizeof(KSAUDIO_POSITION))
+        return Probe(sizeof(KSAUDIO_POSITION));
+    if (!s.rt.hasBuffer)
+        return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
+                       "the position was asked for before a buffer");
+    CatchUp(s, NowUs());
+    KSAUDIO_POSITION position;
+    position.PlayOffset = ReportedPosition(s);
+    position.WriteOffset = position.PlayOffset;
+    ++s.rt.positionRequests;
+    return Value(position);
+}
+
+} // namespace
+
+void Violation(Stream& s, ULONG kind, const char* text) {
+    SimKsViolation v;
+    memset(&v, 0, sizeof v);
+    v.Kind = kind;
+    v.TimeUs = NowUs();
+    lstrcpynA(v.Text, text, sizeof v.Text);
+    s.rt.violations.push_back(v);
+}
+
+Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG outputSize) {
+    Stream& s = *FindStream(stream);
+    const KSPROPERTY* req = static_cast<const KSPROPERTY*>(input);
+    if (IsEqualGUID(req->Set, KSPROPSETID_Audio))
+        return req->Id == KSPROPERTY_AUDIO_POSITION ? Position(s, req->Flags, outputSize)
+                                                    : Refuse(ERROR_NOT_FOUND);
+    if (!IsEqualGUID(req->Set, KSPROPSETID_RtAudio))
+        return Refuse(ERROR_SET_NOT_FOUND);
+    if (req->Flags != KSPROPERTY_TYPE_GET)
+        return Refuse(ERROR_INVALID_FUNCTION);
+    switch (req->Id) {
+    case KSPROPERTY_RTAUDIO_BUFFER:
+        return Buffer(s, stream, input, inputSize, outputSize, false);
+    case KSPROPERTY_RTAUDIO_BUFFER_WITH_NOTIFICATION:
+        return Buffer(s, stream, input, inputSize, outputSize, true);
+    case KSPROPERTY_RTAUDIO_REGISTER_NOTIFICATION_EVENT:
+        return Event(s, input, inputSize, true);
+    case KSPROPERTY_RTAUDIO_UNREGISTER_NOTIFICATION_EVENT:
+        return Event(s, input, inputSize, false);
+    case KSPROPERTY_RTAUDIO_POSITIONREGISTER:
+        return PositionRegister(s, inputSize, outputSize);
+    default:
+        return Refuse(ERROR_NOT_FOUND);
+    }
+}
+
+DWORD CheckWaveRtState(Stream& s, ULONG state) {
+    ULONG old = s.info.State;
+    if (!s.rt.active || state == old)
+        return 0;
+    if (state > old + 1 || old > state + 1) {
+        char text[96];
+        snprintf(text, sizeof text, "the state went from %lu to %lu", old, state);
+        Violation(s, SIMKS_VIOLATION_STATE_JUMP, text);
+        return ERROR_BAD_COMMAND;
+    }
+    if (old == KSSTATE_STOP && !s.rt.hasBuffer) {
+        Violation(s, SIMKS_VIOLATION_OUT_OF_ORDER, "the pin left STOP without a buffer");
+        return ERROR_BAD_COMMAND;
+    }
+    if (state == KSSTATE_RUN && (Options(s).Flags & SIMKS_RT_RUN_REFUSED))
+        return ERROR_NOT_READY;
+    return 0;
+}
+
+void CloseWaveRt(Stream& s) {
+    if (!s.rt.active)
+        return;
+    if (!FindDevice(s.device)->removed) {
+        if (!s.rt.events.empty())
+            Violation(s, SIMKS_VIOLATION_CLOSED_REGISTERED,
+                      "the pin was closed with an event still registered");
+        if (s.info.State != KSSTATE_STOP)
+            Violation(s, SIMKS_VIOLATION_NOT_STOPPED, "the pin was closed outside STOP");
+    }
+    ReleaseWaveRt(s);
+}
+
+void ReleaseWaveRt(Stream& s) {
+    WaveRt& rt = s.rt;
+    for (const RtEvent& e : rt.events)
+        CloseHandle(e.own);
+    rt.events.clear();
+    if (rt.buffer)
+        VirtualFree(rt.buffer, 0, MEM_RELEASE);
+    if (rt.reg)
+        VirtualFree(rt.reg, 0, MEM_RELEASE);
+    rt.buffer = nullptr;
+    rt.reg = nullptr;
+}
+
+} // namespace simks
