@@ -85,13 +85,13 @@ TEST_F(BedStream, PauseHoldsTheClockAndStopCompletesQueuedPacketsUnplayed) {
 
 TEST_F(BedStream, StateFaultsFailOrDropTheRequestsTheyCount) {
     // The second PAUSE fails, the RUN after it is dropped: answered, but the pin stays paused.
-    ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_PAUSE, SIMKS_STATE_FAIL, 2,
-                                    1, ERROR_GEN_FAILURE));
+    ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_PAUSE, SIMKS_STATE_FAIL, 2, 1,
+                                    ERROR_GEN_FAILURE));
     ASSERT_EQ(0u, SetState(pin, KSSTATE_PAUSE));
     EXPECT_EQ((DWORD)ERROR_GEN_FAILURE, SetState(pin, KSSTATE_PAUSE));
     EXPECT_EQ(0u, SetState(pin, KSSTATE_PAUSE)) << "only the second one";
-    ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, SIMKS_ANY_STATE, SIMKS_STATE_IGNORE,
-                                    1, 0, 0));
+    ASSERT_TRUE(
+        SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, SIMKS_ANY_STATE, SIMKS_STATE_IGNORE, 1, 0, 0));
     EXPECT_EQ(0u, SetState(pin, KSSTATE_RUN));
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(0, &info));
