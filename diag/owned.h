@@ -92,9 +92,12 @@ class HandleArray {
     HandleArray(const HandleArray&) = delete;
     HandleArray& operator=(const HandleArray&) = delete;
 
-    // Makes count empty slots in place of the old array; false when there is no memory for it.
+    // Makes count empty slots in place of the old array; false when count is not positive or
+    // there is no memory for it.
     bool Allocate(int count) {
         Reset();
+        if (count <= 0)
+            return false;
         m_p = new (std::nothrow) HANDLE[count]();
         m_n = m_p ? count : 0;
         return m_p != nullptr;

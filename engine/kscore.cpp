@@ -42,7 +42,10 @@ HANDLE NewEvent() {
 KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
     AttachToStatus();
-    m_nPacketCount = pSettings->output_buffer_cnt;
+    // The settings record keeps the count within 2..8 (Load, the dialog); m_Packets has room for
+    // no more, whatever else writes the record.
+    int count = pSettings->output_buffer_cnt;
+    m_nPacketCount = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
     bool ok = AllocateEvents();
     ConfigureInputBuffer(pSettings->input_buffer_size);

@@ -133,7 +133,7 @@ class KSCore {
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
     KSSettings* m_pSettings;             // the settings record (not owned)
     WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
-    volatile LONG m_bExitThread = 0;     // destructor asks the player thread to end
+    volatile LONG m_bExitThread = 0;     // Shutdown asks the player thread to end
     int m_nPinState = 0;                 // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0;    // packets the device kept after its pin was closed
 
