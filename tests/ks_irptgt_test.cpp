@@ -99,6 +99,16 @@ TEST_F(KsSyncIoctl, PendingAnswerIsWaitedForAndCountsZero) {
     EXPECT_GT(cPins, 0u);
 }
 
+// A request left pending past the bound is cancelled and its end still waited for: its buffers
+// are the caller's. The bed cannot cancel, so the late answer arrives and counts.
+TEST_F(KsSyncIoctl, PendingPastTheBoundIsCancelledAndItsEndWaitedFor) {
+    Fault(KSPROPERTY_PIN_CTYPES, SIMKS_PROP_LATE, 3500);
+    ULONG cPins = 0, cb = 77;
+    EXPECT_EQ(S_OK, Ask(KSPROPERTY_PIN_CTYPES, &cPins, sizeof cPins, &cb));
+    EXPECT_GT(cPins, 0u);
+    EXPECT_TRUE(Traced("CKsIrpTarget::SyncIoctl no answer within 3000 ms, cancelling"));
+}
+
 TEST_F(KsSyncIoctl, PendingProbeLeavesTheMultiReadEmpty) {
     SimKs_AddPropertyFault(SIMKS_DEFAULT_VERSATILE, -1, &KSPROPSETID_Topology, SIMKS_ANY_ID,
                            SIMKS_PROP_LATE, 0);
