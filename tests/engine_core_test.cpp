@@ -1,9 +1,17 @@
 // The engine's own arithmetic, on an engine built in-process over simulated devices: CanWrite's
-// packet-sized threshold and 24-bit accounting, and GetOutputTime's integer rounding.
+// packet-sized threshold and 24-bit accounting, GetOutputTime's integer rounding, buffer sizes
+// that do not fit, and what repeated rebuilds leave behind.
+#include "diag/log.h"
 #include "engine/format.h"
 #include "engine/kscore.h"
 #include "host/settings.h"
 #include "testbed/simfixture.h"
+#include "tests/resource_counts.h"
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <string>
 
 namespace {
 
@@ -60,6 +68,68 @@ TEST_F(Core, OutputTimeRoundsDown) {
     core->m_dwBytesWritten = 0xFFFFFFFF; // no overflow in the arithmetic
     EXPECT_EQ((int)(0xFFFFFFFFu / 176400 * 1000 + (0xFFFFFFFFu % 176400) * 1000 / 176400),
               core->GetOutputTime());
+}
+
+// At more than 4,294,967 bytes a second the remainder's product no longer fits 32 bits.
+TEST_F(Core, OutputTimeAtTheLargestFormat) {
+    Pretend(192000, 8, 32, 0);
+    ASSERT_EQ(6144000u, core->m_wfxCurrent.Format.nAvgBytesPerSec);
+    core->m_dwBytesWritten = 5005312; // 814.7 ms
+    EXPECT_EQ(814, core->GetOutputTime());
+    core->m_dwBytesWritten = 0xFFFFFFFF;
+    EXPECT_EQ(699050, core->GetOutputTime());
+}
+
+std::string ReadLog() {
+    std::ifstream in(g_szLogFile, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// The settings record is shared with the dialog and the tests, which can put any size in it: a
+// product beyond 32 bits fails the open cleanly, with the size in the log, and a later open with
+// a size that fits goes on.
+TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
+    LogInit();
+    LogEnable(1);
+    KSSettings huge = settings;
+    huge.output_buffer_size = 1 << 30;
+    huge.output_buffer_cnt = 4;
+    KSCore* engine = new KSCore(NULL, NULL, &huge);
+    EXPECT_EQ(nullptr, engine->m_pOutputBuffer);
+    EXPECT_EQ(-1, engine->Start(44100, 2, 16));
+    huge.output_buffer_size = 8192;
+    EXPECT_EQ(1000, engine->Start(44100, 2, 16));
+    engine->End();
+    delete engine;
+    std::string log = ReadLog();
+    LogShutdown();
+    EXPECT_NE(std::string::npos,
+              log.find("Cannot allocate the output buffer: 4 x 1073741824 bytes is out of range"));
+}
+
+// Each engine, built and destroyed without a stream (as a rebuild after a settings change),
+// gives back its device list, its filters' handles and everything else it took. The bed is reset
+// after each one: it keeps a record of every device set handed out.
+TEST_F(Core, RebuildsLeaveNothingBehind) {
+    auto rebuild = [this] {
+        delete new KSCore(NULL, NULL, &settings);
+        EXPECT_EQ(SimKs_RequestCount(SIMKS_REQ_OPEN), SimKs_RequestCount(SIMKS_REQ_CLOSE))
+            << "every filter opened was closed";
+        SimKs_Reset();
+        SimKs_AddDefaultDevices();
+    };
+    SimKs_Reset(); // the fixture's engine has its filters open
+    SimKs_AddDefaultDevices();
+    for (int i = 0; i < 2; i++)
+        rebuild();
+    ResourceCounts before;
+    for (int i = 0; i < 5; i++)
+        rebuild();
+    ResourceCounts after;
+    printf("5 rebuilds: handles %lu -> %lu, heap blocks %u -> %u\n", before.handles, after.handles,
+           (unsigned)before.blocks, (unsigned)after.blocks);
+    EXPECT_EQ(before.handles, after.handles);
+    EXPECT_EQ(before.blocks, after.blocks);
 }
 
 TEST_F(Core, SetVolumeClamps) {

@@ -96,6 +96,25 @@ TEST_F(Log, LongMessageIsCutTo4093Characters) {
     EXPECT_EQ(std::string(4093, 'q') + "\r\n" + std::string(4093, 'r') + "\r\n", ReadLog());
 }
 
+// After LogShutdown the lock is gone: a line is dropped instead of taking it, and a second
+// shutdown finds nothing to delete.
+TEST_F(Log, LinesAfterShutdownAreDroppedAndShutdownTwiceIsHarmless) {
+    LogEnable(1);
+    DiagLog(1, "before");
+    LogShutdown();
+    DiagLog(1, "after");
+    LogCause("Something", E_FAIL);
+    LogShutdown();
+    EXPECT_EQ("before\r\n", ReadLog());
+    LogInit(); // for TearDown
+}
+
+TEST_F(Log, CauseNamesTheCallAndItsResult) {
+    LogEnable(1);
+    LogCause("CKsPin::WriteData", HRESULT_FROM_WIN32(ERROR_GEN_FAILURE));
+    EXPECT_EQ("CKsPin::WriteData failed, hr=0x8007001f\r\n", ReadLog());
+}
+
 TEST(LogPath, TooLongFolderGivesNoPath) {
     char out[MAX_PATH + 1] = "unchanged";
     std::string tooLong = "C:\\" + std::string(MAX_PATH - 19, 'f') + "\\host.exe";

@@ -107,6 +107,22 @@ TEST_F(Stream, TwentyFourBitSamplesTravelInThirtyTwoBitContainers) {
     }
 }
 
+// A 16-bit mono stream of an odd number of samples leaves the ring's positions off a 4-byte
+// boundary; the widened 24-bit stream after it must still wrap on whole samples.
+TEST_F(Stream, TwentyFourBitAfterAnOddLengthStreamWrapsOnWholeSamples) {
+    ASSERT_EQ(1000, mod->Open(44100, 1, 16, -1, -1));
+    ASSERT_EQ(0, mod->Write(Pcm16(3).data(), 6));
+    mod->Close();
+    std::vector<char> pcm = Pcm24(48000 * 2); // a second: the ring wraps several times
+    ASSERT_EQ(1000, mod->Open(48000, 2, 24, -1, -1));
+    EXPECT_TRUE(WriteAll(pcm));
+    mod->Close();
+    std::vector<char> got = Consumed(1);
+    ASSERT_EQ(pcm.size() / 3 * 4, got.size());
+    for (size_t s = 0; s < pcm.size() / 3; s++)
+        ASSERT_EQ(0, memcmp(&pcm[3 * s], &got[4 * s + 1], 3)) << "sample " << s;
+}
+
 struct LegacyDevice : PluginFixture {
     std::vector<std::string> Settings() override {
         return {"logging_enabled=1",
