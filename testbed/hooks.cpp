@@ -118,6 +118,17 @@ BOOL WINAPI HookDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
     return Fail(ERROR_INVALID_FUNCTION);
 }
 
+// Cancels a property request still pending on a simulated handle, as KS does: it ends at once
+// with STATUS_CANCELLED and no data. Stream writes are not cancelled here.
+BOOL WINAPI HookCancelIoEx(HANDLE h, LPOVERLAPPED overlapped) {
+    Lock lock;
+    Handle* sim = FindHandle(h);
+    if (!sim)
+        return CancelIoEx(h, overlapped);
+    Count(SIMKS_REQ_CANCEL);
+    return CancelDeferred(overlapped) ? TRUE : Fail(ERROR_NOT_FOUND);
+}
+
 BOOL WINAPI HookCloseHandle(HANDLE h) {
     Lock lock;
     Handle* sim = FindHandle(h);

@@ -32,6 +32,7 @@ HANDLE WINAPI HookCreateFileA(LPCSTR path, DWORD access, DWORD share, LPSECURITY
 BOOL WINAPI HookDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, LPVOID out,
                                 DWORD outSize, LPDWORD returned, LPOVERLAPPED overlapped);
 BOOL WINAPI HookCloseHandle(HANDLE h);
+BOOL WINAPI HookCancelIoEx(HANDLE h, LPOVERLAPPED overlapped);
 HMODULE WINAPI HookLoadLibraryA(LPCSTR name);
 FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name);
 int WINAPI HookMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);

@@ -28,6 +28,7 @@ const Hook kHooks[] = {
     {"CreateFileA", (void*)&HookCreateFileA, false},
     {"DeviceIoControl", (void*)&HookDeviceIoControl, false},
     {"CloseHandle", (void*)&HookCloseHandle, false},
+    {"CancelIoEx", (void*)&HookCancelIoEx, false},
     {"LoadLibraryA", (void*)&HookLoadLibraryA, false},
     {"GetProcAddress", (void*)&HookGetProcAddress, false},
     {"MessageBoxA", (void*)&HookMessageBoxA, false},

@@ -6,7 +6,7 @@
  * descriptor, so api-ms-win-* forwarders are covered): SetupDiGetClassDevsA,
  * SetupDiEnumDeviceInterfaces, SetupDiGetDeviceInterfaceDetailA, SetupDiGetDeviceInterfaceAlias,
  * SetupDiOpenDeviceInterfaceRegKey, SetupDiDestroyDeviceInfoList, RegQueryValueExA, RegCloseKey,
- * CreateFileA, DeviceIoControl, CloseHandle, LoadLibraryA, GetProcAddress, MessageBoxA,
+ * CreateFileA, DeviceIoControl, CloseHandle, CancelIoEx, LoadLibraryA, GetProcAddress, MessageBoxA,
  * GetModuleFileNameA, OutputDebugStringA, and malloc, calloc, realloc and free as imported from
  * the C runtime (msvcrt*, ucrtbase, api-ms-win-crt-*).
  * Calls about anything not simulated reach the real functions: other paths, handles, keys,

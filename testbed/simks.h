@@ -267,7 +267,8 @@ SIMKS_API void SimKs_ClearDebugLines(void);
 #define SIMKS_REQ_REG_QUERY 8    /* RegQueryValueExA on a simulated key */
 #define SIMKS_REQ_LOAD_KSUSER 9  /* LoadLibraryA("ksuser.dll") */
 #define SIMKS_REQ_MESSAGE_BOX 10 /* MessageBoxA */
-#define SIMKS_REQ_KINDS 11
+#define SIMKS_REQ_CANCEL 11      /* CancelIoEx on a simulated handle */
+#define SIMKS_REQ_KINDS 12
 SIMKS_API LONG SimKs_RequestCount(int kind);
 
 /* ---- faults ------------------------------------------------------------------------------ */

@@ -26,5 +26,8 @@ void ReleaseHeld(int device);
 void Defer(const Deferred& d);
 // Completes every deferred request at once (cancelled).
 void FlushDeferred();
+// Ends the pending property request of that OVERLAPPED (null: every one) with STATUS_CANCELLED
+// and no data; returns how many ended.
+int CancelDeferred(const OVERLAPPED* overlapped);
 
 } // namespace simks

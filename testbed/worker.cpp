@@ -117,4 +117,19 @@ void FlushDeferred() {
     RunDeferred(kNever);
 }
 
+int CancelDeferred(const OVERLAPPED* overlapped) {
+    std::vector<Deferred>& all = Bed().deferred;
+    int cancelled = 0;
+    for (size_t i = 0; i < all.size();) {
+        if (all[i].stream < 0 && (!overlapped || all[i].overlapped == overlapped)) {
+            Signal(all[i].overlapped, kStatusCancelled, 0);
+            all.erase(all.begin() + i);
+            ++cancelled;
+        } else {
+            ++i;
+        }
+    }
+    return cancelled;
+}
+
 } // namespace simks
