@@ -73,7 +73,7 @@ void RealTimeStream(Out_Module* mod, double seconds) {
     std::vector<char> pcm((size_t)(kBytesPerSec * seconds), 3);
     mod->Open(kRate, kChannels, kBits, -1, -1);
     int stream = SimKs_StreamCount() - 1;
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread);
+    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
     LONG passes0 = g_pEngine->m_nPasses;
     SimKs_ArmAllocations(0);
     Stream(mod, pcm);
@@ -81,7 +81,7 @@ void RealTimeStream(Out_Module* mod, double seconds) {
     SimKs_ArmAllocations(0);
     mod->Close();
     ULONG closing = SimKs_DisarmAllocations();
-    double cpu = ThreadCpuMs(g_pEngine->m_hThread) - cpu0;
+    double cpu = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
     LONG passes = g_pEngine->m_nPasses - passes0;
     int packets = SimKs_PacketCount(stream);
     printf("%.0f s of 44.1 kHz 16-bit stereo in real time: %d packets, %ld passes "
@@ -97,7 +97,7 @@ void UnpacedStream(Out_Module* mod, double seconds) {
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     std::vector<char> pcm((size_t)(kBytesPerSec * seconds), 5);
     mod->Open(kRate, kChannels, kBits, -1, -1);
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread);
+    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&t0);
@@ -105,7 +105,7 @@ void UnpacedStream(Out_Module* mod, double seconds) {
     mod->Close();
     QueryPerformanceCounter(&t1);
     double wall = (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
-    double cpu = ThreadCpuMs(g_pEngine->m_hThread) - cpu0;
+    double cpu = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
     printf("unpaced: %.0f s of audio in %.0f ms; player thread CPU %.2f ms per second of audio "
            "(memcpy of the same bytes: %.3f ms)\n",
            seconds, wall, cpu / seconds, MemcpyMsPerSecondOfAudio());

@@ -5,12 +5,19 @@
 #include <windows.h>
 #include <cstdio>
 
-// Log: LogInit once before any DiagLog, LogShutdown last. DiagLog is safe from any thread.
+// Log: LogInit before any DiagLog, LogShutdown last (the pair may repeat). DiagLog is safe from
+// any thread; outside LogInit..LogShutdown its lines are dropped.
 void LogInit();
 void LogEnable(int flag);
 void DiagLog(int level, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+// Drops the lines logged from now on, waits for the ones under way, and deletes the log lock.
 void LogShutdown();
+
+// One log line naming the call that failed and the HRESULT it gave (a Win32 error goes in as
+// HRESULT_FROM_WIN32), written beside the system's own line for the failure:
+// "<call> failed, hr=0x<8 hex digits>".
+void LogCause(const char* call, HRESULT hr);
 
 // Full path of the log file, set by LogInit; empty when the path does not fit.
 extern char g_szLogFile[MAX_PATH + 1];

@@ -2,6 +2,8 @@
 // pause, volume and output time.
 #include "engine/kscore.h"
 
+#include "diag/log.h"
+#include "engine/ring.h"
 #include "engine/samples.h"
 #include "ks/pin.h"
 
@@ -24,34 +26,20 @@ int KSCore::Write(const char* data, int length) {
         return 1;
     const BYTE* src = (const BYTE*)data;
     DWORD free = m_dwInputSize - (DWORD)m_nInputUsed;
-    DWORD toEnd = (DWORD)(m_pInputBuffer + m_dwInputSize - m_pWritePtr);
-    DWORD need;
-    if (IsWidened24(m_wfxCurrent)) {
-        need = (DWORD)length / 3 * 4;
-        if (free < need)
-            return 1;
-        DWORD first = need < toEnd ? need : toEnd;
-        DWORD second = need - first;
-        if (first / 4 > 0)
-            m_pWritePtr += Convert24To32(m_pWritePtr, src, first / 4 * 3);
-        if (second / 4 > 0) {
-            m_pWritePtr = m_pInputBuffer;
-            m_pWritePtr += Convert24To32(m_pWritePtr, src + first / 4 * 3, second / 4 * 3);
-        }
-    } else {
-        need = (DWORD)length;
-        if (free < need)
-            return 1;
-        DWORD first = need < toEnd ? need : toEnd;
-        memcpy(m_pWritePtr, src, first);
-        m_pWritePtr += first;
-        if (need > first) {
-            memcpy(m_pInputBuffer, src + first, need - first);
-            m_pWritePtr = m_pInputBuffer + (need - first);
-        }
-    }
-    if (m_pWritePtr == m_pInputBuffer + m_dwInputSize)
-        m_pWritePtr = m_pInputBuffer;
+    bool widen = IsWidened24(m_wfxCurrent);
+    // Widened, each packed 3-byte sample takes 4 ring bytes. A stream starts at the ring's start
+    // (OpenOutput) and moves in whole samples, so both parts of a wrapped stretch hold whole
+    // samples too.
+    DWORD need = widen ? (DWORD)length / 3 * 4 : (DWORD)length;
+    if (free < need)
+        return 1;
+    m_pWritePtr = RingStretch(m_pInputBuffer, m_dwInputSize, m_pWritePtr, need,
+                              [&](BYTE* ring, DWORD offset, DWORD n) {
+                                  if (widen)
+                                      Convert24To32(ring, src + offset / 4 * 3, n / 4 * 3);
+                                  else
+                                      memcpy(ring, src + offset, n);
+                              });
     InterlockedExchangeAdd(&m_nInputUsed, (LONG)need);
     WakeThread();
     return 0;
@@ -72,41 +60,45 @@ int KSCore::IsPlaying() {
     return AllPacketsFree(0) ? 1 : 0;
 }
 
+// A pause takes effect once the player thread has acknowledged it (it then fills and submits
+// nothing) and the pin holds its packets. A resume lets the thread go on only once the pin runs
+// again: a refused run request leaves the stream paused, as the pin is, and the log says why.
 int KSCore::Pause(int pause) {
-    EnterCriticalSection(&m_csControl);
+    CsGuard lock(m_csControl);
     int old = m_bPaused;
-    if (m_nMode == MODE_OPEN && m_pRenderPin) {
+    if (m_nMode != MODE_OPEN || !m_pRenderPin)
+        return old;
+    if (pause) {
         InterlockedExchange(&m_bPaused, pause);
-        if (pause) {
-            // The acknowledgement comes at the end of the player thread's next pass; wake it so
-            // that a thread asleep on an empty ring makes that pass. A thread blocked until a
-            // packet comes back is as good as acknowledged: it looks at the pause flag before it
-            // fills anything, and a paused device may never give a packet back.
-            WakeThread();
-            while (!m_bPauseAck && !m_bInPacketWait)
-                Sleep(10);
-            m_nPinState = KSSTATE_PAUSE;
-            m_pRenderPin->SetState(KSSTATE_PAUSE);
-        } else {
-            m_nPinState = KSSTATE_RUN;
-            m_pRenderPin->SetState(KSSTATE_RUN);
-            WakeThread();
+        // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
+        WakeThread();
+        WaitForPauseAck();
+        m_nPinState = KSSTATE_PAUSE;
+        RequestState(KSSTATE_PAUSE);
+    } else {
+        m_nPinState = KSSTATE_RUN;
+        if (FAILED(RequestState(KSSTATE_RUN))) {
+            DiagLog(1, "Resume refused by the device: playback stays paused");
+            return old;
         }
+        InterlockedExchange(&m_bPaused, 0);
+        WakeThread();
     }
-    LeaveCriticalSection(&m_csControl);
     return old;
 }
 
 void KSCore::SetVolume(int volume) {
     if (volume < 0)
         return;
-    m_nVolume = volume > 255 ? 255 : (DWORD)volume;
+    m_nVolume = volume > kMaxVolume ? kMaxVolume : (DWORD)volume;
 }
 
+// (B / R) x 1000 + ((B mod R) x 1000) / R with the second product in 64 bits: at more than
+// 4,294,967 bytes a second it would not fit 32.
 int KSCore::GetOutputTime() {
     DWORD bytes = m_dwBytesWritten;
     DWORD rate = m_wfxCurrent.Format.nAvgBytesPerSec;
     if (rate == 0)
         return 0;
-    return (int)((bytes / rate) * 1000 + ((bytes % rate) * 1000) / rate);
+    return (int)((bytes / rate) * 1000 + (DWORD)((ULONGLONG)(bytes % rate) * 1000 / rate));
 }

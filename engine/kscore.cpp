@@ -1,96 +1,147 @@
-// The engine's life: construction, destruction, the ring and packet buffers, and the end of a
-// stream.
+// The engine's life: construction, shut-down and destruction, the ring and packet buffers, and
+// the player thread's start and end.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "diag/sizes.h"
 #include "host/settings.h"
 #include "ks/enum.h"
-#include "ks/pin.h"
 
 #include <new>
 
 KSCore* g_pKSCore = nullptr;
 
+namespace {
+
+// A buffer of count x size bytes, or null. The engine keeps sizes and offsets in 32 bits, so a
+// buffer must fit them; a size that does not, or memory that cannot be had, is logged with the
+// size asked for.
+BYTE* AllocateBuffer(const char* what, int count, int size) {
+    unsigned long long asked = (unsigned long long)count * (unsigned long long)size;
+    SIZE_T bytes = 0;
+    if (count <= 0 || size <= 0 || !SizeProduct((SIZE_T)count, (SIZE_T)size, &bytes) ||
+        bytes > MAXDWORD) {
+        DiagLog(1, "Cannot allocate the %s: %d x %d bytes is out of range", what, count, size);
+        return nullptr;
+    }
+    BYTE* buffer = new (std::nothrow) BYTE[bytes];
+    if (!buffer)
+        DiagLog(1, "Cannot allocate the %s: out of memory for %llu bytes", what, asked);
+    return buffer;
+}
+
+HANDLE NewEvent() {
+    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
+    if (!event)
+        LogCause("CreateEventA", HRESULT_FROM_WIN32(GetLastError()));
+    return event;
+}
+
+} // namespace
+
 KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
     AttachToStatus();
     m_nPacketCount = pSettings->output_buffer_cnt;
-    InitializeCriticalSection(&m_csWake);
-    InitializeCriticalSection(&m_csControl);
 
     bool ok = AllocateEvents();
     ConfigureInputBuffer(pSettings->input_buffer_size);
     ConfigureOutputBuffer(pSettings->output_buffer_size);
     if (ok)
         InitPackets(true);
+    for (int i = 1; ok && i <= m_nPacketCount; i++)
+        ok = m_phEvents[i] != NULL;
     m_nCurrentPacket = -1;
 
     LogEnable(pSettings->logging_enabled);
     EnsureFilterList();
 
-    ok = ok && m_pInputBuffer && m_pOutputBuffer;
-    if (ok) {
-        m_hThread = CreateThread(NULL, 0, PlayerThreadProc, this, 0, &m_dwThreadId);
-        if (m_hThread)
-            SetThreadPriority(m_hThread, THREAD_PRIORITY_TIME_CRITICAL);
-    }
-    m_bReady = ok && m_hThread;
+    // A buffer that could not be had is tried again by the next open; events and the thread are
+    // made only here.
+    m_bReady = ok && StartPlayerThread();
     DiagLog(1, "Constructed KSCore (Input Size:%d) (Output Size %d) (Output Cnt %d)",
             pSettings->input_buffer_size, pSettings->output_buffer_size,
             pSettings->output_buffer_cnt);
 }
 
-// Creates the event array: the stop event, one completion event per packet (made by
-// InitPackets) and the wake event. Returns false when any is missing.
+// Creates the event array with the stop event, and the wake event; the packets' completion
+// events are made by InitPackets. Returns false when any is missing.
 bool KSCore::AllocateEvents() {
-    m_phEvents = new (std::nothrow) HANDLE[m_nPacketCount + 1]();
-    m_hWakeEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (!m_phEvents || !m_hWakeEvent)
+    if (!m_phEvents.Allocate(m_nPacketCount + 1)) {
+        LogCause("new HANDLE[]", E_OUTOFMEMORY);
         return false;
-    m_phEvents[0] = CreateEventA(NULL, TRUE, FALSE, NULL);
-    return m_phEvents[0] != NULL;
+    }
+    m_hWakeEvent.Reset(NewEvent());
+    m_phEvents[0] = NewEvent();
+    return m_hWakeEvent.Valid() && m_phEvents[0] != NULL;
 }
 
-KSCore::~KSCore() {
+bool KSCore::StartPlayerThread() {
+    DWORD id = 0;
+    m_hThread.Reset(CreateThread(NULL, 0, PlayerThreadProc, this, 0, &id));
+    if (!m_hThread.Valid()) {
+        LogCause("CreateThread", HRESULT_FROM_WIN32(GetLastError()));
+        return false;
+    }
+    m_dwThreadId = id;
+    SetThreadPriority(m_hThread.Get(), THREAD_PRIORITY_TIME_CRITICAL);
+    return true;
+}
+
+// After the final end the thread's last pass submits nothing and blocks only on the stop and
+// wake events, which are set here: it ends within kDeviceAnswerMs unless a device call of its
+// own never returns. False when it did not end.
+bool KSCore::StopPlayerThread() {
+    if (!m_hThread.Valid())
+        return true;
+    InterlockedExchange(&m_bExitThread, 1);
+    SetEvent(m_phEvents[0]);
+    WakeThread();
+    if (WaitForSingleObject(m_hThread.Get(), kDeviceAnswerMs) != WAIT_OBJECT_0) {
+        DiagLog(1, "Player thread did not end within %lu ms", kDeviceAnswerMs);
+        return false;
+    }
+    m_hThread.Reset();
+    return true;
+}
+
+bool KSCore::Shutdown() {
+    if (m_bShutDown)
+        return !m_bKeep;
+    m_bShutDown = true;
     End(1);
     CloseDiagnosticWindow();
     DiagLog(1, "Attempting to close player thread");
-    if (m_hThread) {
-        InterlockedExchange(&m_bExitThread, 1);
-        SetEvent(m_phEvents[0]);
-        WakeThread();
-        WaitForSingleObject(m_hThread, INFINITE);
-        CloseHandle(m_hThread);
-        m_hThread = nullptr;
-    }
-    DiagLog(1, "Player thread has closed");
+    bool ended = StopPlayerThread();
+    if (ended)
+        DiagLog(1, "Player thread has closed");
+    // The device list goes with the engine, whether or not a stream ever ran.
+    delete m_pEnumFilters;
+    m_pEnumFilters = nullptr;
+    m_bKeep = !ended || m_nLostPackets != 0;
+    if (m_bKeep)
+        DiagLog(1, "The engine stays in memory: its device or its player thread still uses it");
+    return !m_bKeep;
+}
 
-    DeleteCriticalSection(&m_csControl);
-    DeleteCriticalSection(&m_csWake);
-    for (int i = 0; m_phEvents && i <= m_nPacketCount; i++) {
-        if (m_phEvents[i])
-            CloseHandle(m_phEvents[i]);
-    }
-    if (m_hWakeEvent)
-        CloseHandle(m_hWakeEvent);
+KSCore::~KSCore() {
+    Shutdown();
     delete[] m_pOutputBuffer;
     delete[] m_pInputBuffer;
-    delete[] m_phEvents;
     DiagLog(1, "Destructed KSCore");
 }
 
 void KSCore::ConfigureInputBuffer(int size) {
     delete[] m_pInputBuffer;
-    m_pInputBuffer = new (std::nothrow) BYTE[size];
+    m_pInputBuffer = AllocateBuffer("input buffer", 1, size);
     m_dwInputSize = m_pInputBuffer ? (DWORD)size : 0;
-    m_pReadPtr = m_pWritePtr = m_pInputBuffer;
-    InterlockedExchange(&m_nInputUsed, 0);
+    DiscardRing();
     DiagLog(1, "input buffer configured to %d bytes", (int)m_dwInputSize);
 }
 
 void KSCore::ConfigureOutputBuffer(int size) {
     delete[] m_pOutputBuffer;
-    m_pOutputBuffer = new (std::nothrow) BYTE[(size_t)m_nPacketCount * size];
+    m_pOutputBuffer = AllocateBuffer("output buffer", m_nPacketCount, size);
     m_dwPacketSize = m_pOutputBuffer ? (DWORD)size : 0;
     DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_dwPacketSize);
 }
@@ -98,95 +149,29 @@ void KSCore::ConfigureOutputBuffer(int size) {
 void KSCore::InitPackets(bool createEvents) {
     for (int i = 0; i < m_nPacketCount; i++) {
         if (createEvents)
-            m_phEvents[i + 1] = CreateEventA(NULL, TRUE, FALSE, NULL);
+            m_phEvents[i + 1] = NewEvent();
         KSPacket& p = m_Packets[i];
         ZeroMemory(&p, sizeof p);
         p.Signal.hEvent = m_phEvents[i + 1];
-        p.Header.Data = m_pOutputBuffer ? m_pOutputBuffer + i * m_dwPacketSize : nullptr;
+        // The packet memory fits 32 bits (AllocateBuffer), so no offset overflows.
+        p.Header.Data = m_pOutputBuffer ? m_pOutputBuffer + (DWORD)i * m_dwPacketSize : nullptr;
         p.Header.PresentationTime.Numerator = 1;
         p.Header.PresentationTime.Denominator = 1;
         p.Header.Size = sizeof(KSSTREAM_HEADER);
     }
 }
 
-// True when no packet is with the device (timeout 0: a test; INFINITE: a wait).
-bool KSCore::AllPacketsFree(DWORD timeout) {
-    return WaitForMultipleObjects(m_nPacketCount, m_phEvents + 1, TRUE, timeout) != WAIT_TIMEOUT;
+// Empties the ring and puts both positions at its start. Only while the player thread leaves the
+// ring alone: no stream is open, or the thread is held off by the pause flag.
+void KSCore::DiscardRing() {
+    m_pReadPtr = m_pWritePtr = m_pInputBuffer;
+    InterlockedExchange(&m_nInputUsed, 0);
 }
 
 void KSCore::WakeThread() {
-    EnterCriticalSection(&m_csWake);
-    m_dwWakeTime = timeGetTime() & 0x7FFFFFFF;
-    if (WaitForSingleObject(m_hWakeEvent, 0) == WAIT_TIMEOUT)
+    CsGuard lock(m_csWake);
+    m_dwWakeTime = timeGetTime() & kMsClockMask;
+    if (WaitForSingleObject(m_hWakeEvent.Get(), 0) == WAIT_TIMEOUT)
         DiagLog(0, "Thread woke at %d", (int)m_dwWakeTime);
-    SetEvent(m_hWakeEvent);
-    LeaveCriticalSection(&m_csWake);
-}
-
-void KSCore::End() {
-    DiagLog(1, "End()");
-    InterlockedExchange(&m_bStarted, 0);
-    EnterCriticalSection(&m_csControl);
-    DiagLog(1, "End(force=%d)", 0);
-    EndInternal(0);
-    LeaveCriticalSection(&m_csControl);
-}
-
-void KSCore::End(int force) {
-    EnterCriticalSection(&m_csControl);
-    DiagLog(1, "End(force=%d)", force);
-    EndInternal(force);
-    LeaveCriticalSection(&m_csControl);
-}
-
-// The drain is complete when the ring is empty and the packet being filled, if any, holds no
-// bytes: the player thread has submitted everything it took from the ring.
-bool KSCore::DrainDone() {
-    if (m_nInputUsed != 0)
-        return false;
-    LONG current = m_nCurrentPacket;
-    return current < 0 || m_Packets[current].Header.DataUsed == 0;
-}
-
-void KSCore::EndInternal(int force) {
-    DiagLog(1, "EndInternal() - mode=%d force=%d", (int)m_nMode, force);
-    if (m_nMode != MODE_OPEN)
-        return;
-    if (m_pSettings->gapless_enabled && !force)
-        return;
-    bool paused = m_bPaused != 0;
-    if (paused) {
-        m_pReadPtr = m_pWritePtr = m_pInputBuffer;
-        InterlockedExchange(&m_nInputUsed, 0);
-    }
-    InterlockedExchange(&m_nMode, MODE_ENDING);
-    if (!paused) {
-        // In ending mode the player thread submits partly filled packets too; wake it so that
-        // it does so even when it went to sleep on an empty ring.
-        if (GetCurrentThreadId() != m_dwThreadId)
-            WakeThread();
-        while (!DrainDone())
-            Sleep(10);
-        AllPacketsFree(INFINITE);
-    }
-    if (m_pRenderPin) {
-        m_pRenderPin->SetState(KSSTATE_PAUSE);
-        m_pRenderPin->SetState(KSSTATE_STOP);
-    }
-    AllPacketsFree(INFINITE);
-    CloseOutput();
-}
-
-void KSCore::CloseOutput() {
-    if (m_pRenderPin) {
-        m_pRenderPin->ClosePin();
-        delete m_pRenderPin;
-        m_pRenderPin = nullptr;
-    }
-    if (m_pEnumFilters) {
-        delete m_pEnumFilters;
-        m_pEnumFilters = nullptr;
-    }
-    InterlockedExchange(&m_nMode, MODE_CLOSED);
-    DiagLog(1, "Output Closed");
+    SetEvent(m_hWakeEvent.Get());
 }

@@ -2,12 +2,13 @@
 // gapless hand-over, volume, timing and the choice of device and pin format.
 //
 // Threading:
-// - Host threads call Start, Write, CanWrite, IsPlaying, Pause, SetVolume, GetOutputTime and
-//   End, possibly from several threads and always concurrently with the player thread.
+// - Host threads call Start, End, Pause, SetVolume and the queries. Write (with CanWrite) comes
+//   from one host thread at a time, the player's decode thread, which may differ from the thread
+//   that starts, ends and pauses; every call runs concurrently with the player thread.
 // - The player thread (PlayerThread) moves audio from the ring into packets, scales it by the
 //   volume and submits full packets to the pin; packet completions pace it. It sleeps on
 //   m_hWakeEvent when there is nothing to do, and ends a gapless stream on underrun.
-// - m_csControl serialises Start, End, Pause and the destructor's final end; StartInternal,
+// - m_csControl serialises Start, End, Pause and the final end of Shutdown; StartInternal,
 //   OpenOutput, EndInternal and CloseOutput run only with it held.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
@@ -19,7 +20,16 @@
 //   and reads the engine without its locks. The status lock guards g_pKSCore and m_hwndStatus
 //   between that thread and the destructor, which may run on another thread; it is always taken
 //   alone, never together with m_csControl, m_csWake or the log lock.
+//
+// A device that stops: every wait of a stream's end, a pause and the shut-down keeps its meaning
+// while the device makes progress and is bounded when it does not (kDeviceAnswerMs, StallMs).
+// The stream then ends as a removed device ends it: the pin is stopped and closed, the packets
+// it held are given up, and the log says so. Packets that the device keeps even after its pin
+// was closed leave the engine unusable, and its memory stays allocated for good (Shutdown).
 #pragma once
+
+#include "diag/constants.h"
+#include "diag/owned.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -38,6 +48,12 @@ struct KSPacket {
 };
 
 const int kMaxPackets = 8;
+
+// How long the engine waits for the device to answer before it treats the device as stopped: the
+// return of the packets after KSSTATE_STOP and after the pin was closed, and the player thread's
+// acknowledgement of a pause or of its end. A device answers in milliseconds; one that starts or
+// stops its clock (USB, Bluetooth) takes up to about a second.
+const DWORD kDeviceAnswerMs = 3000;
 
 // Output modes.
 enum { MODE_CLOSED = 0, MODE_OPEN = 1, MODE_ENDING = 2 };
@@ -62,7 +78,12 @@ class KSCore {
     // Opens the status window on the calling thread, unless one is open.
     void OpenDiagnosticWindow();
 
-    // True when construction got its buffers, events and thread.
+    // Ends any stream, closes the status window and the device list, and stops the player thread:
+    // the destructor's work, done once. False when the device kept packets even after its pin was
+    // closed, or the player thread did not end: the engine's memory must then never be freed.
+    bool Shutdown();
+
+    // True when construction got its events, locks and player thread.
     bool IsReady() const { return m_bReady; }
 
     volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
@@ -72,57 +93,82 @@ class KSCore {
     DWORD m_dwInputSize = 0;        // ring size in bytes
     int m_nPacketCount = 0;         // packets in use, 2..8, fixed for the engine's life
     volatile LONG m_bStarted = 0;   // 1 from a successful Start until the host's End()
-    BYTE* m_pReadPtr = nullptr;     // ring read position (player thread)
-    BYTE* m_pWritePtr = nullptr;    // ring write position (Write)
-    volatile LONG m_nInputUsed = 0; // bytes held in the ring
-    volatile DWORD m_nVolume = 255; // 0..255; 255 copies unscaled
-    DWORD m_dwPacketSize = 8192;    // bytes per packet
-    HWND m_hwndStatus = nullptr;    // the status window, or null (under the status lock)
-    HWND m_hwndParent;              // owner of every message box
-    HINSTANCE m_hInstance;          // module holding the status dialog resource
-    DWORD m_dwThreadId = 0;         // the player thread's identifier
-    // The player thread (owned): created by the constructor, waited for and closed by the
-    // destructor.
-    HANDLE m_hThread = nullptr;
-    // m_nPacketCount + 1 manual-reset events (owned). [0] is the stop event: set by the
-    // destructor, reset by OpenOutput and by the player thread when it sees it. [i + 1] is
-    // packet i's completion event: signalled = free, non-signalled = with the device. The player
-    // thread resets it before submitting; the platform sets it when the device has consumed the
-    // packet; OpenOutput and a failed submission set it.
-    HANDLE* m_phEvents = nullptr;
+    // Ring read and write positions. While a stream runs the player thread alone moves the read
+    // position and Write alone the write position; the control path sets both back to the start
+    // (ConfigureInputBuffer, OpenOutput, and an end that discards the ring while the player thread
+    // is held off by the pause flag).
+    BYTE* m_pReadPtr = nullptr;
+    BYTE* m_pWritePtr = nullptr;
+    volatile LONG m_nInputUsed = 0;        // bytes held in the ring
+    volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
+    DWORD m_dwPacketSize = 8192;           // bytes per packet
+    HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
+    HWND m_hwndParent;                     // owner of every message box
+    HINSTANCE m_hInstance;                 // module holding the status dialog resource
+    DWORD m_dwThreadId = 0;                // the player thread's identifier
+    // The player thread: created by the constructor, waited for and closed by Shutdown.
+    UniqueHandle m_hThread;
+    // m_nPacketCount + 1 manual-reset events. [0] is the stop event: set by Shutdown, reset by
+    // OpenOutput and by the player thread when it sees it. [i + 1] is packet i's completion
+    // event: signalled = free, non-signalled = with the device. The player thread resets it
+    // before submitting; the platform sets it when the device has consumed the packet (or given
+    // it back at KSSTATE_STOP or when the pin is closed); OpenOutput and a failed submission set
+    // it.
+    HandleArray m_phEvents;
     KSPacket m_Packets[kMaxPackets] = {};
     CKsEnumFilters* m_pEnumFilters = nullptr;   // filter enumerator (owned), or null
     CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the enumerator's)
     CKsPin* m_pRenderPin = nullptr;             // render pin (owned), or null
     BYTE* m_pOutputBuffer = nullptr;            // packet memory (owned)
     volatile LONG m_nCurrentPacket = -1;        // packet being filled, -1 for none
-    // Wakes the player thread (owned, manual-reset): WakeThread sets it under m_csWake; the
-    // player thread resets it under m_csWake when it goes to sleep with nothing to do.
-    HANDLE m_hWakeEvent = nullptr;
+    // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
+    // thread resets it under m_csWake when it goes to sleep with nothing to do.
+    UniqueHandle m_hWakeEvent;
     volatile LONG m_bSleeping = 0;       // player thread asleep
     volatile LONG m_bInPacketWait = 0;   // player thread blocked until a packet comes back
     volatile LONG m_nPasses = 0;         // passes of the player loop since construction
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
-    CRITICAL_SECTION m_csWake;           // see the threading note
-    CRITICAL_SECTION m_csControl;        // see the threading note
+    CriticalSection m_csWake;            // see the threading note
+    CriticalSection m_csControl;         // see the threading note
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
     KSSettings* m_pSettings;             // the settings record (not owned)
     WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
     volatile LONG m_bExitThread = 0;     // destructor asks the player thread to end
     int m_nPinState = 0;                 // KSSTATE last requested by start or pause
+    volatile LONG m_nLostPackets = 0;    // packets the device kept after its pin was closed
 
   private:
+    // What the end watches while it waits for the device: a packet that comes back changes the
+    // free packets or, refilled, the bytes submitted.
+    struct Progress {
+        int freePackets;
+        DWORD bytesSubmitted;
+        DWORD sinceMs; // when it last changed (GetTickCount)
+    };
+
     void AttachToStatus();
     void CloseDiagnosticWindow();
     bool AllocateEvents();
+    bool StartPlayerThread();
+    bool StopPlayerThread();
     void ConfigureInputBuffer(int size);
     void ConfigureOutputBuffer(int size);
     void InitPackets(bool createEvents);
+    void DiscardRing();
     void WakeThread();
+    bool WaitForPauseAck();
+    void HoldPlayerThread();
+    HRESULT RequestState(KSSTATE state);
     void EndInternal(int force);
+    bool PlayOut();
+    void ReclaimPackets();
     void CloseOutput();
     bool DrainDone();
     bool AllPacketsFree(DWORD timeout);
+    int FreePacketCount();
+    DWORD StallMs();
+    void StartWatch(Progress& p);
+    bool Stalled(Progress& p);
 
     int StartInternal(int rate, int channels, int bits);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
@@ -140,7 +186,9 @@ class KSCore {
     void SubmitCurrentPacket();
     void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 
-    bool m_bReady = false; // buffers, events, locks and thread all exist
+    bool m_bReady = false;    // events, locks and thread all exist
+    bool m_bShutDown = false; // Shutdown has run
+    bool m_bKeep = false;     // Shutdown found the engine still in use by the device or thread
 };
 
 // The newest engine, for the status window; null once it is being destroyed. Changed only under

@@ -24,6 +24,12 @@ void LogAttempt(const char* heading, const WAVEFORMATEXTENSIBLE& w) {
             w.Samples.wValidBitsPerSample, (unsigned)w.dwChannelMask);
 }
 
+// Why the filter refused a render pin: the platform's error and the filter's own reason.
+void LogPinCause(const CKsAudRenFilter& filter) {
+    DiagLog(1, "CKsAudRenFilter::CreateRenderPin failed, hr=0x%08x: %s",
+            (unsigned)filter.m_hrLastError, filter.m_pszLastError);
+}
+
 } // namespace
 
 int KSCore::ErrorBox(const char* text) {
@@ -32,15 +38,19 @@ int KSCore::ErrorBox(const char* text) {
 }
 
 int KSCore::Start(int rate, int channels, int bits) {
-    EnterCriticalSection(&m_csControl);
-    int result = StartInternal(rate, channels, bits);
-    LeaveCriticalSection(&m_csControl);
-    return result;
+    CsGuard lock(m_csControl);
+    return StartInternal(rate, channels, bits);
 }
 
 int KSCore::StartInternal(int rate, int channels, int bits) {
-    if (!m_bReady)
+    if (!m_bReady) {
+        DiagLog(1, "Start refused: the engine has no events or player thread");
         return -1;
+    }
+    if (m_nLostPackets) {
+        DiagLog(1, "Start refused: %d packets are still with the device", (int)m_nLostPackets);
+        return -1;
+    }
     WAVEFORMATEXTENSIBLE wfx;
     BuildWaveFormat(&wfx, rate, channels, bits);
     if (bits == 20)
@@ -66,7 +76,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return -1;
     InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
     m_nPinState = KSSTATE_RUN;
-    if (FAILED(m_pRenderPin->SetState(KSSTATE_RUN)))
+    if (FAILED(RequestState(KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
     return 1000;
@@ -80,10 +90,16 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
         InitPackets(false);
     }
     if (!m_pInputBuffer || !m_pOutputBuffer)
-        return 0;
+        return 0; // the allocation logged the size
+    // A stream starts with an empty ring at its start, so that widened 24-bit samples never
+    // straddle the ring's end.
+    DiscardRing();
     EnsureFilterList();
     m_pRenderFilter = FindFilter();
     if (!m_pRenderFilter) {
+        // The list is stale: a device that is switched on later is found by the next open.
+        delete m_pEnumFilters;
+        m_pEnumFilters = nullptr;
         ErrorBox("Could not find suitable output filter");
         return 0;
     }
@@ -98,13 +114,16 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     m_pRenderPin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
     if (!m_pRenderPin) {
         DiagLog(1, "Failed to create pin on first attempt!\n");
+        LogPinCause(*m_pRenderFilter);
         MakePlainWaveFormat(pwfx, pwfx);
         LogAttempt("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):",
                    *pwfx);
         m_pRenderPin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
+        if (!m_pRenderPin) {
+            LogPinCause(*m_pRenderFilter);
+            return 0;
+        }
     }
-    if (!m_pRenderPin)
-        return 0;
     DiagLog(1,
             "OpenOutput: Successfully Created Pin, Format - BPS: %d FREQ: %d NCHANNELS: %d "
             "VALIDBPS: %d",
@@ -129,29 +148,34 @@ CKsEnumFilters* KSCore::EnsureFilterList() {
     HRESULT hr = S_OK;
     m_pEnumFilters = new (std::nothrow) CKsEnumFilters(hr);
     if (!m_pEnumFilters) {
+        LogCause("new CKsEnumFilters", E_OUTOFMEMORY);
         ErrorBox("Failed to allocate CKsEnumFilters");
         return nullptr;
     }
     if (FAILED(hr)) {
+        LogCause("CKsEnumFilters::CKsEnumFilters", hr);
         ErrorBox("Failed to create CKsEnumFilters");
         return nullptr;
     }
+    // A plain local: a function-local static would need a thread-safe guard of the runtime.
     const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
     hr = m_pEnumFilters->EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
     if (FAILED(hr)) {
+        LogCause("CKsEnumFilters::EnumFilters", hr);
         ErrorBox("CKsEnumFilters::EnumFilters failed");
         return nullptr;
     }
     return m_pEnumFilters;
 }
 
+// The enumeration made render filters only (filter type 1).
 CKsAudRenFilter* KSCore::FindFilter() {
     if (!m_pEnumFilters)
         return nullptr;
-    TListNode<CKsFilter>* head = m_pEnumFilters->m_listFilters.m_pHead;
-    for (TListNode<CKsFilter>* n = head; n && n->pData; n = n->pNext) {
-        if (!lstrcmpiA(n->pData->m_szFilterName, m_pSettings->output_device))
-            return static_cast<CKsAudRenFilter*>(n->pData);
-    }
-    return head ? static_cast<CKsAudRenFilter*>(head->pData) : nullptr;
+    const char* device = m_pSettings->output_device;
+    CKsFilter* chosen = m_pEnumFilters->FirstFilter(
+        [device](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, device); });
+    if (!chosen)
+        chosen = m_pEnumFilters->FirstFilter([](CKsFilter*) { return true; });
+    return static_cast<CKsAudRenFilter*>(chosen);
 }

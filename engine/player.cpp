@@ -4,6 +4,7 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "engine/ring.h"
 #include "engine/samples.h"
 #include "host/settings.h"
 #include "ks/pin.h"
@@ -25,7 +26,7 @@ DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
 
 void KSCore::PlayerThread() {
     do {
-        WaitForSingleObject(m_hWakeEvent, INFINITE);
+        WaitForSingleObject(m_hWakeEvent.Get(), INFINITE);
         InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
         LONG current = WaitForPacket() ? (LONG)m_nCurrentPacket : -1;
@@ -48,7 +49,7 @@ void KSCore::PlayerThread() {
 // is. Returns false when the wait itself failed.
 bool KSCore::WaitForPacket() {
     InterlockedExchange(&m_bInPacketWait, 1);
-    DWORD wait = WaitForMultipleObjects(m_nPacketCount + 1, m_phEvents, FALSE, INFINITE);
+    DWORD wait = WaitForMultipleObjects(m_nPacketCount + 1, m_phEvents.Data(), FALSE, INFINITE);
     InterlockedExchange(&m_bInPacketWait, 0);
     if (wait == WAIT_OBJECT_0 + 0) { // stop event
         ResetEvent(m_phEvents[0]);
@@ -63,7 +64,7 @@ bool KSCore::WaitForPacket() {
         return true;
     }
     DiagLog(1, "Player thread wait failed (%lu)", GetLastError());
-    Sleep(10);
+    Sleep(kPollMs);
     return false;
 }
 
@@ -81,15 +82,17 @@ bool KSCore::HasWork() {
 }
 
 void KSCore::GoToSleep() {
-    EnterCriticalSection(&m_csWake);
-    bool sleeping = !HasWork();
-    if (sleeping) {
-        DWORD now = timeGetTime() & 0x7FFFFFFF;
-        ResetEvent(m_hWakeEvent);
-        DiagLog(0, "Thread sleeps at %d", (int)now);
-        InterlockedExchange(&m_bSleeping, 1);
+    bool sleeping;
+    {
+        CsGuard lock(m_csWake);
+        sleeping = !HasWork();
+        if (sleeping) {
+            DWORD now = timeGetTime() & kMsClockMask;
+            ResetEvent(m_hWakeEvent.Get());
+            DiagLog(0, "Thread sleeps at %d", (int)now);
+            InterlockedExchange(&m_bSleeping, 1);
+        }
     }
-    LeaveCriticalSection(&m_csWake);
     if (sleeping)
         EndOnGaplessUnderrun();
 }
@@ -111,12 +114,13 @@ bool GaplessUnderrun(const KSCore& core) {
 void KSCore::EndOnGaplessUnderrun() {
     if (!GaplessUnderrun(*this))
         return;
-    while (!TryEnterCriticalSection(&m_csControl)) {
+    while (!m_csControl.TryEnter()) {
         InterlockedExchange(&m_bPauseAck, m_bPaused);
         if (!GaplessUnderrun(*this))
             return;
-        Sleep(10);
+        Sleep(kPollMs);
     }
+    CsGuard lock(m_csControl, CsGuard::kAdopt);
     if (GaplessUnderrun(*this)) {
         DiagLog(1, "Gapless mode buffer underrun - Player Thread is stopping KS player");
         LONG current = m_nCurrentPacket;
@@ -125,7 +129,6 @@ void KSCore::EndOnGaplessUnderrun() {
         DiagLog(1, "End(force=%d)", 1);
         EndInternal(1);
     }
-    LeaveCriticalSection(&m_csControl);
 }
 
 int KSCore::FillPacket(int index, DWORD available) {
@@ -133,21 +136,10 @@ int KSCore::FillPacket(int index, DWORD available) {
     DWORD room = m_dwPacketSize - h.DataUsed;
     DWORD n = available < room ? available : room;
     BYTE* dst = (BYTE*)h.Data + h.DataUsed;
-    DWORD toEnd = (DWORD)(m_pInputBuffer + m_dwInputSize - m_pReadPtr);
-    DWORD first = n < toEnd ? n : toEnd;
-    DWORD second = n - first;
-    if (first > 0) {
-        CopyWithVolume(dst, m_pReadPtr, first);
-        m_pReadPtr += first;
-        dst += first;
-    }
-    if (second > 0) {
-        m_pReadPtr = m_pInputBuffer;
-        CopyWithVolume(dst, m_pReadPtr, second);
-        m_pReadPtr += second;
-    }
-    if (m_pReadPtr == m_pInputBuffer + m_dwInputSize)
-        m_pReadPtr = m_pInputBuffer;
+    m_pReadPtr = RingStretch(m_pInputBuffer, m_dwInputSize, m_pReadPtr, n,
+                             [&](BYTE* ring, DWORD offset, DWORD length) {
+                                 CopyWithVolume(dst + offset, ring, length);
+                             });
     h.DataUsed += n;
     InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
     return h.DataUsed == m_dwPacketSize ? 1 : 0;
@@ -164,6 +156,7 @@ void KSCore::SubmitCurrentPacket() {
     HRESULT hr = m_pRenderPin->WriteData(&p.Header, &p.Signal);
     if (FAILED(hr)) {
         DiagLog(1, "KS Packet write failed (buffer %d)", (int)index);
+        LogCause("CKsPin::WriteData", hr);
         SetEvent(m_phEvents[index + 1]);
     }
     InterlockedExchange(&m_nCurrentPacket, -1);
@@ -171,7 +164,7 @@ void KSCore::SubmitCurrentPacket() {
 
 void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
     DWORD volume = m_nVolume;
-    if (volume != 255 && m_pSettings->volume_enabled)
+    if (volume != (DWORD)kMaxVolume && m_pSettings->volume_enabled)
         CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
     else
         memcpy(dst, src, count);

@@ -3,6 +3,7 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "diag/owned.h"
 #include "diag/util.h"
 #include "resources/resource.h"
 
@@ -26,6 +27,19 @@ class StatusLock {
     ~StatusLock() { ReleaseSRWLockExclusive(&g_srwStatus); }
     StatusLock(const StatusLock&) = delete;
     StatusLock& operator=(const StatusLock&) = delete;
+};
+
+// An object selected into a device context for the scope, the previous one put back at its end.
+class SelectedObject {
+  public:
+    SelectedObject(HDC dc, HGDIOBJ object) : m_dc(dc), m_old(SelectObject(dc, object)) {}
+    ~SelectedObject() { SelectObject(m_dc, m_old); }
+    SelectedObject(const SelectedObject&) = delete;
+    SelectedObject& operator=(const SelectedObject&) = delete;
+
+  private:
+    HDC m_dc;
+    HGDIOBJ m_old;
 };
 
 // The engine whose status window hwnd is, or null. Only with the status lock held.
@@ -122,8 +136,8 @@ void KSCore::CloseDiagnosticWindow() {
     }
     if (!hwnd || !PostMessageA(hwnd, WM_CLOSE, 0, 0))
         return;
-    for (DWORD waited = 0; IsWindow(hwnd) && waited < kCloseWaitMs; waited += 10)
-        Sleep(10);
+    for (DWORD waited = 0; IsWindow(hwnd) && waited < kCloseWaitMs; waited += kPollMs)
+        Sleep(kPollMs);
     DiagLog(1, "Status window %s by its own thread", IsWindow(hwnd) ? "left to close" : "closed");
 }
 
@@ -171,32 +185,27 @@ void CALLBACK StatusTimerProc(HWND hwnd, UINT, UINT_PTR idEvent, DWORD) {
 void PaintStatus(HWND hwnd, HDC hdc) {
     RECT rc;
     GetClientRect(hwnd, &rc);
-    HDC mem = CreateCompatibleDC(hdc);
-    if (!mem)
+    UniqueMemoryDc mem(CreateCompatibleDC(hdc));
+    if (!mem.Valid())
         return;
-    HBITMAP bitmap = CreateCompatibleBitmap(hdc, rc.right, rc.bottom);
-    if (!bitmap) {
-        DeleteDC(mem);
+    UniqueGdiObject bitmap(CreateCompatibleBitmap(hdc, rc.right, rc.bottom));
+    if (!bitmap.Valid())
         return;
+    // Put back before the bitmap and the context go (destroyed in reverse order).
+    SelectedObject selected(mem.Get(), bitmap.Get());
+    {
+        UniqueGdiObject face(CreateSolidBrush(GetSysColor(COLOR_BTNFACE)));
+        FillRect(mem.Get(), &rc, (HBRUSH)face.Get());
     }
-    HGDIOBJ oldBitmap = SelectObject(mem, bitmap);
-    HBRUSH face = CreateSolidBrush(GetSysColor(COLOR_BTNFACE));
-    FillRect(mem, &rc, face);
-    DeleteObject(face);
-    HBRUSH green = CreateSolidBrush(RGB(0, 255, 0));
-    HBRUSH grey = CreateSolidBrush(RGB(160, 160, 160));
-    SetBkMode(mem, TRANSPARENT);
+    UniqueGdiObject green(CreateSolidBrush(RGB(0, 255, 0)));
+    UniqueGdiObject grey(CreateSolidBrush(RGB(160, 160, 160)));
+    SetBkMode(mem.Get(), TRANSPARENT);
     {
         StatusLock lock;
         if (KSCore* e = EngineOf(hwnd))
-            DrawStatusLines(mem, *e, green, grey);
+            DrawStatusLines(mem.Get(), *e, (HBRUSH)green.Get(), (HBRUSH)grey.Get());
     }
-    BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem, 0, 0, SRCCOPY);
-    SelectObject(mem, oldBitmap);
-    DeleteObject(bitmap);
-    DeleteObject(green);
-    DeleteObject(grey);
-    DeleteDC(mem);
+    BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
 }
 
 void DrawStatusText(HDC hdc, int x, int y, const char* format, ...) {

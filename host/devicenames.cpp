@@ -37,14 +37,15 @@ void BuildDeviceNameList(CKsEnumFilters* pEnum) {
     FreeDeviceNameList();
     if (!pEnum)
         return;
-    for (TListNode<CKsFilter>* n = pEnum->m_listFilters.m_pHead; n && n->pData; n = n->pNext) {
+    pEnum->FirstFilter([](CKsFilter* filter) {
         DeviceName* node = (DeviceName*)malloc(sizeof(DeviceName));
-        if (!node)
-            continue;
-        node->pszFriendlyName = CopyString(n->pData->m_szFriendlyName);
-        node->pszFilterName = CopyString(n->pData->m_szFilterName);
-        Append(node);
-    }
+        if (node) {
+            node->pszFriendlyName = CopyString(filter->m_szFriendlyName);
+            node->pszFilterName = CopyString(filter->m_szFilterName);
+            Append(node);
+        }
+        return false; // every filter gets its node
+    });
 }
 
 void FreeDeviceNameList() {

@@ -1,6 +1,8 @@
 // The output-module record the player reads from the plug-in, and the module's state.
 #pragma once
 
+#include "diag/constants.h"
+
 #include <windows.h>
 
 // The player's output-module record: an int and nineteen pointers; every function is cdecl.
@@ -40,15 +42,15 @@ class KSCore;
 class CTooltip;
 
 // Module state, created by Init and released by Quit.
-extern KSSettings* g_pSettings;         // the settings record (owned)
-extern KSCore* g_pEngine;               // the one engine (owned)
-extern CTooltip* g_pTooltip;            // the settings dialog's tooltip window (owned)
-extern volatile LONG g_bRecreateEngine; // the settings dialog changed something: rebuild at Open
-extern int g_nVolume;                   // last valid host volume, 0..255
-extern int g_nTimeOffset;               // added to the engine's time by the time queries
-extern int g_VolumeTable[256];          // square-law volume map
+extern KSSettings* g_pSettings;           // the settings record (owned)
+extern KSCore* g_pEngine;                 // the one engine (owned)
+extern CTooltip* g_pTooltip;              // the settings dialog's tooltip window (owned)
+extern volatile LONG g_bRecreateEngine;   // the settings dialog changed something: rebuild at Open
+extern int g_nVolume;                     // last valid host volume, 0..kMaxVolume
+extern int g_nTimeOffset;                 // added to the engine's time by the time queries
+extern int g_VolumeTable[kMaxVolume + 1]; // square-law volume map
 
-// Fills g_VolumeTable: entry i is floor(i * i / 255), computed in single precision.
+// Fills g_VolumeTable: entry i is floor(i * i / kMaxVolume), computed in single precision.
 void BuildVolumeTable();
 // Stores the volume and passes it (mapped when logarithmic_volume is set) to the engine.
 void ApplyVolume(int volume);

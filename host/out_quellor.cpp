@@ -18,7 +18,7 @@ KSSettings* g_pSettings = nullptr;
 KSCore* g_pEngine = nullptr;
 CTooltip* g_pTooltip = nullptr;
 volatile LONG g_bRecreateEngine = 0;
-int g_nVolume = 255;
+int g_nVolume = kMaxVolume;
 int g_nTimeOffset = 0;
 
 namespace {
@@ -59,8 +59,11 @@ KSCore* NewEngine() {
         KSCore(g_OutModule.hMainWindow, g_OutModule.hDllInstance, g_pSettings);
 }
 
+// An engine whose device or player thread still uses it (Shutdown says so, and logs it) is left
+// in memory for good rather than freed under them.
 void DeleteEngine() {
-    delete g_pEngine;
+    if (g_pEngine && g_pEngine->Shutdown())
+        delete g_pEngine;
     g_pEngine = nullptr;
 }
 
@@ -134,7 +137,7 @@ int __cdecl Pause(int pause) {
 }
 
 void __cdecl SetVolume(int volume) {
-    if (volume < 0 || volume > 255)
+    if (volume < 0 || volume > kMaxVolume)
         return;
     ApplyVolume(volume);
 }

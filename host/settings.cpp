@@ -10,10 +10,11 @@ const char kSection[] = "Quellor";
 const char kExt[] = ".ini";
 const size_t kExtLen = sizeof kExt - 1;
 
-// n / 1024, truncated toward zero, at least minimum, times 1024.
-int ClampKiB(int n, int minimum) {
+// n / 1024, truncated toward zero, kept between minimum and maximum, times 1024.
+int ClampKiB(int n, int minimum, int maximum) {
     int q = n / 1024;
-    return (q < minimum ? minimum : q) * 1024;
+    q = q < minimum ? minimum : q > maximum ? maximum : q;
+    return q * 1024;
 }
 
 int ReadInt(const char* key, int current, const char* file) {
@@ -76,8 +77,12 @@ void KSSettings::Load() {
     logging_enabled = ReadInt("logging_enabled", logging_enabled, ini_file);
     logarithmic_volume = ReadInt("logarithmic_volume", logarithmic_volume, ini_file);
 
-    input_buffer_size = ClampKiB(input_buffer_size, 4);
-    output_buffer_size = ClampKiB(output_buffer_size, 2);
+    input_buffer_size = ClampKiB(input_buffer_size, 4, kMaxInputBufferSize / 1024);
+    output_buffer_size = ClampKiB(output_buffer_size, 2, kMaxOutputBufferSize / 1024);
+    // A ring no larger than a packet never lets the host write (CanWrite asks for a packet's
+    // room): corrected as the settings dialog corrects it.
+    if (input_buffer_size <= output_buffer_size)
+        input_buffer_size = 2 * output_buffer_size;
     if (output_buffer_cnt > 8)
         output_buffer_cnt = 8;
     if (output_buffer_cnt < 2)

@@ -1,12 +1,12 @@
-// The square-law volume map: host volume 0..255 to the engine's scale.
+// The square-law volume map: host volume 0..kMaxVolume to the engine's scale.
 #include "host/out_module.h"
 
-int g_VolumeTable[256];
+int g_VolumeTable[kMaxVolume + 1];
 
 void BuildVolumeTable() {
-    const float r = 1.0f / 255.0f;
-    for (int i = 0; i < 256; i++) {
+    const float r = 1.0f / (float)kMaxVolume;
+    for (int i = 0; i <= kMaxVolume; i++) {
         float x = (float)i * r;
-        g_VolumeTable[i] = (int)(x * x * 255.0f);
+        g_VolumeTable[i] = (int)(x * x * (float)kMaxVolume);
     }
 }

@@ -29,6 +29,8 @@ class CKsAudRenFilter : public CKsAudFilter {
     CKsAudPin* CreateRenderPin(const WAVEFORMATEX* pwfx, BOOL fLooped);
 
     const char* m_pszLastError; // why the last call's first choice failed, or ""
+    HRESULT m_hrLastError;      // what the last call failed with (the last pin creation's
+                                // error, E_FAIL when no pin could be tried), S_OK on success
 };
 
 class CKsAudCapFilter : public CKsAudFilter {

@@ -3,6 +3,7 @@
 #include "ks/enum.h"
 
 #include "diag/log.h"
+#include "diag/owned.h"
 #include "ks/audfilter.h"
 #include "ks/kstrace.h"
 #include "ks/wavert.h"
@@ -13,9 +14,10 @@
 #include <cstring>
 #include <new>
 
-// The detail block: a SP_DEVICE_INTERFACE_DETAIL_DATA_A with room for the device path.
-const DWORD DETAIL_BLOCK_SIZE = 525;
-// cbSize of the detail record is the size of its fixed part, which differs by architecture.
+// The detail block: the fixed part of a SP_DEVICE_INTERFACE_DETAIL_DATA_A (its cbSize) followed
+// by room for a device path of up to kDevicePathRoom bytes.
+const DWORD kDevicePathRoom = 2 * MAX_PATH;
+const DWORD DETAIL_BLOCK_SIZE = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) + kDevicePathRoom;
 #ifdef _WIN64
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "x86_64: DWORD and path, padded");
 #else
@@ -46,13 +48,12 @@ HRESULT CKsEnumFilters::DestroyLists() {
 // value cannot be read, cut to 259 characters when it is stored without a terminator.
 static void ReadFriendlyName(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface, char* szName) {
     memset(szName, 0, MAX_PATH);
-    HKEY hKey =
-        SetupDiOpenDeviceInterfaceRegKey(hSet, pInterface, 0, KEY_QUERY_VALUE | KEY_SET_VALUE);
-    if (!CKsIrpTarget::IsValidHandle((HANDLE)hKey))
+    UniqueRegKey key(
+        SetupDiOpenDeviceInterfaceRegKey(hSet, pInterface, 0, KEY_QUERY_VALUE | KEY_SET_VALUE));
+    if (!key.Valid())
         return;
     DWORD cbName = MAX_PATH;
-    LONG lResult = RegQueryValueExA(hKey, "FriendlyName", NULL, NULL, (LPBYTE)szName, &cbName);
-    RegCloseKey(hKey);
+    LONG lResult = RegQueryValueExA(key.Get(), "FriendlyName", NULL, NULL, (LPBYTE)szName, &cbName);
     if (ERROR_SUCCESS != lResult)
         szName[0] = '\0';
     szName[MAX_PATH - 1] = '\0';
@@ -104,21 +105,28 @@ static CKsFilter* NewFilter(int nFilterType, LPCSTR pszPath, HRESULT& hr, LPCSTR
 static CKsFilter* MakeFilter(int nFilterType, LPCSTR pszPath, LPCSTR pszName, BOOL fRealtime,
                              BOOL fEnumeratePins, BOOL fEnumerateNodes, BOOL fInstantiate) {
     HRESULT hr = S_OK;
+    const char* pszStep = "CKsFilter::CKsFilter";
     CKsFilter* pFilter = NewFilter(nFilterType, pszPath, hr, pszName);
     if (!pFilter)
         hr = E_OUTOFMEMORY;
     else
         pFilter->m_bRealtime = fRealtime;
     if (SUCCEEDED(hr) && (fEnumeratePins || fEnumerateNodes || fInstantiate)) {
+        pszStep = "CKsFilter::Instantiate";
         hr = pFilter->Instantiate();
-        if (fEnumerateNodes && SUCCEEDED(hr))
+        if (fEnumerateNodes && SUCCEEDED(hr)) {
+            pszStep = "CKsFilter::EnumerateNodes";
             hr = pFilter->EnumerateNodes();
-        if (fEnumeratePins && SUCCEEDED(hr))
+        }
+        if (fEnumeratePins && SUCCEEDED(hr)) {
+            pszStep = "CKsFilter::EnumeratePins";
             hr = pFilter->EnumeratePins();
+        }
     }
     if (FAILED(hr)) {
         delete pFilter;
         DebugTrace(1, "Failed to create filter for %s", pszPath);
+        DiagLog(1, "%s for %s failed, hr=0x%08x", pszStep, pszPath, (unsigned)hr);
         return NULL;
     }
     return pFilter;
@@ -198,16 +206,15 @@ HRESULT CKsEnumFilters::EnumFilters(int nFilterType, const GUID* aguidCategories
     if (FAILED(hr))
         return KsTraceLeave("CKsEnumFilters::EnumFilters", hr);
     if (aguidCategories && cguidCategories && !IsEqualGUID(aguidCategories[0], GUID_NULL)) {
-        HDEVINFO hSet = SetupDiGetClassDevsA(&aguidCategories[0], NULL, NULL,
-                                             DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-        if (!CKsIrpTarget::IsValidHandle(hSet)) {
+        UniqueDevInfo set(SetupDiGetClassDevsA(&aguidCategories[0], NULL, NULL,
+                                               DIGCF_PRESENT | DIGCF_DEVICEINTERFACE));
+        if (!set.Valid()) {
             DebugTrace(4, "No devices found");
             hr = E_FAIL;
         } else {
             EnumRequest req = {nFilterType,    aguidCategories, cguidCategories,
                                fEnumeratePins, fEnumerateNodes, fInstantiate};
-            hr = WalkInterfaces(hSet, req, m_listFilters);
-            SetupDiDestroyDeviceInfoList(hSet);
+            hr = WalkInterfaces(set.Get(), req, m_listFilters);
         }
     }
     if (SUCCEEDED(hr) && !m_listFilters.m_pHead)

@@ -26,5 +26,16 @@ class CKsEnumFilters {
     HRESULT EnumFilters(int nFilterType, const GUID* aguidCategories, ULONG cguidCategories,
                         BOOL fEnumeratePins, BOOL fEnumerateNodes, BOOL fInstantiate);
 
+    // Walks m_listFilters from its head, stopping at its end or at an entry without a filter,
+    // and returns the first filter for which pick(filter) is true, or NULL.
+    template <typename Pick> CKsFilter* FirstFilter(Pick pick) const {
+        for (TListNode<CKsFilter>* pNode = m_listFilters.m_pHead; pNode && pNode->pData;
+             pNode = pNode->pNext) {
+            if (pick(pNode->pData))
+                return pNode->pData;
+        }
+        return NULL;
+    }
+
     TList<CKsFilter> m_listFilters; // the filters of the last run; owned
 };

@@ -63,10 +63,12 @@ HRESULT CKsFilter::Instantiate() {
     m_handle = CreateFileA(m_szFilterName, GENERIC_READ | GENERIC_WRITE, 0, NULL, OPEN_EXISTING,
                            FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
     if (!IsValidHandle(m_handle)) {
+        DWORD dwError = GetLastError();
         DebugTrace(1,
                    "CKsFilter::Instantiate: CreateFile failed for device %s.  ErrorCode = 0x%08x",
-                   m_szFilterName, (unsigned)GetLastError());
-        return KsTraceLeave("CKsFilter::Instantiate", E_FAIL);
+                   m_szFilterName, (unsigned)dwError);
+        HRESULT hr = HRESULT_FROM_WIN32(dwError);
+        return KsTraceLeave("CKsFilter::Instantiate", FAILED(hr) ? hr : E_FAIL);
     }
     return KsTraceLeave("CKsFilter::Instantiate", S_OK);
 }

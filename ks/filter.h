@@ -40,7 +40,8 @@ class CKsFilter : public CKsIrpTarget {
     CKsFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName);
     virtual ~CKsFilter();
 
-    // Opens m_szFilterName for overlapped I/O. Expects a closed filter.
+    // Opens m_szFilterName for overlapped I/O. Expects a closed filter. A device that cannot be
+    // opened gives CreateFileA's error as an HRESULT.
     virtual HRESULT Instantiate();
     // Reads the topology nodes into m_listNodes, replacing any earlier ones.
     virtual HRESULT EnumerateNodes();

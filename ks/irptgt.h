@@ -26,7 +26,9 @@ class CKsIrpTarget {
 
     // One overlapped DeviceIoControl, waited for. *pulBytesReturned (optional) receives the
     // count of a request that completed at once, the needed size of a property size probe
-    // (IOCTL_KS_PROPERTY with an output size of 0), and 0 otherwise.
+    // (IOCTL_KS_PROPERTY with an output size of 0), and 0 otherwise. A failed request gives the
+    // platform's error as an HRESULT (HRESULT_FROM_WIN32); an invalid handle gives E_FAIL. A
+    // request left pending for three seconds is cancelled (CancelIoEx) and its end waited for.
     static HRESULT SyncIoctl(HANDLE handle, ULONG ulIoctl, PVOID pvInBuffer, ULONG cbInBuffer,
                              PVOID pvOutBuffer, ULONG cbOutBuffer, PULONG pulBytesReturned);
 

@@ -157,7 +157,9 @@ HRESULT CKsPin::WriteData(PKSSTREAM_HEADER pKsStreamHeader, LPOVERLAPPED pOverla
         if (ERROR_IO_PENDING != dwError) {
             DebugTrace(1, "CKsPin::WriteData's DeviceIoControl Failed!  Error=0x%#08x",
                        (unsigned)dwError);
-            hr = E_FAIL;
+            hr = HRESULT_FROM_WIN32(dwError);
+            if (SUCCEEDED(hr))
+                hr = E_FAIL;
         }
     }
     return KsTraceLeave("CKsPin::WriteData", hr);

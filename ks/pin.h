@@ -58,7 +58,8 @@ class CKsPin : public CKsIrpTarget {
     // Requests KSSTATE_STOP and closes the handle; harmless when there is none.
     void ClosePin();
     // Submits one stream buffer (IOCTL_KS_WRITE_STREAM) without waiting: the caller's OVERLAPPED
-    // event signals completion. S_OK when completed or pending, E_FAIL otherwise.
+    // event signals completion. S_OK when completed or pending, otherwise the platform's error
+    // as an HRESULT (HRESULT_FROM_WIN32).
     HRESULT WriteData(PKSSTREAM_HEADER pKsStreamHeader, LPOVERLAPPED pOverlapped);
     HRESULT GetDataFlow(PKSPIN_DATAFLOW pDataFlow);
     HRESULT GetCommunication(PKSPIN_COMMUNICATION pCommunication);

@@ -6,7 +6,7 @@
 #include <cassert>
 
 CKsAudRenFilter::CKsAudRenFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
-    : CKsAudFilter(pszName, hr, pszFriendlyName), m_pszLastError("") {
+    : CKsAudFilter(pszName, hr, pszFriendlyName), m_pszLastError(""), m_hrLastError(S_OK) {
     KsTraceEnter("CKsAudRenFilter::CKsAudRenFilter()");
     m_FilterType = KS_FILTER_TYPE_RENDER;
     KsTraceLeave("CKsAudRenFilter::CKsAudRenFilter", hr);
@@ -80,8 +80,9 @@ CKsAudPin* CKsAudRenFilter::CreateRenderPin(const WAVEFORMATEX* pwfx, BOOL fLoop
                 pPin = pCandidate;
         }
     }
+    m_hrLastError = pPin ? S_OK : FAILED(hr) ? hr : E_FAIL;
     if (!pPin) {
-        KsTraceLeave("CKsAudRenFilter::CreateRenderPin", FAILED(hr) ? hr : E_FAIL);
+        KsTraceLeave("CKsAudRenFilter::CreateRenderPin", m_hrLastError);
         return NULL;
     }
 

@@ -1,5 +1,5 @@
 // Fault injection on devices: property faults, format quirks, pin creation, opening, stream
-// writes and surprise removal.
+// writes, state requests, held packets and surprise removal.
 #include "testbed/stream.h"
 
 #include <climits>
@@ -39,6 +39,27 @@ BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG count, DWORD c
         return FALSE;
     WriteFault f{mode, first, count, code, 0};
     return ChangeDevice(device, [&](Device& d) { d.writeFault = f; });
+}
+
+BOOL SimKs_SetStateFault(int device, ULONG state, int mode, ULONG first, ULONG count, DWORD code) {
+    bool known = state <= KSSTATE_RUN || state == SIMKS_ANY_STATE;
+    if (mode < SIMKS_STATE_OK || mode > SIMKS_STATE_IGNORE || (mode && first == 0) || !known)
+        return FALSE;
+    StateFault f{mode, state, first, count, code, 0};
+    return ChangeDevice(device, [&](Device& d) { d.stateFault = f; });
+}
+
+BOOL SimKs_SetHold(int device, int mode) {
+    if (mode < SIMKS_HOLD_NONE || mode > SIMKS_HOLD_ALL)
+        return FALSE;
+    Lock lock;
+    Device* d = FindDevice(device);
+    if (!d)
+        return FALSE;
+    d->hold = mode;
+    if (mode == SIMKS_HOLD_NONE)
+        ReleaseHeld(device);
+    return TRUE;
 }
 
 BOOL SimKs_RemoveDevice(int device) {

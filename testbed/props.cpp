@@ -167,6 +167,16 @@ Answer FilterProperty(const Device& d, const KSPROPERTY* req, ULONG inputSize, U
     return Error(ERROR_SET_NOT_FOUND);
 }
 
+// Counts a request that sets state against the device's state fault: 0, or the fault's mode.
+int StateFaultHit(Device& d, ULONG state) {
+    StateFault& f = d.stateFault;
+    if (f.mode == SIMKS_STATE_OK || (f.state != SIMKS_ANY_STATE && f.state != state))
+        return SIMKS_STATE_OK;
+    ULONG n = ++f.seen;
+    bool hit = n >= f.first && (f.count == 0 || n - f.first < f.count);
+    return hit ? f.mode : SIMKS_STATE_OK;
+}
+
 Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULONG outputSize) {
     if (!IsEqualGUID(req->Set, KSPROPSETID_Connection))
         return Error(ERROR_SET_NOT_FOUND);
@@ -183,10 +193,15 @@ Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULON
     ULONG state = *static_cast<const ULONG*>(output);
     if (state > KSSTATE_RUN)
         return Error(ERROR_INVALID_PARAMETER);
+    Device& d = *FindDevice(s->device);
+    int fault = StateFaultHit(d, state);
+    if (fault == SIMKS_STATE_FAIL)
+        return Error(d.stateFault.code);
     DWORD refused = CheckWaveRtState(*s, state);
     if (refused)
         return Error(refused);
-    SetStreamState(stream, state);
+    if (fault != SIMKS_STATE_IGNORE)
+        SetStreamState(stream, state);
     Answer a{};
     a.set = true;
     return a;

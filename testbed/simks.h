@@ -23,8 +23,9 @@
  *     CloseHandle complete every queued packet with STATUS_CANCELLED, unconsumed.
  *   - Observation: consumed bytes in order, packets, state changes, starvation, message boxes,
  *     debugger lines and request counts. Times are microseconds of SimKs_Now().
- *   - Faults: property faults, format quirks, pin creation, ksuser.dll, stream writes, device
- *     removal, failed allocations (the last one only works through the redirection).
+ *   - Faults: property faults, format quirks, pin creation, ksuser.dll, stream writes, state
+ *     requests, held packets, device removal, failed allocations (the last one only works
+ *     through the redirection).
  *   - WaveRT devices (SimKs_AddWaveRtDevice, not part of the default set): render pins that take
  *     no stream writes; a DMA engine reads the client's cyclic buffer. See the WaveRT section.
  *
@@ -327,6 +328,32 @@ SIMKS_API void SimKs_SetKsUser(int mode);
 #define SIMKS_WRITE_IMMEDIATE 1
 #define SIMKS_WRITE_PENDING 2
 SIMKS_API BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG count, DWORD code);
+
+/* State request faults on the device's pins: the requests that set state (SIMKS_ANY_STATE: any
+ * state), numbered first, first + 1, ... first + count - 1 (counted from 1 since this call;
+ * count 0: every one from first on), are
+ *   SIMKS_STATE_FAIL    failed at once with the Win32 error code;
+ *   SIMKS_STATE_IGNORE  answered with success while the pin stays in its state (a driver that
+ *                       drops the request).
+ * SIMKS_STATE_OK clears the fault. */
+#define SIMKS_ANY_STATE 0xFFFFFFFFu
+#define SIMKS_STATE_OK 0
+#define SIMKS_STATE_FAIL 1
+#define SIMKS_STATE_IGNORE 2
+SIMKS_API BOOL SimKs_SetStateFault(int device, ULONG state, int mode, ULONG first, ULONG count,
+                                   DWORD code);
+
+/* A device that stops giving packets back, whatever the clock:
+ *   SIMKS_HOLD_CLOCK  its pins consume nothing, even in KSSTATE_RUN; KSSTATE_STOP and closing a
+ *                     pin still give back what is queued (cancelled);
+ *   SIMKS_HOLD_ALL    as SIMKS_HOLD_CLOCK, and neither KSSTATE_STOP nor closing gives anything
+ *                     back: the packets stay with the device until SimKs_Reset, or until
+ *                     SIMKS_HOLD_NONE, which gives back (cancelled) what closed pins kept.
+ * SIMKS_HOLD_NONE lets the device go on as the clock says. */
+#define SIMKS_HOLD_NONE 0
+#define SIMKS_HOLD_CLOCK 1
+#define SIMKS_HOLD_ALL 2
+SIMKS_API BOOL SimKs_SetHold(int device, int mode);
 
 /* Surprise removal: the device leaves enumeration, opens fail with ERROR_FILE_NOT_FOUND,
  * queued packets complete with STATUS_DEVICE_REMOVED, and every later request on its handles

@@ -43,6 +43,15 @@ struct WriteFault {
     ULONG seen; // writes counted since the fault was set
 };
 
+struct StateFault {
+    int mode;    // SIMKS_STATE_*
+    ULONG state; // the state whose requests it hits, or SIMKS_ANY_STATE
+    ULONG first;
+    ULONG count;
+    DWORD code;
+    ULONG seen; // matching requests counted since the fault was set
+};
+
 struct Device {
     std::string path;
     bool hasName;
@@ -57,6 +66,8 @@ struct Device {
     DWORD createPinError;
     DWORD openError;
     WriteFault writeFault;
+    StateFault stateFault;
+    int hold; // SIMKS_HOLD_*
     bool removed;
     bool wavert;           // a WaveRT render device (pin 0 streams over a cyclic buffer)
     SimKsWaveRtOptions rt; // its options

@@ -95,9 +95,36 @@ int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG t)
     return done;
 }
 
+bool Held(const Stream& s, int mode) {
+    return FindDevice(s.device)->hold >= mode;
+}
+
+// Completes the queued packets of a playing stream at once when the clock is unpaced.
+void ConsumeUnpaced(Stream& s, LONGLONG now) {
+    if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.Open && s.info.State == KSSTATE_RUN &&
+        !Held(s, SIMKS_HOLD_CLOCK))
+        CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
+}
+
+void ReleaseHeld(int device) {
+    LONGLONG now = NowUs();
+    for (Stream& s : Bed().streams) {
+        if (s.device != device)
+            continue;
+        if (!s.info.Open)
+            CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
+        s.headStartUs = now;
+        s.headPlayedUs = 0;
+        ConsumeUnpaced(s, now);
+        UpdateStarvation(s, now);
+    }
+    WakeWorker();
+}
+
 void CloseStream(int stream) {
     Stream& s = *FindStream(stream);
-    CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, NowUs());
+    if (!Held(s, SIMKS_HOLD_ALL))
+        CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, NowUs());
     Device& d = *FindDevice(s.device);
     if (d.instances[s.pinId] > 0)
         --d.instances[s.pinId];
@@ -120,12 +147,11 @@ void SetStreamState(int stream, ULONG state) {
         s.headStartUs = now;
     s.info.State = state;
     s.states.push_back(SimKsStateChange{state, now});
-    if (state == KSSTATE_STOP) {
+    if (state == KSSTATE_STOP && !Held(s, SIMKS_HOLD_ALL)) {
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
         s.headPlayedUs = 0;
     }
-    if (state == KSSTATE_RUN && Bed().clock == SIMKS_CLOCK_UNPACED)
-        CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
+    ConsumeUnpaced(s, now);
     UpdateStarvation(s, now);
     if (Bed().clock == SIMKS_CLOCK_REALTIME)
         WakeWorker();
@@ -198,8 +224,7 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
         s.headStartUs = now;
         s.headPlayedUs = 0;
     }
-    if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.State == KSSTATE_RUN)
-        CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
+    ConsumeUnpaced(s, now);
     UpdateStarvation(s, now);
     WakeAllConditionVariable(&Bed().changed);
     if (Bed().clock == SIMKS_CLOCK_REALTIME)
@@ -215,8 +240,7 @@ void ClockChanged() {
         s.headStartUs = now;
         s.headPlayedUs = 0;
         ReanchorWaveRt(s, now);
-        if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.State == KSSTATE_RUN)
-            CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
+        ConsumeUnpaced(s, now);
         UpdateStarvation(s, now);
     }
     WakeWorker();
@@ -228,7 +252,8 @@ extern "C" int SimKs_CompletePackets(int stream, int count) {
     using namespace simks;
     Lock lock;
     Stream* s = FindStream(stream);
-    if (!s || count <= 0 || Bed().clock != SIMKS_CLOCK_MANUAL || s->info.State != KSSTATE_RUN)
+    if (!s || count <= 0 || Bed().clock != SIMKS_CLOCK_MANUAL || s->info.State != KSSTATE_RUN ||
+        Held(*s, SIMKS_HOLD_CLOCK))
         return 0;
     return CompleteQueued(*s, count, SIMKS_PACKET_CONSUMED, kStatusSuccess, NowUs());
 }

@@ -18,6 +18,10 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
 int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG nowUs);
 // The clock changed: restarts real-time playing positions, completes packets when unpaced.
 void ClockChanged();
+// Whether the stream's device holds its packets (SimKs_SetHold): at least mode.
+bool Held(const Stream& s, int mode);
+// The device let go: closed streams give back what they kept, open ones go on with the clock.
+void ReleaseHeld(int device);
 // Queues a request for the bed's thread.
 void Defer(const Deferred& d);
 // Completes every deferred request at once (cancelled).

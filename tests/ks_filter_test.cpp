@@ -43,7 +43,8 @@ TEST_F(KsFilterNames, UnopenableDeviceFailsWithItsPath) {
     SimKs_SetOpenError(device, ERROR_ACCESS_DENIED);
     HRESULT hr = E_FAIL;
     CKsFilter filter(SimKs_DevicePath(device), hr, "x");
-    EXPECT_EQ(E_FAIL, filter.Instantiate());
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_ACCESS_DENIED), filter.Instantiate())
+        << "the cause, not E_FAIL";
     EXPECT_FALSE(CKsIrpTarget::IsValidHandle(filter.m_handle));
     EXPECT_TRUE(Traced("CKsFilter::Instantiate: CreateFile failed for device \\\\?\\sim#locked."));
 }

@@ -70,21 +70,24 @@ TEST_F(KsSyncIoctl, SizeProbeGivesTheNeededSize) {
     EXPECT_EQ(1, SimKs_RequestCount(SIMKS_REQ_SIZE_PROBE));
 }
 
-TEST_F(KsSyncIoctl, SizeErrorsOutsideAProbeFail) {
+// A failure carries the platform's error, so that the log can name it.
+TEST_F(KsSyncIoctl, SizeErrorsOutsideAProbeFailWithTheirError) {
     Fault(KSPROPERTY_PIN_CTYPES, SIMKS_PROP_FAIL, ERROR_MORE_DATA);
     Fault(KSPROPERTY_PIN_DATAFLOW, SIMKS_PROP_FAIL, ERROR_INSUFFICIENT_BUFFER);
     ULONG value = 0, cb = 77;
-    EXPECT_EQ(E_FAIL, Ask(KSPROPERTY_PIN_CTYPES, &value, sizeof value, &cb));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_MORE_DATA),
+              Ask(KSPROPERTY_PIN_CTYPES, &value, sizeof value, &cb));
     EXPECT_EQ(0u, cb);
     cb = 77;
-    EXPECT_EQ(E_FAIL, Ask(KSPROPERTY_PIN_DATAFLOW, &value, sizeof value, &cb));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER),
+              Ask(KSPROPERTY_PIN_DATAFLOW, &value, sizeof value, &cb));
     EXPECT_EQ(0u, cb);
 }
 
 TEST_F(KsSyncIoctl, OtherErrorsFailEvenAProbe) {
     Fault(KSPROPERTY_PIN_DATARANGES, SIMKS_PROP_FAIL, ERROR_NOT_FOUND);
     ULONG cb = 77;
-    EXPECT_EQ(E_FAIL, Ask(KSPROPERTY_PIN_DATARANGES, NULL, 0, &cb));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND), Ask(KSPROPERTY_PIN_DATARANGES, NULL, 0, &cb));
     EXPECT_EQ(0u, cb);
 }
 
@@ -109,7 +112,7 @@ TEST_F(KsSyncIoctl, FailedProbeLeavesTheOutPointer) {
     SimKs_AddPropertyFault(SIMKS_DEFAULT_VERSATILE, -1, &KSPROPSETID_Topology, SIMKS_ANY_ID,
                            SIMKS_PROP_FAIL, ERROR_NOT_FOUND);
     PKSMULTIPLE_ITEM pmi = (PKSMULTIPLE_ITEM)(ULONG_PTR)0x1234;
-    EXPECT_EQ(E_FAIL,
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_NOT_FOUND),
               filter->GetPropertyMulti(KSPROPSETID_Topology, KSPROPERTY_TOPOLOGY_NODES, &pmi));
     EXPECT_EQ((PKSMULTIPLE_ITEM)(ULONG_PTR)0x1234, pmi);
 }

@@ -138,7 +138,7 @@ TEST_F(KsPin, RefusedStateKeepsTheLastOne) {
     EXPECT_EQ(KSSTATE_PAUSE, pin->m_State);
     SimKs_AddPropertyFault(device, -1, &KSPROPSETID_Connection, SIMKS_ANY_ID, SIMKS_PROP_FAIL,
                            ERROR_INVALID_PARAMETER);
-    EXPECT_EQ(E_FAIL, pin->SetState(KSSTATE_RUN));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER), pin->SetState(KSSTATE_RUN));
     EXPECT_EQ(KSSTATE_PAUSE, pin->m_State);
     EXPECT_TRUE(Traced("Failed to Set Pin State"));
 }
@@ -175,7 +175,9 @@ TEST_F(KsPin, ImmediateWriteFailureIsReported) {
     ASSERT_EQ(S_OK, pin->SetState(KSSTATE_PAUSE));
     SimKs_SetWriteFault(device, SIMKS_WRITE_IMMEDIATE, 1, 1, ERROR_GEN_FAILURE);
     Packet packet;
-    EXPECT_EQ(E_FAIL, pin->WriteData(&packet.header, &packet.overlapped));
+    EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_GEN_FAILURE),
+              pin->WriteData(&packet.header, &packet.overlapped))
+        << "the platform's error, not E_FAIL";
     EXPECT_TRUE(Traced("CKsPin::WriteData's DeviceIoControl Failed!  Error=0x0x00001f"));
 }
 

@@ -2,6 +2,8 @@
 // and the player's write loop.
 #include "tests/plugin_fixture.h"
 
+#include "tools/common/hostenv.h"
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -9,17 +11,7 @@
 HMODULE PluginFixture::s_dll = nullptr;
 Out_Module* PluginFixture::s_mod = nullptr;
 
-namespace {
-
-std::string ExeFolder() {
-    char path[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
-    path[n < MAX_PATH ? n : MAX_PATH] = '\0';
-    std::string p(path);
-    return p.substr(0, p.rfind('\\'));
-}
-
-} // namespace
+using hostenv::ExeFolder;
 
 void PluginFixture::SetUpTestSuite() {
     std::string path = ExeFolder() + "\\..\\plugin\\out_quellor3.dll";
@@ -38,26 +30,25 @@ void PluginFixture::TearDownTestSuite() {
 }
 
 void PluginFixture::SetUp() {
+    Prepare();
+    mod->Init();
+    initDone = true;
+}
+
+void PluginFixture::Prepare() {
     ASSERT_NE(nullptr, s_mod);
     mod = s_mod;
     SimKs_Reset();
     AddDevices();
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    folder = ExeFolder() + "\\plugin_" +
-             ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+    folder = ExeFolder() + "\\plugin_" + FolderName();
     CreateDirectoryA(folder.c_str(), NULL);
     std::string ini = folder + "\\player.ini";
     DeleteFileA(ini.c_str());
-    for (const std::string& kv : Settings()) {
-        size_t eq = kv.find('=');
-        WritePrivateProfileStringA("Quellor", kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(),
-                                   ini.c_str());
-    }
+    hostenv::WriteSettings(ini, Settings());
     SimKs_SetProcessPath((folder + "\\player.exe").c_str());
     mod->hDllInstance = s_dll;
     mod->hMainWindow = NULL;
-    mod->Init();
-    initDone = true;
 }
 
 void PluginFixture::TearDown() {

@@ -22,9 +22,16 @@ class PluginFixture : public ::testing::Test {
     virtual std::vector<std::string> Settings() { return {}; }
     // Devices of the test; the default set unless overridden.
     virtual void AddDevices() { SimKs_AddDefaultDevices(); }
+    // Name of the test's folder below the executable's, after "plugin_"; the suite's name unless
+    // overridden (processes that run at the same time need folders of their own).
+    virtual std::string FolderName() {
+        return ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
+    }
 
-    void SetUp() override;
+    void SetUp() override; // Prepare, then Init
     void TearDown() override;
+    // Everything SetUp does before Init: a fresh platform, the folder, the settings, the record.
+    void Prepare();
 
     // Writes all of data as the player does (whole writes while CanWrite allows, Sleep
     // otherwise). Returns false when the writes did not all go in within a few seconds.

@@ -61,6 +61,13 @@ struct SettingsFile : ::testing::Test {
         settings.Load();
         return settings.*field;
     }
+    // Loads the two sizes as the file gives them.
+    void LoadSizes(const char* input, const char* output) {
+        Put("input_buffer_size", input);
+        Put("output_buffer_size", output);
+        settings.SetDefaults();
+        settings.Load();
+    }
 };
 
 TEST_F(SettingsFile, MissingFileGivesDefaults) {
@@ -76,6 +83,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
 }
 
 TEST_F(SettingsFile, SizesAndCountAreClamped) {
+    Put("output_buffer_size", "2048"); // a packet smaller than the smallest ring
     struct {
         const char* key;
         int KSSettings::*field;
@@ -88,7 +96,13 @@ TEST_F(SettingsFile, SizesAndCountAreClamped) {
         {"input_buffer_size", &KSSettings::input_buffer_size, "70000", 69632},
         {"input_buffer_size", &KSSettings::input_buffer_size, "1048576", 1048576},
         {"input_buffer_size", &KSSettings::input_buffer_size, "lots", 4096},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "67108864", 67108864},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "67109888", 67108864},
+        {"input_buffer_size", &KSSettings::input_buffer_size, "2147483647", 67108864},
         {"output_buffer_size", &KSSettings::output_buffer_size, "3000", 2048},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "8388608", 8388608},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "8389632", 8388608},
+        {"output_buffer_size", &KSSettings::output_buffer_size, "1073741824", 8388608},
         {"output_buffer_size", &KSSettings::output_buffer_size, "9000", 8192},
         {"output_buffer_size", &KSSettings::output_buffer_size, "-1", 2048},
         {"output_buffer_cnt", &KSSettings::output_buffer_cnt, "1", 2},
@@ -98,6 +112,30 @@ TEST_F(SettingsFile, SizesAndCountAreClamped) {
     };
     for (const auto& c : cases)
         EXPECT_EQ(c.expected, LoadInt(c.key, c.text, c.field)) << c.key << "=" << c.text;
+}
+
+// A ring no larger than a packet would never let the host write: it is corrected as the settings
+// dialog corrects it, to twice the packet.
+TEST_F(SettingsFile, RingNotLargerThanAPacketBecomesTwoPackets) {
+    LoadSizes("8192", "16384");
+    EXPECT_EQ(32768, settings.input_buffer_size);
+    EXPECT_EQ(16384, settings.output_buffer_size);
+    LoadSizes("16384", "16384");
+    EXPECT_EQ(32768, settings.input_buffer_size);
+    LoadSizes("17408", "16384");
+    EXPECT_EQ(17408, settings.input_buffer_size) << "one KiB larger is enough";
+    LoadSizes("4096", "1073741824");
+    EXPECT_EQ(8388608, settings.output_buffer_size);
+    EXPECT_EQ(16777216, settings.input_buffer_size) << "corrected after the upper clamp";
+}
+
+// Packet memory is count x size: no file can make that product overflow 32 bits.
+TEST_F(SettingsFile, SizeProductsStayWithin32Bits) {
+    Put("output_buffer_cnt", "4");
+    LoadSizes("2147483647", "1073741824");
+    EXPECT_LE((long long)settings.output_buffer_cnt * settings.output_buffer_size,
+              64LL * 1024 * 1024);
+    EXPECT_EQ(67108864, settings.input_buffer_size);
 }
 
 TEST_F(SettingsFile, SwitchesAreKeptAsRead) {

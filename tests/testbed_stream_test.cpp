@@ -83,6 +83,54 @@ TEST_F(BedStream, PauseHoldsTheClockAndStopCompletesQueuedPacketsUnplayed) {
     EXPECT_LE(s0.TimeUs, s1.TimeUs);
 }
 
+TEST_F(BedStream, StateFaultsFailOrDropTheRequestsTheyCount) {
+    // The second PAUSE fails, the RUN after it is dropped: answered, but the pin stays paused.
+    ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_PAUSE, SIMKS_STATE_FAIL, 2,
+                                    1, ERROR_GEN_FAILURE));
+    ASSERT_EQ(0u, SetState(pin, KSSTATE_PAUSE));
+    EXPECT_EQ((DWORD)ERROR_GEN_FAILURE, SetState(pin, KSSTATE_PAUSE));
+    EXPECT_EQ(0u, SetState(pin, KSSTATE_PAUSE)) << "only the second one";
+    ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, SIMKS_ANY_STATE, SIMKS_STATE_IGNORE,
+                                    1, 0, 0));
+    EXPECT_EQ(0u, SetState(pin, KSSTATE_RUN));
+    SimKsStreamInfo info;
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_EQ((ULONG)KSSTATE_PAUSE, info.State);
+    EXPECT_EQ(1, SimKs_StateChangeCount(0));
+    SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, SIMKS_ANY_STATE, SIMKS_STATE_OK, 0, 0, 0);
+    EXPECT_EQ(0u, SetState(pin, KSSTATE_RUN));
+    ASSERT_TRUE(SimKs_GetStream(0, &info));
+    EXPECT_EQ((ULONG)KSSTATE_RUN, info.State);
+}
+
+TEST_F(BedStream, HeldClockConsumesNothingButStopGivesThePacketsBack) {
+    ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0));
+    ASSERT_TRUE(SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_CLOCK));
+    ASSERT_EQ(0u, SetState(pin, KSSTATE_RUN));
+    Packet a(2000, 1);
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, a.Submit(pin));
+    EXPECT_FALSE(a.Done()) << "an unpaced device that holds completes nothing";
+    ASSERT_EQ(0u, SetState(pin, KSSTATE_STOP));
+    EXPECT_TRUE(a.Done());
+    EXPECT_EQ(0xC0000120u, a.ov.Internal);
+    EXPECT_TRUE(Consumed().empty());
+}
+
+TEST_F(BedStream, DeviceThatHoldsAllKeepsPacketsPastStopAndClose) {
+    ASSERT_TRUE(SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_ALL));
+    ASSERT_EQ(0u, SetState(pin, KSSTATE_RUN));
+    Packet a(2000, 1);
+    ASSERT_EQ((DWORD)ERROR_IO_PENDING, a.Submit(pin));
+    EXPECT_EQ(0, SimKs_CompletePackets(0, 1));
+    ASSERT_EQ(0u, SetState(pin, KSSTATE_STOP));
+    CloseHandle(pin);
+    pin = NULL;
+    EXPECT_FALSE(a.Done());
+    ASSERT_TRUE(SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_NONE));
+    EXPECT_TRUE(a.Done()) << "letting go gives back what a closed pin kept";
+    EXPECT_EQ(0xC0000120u, a.ov.Internal);
+}
+
 // Keeps four 10 ms packets in flight for the given time; returns the bytes consumed by then.
 ULONGLONG Play(HANDLE pin, double seconds) {
     std::vector<std::unique_ptr<Packet>> packets;

@@ -5,6 +5,7 @@
 #include "host/settings.h"
 #include "ks/enum.h"
 #include "testbed/redirect.h"
+#include "tools/common/hostenv.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/verdict.h"
 #include "tools/qhost/prefs.h"
@@ -100,24 +101,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     return o.command == "play" && !o.sources.empty();
 }
 
-std::string ExeFolder() {
-    char path[MAX_PATH + 1];
-    DWORD n = GetModuleFileNameA(NULL, path, MAX_PATH);
-    path[n < MAX_PATH ? n : MAX_PATH] = '\0';
-    char* slash = strrchr(path, '\\');
-    if (slash)
-        *slash = '\0';
-    return path;
-}
-
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
 void ApplySettings(const Options& o) {
     KSSettings where;
-    for (const std::string& kv : o.settings) {
-        size_t eq = kv.find('=');
-        WritePrivateProfileStringA("Quellor", kv.substr(0, eq).c_str(), kv.substr(eq + 1).c_str(),
-                                   where.ini_file);
-    }
+    hostenv::WriteSettings(where.ini_file, o.settings);
 }
 
 void StartSimulation(const Options& o) {
@@ -162,7 +149,8 @@ struct Session {
 bool StartSession(const Options& o, Session& s) {
     ApplySettings(o);
     RegisterCommonControls();
-    std::string path = o.plugin.empty() ? ExeFolder() + "\\..\\plugin\\out_quellor3.dll" : o.plugin;
+    std::string path =
+        o.plugin.empty() ? hostenv::ExeFolder() + "\\..\\plugin\\out_quellor3.dll" : o.plugin;
     s.main = CreateMainWindow();
     std::string error;
     s.mod = LoadPlugin(path, s.main, &s.dll, error);
