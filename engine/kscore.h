@@ -183,6 +183,10 @@ class KSCore {
     void GoToSleep();
     void EndOnGaplessUnderrun();
     int FillPacket(int index, DWORD available);
+    // Copies n bytes (at most those held) from the ring's read position to dst, scaled by the
+    // volume, and gives them up in the ring: the one reader of the ring, for packets and for the
+    // WaveRT cyclic buffer alike. Player thread only.
+    void ReadRing(BYTE* dst, DWORD n);
     void SubmitCurrentPacket();
     void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 

@@ -131,18 +131,24 @@ void KSCore::EndOnGaplessUnderrun() {
     }
 }
 
+// The packet's count grows before the ring's shrinks: the end's drain, which looks at the ring
+// first and then at the packet, never finds both empty while bytes are on their way.
 int KSCore::FillPacket(int index, DWORD available) {
     KSSTREAM_HEADER& h = m_Packets[index].Header;
     DWORD room = m_dwPacketSize - h.DataUsed;
     DWORD n = available < room ? available : room;
     BYTE* dst = (BYTE*)h.Data + h.DataUsed;
+    h.DataUsed += n;
+    ReadRing(dst, n);
+    return h.DataUsed == m_dwPacketSize ? 1 : 0;
+}
+
+void KSCore::ReadRing(BYTE* dst, DWORD n) {
     m_pReadPtr = RingStretch(m_pInputBuffer, m_dwInputSize, m_pReadPtr, n,
                              [&](BYTE* ring, DWORD offset, DWORD length) {
                                  CopyWithVolume(dst + offset, ring, length);
                              });
-    h.DataUsed += n;
     InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-    return h.DataUsed == m_dwPacketSize ? 1 : 0;
 }
 
 // Hands the current packet to the device. A packet whose write fails is freed at once, so that
