@@ -467,6 +467,13 @@ typedef struct SimKsWaveRtInfo {
 } SimKsWaveRtInfo;
 SIMKS_API BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info);
 
+/* TRUE when the client has rewritten the whole half that the play position is not in since the
+ * engine last read it (or the engine never read it): the engine may move into it without a stale
+ * replay. FALSE too for a stream that is not WaveRT or has no buffer. The wait polls every
+ * millisecond; FALSE when timeoutMs passes first. */
+SIMKS_API BOOL SimKs_WaveRtRewritten(int stream);
+SIMKS_API BOOL SimKs_WaitWaveRtRewritten(int stream, DWORD timeoutMs);
+
 /* Stale replays, one per half and pass in which any byte was replayed, in order. */
 typedef struct SimKsStale {
     ULONG Half;             /* 0: the first half of the buffer, 1: the second */
