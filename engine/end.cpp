@@ -177,11 +177,12 @@ void KSCore::EndInternal(int force) {
         HoldPlayerThread();
         DiscardRing();
     }
-    // The player thread leaves a WaveRT buffer alone before the pin stops and frees it.
-    if (m_rt.pin)
-        HoldPlayerThread();
     if (m_pRenderPin) {
         RequestState(KSSTATE_PAUSE);
+        // The player thread leaves a WaveRT buffer alone before the pin stops and frees it; the
+        // paused hardware reads nothing meanwhile.
+        if (m_rt.pin)
+            HoldPlayerThread();
         RequestState(KSSTATE_STOP);
         // Stopping the pin gives back what was still queued.
         if (!AllPacketsFree(kDeviceAnswerMs))
