@@ -81,9 +81,11 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return -1;
     InterlockedExchange(&m_bStarted, 1);
     // A WaveRT stream runs on silence until the host writes: the player thread serves its halves
-    // from now on.
-    if (m_rt.pin)
+    // from now on, also when it still waits as it did for an earlier WaveRT stream.
+    if (m_rt.pin) {
         WakeThread();
+        SetEvent(m_hRtWake.Get());
+    }
     return 1000;
 }
 
