@@ -116,6 +116,7 @@ bool KSCore::ChooseRtPosition(CKsRtPin* pin) {
 // buffer, the event, the position, the silence in both halves. False (with the reason in the
 // log) when the stream cannot be played; the caller then closes the pin.
 bool KSCore::OpenRtStream(CKsRtPin* pin, const WAVEFORMATEX& format) {
+    InterlockedIncrement(&m_rt.generation);
     m_rt.Reset();
     m_rt.block = format.nBlockAlign;
     m_rt.asked = 2 * ((DWORD)m_pSettings->output_buffer_size / m_rt.block * m_rt.block);
@@ -148,7 +149,6 @@ bool KSCore::OpenRtStream(CKsRtPin* pin, const WAVEFORMATEX& format) {
         MemoryBarrier();
     m_rt.written = m_rt.size;
     m_rt.kind = events ? RT_EVENT : RT_POLLED;
-    InterlockedIncrement(&m_rt.generation);
     if (events)
         DiagLog(1,
                 "WaveRT stream, event-driven: buffer of %lu bytes asked, %lu bytes received (2 "

@@ -123,7 +123,8 @@ bool KSCore::RtReadPosition(ULONG* offset) {
 // frame, so that audio after a gap starts on one.
 void KSCore::RtWriteHalf() {
     ULONGLONG at = m_rt.written;
-    DWORD n = (DWORD)m_nInputUsed < m_rt.half ? (DWORD)m_nInputUsed : m_rt.half;
+    DWORD held = (DWORD)m_nInputUsed; // read once: the host may add to it meanwhile
+    DWORD n = held < m_rt.half ? held : m_rt.half;
     if (n < m_rt.half && m_nMode == MODE_OPEN && m_bStarted)
         n -= n % m_rt.block;
     if (n)

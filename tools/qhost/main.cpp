@@ -105,7 +105,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     }
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
-    return o.command == "play" && !o.sources.empty();
+    return o.command == "play" && !o.sources.empty() && (o.sim || !o.wavert);
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
