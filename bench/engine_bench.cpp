@@ -1,6 +1,9 @@
 // Figures of the playback engine on simulated devices, printed, never asserted: allocations
 // while streaming, the player thread's CPU time per second of audio against a memcpy baseline,
-// passes of the player loop per packet, and the time from Open to the first packet.
+// passes of the player loop per packet and per second, and the time from Open to the first
+// packet; then the same run's figures of WaveRT streams (rt_bench.cpp).
+#include "bench/benchutil.h"
+#include "bench/rt_bench.h"
 #include "engine/kscore.h"
 #include "host/out_module.h"
 #include "testbed/redirect.h"
@@ -12,29 +15,6 @@
 namespace {
 
 const int kRate = 44100, kChannels = 2, kBits = 16, kBytesPerSec = 176400;
-
-double ThreadCpuMs(HANDLE thread) {
-    FILETIME create, exit, kernel, user;
-    if (!GetThreadTimes(thread, &create, &exit, &kernel, &user))
-        return -1;
-    ULONGLONG k = ((ULONGLONG)kernel.dwHighDateTime << 32) | kernel.dwLowDateTime;
-    ULONGLONG u = ((ULONGLONG)user.dwHighDateTime << 32) | user.dwLowDateTime;
-    return (k + u) / 10000.0;
-}
-
-// Writes the audio as the player does, paced by CanWrite.
-void Stream(Out_Module* mod, const std::vector<char>& pcm) {
-    size_t pos = 0;
-    while (pos < pcm.size()) {
-        size_t chunk = pcm.size() - pos < 4096 ? pcm.size() - pos : 4096;
-        if ((size_t)mod->CanWrite() < chunk) {
-            Sleep(10);
-            continue;
-        }
-        mod->Write((char*)pcm.data() + pos, (int)chunk);
-        pos += chunk;
-    }
-}
 
 double MemcpyMsPerSecondOfAudio() {
     std::vector<char> a(kBytesPerSec), b(kBytesPerSec);
@@ -85,8 +65,9 @@ void RealTimeStream(Out_Module* mod, double seconds) {
     LONG passes = g_pEngine->m_nPasses - passes0;
     int packets = SimKs_PacketCount(stream);
     printf("%.0f s of 44.1 kHz 16-bit stereo in real time: %d packets, %ld passes "
-           "(%.2f per packet)\n",
-           seconds, packets, (long)passes, packets ? (double)passes / packets : 0.0);
+           "(%.2f per packet, %.1f wake-ups per second)\n",
+           seconds, packets, (long)passes, packets ? (double)passes / packets : 0.0,
+           passes / seconds);
     printf("allocations while streaming: %lu; in Close: %lu\n", allocations, closing);
     printf("player thread CPU time in real time: %.2f ms per second of audio\n", cpu / seconds);
 }
@@ -121,9 +102,14 @@ int main(int argc, char** argv) {
     SimKs_Install(GetModuleHandleA(NULL));
     Out_Module* mod = winampGetOutModule();
     mod->Init();
+    printf("== Packets (standard streaming)\n");
     OpenToFirstPacket(mod);
     RealTimeStream(mod, seconds);
     UnpacedStream(mod, 60);
+    printf("== WaveRT, event-driven\n");
+    WaveRtFigures(mod, seconds, false);
+    printf("== WaveRT, polled\n");
+    WaveRtFigures(mod, seconds, true);
     mod->Quit();
     SimKs_Remove(GetModuleHandleA(NULL));
     return 0;

@@ -53,10 +53,12 @@ int KSCore::FreePacketCount() {
 }
 
 // How long a playing device may keep every packet before it counts as stopped: it gives one
-// back each packet's worth of audio, so two packets' playing time plus the answer time.
+// back each packet's worth of audio, so two packets' playing time plus the answer time. A WaveRT
+// device moves its play position at least every half.
 DWORD KSCore::StallMs() {
     DWORD rate = m_wfxCurrent.Format.nAvgBytesPerSec;
-    ULONGLONG packetMs = rate ? (ULONGLONG)m_dwPacketSize * 1000 / rate : 0;
+    DWORD unit = m_rt.pin ? m_rt.half : m_dwPacketSize;
+    ULONGLONG packetMs = rate ? (ULONGLONG)unit * 1000 / rate : 0;
     ULONGLONG bound = kDeviceAnswerMs + 2 * packetMs;
     return bound < MAXDWORD ? (DWORD)bound : MAXDWORD;
 }
@@ -93,8 +95,10 @@ bool KSCore::WaitForPauseAck() {
     return true;
 }
 
-// Keeps the player thread from filling or submitting packets, as a pause does.
+// Keeps the player thread from filling or submitting packets, or writing a WaveRT buffer, as a
+// pause does. An acknowledgement left from an earlier pause counts no more.
 void KSCore::HoldPlayerThread() {
+    InterlockedExchange(&m_bPauseAck, 0);
     InterlockedExchange(&m_bPaused, 1);
     if (GetCurrentThreadId() == m_dwThreadId)
         return;
@@ -114,6 +118,8 @@ bool KSCore::DrainDone() {
 // Lets the device play what the ring and the packets hold. True when all of it was played; false
 // when the device stopped: no packet came back for StallMs() while it held some.
 bool KSCore::PlayOut() {
+    if (m_rt.pin)
+        return RtPlayOut();
     // In ending mode the player thread submits partly filled packets too; wake it so that it does
     // so even when it went to sleep on an empty ring.
     if (GetCurrentThreadId() != m_dwThreadId)
@@ -158,15 +164,25 @@ void KSCore::EndInternal(int force) {
     InterlockedExchange(&m_nMode, MODE_ENDING);
     bool stopped = !paused && !PlayOut();
     if (stopped) {
-        DiagLog(1,
-                "Device stopped: no packet came back for %lu ms; the stream ends as for a "
-                "removed device",
-                StallMs());
+        if (m_rt.pin)
+            DiagLog(1,
+                    "Device stopped: the WaveRT play position stood still for %lu ms; the "
+                    "stream ends as for a removed device",
+                    StallMs());
+        else
+            DiagLog(1,
+                    "Device stopped: no packet came back for %lu ms; the stream ends as for a "
+                    "removed device",
+                    StallMs());
         HoldPlayerThread();
         DiscardRing();
     }
     if (m_pRenderPin) {
         RequestState(KSSTATE_PAUSE);
+        // The player thread leaves a WaveRT buffer alone before the pin stops and frees it; the
+        // paused hardware reads nothing meanwhile.
+        if (m_rt.pin)
+            HoldPlayerThread();
         RequestState(KSSTATE_STOP);
         // Stopping the pin gives back what was still queued.
         if (!AllPacketsFree(kDeviceAnswerMs))
@@ -177,6 +193,7 @@ void KSCore::EndInternal(int force) {
 }
 
 void KSCore::CloseOutput() {
+    CloseRtStream();
     if (m_pRenderPin) {
         m_pRenderPin->ClosePin();
         delete m_pRenderPin;

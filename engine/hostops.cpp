@@ -54,9 +54,12 @@ int KSCore::CanWrite() {
     return free < m_dwPacketSize ? 0 : (int)free;
 }
 
+// On a WaveRT stream "every packet completed" is "the hardware has passed the last real sample".
 int KSCore::IsPlaying() {
     if (m_nMode != MODE_OPEN || m_nInputUsed != 0)
         return 0;
+    if (m_rt.pin)
+        return m_rt.playedOut ? 1 : 0;
     return AllPacketsFree(0) ? 1 : 0;
 }
 

@@ -177,4 +177,6 @@ void KSCore::WakeThread() {
     if (WaitForSingleObject(m_hWakeEvent.Get(), 0) == WAIT_TIMEOUT)
         DiagLog(0, "Thread woke at %d", (int)m_dwWakeTime);
     SetEvent(m_hWakeEvent.Get());
+    if (m_rt.wantAudio)
+        SetEvent(m_hRtWake.Get());
 }

@@ -8,6 +8,10 @@
 // - The player thread (PlayerThread) moves audio from the ring into packets, scales it by the
 //   volume and submits full packets to the pin; packet completions pace it. It sleeps on
 //   m_hWakeEvent when there is nothing to do, and ends a gapless stream on underrun.
+// - On a WaveRT device (m_rt.pin set, rtplayer.cpp) the same thread writes the ring into the
+//   driver's cyclic buffer instead, half by half as the hardware leaves them, woken by the
+//   driver's notification or, polled, about four times a half. It stays awake while the stream
+//   runs; the end holds it off (HoldPlayerThread) before the pin, which owns the buffer, stops.
 // - m_csControl serialises Start, End, Pause and the final end of Shutdown; StartInternal,
 //   OpenOutput, EndInternal and CloseOutput run only with it held.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
@@ -30,6 +34,7 @@
 
 #include "diag/constants.h"
 #include "diag/owned.h"
+#include "engine/rtstream.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -40,6 +45,7 @@ class KSSettings;
 class CKsEnumFilters;
 class CKsAudRenFilter;
 class CKsPin;
+class CKsRtPin;
 
 // One output packet: the stream header the pin consumes and the OVERLAPPED of its write.
 struct KSPacket {
@@ -125,7 +131,8 @@ class KSCore {
     // thread resets it under m_csWake when it goes to sleep with nothing to do.
     UniqueHandle m_hWakeEvent;
     volatile LONG m_bSleeping = 0;       // player thread asleep
-    volatile LONG m_bInPacketWait = 0;   // player thread blocked until a packet comes back
+    volatile LONG m_bInPacketWait = 0;   // player thread blocked until the device gives back a
+                                         // packet or a WaveRT half
     volatile LONG m_nPasses = 0;         // passes of the player loop since construction
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
     CriticalSection m_csWake;            // see the threading note
@@ -136,6 +143,14 @@ class KSCore {
     volatile LONG m_bExitThread = 0;     // Shutdown asks the player thread to end
     int m_nPinState = 0;                 // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0;    // packets the device kept after its pin was closed
+    // The open WaveRT stream (rtstream.h); m_rt.pin is null while the stream, if any, uses packets.
+    RtStream m_rt;
+    // Auto-reset events made by the first WaveRT open and kept for the engine's life. The driver
+    // sets m_hRtEvent at each half of an event-driven stream (registered by the open, unregistered
+    // after STOP); WakeThread sets m_hRtWake while the player thread waits for audio to top up a
+    // half (m_rt.wantAudio). The player thread waits on both.
+    UniqueHandle m_hRtEvent;
+    UniqueHandle m_hRtWake;
 
   private:
     // What the end watches while it waits for the device: a packet that comes back changes the
@@ -176,13 +191,35 @@ class KSCore {
     CKsAudRenFilter* FindFilter();
     int ErrorBox(const char* text);
 
+    // WaveRT streams: opening and closing (rtopen.cpp), the player thread's part (rtplayer.cpp).
+    bool RtDeviceBusy(const WAVEFORMATEX* format);
+    bool OpenRtStream(CKsRtPin* pin, const WAVEFORMATEX& format);
+    bool TakeRtBuffer(CKsRtPin* pin);
+    bool ChooseRtPosition(CKsRtPin* pin);
+    void CloseRtStream();
+    bool MakeRtEvents();
+    void RtPass();
+    void RtServe();
+    bool RtWait();
+    void RtLook();
+    bool RtReadPosition(ULONG* offset);
+    void RtWriteHalf();
+    void RtTopUp();
+    void RtPut(ULONGLONG at, DWORD n);
+    bool RtPlayOut();
+
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
     void PlayerThread();
+    void PacketPass();
     bool WaitForPacket();
     bool HasWork();
     void GoToSleep();
     void EndOnGaplessUnderrun();
     int FillPacket(int index, DWORD available);
+    // Copies n bytes (at most those held) from the ring's read position to dst, scaled by the
+    // volume, and gives them up in the ring: the one reader of the ring, for packets and for the
+    // WaveRT cyclic buffer alike. Player thread only.
+    void ReadRing(BYTE* dst, DWORD n);
     void SubmitCurrentPacket();
     void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 

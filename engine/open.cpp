@@ -7,6 +7,7 @@
 #include "host/settings.h"
 #include "ks/audfilter.h"
 #include "ks/enum.h"
+#include "ks/rtpin.h"
 
 #include <cstring>
 #include <new>
@@ -79,6 +80,12 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (FAILED(RequestState(KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
+    // A WaveRT stream runs on silence until the host writes: the player thread serves its halves
+    // from now on, also when it still waits as it did for an earlier WaveRT stream.
+    if (m_rt.pin) {
+        WakeThread();
+        SetEvent(m_hRtWake.Get());
+    }
     return 1000;
 }
 
@@ -108,6 +115,8 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
             m_pRenderFilter->m_szFriendlyName, m_pSettings->input_buffer_size,
             m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
+    if (RtDeviceBusy(&pwfx->Format))
+        return 0;
     LogAttempt("Attempting to CreateRenderPin with the following WaveFormatExtensible (first "
                "attempt):",
                *pwfx);
@@ -129,6 +138,17 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
+    // A WaveRT stream that cannot be played closes its pin; the filter handed that pin over, so
+    // the next open lists the filters anew, as after a close.
+    CKsRtPin* rtPin = CKsRtPin::FromPin(m_pRenderPin);
+    if (rtPin && !OpenRtStream(rtPin, pwfx->Format)) {
+        m_pRenderPin->ClosePin();
+        delete m_pRenderPin;
+        m_pRenderPin = nullptr;
+        delete m_pEnumFilters;
+        m_pEnumFilters = nullptr;
+        return 0;
+    }
     for (int i = 0; i < m_nPacketCount; i++) {
         m_Packets[i].Header.FrameExtent = 0;
         m_Packets[i].Header.DataUsed = 0;

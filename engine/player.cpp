@@ -24,25 +24,36 @@ DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
     return 0;
 }
 
+// While a WaveRT stream is open and not paused the wake event stays set and each pass waits in
+// RtPass instead, for the driver's notification or the next look at the position.
 void KSCore::PlayerThread() {
     do {
         WaitForSingleObject(m_hWakeEvent.Get(), INFINITE);
         InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
-        LONG current = WaitForPacket() ? (LONG)m_nCurrentPacket : -1;
-        if (current < 0 || m_bPaused) {
-            GoToSleep();
-        } else {
-            int full = m_nInputUsed > 0 ? FillPacket(current, (DWORD)m_nInputUsed) : 0;
-            bool ending = m_nMode == MODE_ENDING && m_Packets[current].Header.DataUsed > 0;
-            if (full || ending)
-                SubmitCurrentPacket();
-            else if (m_nInputUsed == 0)
-                GoToSleep();
-        }
+        if (m_rt.pin)
+            RtPass();
+        else
+            PacketPass();
         InterlockedExchange(&m_bPauseAck, m_bPaused);
     } while (!m_bExitThread);
     DiagLog(1, "Player Thread - closing");
+}
+
+void KSCore::PacketPass() {
+    LONG current = WaitForPacket() ? (LONG)m_nCurrentPacket : -1;
+    if (m_rt.pin)
+        return; // a WaveRT stream opened meanwhile: its passes take the ring
+    if (current < 0 || m_bPaused) {
+        GoToSleep();
+    } else {
+        int full = m_nInputUsed > 0 ? FillPacket(current, (DWORD)m_nInputUsed) : 0;
+        bool ending = m_nMode == MODE_ENDING && m_Packets[current].Header.DataUsed > 0;
+        if (full || ending)
+            SubmitCurrentPacket();
+        else if (m_nInputUsed == 0)
+            GoToSleep();
+    }
 }
 
 // Waits for the stop event or a free packet; a free packet becomes the current one when none
@@ -69,13 +80,14 @@ bool KSCore::WaitForPacket() {
 }
 
 // Whether a pass would find something to do. Read under m_csWake before going to sleep, so
-// that a wake-up given after the thread looked at the ring is never lost.
+// that a wake-up given after the thread looked at the ring is never lost. An open WaveRT stream
+// always has: its halves come due whether or not the host writes.
 bool KSCore::HasWork() {
     if (m_bExitThread)
         return true;
     if (m_bPaused)
         return false;
-    if (m_nInputUsed > 0)
+    if (m_nInputUsed > 0 || (m_rt.pin && m_nMode != MODE_CLOSED))
         return true;
     LONG current = m_nCurrentPacket;
     return m_nMode == MODE_ENDING && current >= 0 && m_Packets[current].Header.DataUsed > 0;
@@ -131,18 +143,24 @@ void KSCore::EndOnGaplessUnderrun() {
     }
 }
 
+// The packet's count grows before the ring's shrinks: the end's drain, which looks at the ring
+// first and then at the packet, never finds both empty while bytes are on their way.
 int KSCore::FillPacket(int index, DWORD available) {
     KSSTREAM_HEADER& h = m_Packets[index].Header;
     DWORD room = m_dwPacketSize - h.DataUsed;
     DWORD n = available < room ? available : room;
     BYTE* dst = (BYTE*)h.Data + h.DataUsed;
+    h.DataUsed += n;
+    ReadRing(dst, n);
+    return h.DataUsed == m_dwPacketSize ? 1 : 0;
+}
+
+void KSCore::ReadRing(BYTE* dst, DWORD n) {
     m_pReadPtr = RingStretch(m_pInputBuffer, m_dwInputSize, m_pReadPtr, n,
                              [&](BYTE* ring, DWORD offset, DWORD length) {
                                  CopyWithVolume(dst + offset, ring, length);
                              });
-    h.DataUsed += n;
     InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-    return h.DataUsed == m_dwPacketSize ? 1 : 0;
 }
 
 // Hands the current packet to the device. A packet whose write fails is freed at once, so that

@@ -64,23 +64,45 @@ void DrawUsageBar(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
     DrawStatusText(dc, w + 130 - GetStatusTextWidth(dc, "%d%%", p) / 2, 100, "%d%%", p);
 }
 
+// A WaveRT stream's cyclic buffer in place of the packets: its kind, size and duration, and where
+// the hardware plays, on the line where the packet list would start.
+void DrawCyclicBuffer(HDC dc, const KSCore& e) {
+    const RtStream& rt = e.m_rt;
+    DWORD size = rt.size, offset = rt.playOffset;
+    DrawStatusText(dc, 20, 140,
+                   "Cyclic Buffer (WaveRT, %s):", rt.kind == RT_EVENT ? "event-driven" : "polled");
+    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS)", (int)size,
+                   Millis(size, e.m_wfxCurrent.Format.nAvgBytesPerSec));
+    DrawStatusText(dc, 20, 180, "Playing: %s half, at byte %d",
+                   offset < size / 2 ? "first" : "second", (int)offset);
+}
+
+void DrawPacketList(HDC dc, const KSCore& e) {
+    const int n = e.m_nPacketCount;
+    DrawStatusText(dc, 20, 140, "Output Buffers:");
+    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)e.m_dwPacketSize,
+                   Millis(e.m_dwPacketSize, e.m_wfxCurrent.Format.nAvgBytesPerSec), n);
+    for (int i = 0; i < n; i++) {
+        HANDLE done = e.m_phEvents ? e.m_phEvents[i + 1] : NULL;
+        bool free = done && WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
+        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, free ? "FREE" : "IN USE");
+    }
+}
+
 void DrawStatusLines(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
     const WAVEFORMATEX& f = e.m_wfxCurrent.Format;
-    const int n = e.m_nPacketCount;
+    const bool wavert = e.m_rt.kind != RT_NONE;
+    const int n = wavert ? 1 : e.m_nPacketCount; // lines of the output part below y = 180
     DrawStatusText(dc, 20, 20, "Player Thread State: %s", e.m_bSleeping ? "SLEEPING" : "AWAKE");
     DrawStatusText(dc, 20, 60, "Input Buffer:");
     DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)e.m_dwInputSize,
                    Millis(e.m_dwInputSize, f.nAvgBytesPerSec));
     if (e.m_dwInputSize != 0)
         DrawUsageBar(dc, e, green, grey);
-    DrawStatusText(dc, 20, 140, "Output Buffers:");
-    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)e.m_dwPacketSize,
-                   Millis(e.m_dwPacketSize, f.nAvgBytesPerSec), n);
-    for (int i = 0; i < n; i++) {
-        HANDLE done = e.m_phEvents ? e.m_phEvents[i + 1] : NULL;
-        bool free = done && WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
-        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, free ? "FREE" : "IN USE");
-    }
+    if (wavert)
+        DrawCyclicBuffer(dc, e);
+    else
+        DrawPacketList(dc, e);
     WORD valid = e.m_wfxCurrent.Samples.wValidBitsPerSample;
     DrawStatusText(dc, 20, 200 + 20 * n, "Output Format:");
     DrawStatusText(dc, 20, 220 + 20 * n, "Frequency: %dHz", (int)f.nSamplesPerSec);

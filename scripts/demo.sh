@@ -1,6 +1,7 @@
 #!/bin/sh
 # Plays a short programme through qhost and the simulated devices and prints the verdicts:
-# 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode.
+# 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode,
+# then one track on the simulated WaveRT device.
 # Plays the shipped i686 build where this machine runs 32-bit programs, else the x86_64 build.
 # Use: demo.sh BUILD_ROOT (the folder holding build/i686 and build/x86_64)
 set -e
@@ -24,6 +25,9 @@ qhost play --sim --clock realtime:4 --set gapless_enabled=0 \
 echo
 echo "== Two tracks of one format in gapless mode"
 qhost play --sim --clock realtime:4 --gapless tone:44100:2:16:3 tone:44100:2:16:2
+echo
+echo "== One track on the simulated WaveRT device (event-driven, cyclic buffer)"
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event tone:48000:2:16:3
 echo
 echo "== The render devices as the plug-in sees them"
 qhost devices --sim

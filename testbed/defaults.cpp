@@ -1,5 +1,5 @@
 // The default device set: two render devices (one versatile, one older one that refuses
-// WAVE_FORMAT_EXTENSIBLE) and one capture-only device.
+// WAVE_FORMAT_EXTENSIBLE), one capture-only device and one WaveRT render device.
 #include "testbed/state.h"
 
 #include <setupapi.h>
@@ -17,6 +17,9 @@ const char kLegacyPath[] = "\\\\?\\pci#ven_8086&dev_24c5&subsys_00000000&rev_01#
                            "#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\wave";
 const char kCapturePath[] = "\\\\?\\usb#vid_0d8c&pid_0014&mi_00#6&2b3c4d5e&0&0000"
                             "#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\global";
+const char kWaveRtPath[] = "\\\\?\\hdaudio#func_01&ven_10ec&dev_0295&subsys_10280a2e&rev_1000"
+                           "#4&3b1e5a9c&0&0001#{6994ad04-93ef-11d0-a3cc-00a0c9223196}"
+                           "\\rtspeakerwave";
 
 void AddRender(int device, ULONG channels, ULONG maxBits, ULONG maxRate, ULONG instances) {
     SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
@@ -58,5 +61,7 @@ extern "C" int SimKs_AddDefaultDevices(void) {
     quirks.Flags = SIMKS_QUIRK_NO_EXTENSIBLE;
     SimKs_SetQuirks(legacy, &quirks);
     AddCapture(capture);
+    if (SimKs_AddWaveRtDevice(kWaveRtPath, "Speakers (Realtek(R) Audio)", NULL) < 0)
+        return 0;
     return SIMKS_DEFAULT_COUNT;
 }

@@ -168,6 +168,14 @@ bool HasUnwritten(const WaveRt& rt) {
     return false;
 }
 
+bool HalfRewritten(const WaveRt& rt, ULONG half) {
+    ULONG begin = half * (rt.size / 2), end = half ? rt.size : rt.size / 2;
+    for (ULONG k = begin / kWord * kWord; k < end; k += kWord)
+        if (WordMarked(rt, k))
+            return false;
+    return true;
+}
+
 void AdvanceDma(Stream& s, ULONGLONG bytes) {
     WaveRt& rt = s.rt;
     if (!Moves(s))

@@ -38,6 +38,25 @@ BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info) {
     return TRUE;
 }
 
+BOOL SimKs_WaveRtRewritten(int stream) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    if (!s || !s->rt.buffer || s->rt.size < 2)
+        return FALSE;
+    ULONG playing = (ULONG)(s->rt.played % s->rt.size) < s->rt.size / 2 ? 0 : 1;
+    return HalfRewritten(s->rt, 1 - playing) ? TRUE : FALSE;
+}
+
+BOOL SimKs_WaitWaveRtRewritten(int stream, DWORD timeoutMs) {
+    DWORD start = GetTickCount();
+    while (!SimKs_WaveRtRewritten(stream)) {
+        if (GetTickCount() - start >= timeoutMs)
+            return FALSE;
+        Sleep(1);
+    }
+    return TRUE;
+}
+
 int SimKs_StaleCount(int stream) {
     Lock lock;
     Stream* s = FindWaveRt(stream);

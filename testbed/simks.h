@@ -26,8 +26,8 @@
  *   - Faults: property faults, format quirks, pin creation, ksuser.dll, stream writes, state
  *     requests, held packets, device removal, failed allocations (the last one only works
  *     through the redirection).
- *   - WaveRT devices (SimKs_AddWaveRtDevice, not part of the default set): render pins that take
- *     no stream writes; a DMA engine reads the client's cyclic buffer. See the WaveRT section.
+ *   - WaveRT devices (SimKs_AddWaveRtDevice; the default set has one): render pins that take no
+ *     stream writes; a DMA engine reads the client's cyclic buffer. See the WaveRT section.
  *
  * Threading: every function may be called from any thread; the bed serialises itself with one
  * lock of its own, which it never holds while calling into the product. SimKs_Reset must not run
@@ -140,18 +140,21 @@ SIMKS_API int SimKs_AddNode(int device, const GUID* type);
 /* Device path of a device (valid until SimKs_Reset), or NULL. */
 SIMKS_API const char* SimKs_DevicePath(int device);
 
-/* The default set, devices 0 to 2 in this order:
+/* The default set, devices 0 to 3 in this order:
  *   0  "Speakers (High Definition Audio Device)": render, 1-8 channels, 8-32 bit containers,
  *      8000-192000 Hz, extensible or plain; three topology nodes.
  *   1  "AC'97 Audio Device": an older render device that refuses
  *      WAVE_FORMAT_EXTENSIBLE at pin creation; 1-2 channels, 8-16 bits, 8000-48000 Hz.
  *   2  "Microphone (USB Audio Device)": capture only (audio and capture categories, no render
  *      alias): enumeration of render devices must skip it.
- * Each filter also has a bridge pin. Returns the number of devices added (3). */
+ *   3  "Speakers (Realtek(R) Audio)": a WaveRT render device with all options zero (see the
+ *      WaveRT section), listed after the others so that "the first render device" stays 0.
+ * Each filter also has a bridge pin. Returns the number of devices added (4). */
 #define SIMKS_DEFAULT_VERSATILE 0
 #define SIMKS_DEFAULT_LEGACY 1
 #define SIMKS_DEFAULT_CAPTURE 2
-#define SIMKS_DEFAULT_COUNT 3
+#define SIMKS_DEFAULT_WAVERT 3
+#define SIMKS_DEFAULT_COUNT 4
 SIMKS_API int SimKs_AddDefaultDevices(void);
 
 /* ---- render clock ------------------------------------------------------------------------ */
@@ -437,7 +440,8 @@ typedef struct SimKsWaveRtOptions {
 /* Adds a WaveRT render device (options NULL: all zero). path NULL gives a built-in device path
  * (a second device needs a path of its own), friendlyName NULL the name "Speakers (High
  * Definition Audio Device, WaveRT)". Returns the device index, or -1 as SimKs_AddDevice does or
- * for a RegisterWidth other than 0, 32 or 64. Not part of SimKs_AddDefaultDevices. */
+ * for a RegisterWidth other than 0, 32 or 64. The default set holds one more, with a path and
+ * name of its own (SIMKS_DEFAULT_WAVERT). */
 SIMKS_API int SimKs_AddWaveRtDevice(const char* path, const char* friendlyName,
                                     const SimKsWaveRtOptions* options);
 /* Replaces the options of a WaveRT device; they apply from the next request or DMA step on, also
@@ -463,6 +467,13 @@ typedef struct SimKsWaveRtInfo {
     ULONG PositionRequests; /* KSPROPERTY_AUDIO_POSITION answers */
 } SimKsWaveRtInfo;
 SIMKS_API BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info);
+
+/* TRUE when the client has rewritten the whole half that the play position is not in since the
+ * engine last read it (or the engine never read it): the engine may move into it without a stale
+ * replay. FALSE too for a stream that is not WaveRT or has no buffer. The wait polls every
+ * millisecond; FALSE when timeoutMs passes first. */
+SIMKS_API BOOL SimKs_WaveRtRewritten(int stream);
+SIMKS_API BOOL SimKs_WaitWaveRtRewritten(int stream, DWORD timeoutMs);
 
 /* Stale replays, one per half and pass in which any byte was replayed, in order. */
 typedef struct SimKsStale {

@@ -42,5 +42,8 @@ void WriteRegister(Stream& s);
 void MarkAll(WaveRt& rt);
 // TRUE when the buffer still holds a run of bytes never written.
 bool HasUnwritten(const WaveRt& rt);
+// TRUE when no word of the buffer's half (0 or 1) carries the mark: the client wrote all of it
+// after the engine last read it, or the engine never read it.
+bool HalfRewritten(const WaveRt& rt, ULONG half);
 
 } // namespace simks

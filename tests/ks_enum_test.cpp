@@ -55,7 +55,8 @@ struct KsEnum : KsFixture {
 TEST_F(KsEnum, RenderDevicesAreListedInPlatformOrder) {
     EXPECT_EQ(S_OK, EnumRender());
     EXPECT_EQ((std::vector<std::string>{SimKs_DevicePath(SIMKS_DEFAULT_VERSATILE),
-                                        SimKs_DevicePath(SIMKS_DEFAULT_LEGACY)}),
+                                        SimKs_DevicePath(SIMKS_DEFAULT_LEGACY),
+                                        SimKs_DevicePath(SIMKS_DEFAULT_WAVERT)}),
               Paths());
     for (auto* n = pEnum->m_listFilters.m_pHead; n; n = n->pNext) {
         EXPECT_EQ(KS_FILTER_TYPE_RENDER, n->pData->m_FilterType);
@@ -67,21 +68,21 @@ TEST_F(KsEnum, RenderDevicesAreListedInPlatformOrder) {
                  pEnum->m_listFilters.m_pHead->pData->m_szFriendlyName);
     EXPECT_TRUE(Traced("Failed to get requested DeviceInterfaceAlias")); // the microphone
     std::string log = Log();
-    EXPECT_EQ(2, Occurrences(log, "Enumerated Filter:\n  Friendly Name:\n  "));
-    EXPECT_EQ(2, Occurrences(log, "  Filter Type = 1\n\n\r\n"));
+    EXPECT_EQ(3, Occurrences(log, "Enumerated Filter:\n  Friendly Name:\n  "));
+    EXPECT_EQ(3, Occurrences(log, "  Filter Type = 1\n\n\r\n"));
 }
 
 TEST_F(KsEnum, SecondRunReplacesTheFirst) {
     EXPECT_EQ(S_OK, EnumRender());
     LONG closes = SimKs_RequestCount(SIMKS_REQ_CLOSE);
     EXPECT_EQ(S_OK, EnumRender());
-    EXPECT_EQ(2, pEnum->m_listFilters.m_lCount);
-    EXPECT_EQ(closes + 2, SimKs_RequestCount(SIMKS_REQ_CLOSE));
+    EXPECT_EQ(3, pEnum->m_listFilters.m_lCount);
+    EXPECT_EQ(closes + 3, SimKs_RequestCount(SIMKS_REQ_CLOSE));
 }
 
 TEST_F(KsEnum, OneCategoryTakesEveryInterfaceWithoutAliases) {
     EXPECT_EQ(S_OK, EnumRender(1));
-    EXPECT_EQ(3, pEnum->m_listFilters.m_lCount);
+    EXPECT_EQ(4, pEnum->m_listFilters.m_lCount);
     EXPECT_FALSE(Traced("DeviceInterfaceAlias"));
 }
 

@@ -3,6 +3,8 @@
 // close it.
 #include "ks_fixture.h"
 
+#include "ks/rtpin.h"
+
 #include <vector>
 
 namespace {
@@ -48,16 +50,20 @@ struct KsRender : KsFixture {
     }
 };
 
-TEST_F(KsRender, EachDefaultRenderDevicePlaysOnePacket) {
+// The WaveRT device of the default set takes no packets; its pin is only recognised here.
+TEST_F(KsRender, EachDefaultPacketDevicePlaysOnePacket) {
     HRESULT hr = E_FAIL;
     std::unique_ptr<CKsEnumFilters> filters(new CKsEnumFilters(hr));
     ASSERT_EQ(S_OK, hr);
     const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
     ASSERT_EQ(S_OK, filters->EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE));
-    ASSERT_EQ(2, filters->m_listFilters.m_lCount);
+    ASSERT_EQ(3, filters->m_listFilters.m_lCount);
+    CKsFilter* wavert = filters->m_listFilters.m_pTail->pData;
+    EXPECT_TRUE(wavert->m_bRealtime);
+    EXPECT_NE(nullptr, CKsRtPin::FromPin(wavert->m_listRenderSinkPins.m_pHead->pData));
 
     int stream = 0;
-    for (auto* n = filters->m_listFilters.m_pHead; n; n = n->pNext, stream++) {
+    for (auto* n = filters->m_listFilters.m_pHead; n->pData != wavert; n = n->pNext, stream++) {
         CKsAudRenFilter* filter = static_cast<CKsAudRenFilter*>(n->pData);
         WAVEFORMATEXTENSIBLE wfx = Extensible(44100, 2, 16);
         std::unique_ptr<CKsAudPin> pin(CreateAsEngine(filter, &wfx));
@@ -85,7 +91,7 @@ TEST_F(KsRender, TraceIsBalancedAtSixAndSilentAtZero) {
         const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
         filters.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, TRUE, TRUE);
         CKsAudRenFilter* legacy =
-            static_cast<CKsAudRenFilter*>(filters.m_listFilters.m_pTail->pData);
+            static_cast<CKsAudRenFilter*>(filters.m_listFilters.m_pHead->pNext->pData);
         WAVEFORMATEXTENSIBLE wfx = Extensible(44100, 2, 16);
         delete CreateAsEngine(legacy, &wfx);
     };

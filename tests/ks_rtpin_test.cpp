@@ -97,8 +97,8 @@ TEST_F(KsRtPin, EnumerationRecognisesOnlyLoopedPinsOfRealtimeFilters) {
         CKsPin* pin = f->m_listRenderSinkPins.m_pHead->pData;
         kinds += std::string(f->m_bRealtime ? "R" : "-") + (CKsRtPin::FromPin(pin) ? "W " : "P ");
     }
-    EXPECT_EQ("RW -P -P RP ", kinds) << "WaveRT, two default devices, mixed; looped left out";
-    EXPECT_EQ(1, TraceCount("is a WaveRT render pin"));
+    EXPECT_EQ("RW -P -P RW RP ", kinds) << "WaveRT, three default devices, mixed; looped left out";
+    EXPECT_EQ(2, TraceCount("is a WaveRT render pin"));
     EXPECT_EQ(1, TraceCount("No standard streaming interfaces on the pin"));
     EXPECT_EQ(0, TraceCount("No looped streaming interfaces on the pin"));
 }

@@ -108,9 +108,10 @@ TEST_F(BedRequests, DeviceInterfaceWalkListsAudioDevicesWithAliasesAndNames) {
     }
     EXPECT_EQ(ERROR_NO_MORE_ITEMS, GetLastError());
     EXPECT_EQ((DWORD)SIMKS_DEFAULT_COUNT, index);
-    ASSERT_EQ(2u, render.size());
+    ASSERT_EQ(3u, render.size());
     EXPECT_EQ("Speakers (High Definition Audio Device)", render[0]);
     EXPECT_EQ("AC'97 Audio Device", render[1]);
+    EXPECT_EQ("Speakers (Realtek(R) Audio)", render[2]);
     EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 

@@ -202,6 +202,23 @@ TEST_F(BedWaveRt, HalfNotRewrittenIsReplayedAndFlagged) {
               Consumed(kSize + kHalf + kHalf / 2, kHalf / 2));
 }
 
+// What a stepping test waits for: the half the engine is not in has been written since it was
+// read, to its last word.
+TEST_F(BedWaveRt, RewrittenSaysWhenTheEngineMayMoveOn) {
+    Start();
+    EXPECT_TRUE(SimKs_WaveRtRewritten(0)) << "nothing read yet";
+    SimKs_AdvanceWaveRt(0, kHalfFrames);
+    EXPECT_FALSE(SimKs_WaveRtRewritten(0));
+    Fill(0, kHalf - 8, 2);
+    EXPECT_FALSE(SimKs_WaveRtRewritten(0)) << "its last word is still the engine's";
+    Fill(kHalf - 8, 8, 2);
+    EXPECT_TRUE(SimKs_WaitWaveRtRewritten(0, 1000));
+    SimKs_AdvanceWaveRt(0, kHalfFrames);
+    EXPECT_FALSE(SimKs_WaitWaveRtRewritten(0, 20)) << "the second half was read, not rewritten";
+    EXPECT_FALSE(SimKs_WaveRtRewritten(1)) << "no such stream";
+    Stop();
+}
+
 TEST_F(BedWaveRt, BufferNeverWrittenPlaysSilenceAndItsRunIsAViolation) {
     ASSERT_EQ(0u, Open());
     ASSERT_EQ(0u, Buffer(kSize, 0, &buffer));

@@ -37,7 +37,7 @@ Shown Read(HWND d) {
 TEST_F(Dialog, ShowsTheDefaults) {
     Shown s;
     ASSERT_TRUE(RunConfig([&](HWND d) { s = Read(d); }));
-    EXPECT_EQ(2, s.items) << "the two render devices; the capture device is not offered";
+    EXPECT_EQ(3, s.items) << "the three render devices; the capture device is not offered";
     EXPECT_EQ(0, s.selection) << "an empty output_device selects the first device";
     EXPECT_EQ(2, s.inputPos);
     EXPECT_EQ("64KB", s.inputLabel);

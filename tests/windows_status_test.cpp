@@ -187,6 +187,37 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     core->End();
 }
 
+// On a WaveRT device the window shows the cyclic buffer where the packets would be, and the
+// format one packet line lower than with a single packet.
+TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
+    lstrcpyA(settings.output_device, SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
+    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    std::vector<Line> lines = {{140, "Cyclic Buffer (WaveRT, event-driven):"},
+                               {160, "Size: 16384 bytes (92.9mS)"},
+                               {180, "Playing: first half, at byte 0"},
+                               {220, "Output Format:"},
+                               {240, "Frequency: 44100Hz"},
+                               {260, "Sample Size: 16 bits"},
+                               {280, "Number of Channels: 2"}};
+    Picture pic = Paint();
+    EXPECT_TRUE(pic.SameRows(Expected(window, lines), 140, pic.height));
+    ASSERT_EQ(2148u, SimKs_AdvanceWaveRt(0, 2148)); // into the second half
+    for (int i = 0; i < 200 && core->m_rt.playOffset != 8592; i++)
+        Sleep(5);
+    lines[2].text = "Playing: second half, at byte 8592";
+    EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
+    core->End();
+
+    SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0};
+    SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &polled);
+    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    EXPECT_TRUE(
+        Paint().SameRows(Expected(window, {{140, "Cyclic Buffer (WaveRT, polled):"}}), 140, 160));
+    core->End();
+    EXPECT_TRUE(Paint().SameRows(Expected(window, {{140, "Output Buffers:"}}), 140, 160))
+        << "the packets again once the stream is closed";
+}
+
 TEST_F(Status, BeforeAnyStreamTheDurationsAreZero) {
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (0.0mS)"}});
     EXPECT_TRUE(Paint().SameRows(expected, 80, 100));

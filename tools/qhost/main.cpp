@@ -3,14 +3,13 @@
 // simulated ones, and then says whether the devices received what was sent. It also shows the
 // plug-in's settings dialog, status window and About box as the player's Preferences do.
 #include "host/settings.h"
-#include "ks/enum.h"
 #include "testbed/redirect.h"
 #include "tools/common/hostenv.h"
+#include "tools/qhost/devices.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/verdict.h"
 #include "tools/qhost/prefs.h"
 
-#include <ksmedia.h>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -29,6 +28,8 @@ const char kUsage[] =
     "  --sim                 use the simulated devices and print a verdict at the end\n"
     "  --clock realtime:F    simulated render clock at F times real time (default realtime:1)\n"
     "  --clock unpaced       simulated packets complete as soon as they are submitted\n"
+    "  --wavert event|polled with --sim, play on the simulated WaveRT device, event-driven or\n"
+    "                        polled (for this run; the chosen device is put back after it)\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
     "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
     "  --volume N            host volume 0..255 (default 255)\n"
@@ -44,6 +45,7 @@ struct Options {
     bool sim = false;
     int clock = SIMKS_CLOCK_REALTIME;
     double factor = 1.0;
+    int wavert = 0; // 0: the chosen device; 1: the simulated WaveRT device, event-driven; 2: polled
     std::string wavOut;
     std::string plugin;
     int volume = 255;
@@ -83,6 +85,11 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         else if (a == "--clock" && hasValue) {
             if (!ParseClock(argv[++i], o))
                 return false;
+        } else if (a == "--wavert" && hasValue) {
+            std::string kind = argv[++i];
+            if (kind != "event" && kind != "polled")
+                return false;
+            o.wavert = kind == "event" ? 1 : 2;
         } else if (a == "--wav-out" && hasValue)
             o.wavOut = argv[++i];
         else if (a == "--plugin" && hasValue)
@@ -98,7 +105,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     }
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
-    return o.command == "play" && !o.sources.empty();
+    return o.command == "play" && !o.sources.empty() && (o.sim || !o.wavert);
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -123,16 +130,7 @@ int ListDevices(const Options& o) {
         StartSimulation(o);
         SimKs_Install(GetModuleHandleA(NULL));
     }
-    HRESULT hr = S_OK;
-    CKsEnumFilters enumerator(hr);
-    GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    hr = enumerator.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
-    int n = 0;
-    for (TListNode<CKsFilter>* f = enumerator.m_listFilters.m_pHead; f && f->pData; f = f->pNext)
-        printf("%d. %s\n   %s\n", ++n, f->pData->m_szFriendlyName, f->pData->m_szFilterName);
-    if (n == 0)
-        printf("no KS audio render device found (0x%08lx)\n", (unsigned long)hr);
-    enumerator.DestroyLists();
+    int n = PrintRenderDevices();
     if (o.sim)
         SimKs_Remove(GetModuleHandleA(NULL));
     return n > 0 ? 0 : 1;
@@ -144,6 +142,7 @@ struct Session {
     HWND main = NULL;
     HMODULE dll = NULL;
     Out_Module* mod = nullptr;
+    SimWaveRtChoice wavert;
 };
 
 bool StartSession(const Options& o, Session& s) {
@@ -161,6 +160,8 @@ bool StartSession(const Options& o, Session& s) {
     if (o.sim) {
         StartSimulation(o);
         SimKs_Install(s.dll);
+        if (o.wavert)
+            s.wavert.Choose(o.wavert == 2);
     }
     printf("%s\n", s.mod->description);
     s.mod->Init();
@@ -219,6 +220,7 @@ int Play(const Options& o) {
     else
         PlayThread(&run);
     s.mod->Quit();
+    s.wavert.Restore();
     if (!o.sim)
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;

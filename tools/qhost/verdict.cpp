@@ -1,7 +1,9 @@
-// Comparing what qhost sent with what the simulated devices consumed.
+// Comparing what qhost sent with what the simulated devices consumed. A WaveRT device's silence
+// is taken out first (rtverdict.h); its gaps count as starvation, and its stale replays too.
 #include "tools/qhost/verdict.h"
 
 #include "testbed/simks.h"
+#include "tools/qhost/rtverdict.h"
 
 #include <cstdio>
 #include <cstring>
@@ -51,6 +53,22 @@ int MidStreamStarvation(int stream, double* totalMs) {
     return count;
 }
 
+// What one stream played, as comparable with what was sent to it: on a WaveRT device without the
+// silence the plug-in added, whose gaps count as starvation.
+std::vector<char> Received(int stream, const std::vector<char>& sent, int* gaps, double* gapMs) {
+    std::vector<char> got = Consumed(stream);
+    SimKsWaveRtInfo rt;
+    SimKsStreamInfo info;
+    if (!SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info))
+        return got;
+    const WAVEFORMATEX& f = info.Format.Format;
+    RtPlayed played = TakeOutSilence(got, sent, f.wBitsPerSample == 8 ? (char)0x80 : 0,
+                                     f.nBlockAlign ? f.nBlockAlign : 1);
+    *gaps += played.gaps;
+    *gapMs += f.nAvgBytesPerSec ? played.gapBytes * 1000.0 / f.nAvgBytesPerSec : 0;
+    return played.audio;
+}
+
 void Report(size_t sent, size_t received, bool compared, bool exact, size_t firstDiff) {
     printf("  bytes sent (as the device takes them): %zu, received: %zu\n", sent, received);
     if (!compared)
@@ -61,48 +79,70 @@ void Report(size_t sent, size_t received, bool compared, bool exact, size_t firs
         printf("  bit-exact: NO (first difference at byte %zu)\n", firstDiff);
 }
 
-} // namespace
-
-bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-                  bool compareBits, bool gapless) {
+// What the verdict counts over all streams, in the order the tracks played.
+struct Tally {
     std::vector<char> expected, received;
-    int lastStream = -1, boundaryGaps = 0;
+    int boundaryGaps = 0, starved = 0, stale = 0;
+    double starvedMs = 0;
+};
+
+void AddStream(Tally& t, int stream, const std::vector<char>& sent) {
+    std::vector<char> r = Received(stream, sent, &t.starved, &t.starvedMs);
+    t.received.insert(t.received.end(), r.begin(), r.end());
+    t.expected.insert(t.expected.end(), sent.begin(), sent.end());
+    t.stale += SimKs_StaleCount(stream);
+    t.starved += MidStreamStarvation(stream, &t.starvedMs);
+}
+
+// The tracks of one stream follow each other; a stream is added once all its tracks are known.
+Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
+              bool gapless) {
+    Tally t;
+    std::vector<char> sent;
+    int last = -1;
     for (size_t i = 0; i < tracks.size(); i++) {
         const TrackOutcome& o = outcomes[i];
         if (!o.opened || o.stream < 0)
             continue;
+        if (o.stream != last && last >= 0) {
+            AddStream(t, last, sent);
+            sent.clear();
+            t.boundaryGaps += gapless;
+        }
         SimKsStreamInfo info;
         SimKs_GetStream(o.stream, &info);
         std::vector<char> e = ExpectedBytes(tracks[i], o.bytesSent, info.Format);
-        expected.insert(expected.end(), e.begin(), e.end());
-        if (o.stream != lastStream) {
-            std::vector<char> r = Consumed(o.stream);
-            received.insert(received.end(), r.begin(), r.end());
-            if (gapless && lastStream >= 0)
-                boundaryGaps++;
-        }
-        lastStream = o.stream;
+        sent.insert(sent.end(), e.begin(), e.end());
+        last = o.stream;
     }
+    if (last >= 0)
+        AddStream(t, last, sent);
+    return t;
+}
+
+} // namespace
+
+bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
+                  bool compareBits, bool gapless) {
+    Tally t = Collect(tracks, outcomes, gapless);
     size_t diff = 0;
-    while (diff < expected.size() && diff < received.size() && expected[diff] == received[diff])
+    while (diff < t.expected.size() && diff < t.received.size() &&
+           t.expected[diff] == t.received[diff])
         diff++;
-    bool exact = expected.size() == received.size() && diff == expected.size();
+    bool exact = t.expected.size() == t.received.size() && diff == t.expected.size();
 
     printf("Verdict (simulated devices):\n");
-    Report(expected.size(), received.size(), compareBits, exact, diff);
-    int starved = 0;
-    double starvedMs = 0;
-    for (int s = 0; s < SimKs_StreamCount(); s++)
-        starved += MidStreamStarvation(s, &starvedMs);
-    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", starved, starvedMs);
+    Report(t.expected.size(), t.received.size(), compareBits, exact, diff);
+    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
+    printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
     if (gapless)
-        printf("  gaps at track boundaries (pin closed and opened again): %d\n", boundaryGaps);
+        printf("  gaps at track boundaries (pin closed and opened again): %d\n", t.boundaryGaps);
     for (int i = 0; i < SimKs_MessageBoxCount(); i++) {
         SimKsMessageBox box;
         if (SimKs_GetMessageBox(i, &box))
             printf("  message box \"%s\": %s\n", box.Caption, box.Text);
     }
-    bool clean = (!compareBits || exact) && starved == 0 && boundaryGaps == 0;
+    bool clean = (!compareBits || exact) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
 }
