@@ -2,7 +2,9 @@
 // player does, paced by CanWrite.
 #pragma once
 
+#include "engine/kscore.h"
 #include "host/out_module.h"
+#include "testbed/simks.h"
 
 #include <windows.h>
 
@@ -30,4 +32,32 @@ inline void Stream(Out_Module* mod, const std::vector<char>& pcm) {
         mod->Write((char*)pcm.data() + pos, (int)chunk);
         pos += chunk;
     }
+}
+
+// One stream written in real time and measured: opened, written as the player does (allocations
+// counted meanwhile) and closed; the player thread's CPU time and passes over all of it.
+struct StreamRun {
+    int stream = -1;       // the simulated stream it played on
+    ULONG allocations = 0; // while the audio was written
+    ULONG closing = 0;     // in Close
+    double cpuMs = 0;
+    LONG passes = 0;
+};
+
+inline StreamRun RunStream(Out_Module* mod, const std::vector<char>& pcm, int rate, int channels,
+                           int bits) {
+    StreamRun run;
+    mod->Open(rate, channels, bits, -1, -1);
+    run.stream = SimKs_StreamCount() - 1;
+    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
+    LONG passes0 = g_pEngine->m_nPasses;
+    SimKs_ArmAllocations(0);
+    Stream(mod, pcm);
+    run.allocations = SimKs_DisarmAllocations();
+    SimKs_ArmAllocations(0);
+    mod->Close();
+    run.closing = SimKs_DisarmAllocations();
+    run.cpuMs = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
+    run.passes = g_pEngine->m_nPasses - passes0;
+    return run;
 }

@@ -51,25 +51,15 @@ void OpenToFirstPacket(Out_Module* mod) {
 void RealTimeStream(Out_Module* mod, double seconds) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
     std::vector<char> pcm((size_t)(kBytesPerSec * seconds), 3);
-    mod->Open(kRate, kChannels, kBits, -1, -1);
-    int stream = SimKs_StreamCount() - 1;
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
-    LONG passes0 = g_pEngine->m_nPasses;
-    SimKs_ArmAllocations(0);
-    Stream(mod, pcm);
-    ULONG allocations = SimKs_DisarmAllocations();
-    SimKs_ArmAllocations(0);
-    mod->Close();
-    ULONG closing = SimKs_DisarmAllocations();
-    double cpu = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
-    LONG passes = g_pEngine->m_nPasses - passes0;
-    int packets = SimKs_PacketCount(stream);
+    StreamRun run = RunStream(mod, pcm, kRate, kChannels, kBits);
+    int packets = SimKs_PacketCount(run.stream);
     printf("%.0f s of 44.1 kHz 16-bit stereo in real time: %d packets, %ld passes "
            "(%.2f per packet, %.1f wake-ups per second)\n",
-           seconds, packets, (long)passes, packets ? (double)passes / packets : 0.0,
-           passes / seconds);
-    printf("allocations while streaming: %lu; in Close: %lu\n", allocations, closing);
-    printf("player thread CPU time in real time: %.2f ms per second of audio\n", cpu / seconds);
+           seconds, packets, (long)run.passes, packets ? (double)run.passes / packets : 0.0,
+           run.passes / seconds);
+    printf("allocations while streaming: %lu; in Close: %lu\n", run.allocations, run.closing);
+    printf("player thread CPU time in real time: %.2f ms per second of audio\n",
+           run.cpuMs / seconds);
 }
 
 // As fast as the simulated device takes it: the player thread's cost per second of audio when

@@ -33,21 +33,13 @@ void OpenToFirstAudio(Out_Module* mod) {
 
 void RealTimeStream(Out_Module* mod, double seconds) {
     std::vector<char> pcm((size_t)(kBytesPerSec * seconds), 3);
-    mod->Open(kRate, kChannels, kBits, -1, -1);
-    int stream = SimKs_StreamCount() - 1;
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
-    LONG passes0 = g_pEngine->m_nPasses;
-    SimKs_ArmAllocations(0);
-    Stream(mod, pcm);
-    ULONG allocations = SimKs_DisarmAllocations();
-    mod->Close();
-    double cpu = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
-    LONG passes = g_pEngine->m_nPasses - passes0;
+    StreamRun run = RunStream(mod, pcm, kRate, kChannels, kBits);
     printf("%.0f s of 44.1 kHz 16-bit stereo in real time: %ld passes (%.1f wake-ups per second); "
            "%ld gaps, %d stale replays; allocations while streaming: %lu\n",
-           seconds, (long)passes, passes / seconds, (long)g_pEngine->m_rt.gaps,
-           SimKs_StaleCount(stream), allocations);
-    printf("player thread CPU time in real time: %.2f ms per second of audio\n", cpu / seconds);
+           seconds, (long)run.passes, run.passes / seconds, (long)g_pEngine->m_rt.gaps,
+           SimKs_StaleCount(run.stream), run.allocations);
+    printf("player thread CPU time in real time: %.2f ms per second of audio\n",
+           run.cpuMs / seconds);
 }
 
 } // namespace
