@@ -71,6 +71,17 @@ struct KsRtPin : KsBareFixture {
             bytes[i] = (BYTE)(i * 7 + 1);
     }
     static LONG Requests() { return SimKs_RequestCount(SIMKS_REQ_PROPERTY); }
+    // A pin set up as a client plays: buffer with notifications, event, register, filled, RUN.
+    void MakeRunning(std::unique_ptr<CKsRtPin>& pin) {
+        pin = Create();
+        KSRTAUDIO_BUFFER buffer = {};
+        ASSERT_EQ(S_OK, pin->GetBufferWithNotification(kSize, 2, &buffer));
+        ASSERT_EQ(S_OK, pin->RegisterNotificationEvent(event));
+        KSRTAUDIO_HWREGISTER reg = {};
+        ASSERT_EQ(S_OK, pin->GetPositionRegister(&reg));
+        Fill(pin.get());
+        ASSERT_EQ(S_OK, pin->SetState(KSSTATE_RUN));
+    }
 };
 
 TEST_F(KsRtPin, EnumerationRecognisesOnlyLoopedPinsOfRealtimeFilters) {
@@ -280,14 +291,8 @@ TEST_F(KsRtPin, RefusedRunLeavesThePinPausedAndClosable) {
 // device the same path ends without a hang and without reading the register again.
 TEST_F(KsRtPin, DeletingARunningPinClosesItCarefullyAlsoAfterRemoval) {
     for (int removed = 0; removed < 2; removed++) {
-        std::unique_ptr<CKsRtPin> pin = Create();
-        KSRTAUDIO_BUFFER buffer = {};
-        ASSERT_EQ(S_OK, pin->GetBufferWithNotification(kSize, 2, &buffer));
-        ASSERT_EQ(S_OK, pin->RegisterNotificationEvent(event));
-        KSRTAUDIO_HWREGISTER reg = {};
-        ASSERT_EQ(S_OK, pin->GetPositionRegister(&reg));
-        Fill(pin.get());
-        ASSERT_EQ(S_OK, pin->SetState(KSSTATE_RUN));
+        std::unique_ptr<CKsRtPin> pin;
+        ASSERT_NO_FATAL_FAILURE(MakeRunning(pin));
         if (removed) {
             SimKs_RemoveDevice(device);
             ULONG offset = 0;
@@ -304,18 +309,13 @@ TEST_F(KsRtPin, DeletingARunningPinClosesItCarefullyAlsoAfterRemoval) {
 
 // A second Instantiate closes the first pin carefully and starts afresh.
 TEST_F(KsRtPin, InstantiatingAgainStartsWithNothingOfTheOldPin) {
-    std::unique_ptr<CKsRtPin> pin = Create();
-    KSRTAUDIO_BUFFER buffer = {};
-    ASSERT_EQ(S_OK, pin->GetBufferWithNotification(kSize, 2, &buffer));
-    ASSERT_EQ(S_OK, pin->RegisterNotificationEvent(event));
-    KSRTAUDIO_HWREGISTER reg = {};
-    ASSERT_EQ(S_OK, pin->GetPositionRegister(&reg));
-    Fill(pin.get());
-    ASSERT_EQ(S_OK, pin->SetState(KSSTATE_RUN));
+    std::unique_ptr<CKsRtPin> pin;
+    ASSERT_NO_FATAL_FAILURE(MakeRunning(pin));
     ASSERT_EQ(S_OK, pin->Instantiate(FALSE));
     EXPECT_FALSE(pin->m_bHaveBuffer || pin->m_bHaveRegister || pin->m_hNotificationEvent);
     ULONG offset = 0;
     EXPECT_EQ(HRESULT_FROM_WIN32(ERROR_INVALID_STATE), pin->ReadPositionRegister(&offset));
+    KSRTAUDIO_BUFFER buffer = {};
     ASSERT_EQ(S_OK, pin->GetBuffer(kSize, &buffer));
     EXPECT_EQ(2, SimKs_StreamCount());
     EXPECT_EQ("", Violations(0));
