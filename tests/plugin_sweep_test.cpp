@@ -1,7 +1,8 @@
 // Allocation failures across the whole plug-in: a session from Init to Quit (open, writes, pause
 // and resume, close, a second open, close, quit) is run once per allocation it makes, in a
-// process of its own, with that one allocation failing. No session may hang or crash, and the
-// user may only be told what the opening step tells.
+// process of its own, with that one allocation failing; once on a packet device and once on the
+// WaveRT device. No session may hang or crash, and the user may only be told what the opening
+// step tells.
 #include "tests/child_runner.h"
 #include "tests/plugin_fixture.h"
 #include "tools/common/hostenv.h"
@@ -13,6 +14,7 @@ namespace {
 
 const char kFailAtVar[] = "QUELLOR_SWEEP_FAIL_AT"; // allocation to fail; 0 counts only
 const char kReportVar[] = "QUELLOR_SWEEP_REPORT";  // file that receives the count
+const char kWaveRtVar[] = "QUELLOR_SWEEP_WAVERT";  // 1: the session plays on the WaveRT device
 // A session takes about a second; the engine's longest chain of bounded waits stays well below
 // this, so a child that is still running has hung.
 const DWORD kChildTimeoutMs = 20000;
@@ -21,12 +23,23 @@ const int kParallel = 2;
 
 // The session itself, run in the child. Init is part of it, so nothing is set up before.
 struct SweepSession : PluginFixture {
-    std::vector<std::string> Settings() override { return {"logging_enabled=1"}; }
-    std::string FolderName() override { return "sweep_" + std::to_string(EnvInt(kFailAtVar)); }
+    std::vector<std::string> Settings() override {
+        if (EnvInt(kWaveRtVar) != 1)
+            return {"logging_enabled=1"};
+        return {"logging_enabled=1",
+                std::string("output_device=") + SimKs_DevicePath(SIMKS_DEFAULT_WAVERT)};
+    }
+    std::string FolderName() override {
+        return "sweep_" + std::to_string(EnvInt(kWaveRtVar)) + "_" +
+               std::to_string(EnvInt(kFailAtVar));
+    }
     void SetUp() override {
         if (EnvInt(kFailAtVar) < 0)
             GTEST_SKIP() << "runs only as a child of the sweep";
         Prepare();
+        // The cyclic buffer plays only by a clock; fast, since only hangs and crashes count here.
+        if (EnvInt(kWaveRtVar) == 1)
+            SimKs_SetClock(SIMKS_CLOCK_REALTIME, 20.0);
     }
 
     void ExpectOnlyKnownBoxes() {
@@ -74,7 +87,8 @@ TEST_F(SweepSession, InitToQuit) {
     }
 }
 
-void SetChildEnv(int failAt, const std::string& report) {
+void SetChildEnv(bool wavert, int failAt, const std::string& report) {
+    SetEnvironmentVariableA(kWaveRtVar, wavert ? "1" : "0");
     SetEnvironmentVariableA(kFailAtVar, std::to_string(failAt).c_str());
     SetEnvironmentVariableA(kReportVar, report.empty() ? NULL : report.c_str());
 }
@@ -82,11 +96,11 @@ void SetChildEnv(int failAt, const std::string& report) {
 const char kChildArgs[] = "--gtest_filter=SweepSession.InitToQuit --gtest_brief=1";
 
 // How many allocations a whole session makes, counted in a child like the others.
-int CountAllocations() {
+int CountAllocations(bool wavert) {
     std::string report = hostenv::ExeFolder() + "\\sweep_count.txt";
     DeleteFileA(report.c_str());
-    std::vector<ChildResult> failed =
-        RunChildren(1, 1, kChildTimeoutMs, kChildArgs, [&](int) { SetChildEnv(0, report); });
+    std::vector<ChildResult> failed = RunChildren(1, 1, kChildTimeoutMs, kChildArgs,
+                                                  [&](int) { SetChildEnv(wavert, 0, report); });
     for (const ChildResult& r : failed)
         ADD_FAILURE() << "the counting session failed (exit " << r.exitCode << ")\n" << r.output;
     int count = 0;
@@ -96,20 +110,28 @@ int CountAllocations() {
     return count;
 }
 
-TEST(AllocationSweep, EverySiteFailedOnceInItsOwnProcess) {
-    int total = CountAllocations();
+void SweepEverySite(bool wavert) {
+    int total = CountAllocations(wavert);
     ASSERT_GT(total, 0);
     DWORD start = GetTickCount();
     std::vector<ChildResult> failed =
         RunChildren(total, kParallel, kChildTimeoutMs, kChildArgs,
-                    [](int index) { SetChildEnv(index + 1, std::string()); });
-    printf("%d allocation sites, each failed in its own process: %lu ms\n", total,
-           GetTickCount() - start);
+                    [&](int index) { SetChildEnv(wavert, index + 1, std::string()); });
+    printf("%s: %d allocation sites, each failed in its own process: %lu ms\n",
+           wavert ? "WaveRT device" : "packet device", total, GetTickCount() - start);
     for (const ChildResult& r : failed) {
         ADD_FAILURE() << "allocation " << r.index + 1 << " of " << total << " failing: "
                       << (r.hung ? "hung" : "exit code " + std::to_string(r.exitCode)) << "\n"
                       << r.output;
     }
+}
+
+TEST(AllocationSweep, EverySiteFailedOnceInItsOwnProcess) {
+    SweepEverySite(false);
+}
+
+TEST(AllocationSweep, EverySiteOfAWaveRtSessionFailedOnceInItsOwnProcess) {
+    SweepEverySite(true);
 }
 
 } // namespace
