@@ -65,7 +65,7 @@ bool DialogFixture::RunConfig(const std::function<void(HWND)>& drive) {
     mod->Config(NULL);
     WaitForSingleObject(thread, INFINITE);
     CloseHandle(thread);
-    Pump(0); // drops the Cancel posted to a dialog that had already closed
+    Pump(); // drops the Cancel posted to a dialog that had already closed
     return found;
 }
 
@@ -143,19 +143,14 @@ void RunPumping(const std::function<void()>& fn) {
     if (!thread)
         return;
     while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
-        Pump(0);
+        Pump();
     CloseHandle(thread);
 }
 
-void Pump(DWORD ms) {
-    DWORD start = GetTickCount();
-    do {
-        MSG msg;
-        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
-            TranslateMessage(&msg);
-            DispatchMessageA(&msg);
-        }
-        if (ms)
-            Sleep(5);
-    } while (GetTickCount() - start < ms);
+void Pump() {
+    MSG msg;
+    while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+        TranslateMessage(&msg);
+        DispatchMessageA(&msg);
+    }
 }

@@ -26,7 +26,7 @@ class DialogFixture : public PluginFixture {
 };
 
 // The top-level window of this process with this caption, waited for up to timeoutMs; or null.
-HWND WaitForWindow(const char* caption, DWORD timeoutMs = 5000);
+HWND WaitForWindow(const char* caption, DWORD timeoutMs = kHangMs);
 // Top-level windows of this process with this caption.
 int CountWindows(const char* caption);
 // What the button itself sends its parent when clicked.
@@ -41,5 +41,5 @@ bool IsChecked(HWND dialog, int id);
 void SetChecked(HWND dialog, int id, bool checked);
 // Runs fn on a new thread while this thread dispatches its messages; returns when fn has.
 void RunPumping(const std::function<void()>& fn);
-// Dispatches this thread's messages for ms milliseconds.
-void Pump(DWORD ms);
+// Dispatches the messages waiting for this thread.
+void Pump();

@@ -1,17 +1,21 @@
 // The engine's own arithmetic, on an engine built in-process over simulated devices: CanWrite's
 // packet-sized threshold and 24-bit accounting, GetOutputTime's integer rounding, buffer sizes
-// that do not fit, and what repeated rebuilds leave behind.
+// that do not fit, what repeated rebuilds leave behind, and the player thread asleep on an empty
+// ring: a pause then, and the partly filled packet that only the end submits.
 #include "diag/log.h"
 #include "engine/format.h"
 #include "engine/kscore.h"
 #include "host/settings.h"
 #include "testbed/simfixture.h"
+#include "tests/bytes_match.h"
 #include "tests/resource_counts.h"
+#include "tests/waits.h"
 
 #include <cstdio>
 #include <fstream>
 #include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -103,6 +107,7 @@ TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
     delete engine;
     std::string log = ReadLog();
     LogShutdown();
+    DeleteFileA(g_szLogFile);
     EXPECT_NE(std::string::npos,
               log.find("Cannot allocate the output buffer: 4 x 1073741824 bytes is out of range"));
 }
@@ -138,6 +143,54 @@ TEST_F(Core, SetVolumeClamps) {
     core->SetVolume(17);
     core->SetVolume(-1);
     EXPECT_EQ(17u, core->m_nVolume);
+}
+
+// A stream on the manual clock, where the test waits for the player thread to be asleep on the
+// empty ring before it acts.
+struct Asleep : Core {
+    void SetUp() override {
+        Core::SetUp();
+        SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
+        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    }
+    void TearDown() override {
+        core->End();
+        Core::TearDown();
+    }
+    // The ring is read first: once it is empty the thread has woken for the write, so a sleeping
+    // thread seen after that has gone to sleep again.
+    bool WaitAsleepOnEmptyRing() {
+        return WaitUntil([&] { return core->m_nInputUsed == 0 && core->m_bSleeping == 1; });
+    }
+};
+
+TEST_F(Asleep, PauseAndResumeReturn) {
+    std::vector<char> pcm(8192, 1);
+    ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 1, kHangMs));
+    ASSERT_TRUE(WaitAsleepOnEmptyRing());
+    EXPECT_EQ(0, core->Pause(1));
+    EXPECT_EQ(1, core->Pause(0));
+    SimKs_CompletePackets(0, 1);
+}
+
+TEST_F(Asleep, OnlyFullPacketsGoOutUntilTheEndSubmitsThePartlyFilledOne) {
+    std::vector<char> pcm(3000);
+    for (size_t i = 0; i < pcm.size(); i++)
+        pcm[i] = (char)(i * 7 + 1);
+    ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
+    ASSERT_TRUE(WaitAsleepOnEmptyRing());
+    EXPECT_EQ(0, SimKs_PacketCount(0)) << "an open stream submits only full packets";
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    core->End();
+    ASSERT_EQ(1, SimKs_PacketCount(0));
+    SimKsPacketInfo p;
+    ASSERT_TRUE(SimKs_GetPacket(0, 0, &p));
+    EXPECT_EQ(3000u, p.FrameExtent);
+    EXPECT_EQ(3000u, p.DataUsed);
+    std::vector<char> got(4096);
+    got.resize(SimKs_CopyConsumed(0, 0, got.data(), (ULONG)got.size()));
+    EXPECT_TRUE(SameBytes(got, pcm));
 }
 
 } // namespace

@@ -8,6 +8,7 @@
 #include "ks/audfilter.h"
 #include "ks/enum.h"
 #include "testbed/simfixture.h"
+#include "tests/waits.h"
 
 #include <setupapi.h>
 #include <memory>
@@ -17,16 +18,14 @@ class KsFixture : public SimKsFixture {
   protected:
     void SetUp() override {
         SimKsFixture::SetUp();
-        static bool s_bLogReady = false;
-        if (!s_bLogReady) {
-            LogInit();
-            s_bLogReady = true;
-        }
+        LogInit();
         g_nTraceLevel = 6;
         SimKs_ClearDebugLines();
     }
     void TearDown() override {
         g_nTraceLevel = 0;
+        LogShutdown();
+        DeleteFileA(g_szLogFile);
         SimKsFixture::TearDown();
     }
 

@@ -164,7 +164,7 @@ TEST_F(KsPin, PendingWriteSucceedsAndCompletesThroughItsEvent) {
     EXPECT_EQ(S_OK, pin->WriteData(&packet.header, &packet.overlapped));
     EXPECT_FALSE(Traced("WriteData's DeviceIoControl Failed"));
     EXPECT_EQ(1, SimKs_CompletePackets(0, 1));
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(packet.overlapped.hEvent, 5000));
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(packet.overlapped.hEvent, kHangMs));
     BYTE played[4096] = {};
     EXPECT_EQ(4096u, SimKs_CopyConsumed(0, 0, played, sizeof played));
     EXPECT_EQ(0x5A, played[4095]);

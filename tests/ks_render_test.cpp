@@ -36,7 +36,7 @@ struct KsRender : KsFixture {
         overlapped.hEvent = CreateEventA(NULL, TRUE, FALSE, NULL);
         EXPECT_EQ(S_OK, pin->WriteData(&header, &overlapped));
         EXPECT_EQ(1, SimKs_CompletePackets(stream, 1));
-        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, 5000));
+        EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(overlapped.hEvent, kHangMs));
         std::vector<BYTE> played(data.size());
         EXPECT_EQ(data.size(), SimKs_CopyConsumed(stream, 0, played.data(), (ULONG)played.size()));
         EXPECT_EQ(data, played);

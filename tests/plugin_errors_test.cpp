@@ -122,7 +122,7 @@ TEST_F(NoDevices, DeviceAddedAfterInitIsFoundByTheNextOpen) {
     std::vector<char> pcm = Pcm16(8192);
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_TRUE(Consumed(0) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
 TEST_F(Errors, RemovedDeviceFailsWritesAndCloseStillReturns) {
@@ -130,7 +130,7 @@ TEST_F(Errors, RemovedDeviceFailsWritesAndCloseStillReturns) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(44100);
     ASSERT_EQ(0, mod->Write(pcm.data(), 32768));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 2, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 2, kHangMs));
     SimKs_RemoveDevice(SIMKS_DEFAULT_VERSATILE);
     EXPECT_TRUE(WriteAll(std::vector<char>(pcm.begin(), pcm.begin() + 65536)));
     mod->Close();
@@ -178,7 +178,7 @@ TEST_F(LargestSizes, ClampedAtLoadAndTheStreamPlays) {
     std::vector<char> pcm = Pcm16(3 * 8388608 / 2);
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_TRUE(Consumed(0) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
 // A hand-edited file with a ring smaller than a packet: the open used to accept no write at all.
@@ -194,7 +194,7 @@ TEST_F(RingSmallerThanPacket, TheRingIsTwoPacketsAndWritesGoIn) {
     std::vector<char> pcm = Pcm16(32768);
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_TRUE(Consumed(0) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
 } // namespace

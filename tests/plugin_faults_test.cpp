@@ -2,35 +2,11 @@
 // stream, a device that stops giving packets back, and one that keeps them even when its pin is
 // closed. Close, Pause and Quit must return, and the log must say what happened.
 #include "tests/plugin_fixture.h"
+#include "tests/waits.h"
 
 #include <ks.h>
 
-#include <cstdio>
-#include <functional>
-
 namespace {
-
-// Longer than the engine's longest chain of bounded waits (about 12 s: a stall, the stop, the
-// close and the player thread's end, 3 s each); a call still running then has hung.
-const DWORD kHangMs = 30000;
-
-DWORD WINAPI RunCall(LPVOID param) {
-    (*static_cast<std::function<void()>*>(param))();
-    return 0;
-}
-
-// Runs call on a thread of its own. A call that does not return is a hang that nothing can undo:
-// it is reported and the test program ends.
-void MustReturn(const char* what, std::function<void()> call) {
-    HANDLE thread = CreateThread(NULL, 0, RunCall, &call, 0, NULL);
-    ASSERT_NE(nullptr, thread);
-    if (WaitForSingleObject(thread, kHangMs) != WAIT_OBJECT_0) {
-        ADD_FAILURE() << what << " did not return within " << kHangMs << " ms";
-        fflush(stdout);
-        TerminateProcess(GetCurrentProcess(), 3);
-    }
-    CloseHandle(thread);
-}
 
 struct DeviceFaults : PluginFixture {
     std::vector<std::string> Settings() override { return {"logging_enabled=1"}; }
@@ -77,9 +53,7 @@ const StatePoint kStatePoints[] = {
     {KSSTATE_STOP, 2, SIMKS_STATE_FAIL, "stop of the pin's close, failed", false},
 };
 
-struct StateFaults : DeviceFaults, ::testing::WithParamInterface<StatePoint> {
-    std::string FolderName() override { return "StateFaults"; } // the suite's name has a "/"
-};
+struct StateFaults : DeviceFaults, ::testing::WithParamInterface<StatePoint> {};
 
 // Open, play, pause, resume, play, close; then a second stream on a well-behaved device.
 TEST_P(StateFaults, CloseAndQuitReturnAndTheNextStreamPlays) {
@@ -107,7 +81,7 @@ TEST_P(StateFaults, CloseAndQuitReturnAndTheNextStreamPlays) {
     std::vector<char> pcm = Pcm16(16384);
     EXPECT_TRUE(WriteAll(pcm));
     MustReturn("Close", [this] { mod->Close(); });
-    EXPECT_TRUE(Consumed(SimKs_StreamCount() - 1) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(SimKs_StreamCount() - 1), pcm));
 }
 
 INSTANTIATE_TEST_SUITE_P(EachPoint, StateFaults, ::testing::ValuesIn(kStatePoints),
@@ -152,7 +126,7 @@ TEST_F(DeviceFaults, QuitDuringAStallReturns) {
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_CLOCK);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     Play(65536);
-    ASSERT_TRUE(SimKs_WaitQueued(0, 8, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Quit", [this] { mod->Quit(); });
     initDone = false;
     EXPECT_FALSE(StreamOpen(0));
@@ -167,7 +141,7 @@ TEST_F(DeviceFaults, PacketsKeptPastTheStopComeBackWhenThePinCloses) {
         SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_STOP, SIMKS_STATE_IGNORE, 1, 1, 0));
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     Play(65536);
-    ASSERT_TRUE(SimKs_WaitQueued(0, 8, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Pause(1)", [this] { mod->Pause(1); });
     MustReturn("Close", [this] { mod->Close(); });
     EXPECT_TRUE(LogHas("Device kept 8 of 8 packets after KSSTATE_STOP; closing its pin"));
@@ -183,7 +157,7 @@ TEST_F(DeviceFaults, PacketsKeptPastTheCloseAreGivenUpForGood) {
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_ALL);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     Play(65536);
-    ASSERT_TRUE(SimKs_WaitQueued(0, 8, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Pause(1)", [this] { mod->Pause(1); });
     MustReturn("Close", [this] { mod->Close(); });
     EXPECT_TRUE(LogHas("Device still holds 8 packets after its pin was closed; they are given up"));

@@ -29,6 +29,14 @@ void PluginFixture::TearDownTestSuite() {
         SimKs_Remove(s_dll);
 }
 
+std::string PluginFixture::FolderName() {
+    const ::testing::TestInfo* test = ::testing::UnitTest::GetInstance()->current_test_info();
+    std::string name = std::string(test->test_suite_name()) + "_" + test->name();
+    for (char& c : name)
+        c = c == '/' ? '_' : c;
+    return name;
+}
+
 void PluginFixture::SetUp() {
     Prepare();
     mod->Init();
@@ -56,13 +64,30 @@ void PluginFixture::TearDown() {
         mod->Quit();
     SimKs_SetProcessPath(NULL);
     SimKs_Reset();
+    if (HasFailure())
+        printf("the test's INI file and log are kept in %s\n", folder.c_str());
+    else
+        RemoveFolder(folder);
+}
+
+void RemoveFolder(const std::string& path) {
+    WIN32_FIND_DATAA found;
+    HANDLE search = FindFirstFileA((path + "\\*").c_str(), &found);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((path + "\\" + found.cFileName).c_str());
+        } while (FindNextFileA(search, &found));
+        FindClose(search);
+    }
+    RemoveDirectoryA(path.c_str());
 }
 
 bool PluginFixture::WriteAll(const std::vector<char>& data) {
     size_t pos = 0;
     DWORD start = GetTickCount();
     while (pos < data.size()) {
-        if (GetTickCount() - start > 5000)
+        if (GetTickCount() - start > kHangMs)
             return false;
         size_t chunk = data.size() - pos < 4080 ? data.size() - pos : 4080; // whole frames
         if ((size_t)mod->CanWrite() < chunk) {
@@ -77,14 +102,9 @@ bool PluginFixture::WriteAll(const std::vector<char>& data) {
 }
 
 bool PluginFixture::WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs) {
-    DWORD start = GetTickCount();
     SimKsStreamInfo info;
-    while (SimKs_GetStream(stream, &info) && info.ConsumedBytes < count) {
-        if (GetTickCount() - start > timeoutMs)
-            return false;
-        Sleep(5);
-    }
-    return true;
+    return WaitUntil([&] { return !SimKs_GetStream(stream, &info) || info.ConsumedBytes >= count; },
+                     timeoutMs);
 }
 
 std::vector<char> PluginFixture::Consumed(int stream) {
@@ -121,4 +141,13 @@ std::vector<char> Pcm24(size_t samples, unsigned seed) {
     std::vector<char> data = Pcm16(samples * 3 / 2 + 1, seed);
     data.resize(samples * 3);
     return data;
+}
+
+std::vector<char> Widen24(const std::vector<char>& packed) {
+    std::vector<char> out;
+    for (size_t i = 0; i + 3 <= packed.size(); i += 3) {
+        out.push_back(0);
+        out.insert(out.end(), packed.begin() + i, packed.begin() + i + 3);
+    }
+    return out;
 }

@@ -7,6 +7,8 @@
 
 #include "host/out_module.h"
 #include "testbed/redirect.h"
+#include "tests/bytes_match.h"
+#include "tests/waits.h"
 
 #include <gtest/gtest.h>
 #include <string>
@@ -22,22 +24,23 @@ class PluginFixture : public ::testing::Test {
     virtual std::vector<std::string> Settings() { return {}; }
     // Devices of the test; the default set unless overridden.
     virtual void AddDevices() { SimKs_AddDefaultDevices(); }
-    // Name of the test's folder below the executable's, after "plugin_"; the suite's name unless
-    // overridden (processes that run at the same time need folders of their own).
-    virtual std::string FolderName() {
-        return ::testing::UnitTest::GetInstance()->current_test_info()->test_suite_name();
-    }
+    // Name of the test's folder below the executable's, after "plugin_": the suite's and the
+    // test's names joined by "_" unless overridden (processes that run at the same time need
+    // folders of their own). No ".": the INI file's name ends at the path's first one.
+    virtual std::string FolderName();
 
     void SetUp() override; // Prepare, then Init
+    // Quit, then the test's folder is removed; a failed test's folder is kept and named.
     void TearDown() override;
     // Everything SetUp does before Init: a fresh platform, the folder, the settings, the record.
     void Prepare();
 
     // Writes all of data as the player does (whole writes while CanWrite allows, Sleep
-    // otherwise). Returns false when the writes did not all go in within a few seconds.
+    // otherwise). Returns false when a write was refused, or the writes did not all go in
+    // before kHangMs.
     bool WriteAll(const std::vector<char>& data);
     // Waits until the stream has consumed count bytes; false after timeoutMs.
-    bool WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs = 5000);
+    bool WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs = kHangMs);
     // Everything the stream consumed.
     std::vector<char> Consumed(int stream);
     // The plug-in's log file as it is now.
@@ -52,7 +55,12 @@ class PluginFixture : public ::testing::Test {
     bool initDone = false;
 };
 
+// Deletes the files of a folder (not its subfolders) and the folder, when it is then empty.
+void RemoveFolder(const std::string& path);
+
 // PCM test data: count 16-bit samples from a simple deterministic sequence.
 std::vector<char> Pcm16(size_t samples, unsigned seed = 1);
 // Packed 24-bit samples.
 std::vector<char> Pcm24(size_t samples, unsigned seed = 1);
+// Packed 24-bit samples as the device takes them, in 32-bit containers: 0, b0, b1, b2.
+std::vector<char> Widen24(const std::vector<char>& packed);

@@ -23,7 +23,7 @@ TEST_F(Stream, SixteenBitStereoArrivesBitExact) {
     ASSERT_TRUE(SimKs_GetStream(0, &info));
     EXPECT_FALSE(info.Open) << "without gapless mode Close ends the pin";
     EXPECT_EQ(WAVE_FORMAT_EXTENSIBLE, info.Format.Format.wFormatTag);
-    EXPECT_TRUE(Consumed(0) == pcm) << "Close returns only after every byte was consumed";
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm)) << "Close returns only after every byte was consumed";
 }
 
 struct VolumeOn : PluginFixture {
@@ -49,7 +49,7 @@ TEST_F(VolumeOn, FullVolumeIsBitExact) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_TRUE(Consumed(0) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
 TEST_F(VolumeOn, HalfVolumeHalvesSixteenBitSamples) {
@@ -99,12 +99,7 @@ TEST_F(Stream, TwentyFourBitSamplesTravelInThirtyTwoBitContainers) {
     ASSERT_TRUE(SimKs_GetStream(0, &info));
     EXPECT_EQ(32, info.Format.Format.wBitsPerSample);
     EXPECT_EQ(24, info.Format.Samples.wValidBitsPerSample);
-    std::vector<char> got = Consumed(0);
-    ASSERT_EQ(pcm.size() / 3 * 4, got.size());
-    for (size_t s = 0; s < pcm.size() / 3; s++) {
-        ASSERT_EQ(0, got[4 * s]) << s;
-        ASSERT_EQ(0, memcmp(&pcm[3 * s], &got[4 * s + 1], 3)) << s;
-    }
+    EXPECT_TRUE(SameBytes(Consumed(0), Widen24(pcm)));
 }
 
 // A 16-bit mono stream of an odd number of samples leaves the ring's positions off a 4-byte
@@ -117,10 +112,7 @@ TEST_F(Stream, TwentyFourBitAfterAnOddLengthStreamWrapsOnWholeSamples) {
     ASSERT_EQ(1000, mod->Open(48000, 2, 24, -1, -1));
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    std::vector<char> got = Consumed(1);
-    ASSERT_EQ(pcm.size() / 3 * 4, got.size());
-    for (size_t s = 0; s < pcm.size() / 3; s++)
-        ASSERT_EQ(0, memcmp(&pcm[3 * s], &got[4 * s + 1], 3)) << "sample " << s;
+    EXPECT_TRUE(SameBytes(Consumed(1), Widen24(pcm)));
 }
 
 struct LegacyDevice : PluginFixture {
@@ -140,7 +132,7 @@ TEST_F(LegacyDevice, FallsBackToThePlainFormat) {
     EXPECT_EQ(SIMKS_DEFAULT_LEGACY, info.Device);
     EXPECT_EQ(WAVE_FORMAT_PCM, info.Format.Format.wFormatTag);
     EXPECT_EQ(0, info.Format.Format.cbSize);
-    EXPECT_TRUE(Consumed(SimKs_StreamCount() - 1) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(SimKs_StreamCount() - 1), pcm));
     std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("Failed to create pin on first attempt!\n"));
     EXPECT_NE(std::string::npos, log.find("(2nd attempt):\nFormat.nChannels            = 2\n"));
@@ -150,48 +142,42 @@ struct Gapless : PluginFixture {
     std::vector<std::string> Settings() override {
         return {"logging_enabled=1", "gapless_enabled=1"};
     }
-    void SetUp() override {
-        PluginFixture::SetUp();
-        SimKs_SetClock(SIMKS_CLOCK_REALTIME, 2.0);
-    }
-    bool WaitStreamClosed(int stream) {
+    ULONG Queued(int stream) {
         SimKsStreamInfo info;
-        for (int i = 0; i < 500 && SimKs_GetStream(stream, &info) && info.Open; i++)
-            Sleep(10);
-        return !info.Open;
+        return SimKs_GetStream(stream, &info) ? info.Queued : 0;
     }
 };
 
+// The device (manual clock) plays nothing until both tracks are in: the first track is still
+// with it when the second opens, so nothing drained between them, whatever the machine's speed.
+// Then it plays everything, the two tracks back to back on the one pin.
 TEST_F(Gapless, SameFormatKeepsThePinAndPlaysBackToBack) {
-    // A second each: longer than the ring and the packets hold, so the ring is still full when
-    // the first track closes, as with a real player.
-    std::vector<char> one = Pcm16(44100 * 2, 1), two = Pcm16(44100 * 2, 2);
+    SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
+    // The first track fills the eight packets and part of the ring, as with a real player.
+    std::vector<char> one = Pcm16(40000, 1), two = Pcm16(20000, 2);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     EXPECT_TRUE(WriteAll(one));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     mod->Close();
     size_t closedAt = Log().size();
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_EQ(8u, Queued(0)) << "the first track is still with the device";
     EXPECT_TRUE(WriteAll(two));
     mod->Close();
     std::string between = Log().substr(closedAt);
     EXPECT_EQ(1, SimKs_StreamCount());
     EXPECT_EQ(std::string::npos, between.find("Output Opened"));
 
-    ASSERT_TRUE(WaitStreamClosed(0)) << "the player thread ends the stream on underrun";
+    EXPECT_TRUE(WaitUntil([&] {
+        SimKs_CompletePackets(0, 1);
+        SimKsStreamInfo info;
+        return SimKs_GetStream(0, &info) && !info.Open;
+    })) << "the player thread ends the stream on underrun";
     std::vector<char> both = one;
     both.insert(both.end(), two.begin(), two.end());
-    EXPECT_TRUE(Consumed(0) == both);
+    EXPECT_TRUE(SameBytes(Consumed(0), both));
     EXPECT_NE(std::string::npos, Log().find("Gapless mode buffer underrun - Player Thread is "
                                             "stopping KS player"));
-    // Starvation only after the last packet (the play-out before the stop).
-    int packets = SimKs_PacketCount(0);
-    SimKsPacketInfo last;
-    ASSERT_TRUE(SimKs_GetPacket(0, packets - 1, &last));
-    for (int i = 0; i < SimKs_StarvationCount(0); i++) {
-        SimKsStarvation s;
-        ASSERT_TRUE(SimKs_GetStarvation(0, i, &s));
-        EXPECT_GE(s.StartUs, last.SubmitUs) << "starved mid-stream";
-    }
 }
 
 TEST_F(Gapless, RateChangeForcesAnEnd) {
@@ -219,14 +205,13 @@ TEST_F(Manual, PacketsStayInFlightUntilTheDeviceCompletesThem) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(65536 / 2);
     ASSERT_EQ(0, mod->Write(pcm.data(), 32768));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
     EXPECT_EQ(0, mod->IsPlaying()) << "packets with the device";
     EXPECT_EQ(32768 * 1000 / 176400, mod->GetOutputTime());
     EXPECT_EQ(mod->GetOutputTime(), mod->GetWrittenTime());
     EXPECT_EQ(4, SimKs_CompletePackets(0, 4));
-    for (int i = 0; i < 100 && !mod->IsPlaying(); i++)
-        Sleep(5);
-    EXPECT_EQ(1, mod->IsPlaying()) << "everything played, output open";
+    EXPECT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 1; }))
+        << "everything played, output open";
     mod->Close();
     EXPECT_EQ(0, mod->IsPlaying());
 }
@@ -235,7 +220,7 @@ TEST_F(Manual, PauseHoldsTheDeviceAndResumeContinues) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(16384);
     ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
     EXPECT_EQ(0, mod->Pause(1));
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(0, &info));
@@ -246,25 +231,14 @@ TEST_F(Manual, PauseHoldsTheDeviceAndResumeContinues) {
     EXPECT_EQ((ULONG)KSSTATE_RUN, info.State);
     EXPECT_EQ(4, SimKs_CompletePackets(0, 4));
     mod->Close();
-    EXPECT_TRUE(Consumed(0) == pcm);
-}
-
-TEST_F(Manual, PauseOfASleepingThreadReturns) {
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
-    ASSERT_EQ(0, mod->Write(Pcm16(4096).data(), 8192));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 1, 2000));
-    Sleep(20); // the thread has gone to sleep on the empty ring
-    EXPECT_EQ(0, mod->Pause(1));
-    EXPECT_EQ(1, mod->Pause(0));
-    SimKs_CompletePackets(0, 1);
-    mod->Close();
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
 TEST_F(Manual, CloseWhilePausedDiscardsTheBufferedAudio) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(32768);
     ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 8, 2000));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     mod->Pause(1);
     ASSERT_EQ(0, mod->Write(pcm.data(), 16384));
     mod->Close();
@@ -272,22 +246,6 @@ TEST_F(Manual, CloseWhilePausedDiscardsTheBufferedAudio) {
     ASSERT_TRUE(SimKs_GetStream(0, &info));
     EXPECT_FALSE(info.Open);
     EXPECT_EQ(0u, info.ConsumedBytes);
-}
-
-TEST_F(Manual, PartialPacketIsSubmittedAtTheEnd) {
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
-    std::vector<char> pcm = Pcm16(3000 / 2);
-    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    Sleep(20);
-    EXPECT_EQ(0, SimKs_PacketCount(0)) << "an open stream submits only full packets";
-    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    mod->Close();
-    ASSERT_EQ(1, SimKs_PacketCount(0));
-    SimKsPacketInfo p;
-    ASSERT_TRUE(SimKs_GetPacket(0, 0, &p));
-    EXPECT_EQ(3000u, p.FrameExtent);
-    EXPECT_EQ(3000u, p.DataUsed);
-    EXPECT_TRUE(Consumed(0) == pcm);
 }
 
 TEST_F(Stream, FlushRebasesTheReportedTime) {

@@ -1,6 +1,8 @@
 // The simulated devices answer requests as a KS driver and SetupAPI do: size probes, pending
 // answers, the device-interface walk and pin creation against ranges and quirks.
-#include "tests/testbed_util.h"
+#include "testbed/client.h"
+#include "testbed/simfixture.h"
+#include "tests/waits.h"
 
 #include <setupapi.h>
 
@@ -57,7 +59,7 @@ TEST_F(BedRequests, PendingAnswerSetsTheCallersEventWithTheMarkerBitCleared) {
         DeviceIoControl(filter, IOCTL_KS_PROPERTY, &req, sizeof req, &flow, sizeof flow, &n, &ov));
     ASSERT_EQ(ERROR_IO_PENDING, GetLastError());
     EXPECT_EQ(WAIT_TIMEOUT, WaitForSingleObject(event, 0));
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, kHangMs));
     EXPECT_EQ((ULONG)KSPIN_DATAFLOW_IN, flow);
     EXPECT_EQ(0u, ov.Internal);
     EXPECT_EQ(sizeof flow, ov.InternalHigh);
@@ -66,7 +68,7 @@ TEST_F(BedRequests, PendingAnswerSetsTheCallersEventWithTheMarkerBitCleared) {
     req = PinRequest(0, KSPROPERTY_PIN_INTERFACES);
     EXPECT_FALSE(DeviceIoControl(filter, IOCTL_KS_PROPERTY, &req, sizeof req, NULL, 0, &n, &ov));
     ASSERT_EQ(ERROR_IO_PENDING, GetLastError());
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 2000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, kHangMs));
     EXPECT_EQ(0x80000005u, ov.Internal);
     EXPECT_EQ(sizeof(KSMULTIPLE_ITEM) + sizeof(KSIDENTIFIER), ov.InternalHigh);
     CloseHandle(event);

@@ -1,10 +1,10 @@
-// Streaming on a simulated pin: completion order and captured bytes, PAUSE and STOP, the
-// real-time clock's rate and the unpaced clock's latency.
-#include "tests/testbed_util.h"
+// Streaming on a simulated pin: completion order and captured bytes, PAUSE and STOP, how long the
+// real-time clock plays each packet, and the unpaced clock's completion inside the request.
+#include "testbed/client.h"
+#include "testbed/simfixture.h"
+#include "tests/waits.h"
 
 #include <algorithm>
-#include <cstdio>
-#include <memory>
 
 using namespace bedtest;
 
@@ -131,80 +131,61 @@ TEST_F(BedStream, DeviceThatHoldsAllKeepsPacketsPastStopAndClose) {
     EXPECT_EQ(0xC0000120u, a.ov.Internal);
 }
 
-// Keeps four 10 ms packets in flight for the given time; returns the bytes consumed by then.
-ULONGLONG Play(HANDLE pin, double seconds) {
-    std::vector<std::unique_ptr<Packet>> packets;
-    for (int i = 0; i < 4; ++i)
-        packets.emplace_back(new Packet(1920, (unsigned char)i));
-    HANDLE events[4];
-    SetState(pin, KSSTATE_PAUSE);
-    for (int i = 0; i < 4; ++i) {
-        events[i] = packets[i]->ov.hEvent;
-        packets[i]->Submit(pin);
+// The real-time clock, at each factor, while four packets are kept in flight: it never plays
+// ahead of the format's byte rate times the factor, that is no packet completes before every
+// byte up to its end could have played since the RUN. Only played packets count as consumed.
+// A loaded machine completes packets late, never early, so this holds at any speed; the rate and
+// factor actually reached here are printed by testbed_bench.
+TEST_F(BedStream, RealTimeClockNeverPlaysAheadOfTheRateTimesTheFactor) {
+    const ULONG kPacket = 1920;
+    for (double factor : {1.0, 4.0}) {
+        SCOPED_TRACE(factor);
+        CloseHandle(pin);
+        ASSERT_EQ(0u, CreatePin(filter, Format(48000, 2, 16, true), &pin));
+        ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_REALTIME, factor));
+        int stream = SimKs_StreamCount() - 1;
+        DWORD start = GetTickCount();
+        ASSERT_TRUE(KeepFourInFlight(pin, kPacket, [&] {
+            return SimKs_PacketCount(stream) >= 16 || GetTickCount() - start > kHangMs;
+        }));
+        SimKsStateChange run;
+        ASSERT_TRUE(SimKs_GetStateChange(stream, 1, &run));
+        ASSERT_EQ((ULONG)KSSTATE_RUN, run.State);
+        LONGLONG packetUs = (LONGLONG)(kPacket * 1e6 / (48000 * 4 * factor));
+        LONGLONG earliestEnd = run.TimeUs;
+        ULONGLONG played = 0;
+        SimKsPacketInfo p;
+        for (int i = 0; SimKs_GetPacket(stream, i, &p) && p.Outcome == SIMKS_PACKET_CONSUMED; ++i) {
+            earliestEnd = std::max(earliestEnd, p.SubmitUs) + packetUs;
+            EXPECT_GE(p.CompleteUs, earliestEnd) << "packet " << i << " played early";
+            played += p.DataUsed;
+        }
+        EXPECT_GE(played, 8u * kPacket);
+        SimKsStreamInfo info;
+        ASSERT_TRUE(SimKs_GetStream(stream, &info));
+        EXPECT_EQ(info.ConsumedBytes, played);
     }
-    LONGLONG start = SimKs_Now();
-    SetState(pin, KSSTATE_RUN);
-    LONGLONG end = start + (LONGLONG)(seconds * 1e6);
-    for (LONGLONG now = start; now < end; now = SimKs_Now()) {
-        DWORD left = (DWORD)((end - now) / 1000 + 1);
-        DWORD w = WaitForMultipleObjects(4, events, FALSE, left);
-        if (w < WAIT_OBJECT_0 + 4)
-            packets[w - WAIT_OBJECT_0]->Submit(pin);
-    }
-    SimKsStreamInfo info;
-    SimKs_GetStream(0, &info);
-    SetState(pin, KSSTATE_STOP);
-    std::printf("real time: %llu bytes in %.1f s at %lu bytes/s\n", info.ConsumedBytes, seconds,
-                info.Format.Format.nAvgBytesPerSec);
-    return info.ConsumedBytes;
 }
 
-TEST_F(BedStream, RealTimeClockConsumesTheFormatsByteRate) {
-    SimKs_SetCapture(FALSE, NULL);
-    ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0));
-    double rate = 48000 * 4;
-    EXPECT_NEAR(rate * 2.0, (double)Play(pin, 2.0), rate * 2.0 * 0.05);
-    EXPECT_EQ(0, SimKs_StarvationCount(0));
-}
-
-TEST_F(BedStream, RealTimeClockScalesByItsFactor) {
-    ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_REALTIME, 4.0));
-    double rate = 48000 * 4 * 4.0;
-    EXPECT_NEAR(rate * 0.5, (double)Play(pin, 0.5), rate * 0.5 * 0.05);
-}
-
-TEST_F(BedStream, UnpacedClockCompletesWithinTensOfMicroseconds) {
+// Unpaced, a packet completes inside the request that submits it: its event is set when
+// DeviceIoControl returns, and it completed between the call's start and its return.
+TEST_F(BedStream, UnpacedClockCompletesEachPacketInsideItsRequest) {
     ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0));
     ASSERT_EQ(0u, SetState(pin, KSSTATE_RUN));
     Packet p(8192);
-    ASSERT_EQ((DWORD)ERROR_IO_PENDING, p.Submit(pin));
-    std::vector<LONGLONG> latency;
-    for (int i = 0; i < 300; ++i) {
-        ResetEvent(p.ov.hEvent);
-        DWORD n = 0;
-        LONGLONG t0 = SimKs_Now();
-        EXPECT_FALSE(DeviceIoControl(pin, IOCTL_KS_WRITE_STREAM, NULL, 0, &p.header, p.header.Size,
-                                     &n, &p.ov));
-        ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(p.ov.hEvent, 1000));
-        latency.push_back(SimKs_Now() - t0);
-    }
-    // Inside the bed: from the request's arrival to the completion, before the event is set.
-    std::vector<LONGLONG> inside;
-    for (int i = 1; i < SimKs_PacketCount(0); ++i) {
+    for (int i = 0; i < 50; ++i) {
+        LONGLONG before = SimKs_Now();
+        p.Submit(pin);
+        LONGLONG after = SimKs_Now();
+        ASSERT_TRUE(p.Done()) << "packet " << i;
         SimKsPacketInfo info;
-        SimKs_GetPacket(0, i, &info);
-        inside.push_back(info.CompleteUs - info.SubmitUs);
+        ASSERT_TRUE(SimKs_GetPacket(0, i, &info));
+        EXPECT_EQ((ULONG)SIMKS_PACKET_CONSUMED, info.Outcome);
+        EXPECT_LE(before, info.SubmitUs);
+        EXPECT_LE(info.SubmitUs, info.CompleteUs);
+        EXPECT_LE(info.CompleteUs, after) << "packet " << i;
     }
-    std::sort(latency.begin(), latency.end());
-    std::sort(inside.begin(), inside.end());
-    LONGLONG median = latency[latency.size() / 2];
-    std::printf("unpaced: submit to event seen by the caller: median %lld us, max %lld us; "
-                "inside the bed: median %lld us, max %lld us\n",
-                median, latency.back(), inside[inside.size() / 2], inside.back());
-    EXPECT_LT(inside[inside.size() / 2], 20);
-    // The caller also waits for SetEvent and its own wait (wineserver round trips under Wine),
-    // which a loaded machine slows down; only a gross delay fails here.
-    EXPECT_LT(median, 1000);
+    EXPECT_EQ(50u * 8192, Consumed().size());
 }
 
 } // namespace

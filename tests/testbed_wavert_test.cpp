@@ -1,7 +1,9 @@
 // The simulated WaveRT device on its own, driven by raw KS requests: the stepped DMA engine, its
 // events, position register and position property, stale-half detection, the careful-client
 // rules and the variants.
-#include "tests/testbed_util.h"
+#include "testbed/client.h"
+#include "testbed/simfixture.h"
+#include "tests/waits.h"
 
 #include "ks/wavert.h"
 
@@ -212,7 +214,7 @@ TEST_F(BedWaveRt, RewrittenSaysWhenTheEngineMayMoveOn) {
     Fill(0, kHalf - 8, 2);
     EXPECT_FALSE(SimKs_WaveRtRewritten(0)) << "its last word is still the engine's";
     Fill(kHalf - 8, 8, 2);
-    EXPECT_TRUE(SimKs_WaitWaveRtRewritten(0, 1000));
+    EXPECT_TRUE(SimKs_WaitWaveRtRewritten(0, kHangMs));
     SimKs_AdvanceWaveRt(0, kHalfFrames);
     EXPECT_FALSE(SimKs_WaitWaveRtRewritten(0, 20)) << "the second half was read, not rewritten";
     EXPECT_FALSE(SimKs_WaveRtRewritten(1)) << "no such stream";
@@ -332,7 +334,7 @@ TEST_F(BedWaveRt, RemovalStopsTheEngineAndExcusesTheClose) {
 TEST_F(BedWaveRt, RealTimeEngineSignalsAndPauseHoldsThePosition) {
     ASSERT_TRUE(SimKs_SetClock(SIMKS_CLOCK_REALTIME, 4.0));
     Start();
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, 5000));
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(event, kHangMs));
     ASSERT_EQ(0u, SetState(pin, KSSTATE_PAUSE));
     ULONGLONG held = Position();
     SimKsWaveRtInfo before, after;

@@ -4,6 +4,15 @@
 
 #include <cstring>
 
+namespace {
+
+// How long the stepper waits for the engine to rewrite the half it left before it steps anyway:
+// an engine that never writes then shows as stale replays instead of a hang. Engines rewrite
+// within milliseconds.
+const DWORD kStaleStepMs = 10000;
+
+} // namespace
+
 void DmaStepper::Run() {
     while (!m_stop) {
         int stream = SimKs_StreamCount() - 1;
@@ -14,8 +23,7 @@ void DmaStepper::Run() {
             Sleep(1);
             continue;
         }
-        for (int waited = 0; waited < 2000 && !m_stop && !SimKs_WaveRtRewritten(stream); waited++)
-            Sleep(1);
+        WaitUntil([&] { return m_stop || SimKs_WaveRtRewritten(stream); }, kStaleStepMs);
         ULONG frames = rt.ActualSize / 2 / 4 / info.Format.Format.nBlockAlign;
         if (!SimKs_AdvanceWaveRt(stream, frames ? frames : 1))
             Sleep(1); // paused, or not running yet
@@ -25,13 +33,6 @@ void DmaStepper::Run() {
 std::vector<std::string> WaveRtPlugin::Settings() {
     return {"logging_enabled=1", "input_buffer_size=1048576",
             std::string("output_device=") + SimKs_DevicePath(SIMKS_DEFAULT_WAVERT)};
-}
-
-std::string WaveRtPlugin::FolderName() {
-    std::string name = PluginFixture::FolderName();
-    for (char& c : name)
-        c = c == '/' ? '_' : c;
-    return name;
 }
 
 void WaveRtPlugin::AddDevices() {
@@ -62,14 +63,11 @@ namespace {
 // Waits until the second half of the newest stream's buffer starts as primed() says.
 template <typename Primed> bool WaitSecondHalf(Primed primed) {
     int stream = SimKs_StreamCount() - 1;
-    for (int i = 0; i < 2000; i++) {
+    return WaitUntil([&] {
         SimKsWaveRtInfo rt;
-        if (SimKs_GetWaveRt(stream, &rt) && rt.BufferAddress &&
-            primed((const char*)rt.BufferAddress + rt.ActualSize / 2))
-            return true;
-        Sleep(1);
-    }
-    return false;
+        return SimKs_GetWaveRt(stream, &rt) && rt.BufferAddress &&
+               primed((const char*)rt.BufferAddress + rt.ActualSize / 2);
+    });
 }
 
 } // namespace
@@ -85,14 +83,13 @@ bool WaveRtPlugin::WaitPrimed() {
 }
 
 bool WaveRtPlugin::WaitClosed(DWORD timeoutMs) {
-    SimKsStreamInfo info;
     int stream = SimKs_StreamCount() - 1;
-    for (DWORD waited = 0; SimKs_GetStream(stream, &info) && info.Open; waited += 5) {
-        if (waited > timeoutMs)
-            return false;
-        Sleep(5);
-    }
-    return true;
+    return WaitUntil(
+        [&] {
+            SimKsStreamInfo info;
+            return !SimKs_GetStream(stream, &info) || !info.Open;
+        },
+        timeoutMs);
 }
 
 std::string WaveRtPlugin::PlayedExactly(const std::vector<char>& want, BYTE silence, ULONG block) {
@@ -102,10 +99,11 @@ std::string WaveRtPlugin::PlayedExactly(const std::vector<char>& want, BYTE sile
     if (got.size() < lead + want.size())
         return "played " + std::to_string(got.size()) + " bytes, " +
                std::to_string(lead + want.size()) + " expected at least";
-    for (size_t i = 0; i < want.size(); i++)
-        if (got[lead + i] != want[i])
-            return "audio differs at byte " + std::to_string(i) + " (after " +
-                   std::to_string(lead) + " bytes of silence)";
+    size_t i = FirstDifference(got.data() + lead, want.data(), want.size());
+    if (i < want.size())
+        return "audio differs at byte " + std::to_string(i) + " (after " + std::to_string(lead) +
+               " bytes of silence): played " + HexAt(got.data(), got.size(), lead + i) + ", want " +
+               HexAt(want.data(), want.size(), i);
     for (size_t i = lead + want.size(); i < got.size(); i++)
         if ((BYTE)got[i] != silence)
             return "no silence at byte " + std::to_string(i - lead - want.size()) +
@@ -136,15 +134,6 @@ int WaveRtPlugin::LogCount(const std::string& text) {
     for (size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
         n++;
     return n;
-}
-
-std::vector<char> Widen24(const std::vector<char>& packed) {
-    std::vector<char> out;
-    for (size_t i = 0; i + 3 <= packed.size(); i += 3) {
-        out.push_back(0);
-        out.insert(out.end(), packed.begin() + i, packed.begin() + i + 3);
-    }
-    return out;
 }
 
 std::vector<char> Pcm(int rate, int channels, int bits, double seconds, unsigned seed) {

@@ -14,7 +14,7 @@
 #include <vector>
 
 // Steps the newest WaveRT stream's DMA engine (manual clock) while it runs, never into a half
-// that the engine has not rewritten; it waits up to 2 s for that, then steps anyway, so that an
+// that the engine has not rewritten; it waits up to 10 s for that, then steps anyway, so that an
 // engine that never writes shows as stale replays rather than a hang.
 class DmaStepper {
   public:
@@ -42,8 +42,6 @@ struct WaveRtPlugin : PluginFixture {
 
     std::vector<std::string> Settings() override;
     void AddDevices() override;
-    // The suite's name, "/" of a parameterised suite made "_".
-    std::string FolderName() override;
     void SetUp() override;
     void TearDown() override;
 
@@ -55,7 +53,7 @@ struct WaveRtPlugin : PluginFixture {
     // The same for audio whose first bytes the test does not know: they are not all zero.
     bool WaitPrimed();
     // Waits until the newest stream is closed.
-    bool WaitClosed(DWORD timeoutMs = 10000);
+    bool WaitClosed(DWORD timeoutMs = kHangMs);
     // "" when the newest stream played whole frames of silence, then exactly want, then only
     // silence, with no half replayed and no careful-client rule broken; else what differs.
     std::string PlayedExactly(const std::vector<char>& want, BYTE silence, ULONG block);
@@ -67,7 +65,5 @@ struct WaveRtPlugin : PluginFixture {
     int LogCount(const std::string& text);
 };
 
-// Packed 24-bit samples as the device takes them, in 32-bit containers: 0, b0, b1, b2.
-std::vector<char> Widen24(const std::vector<char>& packed);
 // Bytes for seconds of audio in the format, as the host hands them over.
 std::vector<char> Pcm(int rate, int channels, int bits, double seconds, unsigned seed = 1);

@@ -18,7 +18,7 @@ struct Host : DialogFixture {
         HWND status = NULL;
         EXPECT_TRUE(RunConfig([&](HWND d) {
             Press(d, IDC_OPEN_STATUS);
-            status = WaitForWindow("Quellor Status", 2000);
+            status = WaitForWindow("Quellor Status");
             MoveSlider(d, IDC_COUNT_SLIDER, 4);
             MoveSlider(d, IDC_OUTPUT_SLIDER, 1);
             Press(d, IDOK);
@@ -95,18 +95,20 @@ TEST_F(Host, RebuildOnAnotherThreadDoesNotHangWhileTheWindowsThreadWaitsForIt) {
     int opened = 0;
     HANDLE thread = CreateThread(NULL, 0, OpenThread, &opened, 0, NULL);
     ASSERT_TRUE(thread);
-    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000)) << "no dispatching here";
+    EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs)) << "no dispatching here";
     CloseHandle(thread);
     EXPECT_EQ(1000, opened);
     EXPECT_TRUE(IsWindow(status)) << "left to its thread";
-    Pump(100);
-    EXPECT_FALSE(IsWindow(status)) << "closed as soon as its thread dispatched";
+    EXPECT_TRUE(WaitUntil([&] {
+        Pump();
+        return !IsWindow(status);
+    })) << "closed as soon as its thread dispatched";
     mod->Close();
 }
 
 TEST_F(Host, QuitOnAnotherThreadWithTheStatusWindowOpen) {
     ASSERT_TRUE(RunConfig([](HWND d) { Press(d, IDC_OPEN_STATUS); }));
-    HWND status = WaitForWindow("Quellor Status", 2000);
+    HWND status = WaitForWindow("Quellor Status");
     ASSERT_TRUE(status);
     RunPumping([&] { mod->Quit(); });
     initDone = false;
@@ -133,20 +135,20 @@ TEST_F(Playing, TheDialogAndTheStatusWindowWhileAStreamPlaysLoseNoAudio) {
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     HANDLE thread = CreateThread(NULL, 0, WriteThread, static_cast<Playing*>(this), 0, NULL);
     ASSERT_TRUE(thread);
-    ASSERT_TRUE(RunConfig([](HWND d) {
+    ASSERT_TRUE(RunConfig([this](HWND d) {
         Press(d, IDC_OPEN_STATUS);
-        Sleep(200);
+        WaitConsumed(0, pcm.size() / 4); // audio plays while the status window shows it
         MoveSlider(d, IDC_COUNT_SLIDER, 2);
         MoveSlider(d, IDC_INPUT_SLIDER, 3);
         Press(d, IDOK);
     }));
     while (MsgWaitForMultipleObjects(1, &thread, FALSE, INFINITE, QS_ALLINPUT) != WAIT_OBJECT_0)
-        Pump(0);
+        Pump();
     CloseHandle(thread);
     EXPECT_TRUE(written);
     mod->Close();
     EXPECT_EQ(1, SimKs_StreamCount());
-    EXPECT_TRUE(Consumed(0) == pcm);
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
     EXPECT_EQ(131072, IniInt("input_buffer_size"));
 }
 

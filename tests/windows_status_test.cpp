@@ -4,6 +4,7 @@
 #include "engine/kscore.h"
 #include "host/settings.h"
 #include "testbed/simfixture.h"
+#include "tests/waits.h"
 
 #include <functional>
 #include <string>
@@ -121,9 +122,7 @@ struct Status : SimKsFixture {
         std::vector<char> pcm(bytes, 0x11);
         if (core->Write(pcm.data(), (int)pcm.size()) != 0)
             return false;
-        for (int i = 0; i < 500 && core->m_nInputUsed != want; i++)
-            Sleep(10);
-        return core->m_nInputUsed == want;
+        return WaitUntil([&] { return core->m_nInputUsed == want; });
     }
     // Green and grey pixels of the usage bar's bottom row, and where the bar starts and ends.
     void Bar(const Picture& pic, int& green, int& grey, int& first, int& last) {
@@ -154,7 +153,7 @@ TEST_F(Status, UsageBarIsTwoHundredPixelsFilledGreenByTheRingLevel) {
             ASSERT_TRUE(Fill(s.write, s.ring));
         }
         if (s.write == 8 * 8192) {
-            ASSERT_TRUE(SimKs_WaitQueued(0, 8, 5000)) << "every packet with the device";
+            ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs)) << "every packet with the device";
         }
         int green, grey, first, last;
         Bar(Paint(), green, grey, first, last);
@@ -202,8 +201,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     Picture pic = Paint();
     EXPECT_TRUE(pic.SameRows(Expected(window, lines), 140, pic.height));
     ASSERT_EQ(2148u, SimKs_AdvanceWaveRt(0, 2148)); // into the second half
-    for (int i = 0; i < 200 && core->m_rt.playOffset != 8592; i++)
-        Sleep(5);
+    ASSERT_TRUE(WaitUntil([&] { return core->m_rt.playOffset == 8592; }));
     lines[2].text = "Playing: second half, at byte 8592";
     EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
     core->End();
@@ -249,21 +247,31 @@ TEST_F(TwoPackets, NumberOfChannelsIsAtThreeHundredWithTwoPackets) {
     EXPECT_LT(top, 310);
 }
 
-// Lets only the timer's messages through for ms milliseconds.
-void DispatchTimers(HWND window, DWORD ms) {
-    DWORD start = GetTickCount();
-    while (GetTickCount() - start < ms) {
+// Lets only the window's timer messages through until it has something to repaint.
+bool TimerInvalidates(HWND window) {
+    return WaitUntil([&] {
         MSG msg;
         while (PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE))
             DispatchMessageA(&msg);
-        Sleep(5);
-    }
+        return GetUpdateRect(window, NULL, FALSE) != FALSE;
+    });
+}
+
+// Lets only the window's timer messages through until ticks of them have been dispatched.
+bool TimerTicks(HWND window, int ticks) {
+    return WaitUntil([&] {
+        MSG msg;
+        while (ticks > 0 && PeekMessageA(&msg, window, WM_TIMER, WM_TIMER, PM_REMOVE)) {
+            DispatchMessageA(&msg);
+            ticks--;
+        }
+        return ticks == 0;
+    });
 }
 
 TEST_F(Status, TheTimerInvalidatesTheWindowAndEscapeClosesIt) {
     ValidateRect(window, NULL);
-    DispatchTimers(window, 100);
-    EXPECT_TRUE(GetUpdateRect(window, NULL, FALSE));
+    EXPECT_TRUE(TimerInvalidates(window));
     SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_FALSE(IsWindow(window));
     EXPECT_EQ(NULL, core->m_hwndStatus);
@@ -276,30 +284,48 @@ DWORD WINAPI DeleteEngine(LPVOID p) {
     return 0;
 }
 
+// Deletes the engine, then tells whether the window was already gone when the destructor returned.
+struct Deletion {
+    KSCore* core;
+    HWND window;
+    bool goneAtReturn = false;
+};
+
+DWORD WINAPI DeleteEngineAndLook(LPVOID p) {
+    Deletion& d = *(Deletion*)p;
+    delete d.core;
+    d.goneAtReturn = !IsWindow(d.window);
+    return 0;
+}
+
+// The destructor asks the window's thread to close it and waits for that while the thread
+// dispatches: the window is gone before the destructor returns, not left to close later.
 TEST_F(Status, DestroyedOnAnotherThreadTheWindowClosesOnItsOwnThread) {
-    HANDLE thread = CreateThread(NULL, 0, DeleteEngine, core, 0, NULL);
+    Deletion deletion{core, window};
+    HANDLE thread = CreateThread(NULL, 0, DeleteEngineAndLook, &deletion, 0, NULL);
     ASSERT_TRUE(thread);
     core = nullptr;
-    DWORD start = GetTickCount();
-    while (MsgWaitForMultipleObjects(1, &thread, FALSE, 10000, QS_ALLINPUT) == WAIT_OBJECT_0 + 1) {
+    while (MsgWaitForMultipleObjects(1, &thread, FALSE, kHangMs, QS_ALLINPUT) ==
+           WAIT_OBJECT_0 + 1) {
         MSG msg;
         while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE))
             DispatchMessageA(&msg);
     }
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 0)) << "the destructor came back";
     CloseHandle(thread);
+    EXPECT_TRUE(deletion.goneAtReturn) << "closed by this thread while the destructor waited";
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_LT(GetTickCount() - start, 900u) << "no time-out: this thread dispatched at once";
 }
 
 TEST_F(Status, DestroyedWhileItsThreadIsBlockedTheWindowReadsNothingMore) {
     HANDLE thread = CreateThread(NULL, 0, DeleteEngine, core, 0, NULL);
     ASSERT_TRUE(thread);
     core = nullptr;
-    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, 10000)) << "the destructor came back";
+    ASSERT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs)) << "the destructor came back";
     CloseHandle(thread);
     ASSERT_TRUE(IsWindow(window));
     ValidateRect(window, NULL);
-    DispatchTimers(window, 100);
+    ASSERT_TRUE(TimerTicks(window, 2));
     EXPECT_FALSE(GetUpdateRect(window, NULL, FALSE)) << "no tick reaches the engine";
     Picture pic = Paint();
     int text = 0;

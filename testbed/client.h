@@ -1,14 +1,15 @@
-// Helpers of the test bed's own tests: raw KS requests as a driver client makes them, without the
-// product's KS layer, so that the bed is judged on its own.
+// A driver client of the simulated devices: raw KS requests as any client makes them, without the
+// product's KS layer, so that the bed's tests and its benchmark judge the bed on its own.
 #pragma once
 
-#include "testbed/simfixture.h"
+#include "testbed/redirect.h"
 
 #include <windows.h>
 #include <winioctl.h>
 #include <ks.h>
 #include <ksmedia.h>
 
+#include <memory>
 #include <vector>
 
 namespace bedtest {
@@ -124,5 +125,29 @@ struct Packet {
     }
     bool Done() const { return WaitForSingleObject(ov.hEvent, 0) == WAIT_OBJECT_0; }
 };
+
+// Keeps four packets of packetBytes in flight on a pin: submits them in PAUSE, sets RUN, and
+// resubmits each one as it comes back until done() holds; the pin is then stopped. Returns false
+// when a wait failed.
+template <typename Done> bool KeepFourInFlight(HANDLE pin, ULONG packetBytes, Done done) {
+    std::vector<std::unique_ptr<Packet>> packets;
+    HANDLE events[4];
+    SetState(pin, KSSTATE_PAUSE);
+    for (int i = 0; i < 4; ++i) {
+        packets.emplace_back(new Packet(packetBytes, (unsigned char)i));
+        events[i] = packets[i]->ov.hEvent;
+        packets[i]->Submit(pin);
+    }
+    SetState(pin, KSSTATE_RUN);
+    bool ok = true;
+    while (ok && !done()) {
+        DWORD w = WaitForMultipleObjects(4, events, FALSE, 10);
+        if (w < WAIT_OBJECT_0 + 4)
+            packets[w - WAIT_OBJECT_0]->Submit(pin);
+        ok = w < WAIT_OBJECT_0 + 4 || w == WAIT_TIMEOUT;
+    }
+    SetState(pin, KSSTATE_STOP);
+    return ok;
+}
 
 } // namespace bedtest
