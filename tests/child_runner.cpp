@@ -32,12 +32,15 @@ bool Start(Child& c, int index, const std::string& args) {
     c.index = index;
     c.outputPath = hostenv::ExeFolder() + "\\child_" + std::to_string(GetCurrentProcessId()) + "_" +
                    std::to_string(index) + ".txt";
-    SECURITY_ATTRIBUTES sa = {sizeof sa, NULL, TRUE};
-    c.output = CreateFileA(c.outputPath.c_str(), GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, CREATE_ALWAYS,
-                           FILE_ATTRIBUTE_TEMPORARY, NULL);
+    // Only this child may inherit the file: a sibling started later must not hold it open. The
+    // file goes when the last handle to it closes, whoever closes it.
+    c.output =
+        CreateFileA(c.outputPath.c_str(), GENERIC_READ | GENERIC_WRITE,
+                    FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, NULL, CREATE_ALWAYS,
+                    FILE_ATTRIBUTE_TEMPORARY | FILE_FLAG_DELETE_ON_CLOSE, NULL);
     if (c.output == INVALID_HANDLE_VALUE)
         return false;
+    SetHandleInformation(c.output, HANDLE_FLAG_INHERIT, HANDLE_FLAG_INHERIT);
     STARTUPINFOA si = {};
     si.cb = sizeof si;
     si.dwFlags = STARTF_USESTDHANDLES;
@@ -46,8 +49,15 @@ bool Start(Child& c, int index, const std::string& args) {
     si.hStdError = c.output;
     PROCESS_INFORMATION pi = {};
     std::string command = std::string("\"") + exe + "\" " + args;
-    if (!CreateProcessA(exe, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi))
+    BOOL started = CreateProcessA(exe, &command[0], NULL, NULL, TRUE, 0, NULL, NULL, &si, &pi);
+    SetHandleInformation(c.output, HANDLE_FLAG_INHERIT, 0);
+    if (!started) {
+        DWORD error = GetLastError();
+        CloseHandle(c.output);
+        c = Child();
+        SetLastError(error);
         return false;
+    }
     CloseHandle(pi.hThread);
     c.process = pi.hProcess;
     c.started = GetTickCount();
@@ -64,7 +74,6 @@ ChildResult Finish(Child& c, bool hung) {
     r.output = ReadAll(c.output);
     CloseHandle(c.process);
     CloseHandle(c.output);
-    DeleteFileA(c.outputPath.c_str());
     c = Child();
     return r;
 }

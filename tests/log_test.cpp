@@ -26,6 +26,7 @@ struct Log : ::testing::Test {
     void TearDown() override {
         LogEnable(0);
         LogShutdown();
+        DeleteFileA(g_szLogFile);
     }
 };
 

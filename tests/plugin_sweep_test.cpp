@@ -104,8 +104,7 @@ int CountAllocations(bool wavert) {
     for (const ChildResult& r : failed)
         ADD_FAILURE() << "the counting session failed (exit " << r.exitCode << ")\n" << r.output;
     int count = 0;
-    std::ifstream in(report);
-    in >> count;
+    std::ifstream(report) >> count;
     DeleteFileA(report.c_str());
     return count;
 }
