@@ -40,7 +40,8 @@ VIAddVersionKey /LANG=1033 "OriginalFilename" "quellor-${VERSION}-setup.exe"
 
 Var PlayerFound ; 1 when .onInit found the player's executable
 
-!define MUI_DIRECTORYPAGE_TEXT_TOP "Quellor goes into the Plugins folder of the player. Setup shows the player's folder it found; to install into another player, click Browse."
+Var FolderText ; what the folder page says about the folder it shows
+!define MUI_DIRECTORYPAGE_TEXT_TOP "$FolderText"
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "The player's folder"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE ConfirmPlayerFolder
 !insertmacro MUI_PAGE_DIRECTORY
@@ -84,10 +85,13 @@ FunctionEnd
 
 Function .onInit
     ${If} $INSTDIR != ""
+        StrCpy $FolderText "Quellor goes into the Plugins folder of the player in the folder below."
         Return ; the folder given with /D=
     ${EndIf}
     Call FindPlayer
+    StrCpy $FolderText "Quellor goes into the Plugins folder of the player. Setup found the player in the folder below; to install into another player, click Browse."
     ${If} $PlayerFound == 0
+        StrCpy $FolderText "Quellor goes into the Plugins folder of the player. Setup did not find the player: choose the folder that holds ${PLAYER_EXE}."
         MessageBox MB_OKCANCEL|MB_ICONEXCLAMATION "The player (${PLAYER_EXE}) was not found on this computer.$\n$\nClick OK to choose its folder on the next page, or Cancel to quit." /SD IDOK IDOK +2
         Quit
     ${EndIf}
