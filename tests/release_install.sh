@@ -1,10 +1,11 @@
 #!/bin/sh
 # The installer under 32-bit Wine, silently, into a prepared player folder: qhost stands in for the
-# player's executable, the player's registry entry names the folder, and another plug-in and the
-# player's INI file with a Quellor section are there before. It must put the built DLL into
-# Plugins and register its uninstaller; refuse, changing nothing, while the running player holds
-# the plug-in, into a folder without the player and where Plugins cannot be written; and the
-# uninstaller must take away what was installed and nothing else, also when the DLL is gone already.
+# player's executable, the player's registry entries name the folder (its own, then its entry in
+# the list of programs), and another plug-in and the player's INI file with a Quellor section are
+# there before. It must put the built DLL into Plugins, register its uninstaller and replace an
+# older DLL; refuse, changing nothing, while the running player holds the plug-in, into a folder
+# without the player and where Plugins cannot be written; and the uninstaller must take away what
+# was installed and nothing else, also when the DLL is gone already.
 # Use: release_install.sh BUILD (the i686 build folder), in the Wine environment of its tests.
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,10 +14,12 @@ wine="$WINELOADER"
 work=$(mktemp -d)
 host=""
 uninst_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quellor'
+player_key='HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Winamp'
 cleanup() {
     [ -z "$host" ] || kill "$host" 2>/dev/null || true
     "$wine" reg delete 'HKCU\Software\Winamp' /f >/dev/null 2>&1 || true
     "$wine" reg delete "$uninst_key" /f >/dev/null 2>&1 || true
+    "$wine" reg delete "$player_key" /f >/dev/null 2>&1 || true
     "$WINESERVER" -w
     # An uninstaller runs from a copy in the temporary folder, left to be deleted at a restart.
     rm -rf "$WINEPREFIX"/drive_c/users/*/Temp/~nsu*.tmp
@@ -97,8 +100,14 @@ expect 0 "silent uninstallation" "$player/Plugins/uninstall_quellor3.exe" /S
 [ "$(snapshot "$player")" = "$before" ] || fail "the uninstaller did not leave the folder as it was"
 [ -z "$(registered UninstallString)" ] || fail "the uninstaller left its registration"
 
-# Named with /D=; the DLL then deleted by hand before the uninstallation.
-expect 0 "silent installation with /D=" "$setup" /S "/D=$(win "$player")"
+# An update over an older plug-in, the folder found by the player's entry in the list of
+# programs; the DLL then deleted by hand before the uninstallation.
+"$wine" reg delete 'HKCU\Software\Winamp' /f >/dev/null
+"$wine" reg add "$player_key" /v UninstallString /d "\"$(win "$player")\\UninstWA.exe\"" /f \
+    >/dev/null
+echo "an older plug-in" >"$player/Plugins/out_quellor3.dll"
+expect 0 "silent update" "$setup" /S
+cmp "$dll" "$player/Plugins/out_quellor3.dll" || fail "the update did not replace the older DLL"
 rm "$player/Plugins/out_quellor3.dll"
 expect 0 "silent uninstallation without the DLL" "$player/Plugins/uninstall_quellor3.exe" /S
 "$WINESERVER" -w
