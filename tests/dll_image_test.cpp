@@ -1,15 +1,12 @@
 // The plug-in DLL files as the player's loader sees them, read from disk: this build's DLL, and
 // the shipped i686 DLL, which this judges even where no 32-bit program can run.
 #include "tests/pe_file.h"
-#include "tests/pe_version.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cctype>
-#include <cstdio>
 #include <cstdlib>
-#include <map>
 #include <set>
 
 namespace {
@@ -54,38 +51,12 @@ void ExpectNoThreadRuntime(const PeFile& pe) {
     EXPECT_LE(pe.tlsCallbacks, 2);
 }
 
-// The version resource names the project's version (QUELLOR_VERSION, from CMake) in numbers and in
-// text, and the plug-in's file, as a user reads them in the file's properties.
-void ExpectVersionResource(const PeFile& pe) {
-    VersionInfo info;
-    std::string error;
-    ASSERT_TRUE(info.Parse(pe.Resource(16 /* RT_VERSION */), error)) << error;
-    const VS_FIXEDFILEINFO& f = info.fixed;
-    char numbers[64];
-    snprintf(numbers, sizeof numbers, "%u.%u.%u", (unsigned)HIWORD(f.dwFileVersionMS),
-             (unsigned)LOWORD(f.dwFileVersionMS), (unsigned)HIWORD(f.dwFileVersionLS));
-    EXPECT_STREQ(QUELLOR_VERSION, numbers);
-    EXPECT_EQ(0, LOWORD(f.dwFileVersionLS));
-    EXPECT_EQ(f.dwFileVersionMS, f.dwProductVersionMS);
-    EXPECT_EQ(f.dwFileVersionLS, f.dwProductVersionLS);
-    EXPECT_EQ((DWORD)VFT_DLL, f.dwFileType);
-    const std::map<std::string, std::string> expected = {
-        {"FileVersion", QUELLOR_VERSION},
-        {"ProductVersion", QUELLOR_VERSION},
-        {"OriginalFilename", "out_quellor3.dll"},
-        {"InternalName", "out_quellor3"},
-        {"ProductName", "Quellor"},
-        {"FileDescription", "Quellor Kernel Streaming output plug-in for Winamp"}};
-    EXPECT_EQ(expected, info.values);
-}
-
 TEST(ShippedDll, IsPe32ForI386WithThePlayersTables) {
     PeFile pe = Load("QUELLOR_SHIPPED_DLL");
     EXPECT_EQ(IMAGE_FILE_MACHINE_I386, pe.machine);
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR32_MAGIC, pe.magic);
     ExpectPluginTables(pe);
     ExpectNoThreadRuntime(pe);
-    ExpectVersionResource(pe);
 }
 
 TEST(BuiltDll, IsOfThisBuildsKindWithThePlayersTables) {
@@ -98,7 +69,6 @@ TEST(BuiltDll, IsOfThisBuildsKindWithThePlayersTables) {
     EXPECT_EQ(IMAGE_NT_OPTIONAL_HDR_MAGIC, pe.magic);
     ExpectPluginTables(pe);
     ExpectNoThreadRuntime(pe);
-    ExpectVersionResource(pe);
 }
 
 TEST(PeFileReader, RefusesWhatIsNoImage) {
@@ -110,8 +80,6 @@ TEST(PeFileReader, RefusesWhatIsNoImage) {
     ASSERT_NE(0u, GetModuleFileNameA(NULL, self, MAX_PATH));
     EXPECT_TRUE(pe.Load(self, error)) << error;
     EXPECT_TRUE(pe.exportNames.empty());
-    VersionInfo info;
-    EXPECT_FALSE(info.Parse(pe.Resource(16 /* RT_VERSION */), error)) << "this test has none";
 }
 
 } // namespace

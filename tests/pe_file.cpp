@@ -7,6 +7,7 @@
 
 namespace {
 
+// The data directories of either optional header kind, or null when the header is cut short.
 // The data directories and the image base of either optional header kind, or null when the
 // header is cut short.
 const IMAGE_DATA_DIRECTORY* Directories(const BYTE* optional, size_t room, WORD magic,
@@ -130,29 +131,6 @@ bool PeFile::ReadTls(const IMAGE_DATA_DIRECTORY& dir, std::string& error) {
     return true;
 }
 
-std::vector<BYTE> PeFile::Resource(WORD type) const {
-    // Three levels of directories, type, name and language; entries' offsets count from the root.
-    DWORD dir = m_resources;
-    for (int level = 0; m_resources && level < 3; ++level) {
-        const auto* d = reinterpret_cast<const IMAGE_RESOURCE_DIRECTORY*>(
-            At(dir, sizeof(IMAGE_RESOURCE_DIRECTORY)));
-        DWORD count = d ? d->NumberOfNamedEntries + d->NumberOfIdEntries : 0;
-        const auto* entries = reinterpret_cast<const IMAGE_RESOURCE_DIRECTORY_ENTRY*>(
-            At(dir + sizeof *d, count * sizeof(IMAGE_RESOURCE_DIRECTORY_ENTRY)));
-        const IMAGE_RESOURCE_DIRECTORY_ENTRY* pick = nullptr;
-        for (DWORD i = 0; entries && i < count && !pick; ++i)
-            if (level > 0 || (!entries[i].NameIsString && entries[i].Id == type))
-                pick = &entries[i];
-        if (!pick || (level < 2) != (bool)pick->DataIsDirectory)
-            return {};
-        dir = m_resources + (level < 2 ? pick->OffsetToDirectory : pick->OffsetToData);
-    }
-    const auto* entry = reinterpret_cast<const IMAGE_RESOURCE_DATA_ENTRY*>(
-        m_resources ? At(dir, sizeof(IMAGE_RESOURCE_DATA_ENTRY)) : nullptr);
-    const BYTE* data = entry ? At(entry->OffsetToData, entry->Size) : nullptr;
-    return data ? std::vector<BYTE>(data, data + entry->Size) : std::vector<BYTE>();
-}
-
 bool PeFile::Load(const std::string& path, std::string& error) {
     std::ifstream in(path, std::ios::binary);
     m_bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -178,7 +156,6 @@ bool PeFile::Load(const std::string& path, std::string& error) {
     }
     m_sections.resize(file->NumberOfSections);
     memcpy(m_sections.data(), sections, m_sections.size() * sizeof(IMAGE_SECTION_HEADER));
-    m_resources = dirs[IMAGE_DIRECTORY_ENTRY_RESOURCE].VirtualAddress;
     return ReadExports(dirs[IMAGE_DIRECTORY_ENTRY_EXPORT], error) &&
            ReadImports(dirs[IMAGE_DIRECTORY_ENTRY_IMPORT], error) &&
            ReadTls(dirs[IMAGE_DIRECTORY_ENTRY_TLS], error);

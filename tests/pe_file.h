@@ -21,15 +21,10 @@ struct PeFile {
     // Reads the file; false with the reason in error when it is no readable PE image.
     bool Load(const std::string& path, std::string& error);
 
-    // The data of the first resource of a type (its first name, its first language): empty when
-    // the image has none or its resource tree leads outside the file.
-    std::vector<BYTE> Resource(WORD type) const;
-
   private:
     std::vector<BYTE> m_bytes;
     std::vector<IMAGE_SECTION_HEADER> m_sections;
     ULONGLONG m_imageBase = 0;
-    DWORD m_resources = 0; // RVA of the resource directory, 0 when there is none
 
     const BYTE* At(DWORD rva, DWORD size) const;
     std::string String(DWORD rva) const;

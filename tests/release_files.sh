@@ -1,8 +1,9 @@
 #!/bin/sh
 # The release files as a user receives them, read back with 7-Zip: the zip holds the DLL, the user
 # guide and the changelog, each equal to its source; the installer writes only the DLL (beside its
-# place first) and its uninstaller, and carries the built DLL; the checksums verify; the About box's
-# date in the DLL is the day of the last commit.
+# place first) and its uninstaller, and carries the built DLL; the checksums verify; the DLL's
+# version resource names the project's version; the About box's date in the DLL is the day of the
+# last commit.
 # Use: release_files.sh BUILD (an i686 build folder whose plug-in is built)
 set -eu
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -41,10 +42,23 @@ listed=$(entries "$setup" | tr ' ' '\n' | grep -v '^\$PLUGINSDIR/' | tr '\n' ' '
 7z x -o"$work/setup" "$setup" >/dev/null
 same "$dll" "$work/setup/Plugins/out_quellor3.dll.new" "the installer's DLL"
 
+# The version resource as 7-Zip reads it out of the DLL, white space folded: the project's version
+# in numbers and in text, the plug-in's file and the product.
+resource=$(7z x -so "$dll" .rsrc/version.txt | iconv -f UTF-16LE -t UTF-8 | tr -d '\r' |
+    sed 's/  */ /g; s/^ //')
+numbers="$(echo "$QUELLOR_VERSION" | tr . ,),0"
+for line in "FILEVERSION $numbers" "PRODUCTVERSION $numbers" "FILETYPE VFT_DLL" \
+    "VALUE \"FileVersion\", \"$QUELLOR_VERSION\"" "VALUE \"ProductVersion\", \"$QUELLOR_VERSION\"" \
+    'VALUE "OriginalFilename", "out_quellor3.dll"' 'VALUE "ProductName", "Quellor"' \
+    'VALUE "FileDescription", "Quellor Kernel Streaming output plug-in for Winamp"'; do
+    echo "$resource" | grep -q -x -F "$line" || fail "the DLL's version resource lacks: $line"
+done
+
 date=$(LC_ALL=C date -u -d "@$SOURCE_DATE_EPOCH" '+%b %e %Y')
 grep -a -F -q "$date" "$dll" || fail "the DLL holds no build date \"$date\""
 if [ -z "$given_epoch" ] && commit=$(git -C "$root" log -1 --format=%ct 2>/dev/null); then
     [ "$commit" = "$SOURCE_DATE_EPOCH" ] ||
         fail "the build is dated $SOURCE_DATE_EPOCH, the last commit $commit: configure again"
 fi
-echo "release files: the zip and the installer carry the built files; checksums verify; dated $date"
+echo "release files: the zip and the installer carry the built files; checksums verify;" \
+    "version $QUELLOR_VERSION, dated $date"
