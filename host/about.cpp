@@ -1,4 +1,4 @@
-// The About box: version, what the plug-in does and the build date.
+// The About box: version, what the plug-in does and the build date (the last commit's day).
 #include "host/dialogs.h"
 
 #include <cstdio>
@@ -14,6 +14,6 @@ const char kCredits[] = "Quellor plays audio bit for bit through the Kernel Stre
 void ShowAboutBox(HWND parent) {
     char text[512];
     snprintf(text, sizeof text, "Quellor Plugin v3.61 (x86)\n%s\n\nCompiled on %s\n", kCredits,
-             __DATE__);
+             QUELLOR_BUILD_DATE);
     MessageBoxA(parent, text, "About", MB_OK);
 }

@@ -1,7 +1,8 @@
 #!/bin/sh
 # Installs the build and test tools on Debian 12 when any is missing; quiet when all are there.
 # Always: both MinGW-w64 cross compilers (POSIX and win32 thread flavours), 64-bit Wine, Xvfb,
-# CMake, GoogleTest's sources.
+# CMake, GoogleTest's sources; for the release files NSIS, zip and 7-Zip (which the tests read
+# them with).
 # Where this machine starts 32-bit programs: the i386 architecture and 32-bit Wine as well, for
 # the i686 suite. A failure there undoes the architecture it added and leaves the rest working.
 set -e
@@ -10,7 +11,7 @@ have_pkg() { dpkg-query -W -f='${Status}' "$1" 2>/dev/null | grep -q "ok install
 
 base=""
 for p in g++-mingw-w64-i686-posix g++-mingw-w64-i686-win32 g++-mingw-w64-x86-64-posix \
-    g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth cmake make googletest; do
+    g++-mingw-w64-x86-64-win32 wine wine64 xvfb xauth cmake make googletest nsis zip p7zip-full; do
     have_pkg "$p" || base="$base $p"
 done
 want32=""
