@@ -30,6 +30,9 @@ class StallWatch {
 
 } // namespace
 
+// The close returns at once in gapless mode with the stream still open. The player thread may
+// already sleep on an empty ring with a partly filled packet: it is woken, after m_csControl has
+// been left, so that it runs the gapless underrun rule.
 void KSCore::End() {
     DiagLog(1, "End()");
     InterlockedExchange(&m_bStarted, 0);
@@ -38,6 +41,8 @@ void KSCore::End() {
         DiagLog(1, "End(force=%d)", 0);
         EndInternal(0);
     }
+    if (m_nMode == kModeOpen)
+        WakeThread();
 }
 
 void KSCore::End(int force) {
