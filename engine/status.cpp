@@ -22,12 +22,10 @@ const DWORD kCloseWaitMs = 1000;
 // taken (the snapshot of a paint), and nothing is sent.
 SRWLOCK g_srwStatus = SRWLOCK_INIT;
 
-class StatusLock {
+// Holds the status lock for its scope.
+class StatusLock : public SrwGuard {
   public:
-    StatusLock() { AcquireSRWLockExclusive(&g_srwStatus); }
-    ~StatusLock() { ReleaseSRWLockExclusive(&g_srwStatus); }
-    StatusLock(const StatusLock&) = delete;
-    StatusLock& operator=(const StatusLock&) = delete;
+    StatusLock() : SrwGuard(g_srwStatus) {}
 };
 
 // An object selected into a device context for the scope, the previous one put back at its end.
