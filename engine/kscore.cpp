@@ -167,8 +167,11 @@ void KSCore::WakeThread() {
         m_pOutput->AudioWritten();
 }
 
+// The packets' events live as long as the engine: they are looked at before the lock is taken.
 KSSnapshot KSCore::Snapshot() {
     KSSnapshot s = {};
+    for (int i = 0; m_phEvents && i < m_nPacketCount; i++)
+        s.packetFree[i] = WaitForSingleObject(m_phEvents[i + 1], 0) == WAIT_OBJECT_0;
     CsGuard lock(m_csState);
     s.mode = m_nMode;
     s.started = m_bStarted != 0;
@@ -184,8 +187,6 @@ KSSnapshot KSCore::Snapshot() {
     s.bytesWritten = m_dwBytesWritten;
     s.lostPackets = m_nLostPackets;
     s.format = m_wfxCurrent;
-    for (int i = 0; m_phEvents && i < m_nPacketCount; i++)
-        s.packetFree[i] = WaitForSingleObject(m_phEvents[i + 1], 0) == WAIT_OBJECT_0;
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

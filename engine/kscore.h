@@ -109,16 +109,17 @@ class KSCore final : private KSStreamSite {
     bool OnPlayerThread() override { return GetCurrentThreadId() == m_dwThreadId; }
     int Wait(const KSWaitList& list) override;
 
-    // Life (kscore.cpp).
+    // The status window (status.cpp).
     void AttachToStatus();
     void CloseDiagnosticWindow();
+
+    // Life (kscore.cpp).
     bool AllocateEvents();
     bool StartPlayerThread();
     bool StopPlayerThread();
     void ConfigureInputBuffer(int size);
     void ConfigureOutputBuffer(int size);
     void DiscardRing();
-    bool WaitForPauseAck();
 
     // Opening (open.cpp).
     int StartInternal(int rate, int channels, int bits);
@@ -130,7 +131,8 @@ class KSCore final : private KSStreamSite {
     CKsAudRenFilter* FindFilter();
     int ErrorBox(const char* text);
 
-    // Ending (end.cpp).
+    // Ending (end.cpp), and the bounded wait for the player thread's pause.
+    bool WaitForPauseAck();
     void EndInternal(int force);
     bool PlayOut();
     DWORD StallMs();
