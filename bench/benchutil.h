@@ -49,15 +49,15 @@ inline StreamRun RunStream(Out_Module* mod, const std::vector<char>& pcm, int ra
     StreamRun run;
     mod->Open(rate, channels, bits, -1, -1);
     run.stream = SimKs_StreamCount() - 1;
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
-    LONG passes0 = g_pEngine->m_nPasses;
+    double cpu0 = ThreadCpuMs(g_pEngine->PlayerThreadHandle());
+    LONG passes0 = g_pEngine->Snapshot().passes;
     SimKs_ArmAllocations(0);
     Stream(mod, pcm);
     run.allocations = SimKs_DisarmAllocations();
     SimKs_ArmAllocations(0);
     mod->Close();
     run.closing = SimKs_DisarmAllocations();
-    run.cpuMs = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
-    run.passes = g_pEngine->m_nPasses - passes0;
+    run.cpuMs = ThreadCpuMs(g_pEngine->PlayerThreadHandle()) - cpu0;
+    run.passes = g_pEngine->Snapshot().passes - passes0;
     return run;
 }

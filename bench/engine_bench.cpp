@@ -68,7 +68,7 @@ void UnpacedStream(Out_Module* mod, double seconds) {
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     std::vector<char> pcm((size_t)(kBytesPerSec * seconds), 5);
     mod->Open(kRate, kChannels, kBits, -1, -1);
-    double cpu0 = ThreadCpuMs(g_pEngine->m_hThread.Get());
+    double cpu0 = ThreadCpuMs(g_pEngine->PlayerThreadHandle());
     LARGE_INTEGER f, t0, t1;
     QueryPerformanceFrequency(&f);
     QueryPerformanceCounter(&t0);
@@ -76,7 +76,7 @@ void UnpacedStream(Out_Module* mod, double seconds) {
     mod->Close();
     QueryPerformanceCounter(&t1);
     double wall = (t1.QuadPart - t0.QuadPart) * 1000.0 / f.QuadPart;
-    double cpu = ThreadCpuMs(g_pEngine->m_hThread.Get()) - cpu0;
+    double cpu = ThreadCpuMs(g_pEngine->PlayerThreadHandle()) - cpu0;
     printf("unpaced: %.0f s of audio in %.0f ms; player thread CPU %.2f ms per second of audio "
            "(memcpy of the same bytes: %.3f ms)\n",
            seconds, wall, cpu / seconds, MemcpyMsPerSecondOfAudio());

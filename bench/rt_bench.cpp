@@ -4,7 +4,7 @@
 
 #include "bench/benchutil.h"
 #include "engine/kscore.h"
-#include "host/settings.h"
+#include "engine/settings.h"
 #include "testbed/redirect.h"
 
 #include <cstdio>
@@ -21,7 +21,7 @@ void OpenToFirstAudio(Out_Module* mod) {
     int opened = mod->Open(kRate, kChannels, kBits, -1, -1);
     LONGLONG afterOpen = SimKs_Now();
     mod->Write(half.data(), (int)half.size());
-    while (g_pEngine->m_dwBytesWritten == 0 && SimKs_Now() - before < 1000000)
+    while (g_pEngine->Snapshot().bytesWritten == 0 && SimKs_Now() - before < 1000000)
         SwitchToThread();
     LONGLONG first = SimKs_Now();
     mod->Close();
@@ -36,7 +36,7 @@ void RealTimeStream(Out_Module* mod, double seconds) {
     StreamRun run = RunStream(mod, pcm, kRate, kChannels, kBits);
     printf("%.0f s of 44.1 kHz 16-bit stereo in real time: %ld passes (%.1f wake-ups per second); "
            "%ld gaps, %d stale replays; allocations while streaming: %lu\n",
-           seconds, (long)run.passes, run.passes / seconds, (long)g_pEngine->m_rt.gaps,
+           seconds, (long)run.passes, run.passes / seconds, (long)g_pEngine->Snapshot().gaps,
            SimKs_StaleCount(run.stream), run.allocations);
     printf("player thread CPU time in real time: %.2f ms per second of audio\n",
            run.cpuMs / seconds);

@@ -1,7 +1,6 @@
 // The diagnostic log: one file beside the host's executable, one open-append-close per line.
 #include "diag/log.h"
 
-#include "diag/constants.h"
 #include "diag/owned.h"
 #include "diag/util.h"
 
@@ -17,15 +16,12 @@ namespace {
 
 const char kLogName[] = "\\quellor log.txt";
 
-// Serialises every DiagLog call, formatting and file write included. Always the innermost lock.
-CRITICAL_SECTION g_csLog;
+// Serialises every DiagLog call, formatting and file write included, and LogInit's choice of
+// file. Always the innermost lock; initialised statically, never deleted.
+SRWLOCK g_srwLog = SRWLOCK_INIT;
 
-// 1 from LogInit to LogShutdown: a line outside that span is dropped instead of touching a lock
-// that does not exist.
+// 1 from LogInit to LogShutdown: a line outside that span is dropped.
 volatile LONG g_bLogReady = 0;
-
-// DiagLog calls under way; LogShutdown lets them finish before it deletes the lock.
-volatile LONG g_nLogCallers = 0;
 
 } // namespace
 
@@ -46,7 +42,7 @@ bool BuildLogPath(const char* exePath, char* out, size_t size) {
 }
 
 void LogInit() {
-    InitializeCriticalSection(&g_csLog);
+    SrwGuard lock(g_srwLog);
     InterlockedExchange(&g_bLogReady, 1);
     g_szLogFile[0] = '\0';
     char exePath[MAX_PATH + 1];
@@ -66,9 +62,12 @@ void LogEnable(int flag) {
 
 namespace {
 
-// Formats one line and appends it to the file, under the log lock.
+// Formats one line and appends it to the file, under the log lock; dropped outside
+// LogInit..LogShutdown.
 void WriteLine(int level, const char* format, va_list args) {
-    CsGuard lock(g_csLog);
+    SrwGuard lock(g_srwLog);
+    if (!g_bLogReady)
+        return;
     char line[4096];
     // A longer message is cut to the 4093 characters that fit before CR LF.
     size_t len = FormatText(line, sizeof line - 2, format, args);
@@ -87,28 +86,18 @@ void WriteLine(int level, const char* format, va_list args) {
 } // namespace
 
 void DiagLog(int level, const char* format, ...) {
-    // Counted before the ready flag is read, so that LogShutdown, which clears the flag before it
-    // looks at the count, either sees this call or makes it drop its line.
-    InterlockedIncrement(&g_nLogCallers);
-    if (g_bLogReady) {
-        va_list args;
-        va_start(args, format);
-        WriteLine(level, format, args);
-        va_end(args);
-    }
-    InterlockedDecrement(&g_nLogCallers);
+    va_list args;
+    va_start(args, format);
+    WriteLine(level, format, args);
+    va_end(args);
 }
 
 void LogCause(const char* call, HRESULT hr) {
     DiagLog(1, "%s failed, hr=0x%08x", call, (unsigned)hr);
 }
 
-// Lines logged from now on are dropped; the ones under way (one file write each) are waited for
-// before the lock goes. A second call finds no lock and does nothing.
+// Lines logged from now on are dropped; a line under way finishes first (it holds the lock).
 void LogShutdown() {
-    if (!InterlockedExchange(&g_bLogReady, 0))
-        return;
-    while (g_nLogCallers != 0)
-        Sleep(kPollMs);
-    DeleteCriticalSection(&g_csLog);
+    SrwGuard lock(g_srwLog);
+    InterlockedExchange(&g_bLogReady, 0);
 }

@@ -11,7 +11,7 @@ void LogInit();
 void LogEnable(int flag);
 void DiagLog(int level, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
-// Drops the lines logged from now on, waits for the ones under way, and deletes the log lock.
+// Drops the lines logged from now on, once the one under way, if any, is written.
 void LogShutdown();
 
 // One log line naming the call that failed and the HRESULT it gave (a Win32 error goes in as

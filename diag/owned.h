@@ -1,6 +1,7 @@
 // Small owners of what the plug-in takes from the platform: kernel handles, registry keys,
-// device-information sets, GDI objects and device contexts, and critical sections. Each releases
-// what it holds when it goes out of scope, so that every early return gives back what was taken.
+// device-information sets, GDI objects and device contexts, critical sections and slim locks.
+// Each releases what it holds when it goes out of scope, so that every early return gives back
+// what was taken.
 // None of them copies.
 #pragma once
 
@@ -151,4 +152,17 @@ class CsGuard {
 
   private:
     CRITICAL_SECTION& m_cs;
+};
+
+// Holds a slim reader/writer lock exclusively from its construction to the end of its scope. Such
+// a lock is initialised statically (SRWLOCK_INIT) and needs no deletion.
+class SrwGuard {
+  public:
+    explicit SrwGuard(SRWLOCK& lock) : m_lock(lock) { AcquireSRWLockExclusive(&m_lock); }
+    ~SrwGuard() { ReleaseSRWLockExclusive(&m_lock); }
+    SrwGuard(const SrwGuard&) = delete;
+    SrwGuard& operator=(const SrwGuard&) = delete;
+
+  private:
+    SRWLOCK& m_lock;
 };

@@ -3,9 +3,9 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "engine/arith.h"
 #include "engine/ring.h"
 #include "engine/samples.h"
-#include "ks/pin.h"
 
 #include <cstring>
 
@@ -18,7 +18,7 @@ bool IsWidened24(const WAVEFORMATEXTENSIBLE& wfx) {
 } // namespace
 
 int KSCore::Write(const char* data, int length) {
-    if (m_nMode != MODE_OPEN)
+    if (m_nMode != kModeOpen)
         return 1;
     if (length == 0)
         return 0;
@@ -33,7 +33,7 @@ int KSCore::Write(const char* data, int length) {
     DWORD need = widen ? (DWORD)length / 3 * 4 : (DWORD)length;
     if (free < need)
         return 1;
-    m_pWritePtr = RingStretch(m_pInputBuffer, m_dwInputSize, m_pWritePtr, need,
+    m_pWritePtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pWritePtr, need,
                               [&](BYTE* ring, DWORD offset, DWORD n) {
                                   if (widen)
                                       Convert24To32(ring, src + offset / 4 * 3, n / 4 * 3);
@@ -46,21 +46,18 @@ int KSCore::Write(const char* data, int length) {
 }
 
 int KSCore::CanWrite() {
-    if (m_nMode != MODE_OPEN)
+    if (m_nMode != kModeOpen)
         return 0;
-    DWORD free = m_dwInputSize - (DWORD)m_nInputUsed;
-    if (IsWidened24(m_wfxCurrent))
-        return free < m_dwPacketSize / 3 * 4 ? 0 : (int)(free / 4 * 3);
-    return free < m_dwPacketSize ? 0 : (int)free;
+    return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_dwPacketSize,
+                         IsWidened24(m_wfxCurrent));
 }
 
-// On a WaveRT stream "every packet completed" is "the hardware has passed the last real sample".
+// The output says whether everything handed to the device has played.
 int KSCore::IsPlaying() {
-    if (m_nMode != MODE_OPEN || m_nInputUsed != 0)
+    if (m_nMode != kModeOpen || m_nInputUsed != 0)
         return 0;
-    if (m_rt.pin)
-        return m_rt.playedOut ? 1 : 0;
-    return AllPacketsFree(0) ? 1 : 0;
+    CsGuard lock(m_csState);
+    return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
 }
 
 // A pause takes effect once the player thread has acknowledged it (it then fills and submits
@@ -69,18 +66,19 @@ int KSCore::IsPlaying() {
 int KSCore::Pause(int pause) {
     CsGuard lock(m_csControl);
     int old = m_bPaused;
-    if (m_nMode != MODE_OPEN || !m_pRenderPin)
+    if (m_nMode != kModeOpen || !m_pOutput)
         return old;
+    CKsPin& pin = m_pOutput->Pin();
     if (pause) {
         InterlockedExchange(&m_bPaused, pause);
         // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
         WakeThread();
         WaitForPauseAck();
         m_nPinState = KSSTATE_PAUSE;
-        RequestState(KSSTATE_PAUSE);
+        RequestState(pin, KSSTATE_PAUSE);
     } else {
         m_nPinState = KSSTATE_RUN;
-        if (FAILED(RequestState(KSSTATE_RUN))) {
+        if (FAILED(RequestState(pin, KSSTATE_RUN))) {
             DiagLog(1, "Resume refused by the device: playback stays paused");
             return old;
         }
@@ -96,12 +94,6 @@ void KSCore::SetVolume(int volume) {
     m_nVolume = volume > kMaxVolume ? kMaxVolume : (DWORD)volume;
 }
 
-// (B / R) x 1000 + ((B mod R) x 1000) / R with the second product in 64 bits: at more than
-// 4,294,967 bytes a second it would not fit 32.
 int KSCore::GetOutputTime() {
-    DWORD bytes = m_dwBytesWritten;
-    DWORD rate = m_wfxCurrent.Format.nAvgBytesPerSec;
-    if (rate == 0)
-        return 0;
-    return (int)((bytes / rate) * 1000 + (DWORD)((ULONGLONG)(bytes % rate) * 1000 / rate));
+    return OutputTimeMs(m_dwBytesWritten, m_wfxCurrent.Format.nAvgBytesPerSec);
 }

@@ -1,12 +1,13 @@
-// The engine's life: construction, shut-down and destruction, the ring and packet buffers, and
-// the player thread's start and end.
+// The engine's life: construction, shut-down and destruction, the ring and packet buffers, the
+// player thread's start and end, and the snapshot of its state.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
 #include "diag/sizes.h"
-#include "host/settings.h"
+#include "engine/settings.h"
 #include "ks/enum.h"
 
+#include <mmsystem.h>
 #include <new>
 
 KSCore* g_pKSCore = nullptr;
@@ -39,22 +40,21 @@ HANDLE NewEvent() {
 
 } // namespace
 
+void KSCore::FilterListDeleter::operator()(CKsEnumFilters* p) const {
+    delete p;
+}
+
 KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
     AttachToStatus();
-    // The settings record keeps the count within 2..8 (Load, the dialog); m_Packets has room for
-    // no more, whatever else writes the record.
+    // The settings record keeps the count within 2..8 (Load, the dialog); the packet output has
+    // room for no more, whatever else writes the record.
     int count = pSettings->output_buffer_cnt;
     m_nPacketCount = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
     bool ok = AllocateEvents();
     ConfigureInputBuffer(pSettings->input_buffer_size);
     ConfigureOutputBuffer(pSettings->output_buffer_size);
-    if (ok)
-        InitPackets(true);
-    for (int i = 1; ok && i <= m_nPacketCount; i++)
-        ok = m_phEvents[i] != NULL;
-    m_nCurrentPacket = -1;
 
     LogEnable(pSettings->logging_enabled);
     EnsureFilterList();
@@ -67,16 +67,20 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
             pSettings->output_buffer_cnt);
 }
 
-// Creates the event array with the stop event, and the wake event; the packets' completion
-// events are made by InitPackets. Returns false when any is missing.
+// Creates the event array (the stop event and one completion event per packet) and the wake
+// event. Returns false when any is missing.
 bool KSCore::AllocateEvents() {
     if (!m_phEvents.Allocate(m_nPacketCount + 1)) {
         LogCause("new HANDLE[]", E_OUTOFMEMORY);
         return false;
     }
     m_hWakeEvent.Reset(NewEvent());
-    m_phEvents[0] = NewEvent();
-    return m_hWakeEvent.Valid() && m_phEvents[0] != NULL;
+    bool ok = m_hWakeEvent.Valid();
+    for (int i = 0; i <= m_nPacketCount; i++) {
+        m_phEvents[i] = NewEvent();
+        ok = ok && m_phEvents[i] != NULL;
+    }
+    return ok;
 }
 
 bool KSCore::StartPlayerThread() {
@@ -119,8 +123,7 @@ bool KSCore::Shutdown() {
     if (ended)
         DiagLog(1, "Player thread has closed");
     // The device list goes with the engine, whether or not a stream ever ran.
-    delete m_pEnumFilters;
-    m_pEnumFilters = nullptr;
+    m_pEnumFilters.reset();
     m_bKeep = !ended || m_nLostPackets != 0;
     if (m_bKeep)
         DiagLog(1, "The engine stays in memory: its device or its player thread still uses it");
@@ -129,45 +132,27 @@ bool KSCore::Shutdown() {
 
 KSCore::~KSCore() {
     Shutdown();
-    delete[] m_pOutputBuffer;
-    delete[] m_pInputBuffer;
     DiagLog(1, "Destructed KSCore");
 }
 
 void KSCore::ConfigureInputBuffer(int size) {
-    delete[] m_pInputBuffer;
-    m_pInputBuffer = AllocateBuffer("input buffer", 1, size);
+    m_pInputBuffer.reset(AllocateBuffer("input buffer", 1, size));
     m_dwInputSize = m_pInputBuffer ? (DWORD)size : 0;
     DiscardRing();
     DiagLog(1, "input buffer configured to %d bytes", (int)m_dwInputSize);
 }
 
+// The packet records are made by each packet output from this memory.
 void KSCore::ConfigureOutputBuffer(int size) {
-    delete[] m_pOutputBuffer;
-    m_pOutputBuffer = AllocateBuffer("output buffer", m_nPacketCount, size);
+    m_pOutputBuffer.reset(AllocateBuffer("output buffer", m_nPacketCount, size));
     m_dwPacketSize = m_pOutputBuffer ? (DWORD)size : 0;
     DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_dwPacketSize);
-}
-
-void KSCore::InitPackets(bool createEvents) {
-    for (int i = 0; i < m_nPacketCount; i++) {
-        if (createEvents)
-            m_phEvents[i + 1] = NewEvent();
-        KSPacket& p = m_Packets[i];
-        ZeroMemory(&p, sizeof p);
-        p.Signal.hEvent = m_phEvents[i + 1];
-        // The packet memory fits 32 bits (AllocateBuffer), so no offset overflows.
-        p.Header.Data = m_pOutputBuffer ? m_pOutputBuffer + (DWORD)i * m_dwPacketSize : nullptr;
-        p.Header.PresentationTime.Numerator = 1;
-        p.Header.PresentationTime.Denominator = 1;
-        p.Header.Size = sizeof(KSSTREAM_HEADER);
-    }
 }
 
 // Empties the ring and puts both positions at its start. Only while the player thread leaves the
 // ring alone: no stream is open, or the thread is held off by the pause flag.
 void KSCore::DiscardRing() {
-    m_pReadPtr = m_pWritePtr = m_pInputBuffer;
+    m_pReadPtr = m_pWritePtr = m_pInputBuffer.get();
     InterlockedExchange(&m_nInputUsed, 0);
 }
 
@@ -177,6 +162,35 @@ void KSCore::WakeThread() {
     if (WaitForSingleObject(m_hWakeEvent.Get(), 0) == WAIT_TIMEOUT)
         DiagLog(0, "Thread woke at %d", (int)m_dwWakeTime);
     SetEvent(m_hWakeEvent.Get());
-    if (m_rt.wantAudio)
-        SetEvent(m_hRtWake.Get());
+    CsGuard state(m_csState);
+    if (m_pOutput)
+        m_pOutput->AudioWritten();
+}
+
+// The packets' events live as long as the engine: they are looked at before the lock is taken.
+KSSnapshot KSCore::Snapshot() {
+    KSSnapshot s = {};
+    for (int i = 0; m_phEvents && i < m_nPacketCount; i++)
+        s.packetFree[i] = WaitForSingleObject(m_phEvents[i + 1], 0) == WAIT_OBJECT_0;
+    CsGuard lock(m_csState);
+    s.mode = m_nMode;
+    s.started = m_bStarted != 0;
+    s.paused = m_bPaused != 0;
+    s.sleeping = m_bSleeping != 0;
+    s.inDeviceWait = m_bInPacketWait != 0;
+    s.passes = m_nPasses;
+    s.inputSize = m_dwInputSize;
+    s.inputUsed = (DWORD)m_nInputUsed;
+    s.packetSize = m_dwPacketSize;
+    s.packetCount = m_nPacketCount;
+    s.volume = m_nVolume;
+    s.bytesWritten = m_dwBytesWritten;
+    s.lostPackets = m_nLostPackets;
+    s.format = m_wfxCurrent;
+    s.currentPacket = -1;
+    s.starvedBytes = m_dwLastStarved;
+    s.gaps = m_nLastGaps;
+    if (m_pOutput)
+        m_pOutput->Describe(s);
+    return s;
 }

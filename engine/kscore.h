@@ -1,29 +1,31 @@
-// The playback engine: input ring buffer, output packets, player thread, stream start and end,
-// gapless hand-over, volume, timing and the choice of device and pin format.
+// The playback engine: input ring buffer, player thread, stream start and end, gapless hand-over,
+// volume, timing and the choice of device and pin format. What drains the ring into the device is
+// the open stream's output (output.h): packets or a WaveRT cyclic buffer.
 //
 // Threading:
 // - Host threads call Start, End, Pause, SetVolume and the queries. Write (with CanWrite) comes
 //   from one host thread at a time, the player's decode thread, which may differ from the thread
 //   that starts, ends and pauses; every call runs concurrently with the player thread.
-// - The player thread (PlayerThread) moves audio from the ring into packets, scales it by the
-//   volume and submits full packets to the pin; packet completions pace it. It sleeps on
-//   m_hWakeEvent when there is nothing to do, and ends a gapless stream on underrun.
-// - On a WaveRT device (m_rt.pin set, rtplayer.cpp) the same thread writes the ring into the
-//   driver's cyclic buffer instead, half by half as the hardware leaves them, woken by the
-//   driver's notification or, polled, about four times a half. It stays awake while the stream
-//   runs; the end holds it off (HoldPlayerThread) before the pin, which owns the buffer, stops.
+// - The player thread (PlayerThread) serves the open stream's output: each pass waits once, in
+//   the one labelled wait (stop event, then the output's events), and lets the output move audio
+//   from the ring to the device. It sleeps on m_hWakeEvent when there is nothing to do, and ends
+//   a gapless stream when the audio runs out.
 // - m_csControl serialises Start, End, Pause and the final end of Shutdown; StartInternal,
-//   OpenOutput, EndInternal and CloseOutput run only with it held.
+//   OpenOutput, EndInternal and CloseOutput run only with it held. The output is made and deleted
+//   only there.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
+// - m_csState guards m_pOutput and m_pServing: the output's publication and deletion against the
+//   player thread taking it for a pass, the snapshot, IsPlaying and WakeThread.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
-//   m_csControl). The player thread never waits for m_csControl while it holds m_csWake: it
-//   leaves m_csWake before it ends a gapless stream. The log lock is always innermost.
+//   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
+//   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
+//   thread only after it has left m_csControl. The log lock is always innermost.
 // - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
 //   Interlocked operations; the other cross-thread flags are volatile LONGs.
-// - The status window (status.cpp) runs on the thread that opened it (the settings dialog's)
-//   and reads the engine without its locks. The status lock guards g_pKSCore and m_hwndStatus
-//   between that thread and the destructor, which may run on another thread; it is always taken
-//   alone, never together with m_csControl, m_csWake or the log lock.
+// - The status window (status.cpp) runs on the thread that opened it (the settings dialog's) and
+//   paints from Snapshot. The status lock guards g_pKSCore and m_hwndStatus between that thread
+//   and the destructor, which may run on another thread; it is taken before m_csState and never
+//   together with m_csControl, m_csWake or the log lock.
 //
 // A device that stops: every wait of a stream's end, a pause and the shut-down keeps its meaning
 // while the device makes progress and is bounded when it does not (kDeviceAnswerMs, StallMs).
@@ -34,37 +36,26 @@
 
 #include "diag/constants.h"
 #include "diag/owned.h"
-#include "engine/rtstream.h"
+#include "engine/output.h"
+#include "engine/snapshot.h"
 
 #include <windows.h>
 #include <mmreg.h>
 #include <ks.h>
 #include <cstdio>
+#include <memory>
 
 class KSSettings;
 class CKsEnumFilters;
 class CKsAudRenFilter;
-class CKsPin;
-class CKsRtPin;
-
-// One output packet: the stream header the pin consumes and the OVERLAPPED of its write.
-struct KSPacket {
-    KSSTREAM_HEADER Header;
-    OVERLAPPED Signal;
-};
-
-const int kMaxPackets = 8;
 
 // How long the engine waits for the device to answer before it treats the device as stopped: the
 // return of the packets after KSSTATE_STOP and after the pin was closed, and the player thread's
 // acknowledgement of a pause or of its end. A device answers in milliseconds; one that starts or
 // stops its clock (USB, Bluetooth) takes up to about a second.
-const DWORD kDeviceAnswerMs = 3000;
+constexpr DWORD kDeviceAnswerMs = 3000;
 
-// Output modes.
-enum { MODE_CLOSED = 0, MODE_OPEN = 1, MODE_ENDING = 2 };
-
-class KSCore {
+class KSCore final : private KSStreamSite {
   public:
     KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings);
     ~KSCore();
@@ -91,14 +82,82 @@ class KSCore {
 
     // True when construction got its events, locks and player thread.
     bool IsReady() const { return m_bReady; }
+    // The engine's state at one moment, under the state lock.
+    KSSnapshot Snapshot();
+    // The device list of the last enumeration (the engine's), or null.
+    const CKsEnumFilters* Devices() const { return m_pEnumFilters.get(); }
+    // The player thread (for its CPU time); null once it has ended.
+    HANDLE PlayerThreadHandle() const { return m_hThread.Get(); }
+    // The status window, or null. Under the status lock (status.cpp).
+    HWND StatusWindow() const { return m_hwndStatus; }
+    void ForgetStatusWindow() { m_hwndStatus = nullptr; }
+
+  private:
+    struct FilterListDeleter {
+        void operator()(CKsEnumFilters* p) const;
+    };
+
+    // KSStreamSite, for the output.
+    DWORD RingHeld() override { return (DWORD)m_nInputUsed; }
+    void ReadRing(BYTE* dst, DWORD n) override;
+    LONG Mode() override { return m_nMode; }
+    bool Paused() override { return m_bPaused != 0; }
+    bool Started() override { return m_bStarted != 0; }
+    void CountSubmitted(DWORD n) override;
+    void WakeThread() override;
+    void HoldPlayerThread() override;
+    bool OnPlayerThread() override { return GetCurrentThreadId() == m_dwThreadId; }
+    int Wait(const KSWaitList& list) override;
+
+    // The status window (status.cpp).
+    void AttachToStatus();
+    void CloseDiagnosticWindow();
+
+    // Life (kscore.cpp).
+    bool AllocateEvents();
+    bool StartPlayerThread();
+    bool StopPlayerThread();
+    void ConfigureInputBuffer(int size);
+    void ConfigureOutputBuffer(int size);
+    void DiscardRing();
+
+    // Opening (open.cpp).
+    int StartInternal(int rate, int channels, int bits);
+    bool ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx);
+    int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
+    CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
+    bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx);
+    CKsEnumFilters* EnsureFilterList();
+    CKsAudRenFilter* FindFilter();
+    int ErrorBox(const char* text);
+
+    // Ending (end.cpp), and the bounded wait for the player thread's pause.
+    bool WaitForPauseAck();
+    void EndInternal(int force);
+    bool PlayOut();
+    DWORD StallMs();
+    void CloseOutput();
+    void ReleaseOutput(KSOutput* output);
+
+    // The player thread (player.cpp).
+    static DWORD WINAPI PlayerThreadProc(LPVOID param);
+    void PlayerThread();
+    void Pass();
+    KSOutput* BeginServing();
+    void EndServing();
+    bool HasWork(KSOutput* output);
+    bool GoToSleep(KSOutput* output);
+    bool GaplessUnderrun() const;
+    void EndOnGaplessUnderrun();
+    void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 
     volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
     volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
-    volatile LONG m_nMode = MODE_CLOSED;
-    BYTE* m_pInputBuffer = nullptr; // the ring (owned)
-    DWORD m_dwInputSize = 0;        // ring size in bytes
-    int m_nPacketCount = 0;         // packets in use, 2..8, fixed for the engine's life
-    volatile LONG m_bStarted = 0;   // 1 from a successful Start until the host's End()
+    volatile LONG m_nMode = kModeClosed;
+    std::unique_ptr<BYTE[]> m_pInputBuffer; // the ring
+    DWORD m_dwInputSize = 0;                // ring size in bytes
+    int m_nPacketCount = 0;                 // packets in use, 2..8, fixed for the engine's life
+    volatile LONG m_bStarted = 0;           // 1 from a successful Start until the host's End()
     // Ring read and write positions. While a stream runs the player thread alone moves the read
     // position and Write alone the write position; the control path sets both back to the start
     // (ConfigureInputBuffer, OpenOutput, and an end that discards the ring while the player thread
@@ -114,114 +173,40 @@ class KSCore {
     DWORD m_dwThreadId = 0;                // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
-    // m_nPacketCount + 1 manual-reset events. [0] is the stop event: set by Shutdown, reset by
-    // OpenOutput and by the player thread when it sees it. [i + 1] is packet i's completion
-    // event: signalled = free, non-signalled = with the device. The player thread resets it
-    // before submitting; the platform sets it when the device has consumed the packet (or given
-    // it back at KSSTATE_STOP or when the pin is closed); OpenOutput and a failed submission set
-    // it.
+    // m_nPacketCount + 1 manual-reset events. [0] is the stop event: set by Shutdown and by
+    // ReleaseOutput to end the player thread's wait, reset by OpenOutput and by the player thread
+    // when it sees it. [i + 1] is packet i's completion event: signalled = free, non-signalled =
+    // with the device. The packet output resets it before submitting; the platform sets it when
+    // the device has consumed the packet (or given it back at KSSTATE_STOP or when the pin is
+    // closed); a new packet output and a failed submission set it.
     HandleArray m_phEvents;
-    KSPacket m_Packets[kMaxPackets] = {};
-    CKsEnumFilters* m_pEnumFilters = nullptr;   // filter enumerator (owned), or null
-    CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the enumerator's)
-    CKsPin* m_pRenderPin = nullptr;             // render pin (owned), or null
-    BYTE* m_pOutputBuffer = nullptr;            // packet memory (owned)
-    volatile LONG m_nCurrentPacket = -1;        // packet being filled, -1 for none
+    std::unique_ptr<CKsEnumFilters, FilterListDeleter> m_pEnumFilters; // device list, or null
+    CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the list's)
+    std::unique_ptr<BYTE[]> m_pOutputBuffer;    // packet memory
     // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
     // thread resets it under m_csWake when it goes to sleep with nothing to do.
     UniqueHandle m_hWakeEvent;
     volatile LONG m_bSleeping = 0;       // player thread asleep
-    volatile LONG m_bInPacketWait = 0;   // player thread blocked until the device gives back a
-                                         // packet or a WaveRT half
+    volatile LONG m_bInPacketWait = 0;   // player thread in its wait for the device
     volatile LONG m_nPasses = 0;         // passes of the player loop since construction
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
     CriticalSection m_csWake;            // see the threading note
     CriticalSection m_csControl;         // see the threading note
+    CriticalSection m_csState;           // see the threading note
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
     KSSettings* m_pSettings;             // the settings record (not owned)
     WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
     volatile LONG m_bExitThread = 0;     // Shutdown asks the player thread to end
     int m_nPinState = 0;                 // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0;    // packets the device kept after its pin was closed
-    // The open WaveRT stream (rtstream.h); m_rt.pin is null while the stream, if any, uses packets.
-    RtStream m_rt;
-    // Auto-reset events made by the first WaveRT open and kept for the engine's life. The driver
-    // sets m_hRtEvent at each half of an event-driven stream (registered by the open, unregistered
-    // after STOP); WakeThread sets m_hRtWake while the player thread waits for audio to top up a
-    // half (m_rt.wantAudio). The player thread waits on both.
-    UniqueHandle m_hRtEvent;
-    UniqueHandle m_hRtWake;
-
-  private:
-    // What the end watches while it waits for the device: a packet that comes back changes the
-    // free packets or, refilled, the bytes submitted.
-    struct Progress {
-        int freePackets;
-        DWORD bytesSubmitted;
-        DWORD sinceMs; // when it last changed (GetTickCount)
-    };
-
-    void AttachToStatus();
-    void CloseDiagnosticWindow();
-    bool AllocateEvents();
-    bool StartPlayerThread();
-    bool StopPlayerThread();
-    void ConfigureInputBuffer(int size);
-    void ConfigureOutputBuffer(int size);
-    void InitPackets(bool createEvents);
-    void DiscardRing();
-    void WakeThread();
-    bool WaitForPauseAck();
-    void HoldPlayerThread();
-    HRESULT RequestState(KSSTATE state);
-    void EndInternal(int force);
-    bool PlayOut();
-    void ReclaimPackets();
-    void CloseOutput();
-    bool DrainDone();
-    bool AllPacketsFree(DWORD timeout);
-    int FreePacketCount();
-    DWORD StallMs();
-    void StartWatch(Progress& p);
-    bool Stalled(Progress& p);
-
-    int StartInternal(int rate, int channels, int bits);
-    int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
-    CKsEnumFilters* EnsureFilterList();
-    CKsAudRenFilter* FindFilter();
-    int ErrorBox(const char* text);
-
-    // WaveRT streams: opening and closing (rtopen.cpp), the player thread's part (rtplayer.cpp).
-    bool RtDeviceBusy(const WAVEFORMATEX* format);
-    bool OpenRtStream(CKsRtPin* pin, const WAVEFORMATEX& format);
-    bool TakeRtBuffer(CKsRtPin* pin);
-    bool ChooseRtPosition(CKsRtPin* pin);
-    void CloseRtStream();
-    bool MakeRtEvents();
-    void RtPass();
-    void RtServe();
-    bool RtWait();
-    void RtLook();
-    bool RtReadPosition(ULONG* offset);
-    void RtWriteHalf();
-    void RtTopUp();
-    void RtPut(ULONGLONG at, DWORD n);
-    bool RtPlayOut();
-
-    static DWORD WINAPI PlayerThreadProc(LPVOID param);
-    void PlayerThread();
-    void PacketPass();
-    bool WaitForPacket();
-    bool HasWork();
-    void GoToSleep();
-    void EndOnGaplessUnderrun();
-    int FillPacket(int index, DWORD available);
-    // Copies n bytes (at most those held) from the ring's read position to dst, scaled by the
-    // volume, and gives them up in the ring: the one reader of the ring, for packets and for the
-    // WaveRT cyclic buffer alike. Player thread only.
-    void ReadRing(BYTE* dst, DWORD n);
-    void SubmitCurrentPacket();
-    void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
+    // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by
+    // CloseOutput, both under m_csControl and m_csState.
+    std::unique_ptr<KSOutput> m_pOutput;
+    // The output the player thread serves in its current pass, or null (under m_csState).
+    KSOutput* m_pServing = nullptr;
+    // The last closed output's figures, which the snapshot keeps until the next open.
+    DWORD m_dwLastStarved = 0;
+    LONG m_nLastGaps = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run
@@ -233,7 +218,7 @@ class KSCore {
 extern KSCore* g_pKSCore;
 
 // The status window (status.cpp): built from dialog resource 102 of the engine's module,
-// repainted every 20 ms from g_pKSCore while the window is that engine's m_hwndStatus.
+// repainted every 20 ms from g_pKSCore while the window is that engine's status window.
 INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 void CALLBACK StatusTimerProc(HWND hwnd, UINT msg, UINT_PTR idEvent, DWORD time);
 // Paints the window into hdc, drawn off-screen first; hdc may be any device context.

@@ -1,13 +1,13 @@
 // Opening a stream: the format of the request, re-use of a running pin in gapless mode, the
-// choice of device and the two attempts at creating the render pin.
+// choice of device, the two attempts at creating the render pin, and the output that streams on
+// it.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
 #include "engine/format.h"
-#include "host/settings.h"
+#include "engine/settings.h"
 #include "ks/audfilter.h"
 #include "ks/enum.h"
-#include "ks/rtpin.h"
 
 #include <cstring>
 #include <new>
@@ -59,17 +59,9 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (bits == 24 && channels != 1 && channels != 2)
         return ErrorBox("Only 1 or 2 channels is supported for 24 bit playback.");
 
-    if (m_nMode == MODE_OPEN) {
-        if (!m_bPaused && m_pSettings->gapless_enabled) {
-            WAVEFORMATEXTENSIBLE plain;
-            MakePlainWaveFormat(&plain, &wfx);
-            if (!memcmp(&wfx, &m_wfxCurrent, sizeof wfx) ||
-                !memcmp(&plain, &m_wfxCurrent, sizeof plain)) {
-                InterlockedExchange(&m_bStarted, 1);
-                InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
-                return 1000;
-            }
-        }
+    if (m_nMode == kModeOpen) {
+        if (ReuseForGapless(wfx))
+            return 1000;
         DiagLog(1, "StartInternal - Forcing End");
         End(1);
     }
@@ -77,26 +69,33 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return -1;
     InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
     m_nPinState = KSSTATE_RUN;
-    if (FAILED(RequestState(KSSTATE_RUN)))
+    if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
-    // A WaveRT stream runs on silence until the host writes: the player thread serves its halves
-    // from now on, also when it still waits as it did for an earlier WaveRT stream.
-    if (m_rt.pin) {
-        WakeThread();
-        SetEvent(m_hRtWake.Get());
-    }
+    m_pOutput->Running();
     return 1000;
+}
+
+// In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
+// plain): the ring, the output and the pin carry on.
+bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
+    if (m_bPaused || !m_pSettings->gapless_enabled)
+        return false;
+    WAVEFORMATEXTENSIBLE plain;
+    MakePlainWaveFormat(&plain, &wfx);
+    if (memcmp(&wfx, &m_wfxCurrent, sizeof wfx) && memcmp(&plain, &m_wfxCurrent, sizeof plain))
+        return false;
+    InterlockedExchange(&m_bStarted, 1);
+    InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
+    return true;
 }
 
 int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     if ((DWORD)m_pSettings->input_buffer_size != m_dwInputSize)
         ConfigureInputBuffer(m_pSettings->input_buffer_size);
-    if ((DWORD)m_pSettings->output_buffer_size != m_dwPacketSize) {
+    if ((DWORD)m_pSettings->output_buffer_size != m_dwPacketSize)
         ConfigureOutputBuffer(m_pSettings->output_buffer_size);
-        InitPackets(false);
-    }
-    if (!m_pInputBuffer || !m_pOutputBuffer)
+    if (!m_pInputBuffer)
         return 0; // the allocation logged the size
     // A stream starts with an empty ring at its start, so that widened 24-bit samples never
     // straddle the ring's end.
@@ -105,8 +104,7 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     m_pRenderFilter = FindFilter();
     if (!m_pRenderFilter) {
         // The list is stale: a device that is switched on later is found by the next open.
-        delete m_pEnumFilters;
-        m_pEnumFilters = nullptr;
+        m_pEnumFilters.reset();
         ErrorBox("Could not find suitable output filter");
         return 0;
     }
@@ -115,58 +113,66 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
             m_pRenderFilter->m_szFriendlyName, m_pSettings->input_buffer_size,
             m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
-    if (RtDeviceBusy(&pwfx->Format))
+    if (DeviceBusy(*m_pRenderFilter, &pwfx->Format))
         return 0;
-    LogAttempt("Attempting to CreateRenderPin with the following WaveFormatExtensible (first "
-               "attempt):",
-               *pwfx);
-    m_pRenderPin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
-    if (!m_pRenderPin) {
-        DiagLog(1, "Failed to create pin on first attempt!\n");
-        LogPinCause(*m_pRenderFilter);
-        MakePlainWaveFormat(pwfx, pwfx);
-        LogAttempt("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):",
-                   *pwfx);
-        m_pRenderPin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
-        if (!m_pRenderPin) {
-            LogPinCause(*m_pRenderFilter);
-            return 0;
-        }
-    }
+    CKsPin* pin = CreatePin(pwfx);
+    if (!pin)
+        return 0;
     DiagLog(1,
             "OpenOutput: Successfully Created Pin, Format - BPS: %d FREQ: %d NCHANNELS: %d "
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
-    // A WaveRT stream that cannot be played closes its pin; the filter handed that pin over, so
-    // the next open lists the filters anew, as after a close.
-    CKsRtPin* rtPin = CKsRtPin::FromPin(m_pRenderPin);
-    if (rtPin && !OpenRtStream(rtPin, pwfx->Format)) {
-        m_pRenderPin->ClosePin();
-        delete m_pRenderPin;
-        m_pRenderPin = nullptr;
-        delete m_pEnumFilters;
-        m_pEnumFilters = nullptr;
-        return 0;
-    }
-    for (int i = 0; i < m_nPacketCount; i++) {
-        m_Packets[i].Header.FrameExtent = 0;
-        m_Packets[i].Header.DataUsed = 0;
-        SetEvent(m_phEvents[i + 1]);
+    return PublishOutput(pin, *pwfx) ? 1 : 0;
+}
+
+// The render pin in the extensible format, else in its plain form (pwfx then holds that form).
+CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
+    LogAttempt("Attempting to CreateRenderPin with the following WaveFormatExtensible (first "
+               "attempt):",
+               *pwfx);
+    CKsPin* pin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
+    if (pin)
+        return pin;
+    DiagLog(1, "Failed to create pin on first attempt!\n");
+    LogPinCause(*m_pRenderFilter);
+    MakePlainWaveFormat(pwfx, pwfx);
+    LogAttempt("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):", *pwfx);
+    pin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
+    if (!pin)
+        LogPinCause(*m_pRenderFilter);
+    return pin;
+}
+
+// Makes the stream's output on the pin and opens the stream. An output that cannot be made
+// closes the pin; the filter handed that pin over, so the next open lists the filters anew, as
+// after a close.
+bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx) {
+    KSPacketMemory packets = {m_pOutputBuffer.get(), m_dwPacketSize, m_nPacketCount,
+                              m_phEvents.Data() + 1};
+    KSOutput* output =
+        NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this);
+    if (!output) {
+        m_pEnumFilters.reset();
+        return false;
     }
     ResetEvent(m_phEvents[0]);
-    m_wfxCurrent = *pwfx;
-    InterlockedExchange(&m_nMode, MODE_OPEN);
+    m_wfxCurrent = wfx;
+    {
+        CsGuard lock(m_csState);
+        m_pOutput.reset(output);
+    }
+    InterlockedExchange(&m_nMode, kModeOpen);
     InterlockedExchange(&m_bPaused, 0);
     DiagLog(1, "Output Opened");
-    return 1;
+    return true;
 }
 
 CKsEnumFilters* KSCore::EnsureFilterList() {
     if (m_pEnumFilters)
-        return m_pEnumFilters;
+        return m_pEnumFilters.get();
     HRESULT hr = S_OK;
-    m_pEnumFilters = new (std::nothrow) CKsEnumFilters(hr);
+    m_pEnumFilters.reset(new (std::nothrow) CKsEnumFilters(hr));
     if (!m_pEnumFilters) {
         LogCause("new CKsEnumFilters", E_OUTOFMEMORY);
         ErrorBox("Failed to allocate CKsEnumFilters");
@@ -179,13 +185,13 @@ CKsEnumFilters* KSCore::EnsureFilterList() {
     }
     // A plain local: a function-local static would need a thread-safe guard of the runtime.
     const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    hr = m_pEnumFilters->EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
+    hr = m_pEnumFilters->EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::EnumFilters", hr);
         ErrorBox("CKsEnumFilters::EnumFilters failed");
         return nullptr;
     }
-    return m_pEnumFilters;
+    return m_pEnumFilters.get();
 }
 
 // The enumeration made render filters only (filter type 1).

@@ -17,16 +17,15 @@ const UINT kStatusPeriodMs = 20;
 const DWORD kCloseWaitMs = 1000;
 
 // Guards g_pKSCore and m_hwndStatus against the status window's thread, so that a paint or a
-// timer tick never reads an engine that another thread is destroying. Taken alone: never while
-// holding m_csControl, m_csWake or the log lock, and nothing is taken or sent under it.
+// timer tick never reads an engine that another thread is destroying. Never taken while holding
+// m_csControl, m_csWake, m_csState or the log lock; under it only the engine's state lock is
+// taken (the snapshot of a paint), and nothing is sent.
 SRWLOCK g_srwStatus = SRWLOCK_INIT;
 
-class StatusLock {
+// Holds the status lock for its scope.
+class StatusLock : public SrwGuard {
   public:
-    StatusLock() { AcquireSRWLockExclusive(&g_srwStatus); }
-    ~StatusLock() { ReleaseSRWLockExclusive(&g_srwStatus); }
-    StatusLock(const StatusLock&) = delete;
-    StatusLock& operator=(const StatusLock&) = delete;
+    StatusLock() : SrwGuard(g_srwStatus) {}
 };
 
 // An object selected into a device context for the scope, the previous one put back at its end.
@@ -45,7 +44,7 @@ class SelectedObject {
 // The engine whose status window hwnd is, or null. Only with the status lock held.
 KSCore* EngineOf(HWND hwnd) {
     KSCore* e = g_pKSCore;
-    return e && hwnd && e->m_hwndStatus == hwnd ? e : nullptr;
+    return e && hwnd && e->StatusWindow() == hwnd ? e : nullptr;
 }
 
 // Milliseconds of audio in bytes at the format's rate; 0 before any format is open.
@@ -53,11 +52,11 @@ double Millis(DWORD bytes, DWORD rate) {
     return rate ? (float)bytes / (float)rate * 1000.0f : 0.0f;
 }
 
-void DrawUsageBar(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
+void DrawUsageBar(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     DrawStatusText(dc, 20, 100, "Usage:");
     int w = GetStatusTextWidth(dc, "Usage:");
-    LONGLONG used = e.m_nInputUsed;
-    int p = (int)(used * 100 / e.m_dwInputSize);
+    LONGLONG used = (LONG)s.inputUsed;
+    int p = (int)(used * 100 / s.inputSize);
     p = p < 0 ? 0 : p > 100 ? 100 : p; // a frame may catch the counters mid-change
     FillBar(w + 30, 100, w + 230, 120, dc, grey);
     FillBar(w + 30, 100, w + 30 + 2 * p, 120, dc, green);
@@ -66,44 +65,41 @@ void DrawUsageBar(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
 
 // A WaveRT stream's cyclic buffer in place of the packets: its kind, size and duration, and where
 // the hardware plays, on the line where the packet list would start.
-void DrawCyclicBuffer(HDC dc, const KSCore& e) {
-    const RtStream& rt = e.m_rt;
-    DWORD size = rt.size, offset = rt.playOffset;
-    DrawStatusText(dc, 20, 140,
-                   "Cyclic Buffer (WaveRT, %s):", rt.kind == RT_EVENT ? "event-driven" : "polled");
+void DrawCyclicBuffer(HDC dc, const KSSnapshot& s) {
+    DWORD size = s.cyclicSize, offset = s.playOffset;
+    DrawStatusText(dc, 20, 140, "Cyclic Buffer (WaveRT, %s):",
+                   s.kind == KSOutputKind::kCyclicEvent ? "event-driven" : "polled");
     DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS)", (int)size,
-                   Millis(size, e.m_wfxCurrent.Format.nAvgBytesPerSec));
+                   Millis(size, s.format.Format.nAvgBytesPerSec));
     DrawStatusText(dc, 20, 180, "Playing: %s half, at byte %d",
                    offset < size / 2 ? "first" : "second", (int)offset);
 }
 
-void DrawPacketList(HDC dc, const KSCore& e) {
-    const int n = e.m_nPacketCount;
+void DrawPacketList(HDC dc, const KSSnapshot& s) {
+    const int n = s.packetCount;
     DrawStatusText(dc, 20, 140, "Output Buffers:");
-    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)e.m_dwPacketSize,
-                   Millis(e.m_dwPacketSize, e.m_wfxCurrent.Format.nAvgBytesPerSec), n);
-    for (int i = 0; i < n; i++) {
-        HANDLE done = e.m_phEvents ? e.m_phEvents[i + 1] : NULL;
-        bool free = done && WaitForSingleObject(done, 0) == WAIT_OBJECT_0;
-        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, free ? "FREE" : "IN USE");
-    }
+    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)s.packetSize,
+                   Millis(s.packetSize, s.format.Format.nAvgBytesPerSec), n);
+    for (int i = 0; i < n; i++)
+        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, s.packetFree[i] ? "FREE" : "IN USE");
 }
 
-void DrawStatusLines(HDC dc, const KSCore& e, HBRUSH green, HBRUSH grey) {
-    const WAVEFORMATEX& f = e.m_wfxCurrent.Format;
-    const bool wavert = e.m_rt.kind != RT_NONE;
-    const int n = wavert ? 1 : e.m_nPacketCount; // lines of the output part below y = 180
-    DrawStatusText(dc, 20, 20, "Player Thread State: %s", e.m_bSleeping ? "SLEEPING" : "AWAKE");
+void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
+    const WAVEFORMATEX& f = s.format.Format;
+    const bool cyclic =
+        s.kind == KSOutputKind::kCyclicEvent || s.kind == KSOutputKind::kCyclicPolled;
+    const int n = cyclic ? 1 : s.packetCount; // lines of the output part below y = 180
+    DrawStatusText(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
     DrawStatusText(dc, 20, 60, "Input Buffer:");
-    DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)e.m_dwInputSize,
-                   Millis(e.m_dwInputSize, f.nAvgBytesPerSec));
-    if (e.m_dwInputSize != 0)
-        DrawUsageBar(dc, e, green, grey);
-    if (wavert)
-        DrawCyclicBuffer(dc, e);
+    DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,
+                   Millis(s.inputSize, f.nAvgBytesPerSec));
+    if (s.inputSize != 0)
+        DrawUsageBar(dc, s, green, grey);
+    if (cyclic)
+        DrawCyclicBuffer(dc, s);
     else
-        DrawPacketList(dc, e);
-    WORD valid = e.m_wfxCurrent.Samples.wValidBitsPerSample;
+        DrawPacketList(dc, s);
+    WORD valid = s.format.Samples.wValidBitsPerSample;
     DrawStatusText(dc, 20, 200 + 20 * n, "Output Format:");
     DrawStatusText(dc, 20, 220 + 20 * n, "Frequency: %dHz", (int)f.nSamplesPerSec);
     DrawStatusText(dc, 20, 240 + 20 * n, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
@@ -187,7 +183,7 @@ INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
         KillTimer(hwnd, kStatusTimer);
         StatusLock lock;
         if (KSCore* e = EngineOf(hwnd))
-            e->m_hwndStatus = nullptr;
+            e->ForgetStatusWindow();
         break;
     }
     }
@@ -225,7 +221,7 @@ void PaintStatus(HWND hwnd, HDC hdc) {
     {
         StatusLock lock;
         if (KSCore* e = EngineOf(hwnd))
-            DrawStatusLines(mem.Get(), *e, (HBRUSH)green.Get(), (HBRUSH)grey.Get());
+            DrawStatusLines(mem.Get(), e->Snapshot(), (HBRUSH)green.Get(), (HBRUSH)grey.Get());
     }
     BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
 }

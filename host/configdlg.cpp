@@ -78,7 +78,8 @@ void RemoveTools(HWND hwnd) {
 // empty one selects the first item.
 void FillDeviceList(HWND hwnd) {
     const char* chosen = g_pSettings->output_device;
-    for (DeviceName* d = g_pDeviceNameHead; d; d = d->pNext) {
+    for (const TListNode<DeviceName>* node = g_DeviceNames.Head(); node; node = node->pNext) {
+        const DeviceName* d = node->pData;
         const char* name = d->pszFriendlyName ? d->pszFriendlyName : "";
         LRESULT i = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_ADDSTRING, 0, (LPARAM)name);
         if (i < 0)

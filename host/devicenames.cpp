@@ -6,8 +6,7 @@
 #include <cstdlib>
 #include <cstring>
 
-DeviceName* g_pDeviceNameHead = nullptr;
-DeviceName* g_pDeviceNameTail = nullptr;
+DeviceNameList g_DeviceNames;
 
 namespace {
 
@@ -21,40 +20,31 @@ char* CopyString(const char* text) {
     return copy;
 }
 
-void Append(DeviceName* node) {
-    node->pNext = nullptr;
-    node->pPrev = g_pDeviceNameTail;
-    if (g_pDeviceNameTail)
-        g_pDeviceNameTail->pNext = node;
-    else
-        g_pDeviceNameHead = node;
-    g_pDeviceNameTail = node;
+void FreeName(DeviceName* name) {
+    free(name->pszFriendlyName);
+    free(name->pszFilterName);
+    free(name);
 }
 
 } // namespace
 
-void BuildDeviceNameList(CKsEnumFilters* pEnum) {
-    FreeDeviceNameList();
+void DeviceNameList::Build(const CKsEnumFilters* pEnum) {
+    Free();
     if (!pEnum)
         return;
-    pEnum->FirstFilter([](CKsFilter* filter) {
-        DeviceName* node = (DeviceName*)malloc(sizeof(DeviceName));
-        if (node) {
-            node->pszFriendlyName = CopyString(filter->m_szFriendlyName);
-            node->pszFilterName = CopyString(filter->m_szFilterName);
-            Append(node);
-        }
-        return false; // every filter gets its node
+    pEnum->FirstFilter([this](CKsFilter* filter) {
+        DeviceName* name = (DeviceName*)malloc(sizeof(DeviceName));
+        if (!name)
+            return false;
+        name->pszFriendlyName = CopyString(filter->m_szFriendlyName);
+        name->pszFilterName = CopyString(filter->m_szFilterName);
+        if (!m_list.AddTail(name))
+            FreeName(name);
+        return false; // every filter gets its name
     });
 }
 
-void FreeDeviceNameList() {
-    while (g_pDeviceNameHead) {
-        DeviceName* node = g_pDeviceNameHead;
-        g_pDeviceNameHead = node->pNext;
-        free(node->pszFriendlyName);
-        free(node->pszFilterName);
-        free(node);
-    }
-    g_pDeviceNameTail = nullptr;
+void DeviceNameList::Free() {
+    while (m_list.m_pHead)
+        FreeName(m_list.RemoveHead());
 }

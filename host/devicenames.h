@@ -2,19 +2,31 @@
 // filters' friendly names and device paths, kept from Init to Quit.
 #pragma once
 
+#include "ks/tlist.h"
+
 class CKsEnumFilters;
 
 struct DeviceName {
-    DeviceName* pNext;     // next node, null at the tail
-    DeviceName* pPrev;     // previous node, null at the head
     char* pszFriendlyName; // heap copy of the filter's friendly name, or null
     char* pszFilterName;   // heap copy of the filter's device path, or null
 };
 
-extern DeviceName* g_pDeviceNameHead;
-extern DeviceName* g_pDeviceNameTail;
+// The names in list order, each owned by the list and freed with it.
+class DeviceNameList {
+  public:
+    DeviceNameList() = default;
+    ~DeviceNameList() { Free(); }
+    DeviceNameList(const DeviceNameList&) = delete;
+    DeviceNameList& operator=(const DeviceNameList&) = delete;
 
-// Appends one node per filter of pEnum, in list order; a node that cannot be allocated is
-// skipped. pEnum may be null.
-void BuildDeviceNameList(CKsEnumFilters* pEnum);
-void FreeDeviceNameList();
+    // One name per filter of pEnum, in list order, in place of the old ones; a name that cannot
+    // be allocated is skipped. pEnum may be null.
+    void Build(const CKsEnumFilters* pEnum);
+    void Free();
+    const TListNode<DeviceName>* Head() const { return m_list.m_pHead; }
+
+  private:
+    TList<DeviceName> m_list;
+};
+
+extern DeviceNameList g_DeviceNames;

@@ -86,7 +86,7 @@ void __cdecl Init() {
     DiagLog(1, "Quellor Plugin v3.61 (x86) Diagnostic log\n");
     BuildVolumeTable();
     g_pEngine = NewEngine();
-    BuildDeviceNameList(g_pEngine ? g_pEngine->m_pEnumFilters : nullptr);
+    g_DeviceNames.Build(g_pEngine ? g_pEngine->Devices() : nullptr);
     g_pTooltip = new (std::nothrow) CTooltip(g_OutModule.hDllInstance);
 }
 
@@ -96,7 +96,7 @@ void __cdecl Quit() {
         delete g_pTooltip;
         g_pTooltip = nullptr;
     }
-    FreeDeviceNameList();
+    g_DeviceNames.Free();
     DeleteEngine();
     LogShutdown();
     delete g_pSettings;

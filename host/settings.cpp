@@ -1,4 +1,4 @@
-// The settings record's file path, defaults, clamps, load and save.
+// The settings store: the record's file path, defaults, clamps, load and save.
 #include "host/settings.h"
 
 #include <cstdio>

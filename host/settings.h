@@ -1,36 +1,8 @@
-// The settings record: eight keys in the "Quellor" section of the host's INI file.
-// Loaded once at construction, saved only by the settings dialog. No lock: the dialog writes
-// fields in place while the engine reads them.
+// The settings store: the record of engine/settings.h kept as eight keys in the "Quellor" section
+// of the host's INI file. Loaded once at construction, saved only by the settings dialog.
 #pragma once
 
-#include <windows.h>
-
-// Upper limits of the two sizes, applied at load like the lower ones. The largest format the
-// engine plays, 192 kHz with 8 channels of 32-bit samples, takes 6,144,000 bytes a second: the
-// ring's limit holds about 10.9 s of it, a packet's about 1.4 s (and eight packets the same
-// 64 MiB as the ring). The settings dialog offers at most 128 KiB and 32 KiB.
-const int kMaxInputBufferSize = 64 * 1024 * 1024;
-const int kMaxOutputBufferSize = 8 * 1024 * 1024;
-
-class KSSettings {
-  public:
-    char ini_file[MAX_PATH + 1];      // full path of the settings file
-    char output_device[MAX_PATH + 1]; // device path of the chosen render filter, "" for the first
-    int volume_enabled;               // scale samples by the volume
-    int gapless_enabled;              // keep the pin running across close and open
-    int input_buffer_size;            // ring bytes; multiple of 1024, 4 KiB..64 MiB, > packet
-    int output_buffer_size;           // bytes per packet; multiple of 1024, 2 KiB..8 MiB
-    int output_buffer_cnt;            // packets, 2..8
-    int logging_enabled;              // diagnostic log on or off
-    int logarithmic_volume;           // map the host volume through the square-law table
-
-    KSSettings();
-    void SetDefaults();
-    void Load();
-    void Save();
-    // Reads key into field (size bytes with the terminator); the field's text is the default.
-    void ReadString(const char* key, char* field, DWORD size);
-};
+#include "engine/settings.h"
 
 // Settings file path for an executable path: everything from the first "." replaced by ".ini".
 // A path without "." gets ".ini" appended. The result always ends in ".ini" and fits

@@ -112,6 +112,6 @@ HRESULT CKsAudFilter::EnumeratePins() {
 CKsAudCapFilter::CKsAudCapFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
     : CKsAudFilter(pszName, hr, pszFriendlyName) {
     KsTraceEnter("CKsAudCapFilter::CKsAudCapFilter()");
-    m_FilterType = KS_FILTER_TYPE_CAPTURE;
+    m_FilterType = kFilterTypeCapture;
     KsTraceLeave("CKsAudCapFilter::CKsAudCapFilter", hr);
 }

@@ -221,7 +221,7 @@ HRESULT CKsAudPin::SetFormat(const WAVEFORMATEX* pwfx) {
 CKsAudRenPin::CKsAudRenPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr, ULONG nInterface)
     : CKsAudPin(pFilter, nId, hr, nInterface) {
     KsTraceEnter("CKsAudRenPin::CKsAudRenPin()");
-    m_PinType = KS_PIN_TYPE_RENDER;
+    m_PinType = kPinTypeRender;
     KsTraceLeave("CKsAudRenPin::CKsAudRenPin", hr);
 }
 
@@ -233,7 +233,7 @@ CKsAudRenPin::~CKsAudRenPin() {
 CKsAudCapPin::CKsAudCapPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
     : CKsAudPin(pFilter, nId, hr) {
     KsTraceEnter("CKsAudCapPin::CKsAudCapPin()");
-    m_PinType = KS_PIN_TYPE_CAPTURE;
+    m_PinType = kPinTypeCapture;
     KsTraceLeave("CKsAudCapPin::CKsAudCapPin", hr);
 }
 

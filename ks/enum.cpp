@@ -17,7 +17,7 @@
 // The detail block: the fixed part of a SP_DEVICE_INTERFACE_DETAIL_DATA_A (its cbSize) followed
 // by room for a device path of up to kDevicePathRoom bytes.
 const DWORD kDevicePathRoom = 2 * MAX_PATH;
-const DWORD DETAIL_BLOCK_SIZE = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) + kDevicePathRoom;
+const DWORD kDetailBlockSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) + kDevicePathRoom;
 #ifdef _WIN64
 static_assert(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A) == 8, "x86_64: DWORD and path, padded");
 #else
@@ -91,9 +91,9 @@ static BOOL IsRealtime(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface) {
 
 static CKsFilter* NewFilter(int nFilterType, LPCSTR pszPath, HRESULT& hr, LPCSTR pszName) {
     switch (nFilterType) {
-    case KS_FILTER_TYPE_RENDER:
+    case kFilterTypeRender:
         return new (std::nothrow) CKsAudRenFilter(pszPath, hr, pszName);
-    case KS_FILTER_TYPE_CAPTURE:
+    case kFilterTypeCapture:
         return new (std::nothrow) CKsAudCapFilter(pszPath, hr, pszName);
     default:
         return new (std::nothrow) CKsFilter(pszPath, hr, pszName);
@@ -148,11 +148,11 @@ static void AddInterface(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
                          TList<CKsFilter>& listFilters) {
     PSP_DEVICE_INTERFACE_DETAIL_DATA_A pDetail = (PSP_DEVICE_INTERFACE_DETAIL_DATA_A)pDetailBlock;
     pDetail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_A);
-    if (!SetupDiGetDeviceInterfaceDetailA(hSet, pInterface, pDetail, DETAIL_BLOCK_SIZE, NULL,
+    if (!SetupDiGetDeviceInterfaceDetailA(hSet, pInterface, pDetail, kDetailBlockSize, NULL,
                                           pDevInfo))
         return;
     // The device path ends within the block, whatever the answer.
-    pDetailBlock[DETAIL_BLOCK_SIZE - 1] = '\0';
+    pDetailBlock[kDetailBlockSize - 1] = '\0';
     char szName[MAX_PATH];
     ReadFriendlyName(hSet, pInterface, szName);
     if (!HasActiveAliases(hSet, pInterface, req.aguidCategories, req.cguidCategories))
@@ -188,7 +188,7 @@ static HRESULT WalkInterfaces(HDEVINFO hSet, const EnumRequest& req,
         if (!SetupDiEnumDeviceInterfaces(hSet, NULL, &req.aguidCategories[0], nIndex,
                                          &interfaceData))
             return S_OK;
-        char* pDetailBlock = (char*)malloc(DETAIL_BLOCK_SIZE);
+        char* pDetailBlock = (char*)malloc(kDetailBlockSize);
         if (!pDetailBlock) {
             DebugTrace(4, "Failed to allocate SP_DEVICE_INTERFACE_DETAIL_DATA structure");
             return E_OUTOFMEMORY;

@@ -26,7 +26,7 @@ static void CopyNameCut(char* dst, size_t cbDst, const char* src) {
 }
 
 CKsFilter::CKsFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
-    : CKsIrpTarget(INVALID_HANDLE_VALUE), m_FilterType(KS_FILTER_TYPE_UNKNOWN), m_bRealtime(FALSE) {
+    : CKsIrpTarget(INVALID_HANDLE_VALUE), m_FilterType(kFilterTypeUnknown), m_bRealtime(FALSE) {
     KsTraceEnter("CKsFilter::CKsFilter()");
     InternalInit();
     CopyNameCut(m_szFriendlyName, sizeof m_szFriendlyName, pszFriendlyName);

@@ -15,9 +15,9 @@ class CKsPin;
 
 // Filter types: the value of m_FilterType and the filter-type argument of the enumeration.
 enum KsFilterType {
-    KS_FILTER_TYPE_UNKNOWN = 0,
-    KS_FILTER_TYPE_RENDER = 1, // CKsAudRenFilter
-    KS_FILTER_TYPE_CAPTURE = 2 // CKsAudCapFilter
+    kFilterTypeUnknown = 0,
+    kFilterTypeRender = 1, // CKsAudRenFilter
+    kFilterTypeCapture = 2 // CKsAudCapFilter
 };
 
 // Display names of the filter types, indexed by KsFilterType.

@@ -5,20 +5,20 @@
 
 #include "diag/util.h"
 
-const int KS_TRACE_CALLS = 6; // level of the entry and exit lines
+const int kTraceCalls = 6; // level of the entry and exit lines
 
 // pszName is the qualified name followed by "()".
 inline void KsTraceEnter(const char* pszName) {
-    DebugTrace(KS_TRACE_CALLS, "%s Enter", pszName);
+    DebugTrace(kTraceCalls, "%s Enter", pszName);
 }
 
 // Exit with a status: pszName is the qualified name without "()". Returns hr for convenience.
 inline HRESULT KsTraceLeave(const char* pszName, HRESULT hr) {
-    DebugTrace(KS_TRACE_CALLS, "%s Leave, returning %#08x", pszName, (unsigned)hr);
+    DebugTrace(kTraceCalls, "%s Leave, returning %#08x", pszName, (unsigned)hr);
     return hr;
 }
 
 // Exit without a status: pszName is the qualified name followed by "()".
 inline void KsTraceLeave(const char* pszName) {
-    DebugTrace(KS_TRACE_CALLS, "%s Leave", pszName);
+    DebugTrace(kTraceCalls, "%s Leave", pszName);
 }

@@ -12,7 +12,7 @@
 
 CKsPin::CKsPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
     : CKsIrpTarget(INVALID_HANDLE_VALUE), m_pksPinCreate(NULL), m_cbPinCreate(0), m_nId(nId),
-      m_pFilter(pFilter), m_PinType(KS_PIN_TYPE_PLAIN), m_State(KSSTATE_STOP), m_bLooped(FALSE),
+      m_pFilter(pFilter), m_PinType(kPinTypePlain), m_State(KSSTATE_STOP), m_bLooped(FALSE),
       m_pLinkPin(NULL) {
     KsTraceEnter("CKsPin::CKsPin()");
     memset(&m_Descriptor, 0, sizeof m_Descriptor);

@@ -14,10 +14,10 @@ class CKsFilter;
 
 // Pin types: the value of m_PinType.
 enum KsPinType {
-    KS_PIN_TYPE_PLAIN = 0,
-    KS_PIN_TYPE_RENDER = 1,  // CKsAudRenPin
-    KS_PIN_TYPE_CAPTURE = 2, // CKsAudCapPin
-    KS_PIN_TYPE_WAVERT = 3   // CKsRtPin: a render pin that streams over a cyclic buffer
+    kPinTypePlain = 0,
+    kPinTypeRender = 1,  // CKsAudRenPin
+    kPinTypeCapture = 2, // CKsAudCapPin
+    kPinTypeWaveRt = 3   // CKsRtPin: a render pin that streams over a cyclic buffer
 };
 
 // The pin's descriptor as read at construction. The count/pointer pairs point into the owned

@@ -8,7 +8,7 @@
 CKsAudRenFilter::CKsAudRenFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
     : CKsAudFilter(pszName, hr, pszFriendlyName), m_pszLastError(""), m_hrLastError(S_OK) {
     KsTraceEnter("CKsAudRenFilter::CKsAudRenFilter()");
-    m_FilterType = KS_FILTER_TYPE_RENDER;
+    m_FilterType = kFilterTypeRender;
     KsTraceLeave("CKsAudRenFilter::CKsAudRenFilter", hr);
 }
 

@@ -6,16 +6,6 @@
 
 #include <cstring>
 
-// A property request block of the RtAudio set with the given id, as a GET.
-template <typename TRequest> static TRequest RtRequest(ULONG nProperty) {
-    TRequest request;
-    memset(&request, 0, sizeof request);
-    request.Property.Set = KSPROPSETID_RtAudio;
-    request.Property.Id = nProperty;
-    request.Property.Flags = KSPROPERTY_TYPE_GET;
-    return request;
-}
-
 // Bytes per half of the buffer, or 0 (with the reason traced) when it cannot be played: no
 // address, no bytes, or halves that are not whole frames of nBlockAlign bytes.
 static ULONG UsableHalf(const KSRTAUDIO_BUFFER& buffer, ULONG nBlockAlign) {

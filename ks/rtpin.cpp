@@ -12,7 +12,7 @@
 CKsRtPin::CKsRtPin(CKsFilter* pFilter, ULONG nId, HRESULT& hr)
     : CKsAudRenPin(pFilter, nId, hr, KSINTERFACE_STANDARD_LOOPED_STREAMING) {
     KsTraceEnter("CKsRtPin::CKsRtPin()");
-    m_PinType = KS_PIN_TYPE_WAVERT;
+    m_PinType = kPinTypeWaveRt;
     ForgetStream();
     KsTraceLeave("CKsRtPin::CKsRtPin", hr);
 }
@@ -69,7 +69,7 @@ BOOL CKsRtPin::IsWaveRtPin(CKsFilter* pFilter, ULONG nId) {
 CKsRtPin* CKsRtPin::FromPin(CKsPin* pPin) {
     KsTraceEnter("CKsRtPin::FromPin()");
     CKsRtPin* pRtPin =
-        pPin && KS_PIN_TYPE_WAVERT == pPin->m_PinType ? static_cast<CKsRtPin*>(pPin) : NULL;
+        pPin && kPinTypeWaveRt == pPin->m_PinType ? static_cast<CKsRtPin*>(pPin) : NULL;
     KsTraceLeave("CKsRtPin::FromPin()");
     return pRtPin;
 }
@@ -108,11 +108,8 @@ HRESULT CKsRtPin::GetInstances(PKSPIN_CINSTANCES pInstances) {
 // The request block of both notification event properties. Sent as a GET with no value, as
 // clients of WaveRT drivers send it.
 static KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY EventRequest(ULONG nProperty, HANDLE hEvent) {
-    KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY request;
-    memset(&request, 0, sizeof request);
-    request.Property.Set = KSPROPSETID_RtAudio;
-    request.Property.Id = nProperty;
-    request.Property.Flags = KSPROPERTY_TYPE_GET;
+    KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY request =
+        RtRequest<KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY>(nProperty);
     request.NotificationEvent = hEvent;
     return request;
 }

@@ -10,6 +10,7 @@
 #include "ks/ksplatform.h"
 
 #include <cstddef>
+#include <cstring>
 
 // The device-interface category under which the WaveRT port driver registers its filters.
 EXTERN_C const GUID DECLSPEC_SELECTANY KSCATEGORY_REALTIME = {STATIC_KSCATEGORY_REALTIME};
@@ -101,3 +102,15 @@ static_assert(sizeof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY) == 32, "both archite
 static_assert(offsetof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY, NotificationEvent) == 24, "both");
 static_assert(sizeof(KSRTAUDIO_HWREGISTER_PROPERTY) == 32, "both architectures");
 static_assert(sizeof(KSAUDIO_POSITION) == 16, "ksmedia.h's position record");
+
+// The request block of any property of the RtAudio set: the record cleared, then the set, the id
+// and GET (the notification event requests go as GET too, as clients of WaveRT drivers send
+// them). The caller fills in the record's own fields.
+template <typename TRequest> TRequest RtRequest(ULONG nProperty) {
+    TRequest request;
+    memset(&request, 0, sizeof request);
+    request.Property.Set = KSPROPSETID_RtAudio;
+    request.Property.Id = nProperty;
+    request.Property.Flags = KSPROPERTY_TYPE_GET;
+    return request;
+}

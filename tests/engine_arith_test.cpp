@@ -1,6 +1,8 @@
 // The engine's arithmetic: stream formats and their plain form, 24-bit widening, volume
-// scaling, and the square-law volume table.
+// scaling, the square-law volume table, and a WaveRT stream's play position and halves.
 #include "engine/format.h"
+#include "engine/halfplan.h"
+#include "engine/playposition.h"
 #include "engine/samples.h"
 #include "host/out_module.h"
 
@@ -153,6 +155,67 @@ TEST(VolumeTable, SquareLaw) {
     EXPECT_EQ(1, g_VolumeTable[16]);
     EXPECT_EQ(64, g_VolumeTable[128]);
     EXPECT_EQ(255, g_VolumeTable[255]);
+}
+
+// A 16384-byte buffer of two halves: offsets that wrap once between looks, and notifications
+// counted where no offset can be read.
+TEST(RtPlayPosition, CountsTheBytesPlayedAcrossWraps) {
+    RtPlayPosition p(16384, 8192);
+    const DWORD offsets[] = {4000, 12000, 100, 8192};
+    const ULONGLONG played[] = {4000, 12000, 16484, 24576};
+    for (int i = 0; i < 4; i++) {
+        p.Offset(offsets[i]);
+        EXPECT_EQ(played[i], p.Played()) << "offset " << offsets[i];
+    }
+    RtPlayPosition counted(16384, 8192);
+    counted.Offset(100);
+    counted.HalfDone();
+    EXPECT_EQ(8192u, counted.Played());
+    counted.HalfDone();
+    EXPECT_EQ(16384u, counted.Played());
+    EXPECT_EQ(0u, counted.LastOffset()) << "the end of a pass is offset 0";
+}
+
+// Halves of 8192 bytes; both hold silence at RUN (16384 bytes written).
+TEST(RtHalves, PlanWritesTheHalfJustLeftAndSkipsHalvesAlreadyPlayed) {
+    struct Case {
+        ULONGLONG played, written;
+        RtHalfPlan plan;
+    } cases[] = {
+        {0, 16384, {16384, 0, false}},     // the hardware in half 0: top up half 1
+        {8192, 16384, {16384, 0, true}},   // in half 1: write half 2 where half 0 was
+        {20000, 16384, {24576, 1, true}},  // half 2 reached unwritten: on to half 3
+        {40000, 16384, {40960, 3, true}},  // three halves late
+        {20000, 32768, {32768, 0, false}}, // half 3 written ahead: top it up
+    };
+    for (const Case& c : cases) {
+        RtHalfPlan plan = PlanHalf(c.played, c.written, 8192);
+        EXPECT_EQ(c.plan.written, plan.written) << c.played;
+        EXPECT_EQ(c.plan.lateHalves, plan.lateHalves) << c.played;
+        EXPECT_EQ(c.plan.writeHalf, plan.writeHalf) << c.played;
+    }
+}
+
+TEST(RtHalves, AudioOfAHalfAndTheTopUp) {
+    EXPECT_EQ(8192u, HalfAudio(10000, 8192, 4, true));
+    EXPECT_EQ(3000u, HalfAudio(3001, 8192, 4, true)) << "whole frames while the host writes";
+    EXPECT_EQ(3001u, HalfAudio(3001, 8192, 4, false)) << "all of it at the end";
+    struct Case {
+        ULONGLONG played, audioEnd;
+        DWORD held, room;
+        ULONGLONG at;
+    } cases[] = {
+        {0, 0, 8192, 8192, 8192},      // all silence: the whole half
+        {0, 10000, 6384, 6384, 10000}, // after the audio already in it
+        {0, 10000, 6000, 0, 10000},    // the ring lacks some of it
+        {7000, 0, 8192, 0, 8192},      // the hardware is too close
+        {0, 16384, 8192, 0, 16384},    // nothing left to replace
+    };
+    for (const Case& c : cases) {
+        ULONGLONG at = 0;
+        EXPECT_EQ(c.room, TopUpRoom(c.played, 16384, c.audioEnd, 8192, c.held, &at)) << c.played;
+        EXPECT_EQ(c.at, at) << c.played;
+    }
 }
 
 } // namespace

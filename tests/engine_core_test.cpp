@@ -3,9 +3,10 @@
 // that do not fit, what repeated rebuilds leave behind, and the player thread asleep on an empty
 // ring: a pause then, and the partly filled packet that only the end submits.
 #include "diag/log.h"
+#include "engine/arith.h"
 #include "engine/format.h"
 #include "engine/kscore.h"
-#include "host/settings.h"
+#include "engine/settings.h"
 #include "testbed/simfixture.h"
 #include "tests/bytes_match.h"
 #include "tests/resource_counts.h"
@@ -30,58 +31,41 @@ struct Core : SimKsFixture {
         ASSERT_TRUE(core->IsReady());
     }
     void TearDown() override {
-        core->m_nMode = MODE_CLOSED; // nothing was opened for real
-        core->m_nInputUsed = 0;
         delete core;
         SimKsFixture::TearDown();
     }
-    // Pretends a stream of this format is open with used bytes in the ring.
-    void Pretend(int rate, int channels, int bits, LONG used) {
-        BuildWaveFormat(&core->m_wfxCurrent, rate, channels, bits);
-        core->m_nInputUsed = used;
-        core->m_nMode = MODE_OPEN;
-    }
 };
 
+// The free ring bytes of a 65536-byte ring with 8192-byte packets.
 TEST_F(Core, CanWriteInvitesAtLeastAPacket) {
     EXPECT_EQ(0, core->CanWrite()) << "closed";
-    Pretend(44100, 2, 16, 0);
-    EXPECT_EQ(65536, core->CanWrite());
-    core->m_nInputUsed = 65536 - 8192;
-    EXPECT_EQ(8192, core->CanWrite());
-    core->m_nInputUsed = 65536 - 8191;
-    EXPECT_EQ(0, core->CanWrite()) << "less than a packet free";
+    EXPECT_EQ(65536, CanWriteBytes(65536, 8192, false));
+    EXPECT_EQ(8192, CanWriteBytes(8192, 8192, false));
+    EXPECT_EQ(0, CanWriteBytes(8191, 8192, false)) << "less than a packet free";
 }
 
 TEST_F(Core, CanWriteCountsPackedBytesForTwentyFourBit) {
-    Pretend(48000, 2, 24, 0);
-    EXPECT_EQ(65536 / 4 * 3, core->CanWrite());
-    core->m_nInputUsed = 65536 - 8192 / 3 * 4;
-    EXPECT_EQ(8192 / 3 * 4 / 4 * 3, core->CanWrite());
-    core->m_nInputUsed = 65536 - 8192 / 3 * 4 + 4;
-    EXPECT_EQ(0, core->CanWrite());
+    EXPECT_EQ(65536 / 4 * 3, CanWriteBytes(65536, 8192, true));
+    EXPECT_EQ(8192 / 3 * 4 / 4 * 3, CanWriteBytes(8192 / 3 * 4, 8192, true));
+    EXPECT_EQ(0, CanWriteBytes(8192 / 3 * 4 - 4, 8192, true));
 }
 
 TEST_F(Core, OutputTimeRoundsDown) {
     EXPECT_EQ(0, core->GetOutputTime()) << "no format yet";
-    Pretend(44100, 2, 16, 0);
-    core->m_dwBytesWritten = 176400;
-    EXPECT_EQ(1000, core->GetOutputTime());
-    core->m_dwBytesWritten = 88201;
-    EXPECT_EQ(500, core->GetOutputTime());
-    core->m_dwBytesWritten = 0xFFFFFFFF; // no overflow in the arithmetic
+    EXPECT_EQ(1000, OutputTimeMs(176400, 176400));
+    EXPECT_EQ(500, OutputTimeMs(88201, 176400));
     EXPECT_EQ((int)(0xFFFFFFFFu / 176400 * 1000 + (0xFFFFFFFFu % 176400) * 1000 / 176400),
-              core->GetOutputTime());
+              OutputTimeMs(0xFFFFFFFF, 176400))
+        << "no overflow in the arithmetic";
 }
 
 // At more than 4,294,967 bytes a second the remainder's product no longer fits 32 bits.
 TEST_F(Core, OutputTimeAtTheLargestFormat) {
-    Pretend(192000, 8, 32, 0);
-    ASSERT_EQ(6144000u, core->m_wfxCurrent.Format.nAvgBytesPerSec);
-    core->m_dwBytesWritten = 5005312; // 814.7 ms
-    EXPECT_EQ(814, core->GetOutputTime());
-    core->m_dwBytesWritten = 0xFFFFFFFF;
-    EXPECT_EQ(699050, core->GetOutputTime());
+    WAVEFORMATEXTENSIBLE wfx;
+    BuildWaveFormat(&wfx, 192000, 8, 32);
+    ASSERT_EQ(6144000u, wfx.Format.nAvgBytesPerSec);
+    EXPECT_EQ(814, OutputTimeMs(5005312, wfx.Format.nAvgBytesPerSec)); // 814.7 ms
+    EXPECT_EQ(699050, OutputTimeMs(0xFFFFFFFF, wfx.Format.nAvgBytesPerSec));
 }
 
 std::string ReadLog() {
@@ -99,7 +83,7 @@ TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
     huge.output_buffer_size = 1 << 30;
     huge.output_buffer_cnt = 4;
     KSCore* engine = new KSCore(NULL, NULL, &huge);
-    EXPECT_EQ(nullptr, engine->m_pOutputBuffer);
+    EXPECT_EQ(0u, engine->Snapshot().packetSize) << "no packet memory";
     EXPECT_EQ(-1, engine->Start(44100, 2, 16));
     huge.output_buffer_size = 8192;
     EXPECT_EQ(1000, engine->Start(44100, 2, 16));
@@ -139,10 +123,10 @@ TEST_F(Core, RebuildsLeaveNothingBehind) {
 
 TEST_F(Core, SetVolumeClamps) {
     core->SetVolume(300);
-    EXPECT_EQ(255u, core->m_nVolume);
+    EXPECT_EQ(255u, core->Snapshot().volume);
     core->SetVolume(17);
     core->SetVolume(-1);
-    EXPECT_EQ(17u, core->m_nVolume);
+    EXPECT_EQ(17u, core->Snapshot().volume);
 }
 
 // A stream on the manual clock, where the test waits for the player thread to be asleep on the
@@ -157,10 +141,11 @@ struct Asleep : Core {
         core->End();
         Core::TearDown();
     }
-    // The ring is read first: once it is empty the thread has woken for the write, so a sleeping
-    // thread seen after that has gone to sleep again.
+    // The ring first: once it is empty the thread has woken for the write, so a sleeping thread
+    // seen in a later look has gone to sleep again.
     bool WaitAsleepOnEmptyRing() {
-        return WaitUntil([&] { return core->m_nInputUsed == 0 && core->m_bSleeping == 1; });
+        return WaitUntil([&] { return core->Snapshot().inputUsed == 0; }) &&
+               WaitUntil([&] { return core->Snapshot().sleeping; });
     }
 };
 

@@ -51,9 +51,9 @@ TEST_F(KsAudFilter, EachStreamingPinBecomesItsAudioClass) {
     ASSERT_EQ(1, filter->m_listRenderSinkPins.m_lCount);
     ASSERT_EQ(1, filter->m_listCaptureSourcePins.m_lCount);
     ASSERT_EQ(1, filter->m_listCaptureSinkPins.m_lCount);
-    EXPECT_EQ(KS_PIN_TYPE_RENDER, filter->m_listRenderSinkPins.m_pHead->pData->m_PinType);
-    EXPECT_EQ(KS_PIN_TYPE_PLAIN, filter->m_listCaptureSourcePins.m_pHead->pData->m_PinType);
-    EXPECT_EQ(KS_PIN_TYPE_CAPTURE, filter->m_listCaptureSinkPins.m_pHead->pData->m_PinType);
+    EXPECT_EQ(kPinTypeRender, filter->m_listRenderSinkPins.m_pHead->pData->m_PinType);
+    EXPECT_EQ(kPinTypePlain, filter->m_listCaptureSourcePins.m_pHead->pData->m_PinType);
+    EXPECT_EQ(kPinTypeCapture, filter->m_listCaptureSinkPins.m_pHead->pData->m_PinType);
     EXPECT_NE(nullptr, dynamic_cast<CKsAudRenPin*>(filter->m_listRenderSinkPins.m_pHead->pData));
 }
 

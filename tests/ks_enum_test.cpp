@@ -29,8 +29,8 @@ struct KsEnum : KsFixture {
         KsFixture::TearDown();
     }
     HRESULT EnumRender(ULONG cCategories = 2) {
-        return pEnum->EnumFilters(KS_FILTER_TYPE_RENDER, kRenderCategories, cCategories, TRUE,
-                                  FALSE, TRUE);
+        return pEnum->EnumFilters(kFilterTypeRender, kRenderCategories, cCategories, TRUE, FALSE,
+                                  TRUE);
     }
     std::vector<std::string> Paths() {
         std::vector<std::string> paths;
@@ -59,7 +59,7 @@ TEST_F(KsEnum, RenderDevicesAreListedInPlatformOrder) {
                                         SimKs_DevicePath(SIMKS_DEFAULT_WAVERT)}),
               Paths());
     for (auto* n = pEnum->m_listFilters.m_pHead; n; n = n->pNext) {
-        EXPECT_EQ(KS_FILTER_TYPE_RENDER, n->pData->m_FilterType);
+        EXPECT_EQ(kFilterTypeRender, n->pData->m_FilterType);
         EXPECT_NE(nullptr, dynamic_cast<CKsAudRenFilter*>(n->pData));
         EXPECT_TRUE(CKsIrpTarget::IsValidHandle(n->pData->m_handle));
         EXPECT_GT(n->pData->m_listRenderSinkPins.m_lCount, 0);
@@ -88,7 +88,7 @@ TEST_F(KsEnum, OneCategoryTakesEveryInterfaceWithoutAliases) {
 
 TEST_F(KsEnum, FilterTypeChoosesTheClass) {
     EXPECT_EQ(S_OK,
-              pEnum->EnumFilters(KS_FILTER_TYPE_CAPTURE, kRenderCategories, 1, TRUE, FALSE, TRUE));
+              pEnum->EnumFilters(kFilterTypeCapture, kRenderCategories, 1, TRUE, FALSE, TRUE));
     EXPECT_NE(nullptr, dynamic_cast<CKsAudCapFilter*>(pEnum->m_listFilters.m_pHead->pData));
     EXPECT_EQ(S_OK, pEnum->EnumFilters(7, kRenderCategories, 2, FALSE, FALSE, FALSE));
     CKsFilter* plain = pEnum->m_listFilters.m_pHead->pData;
@@ -97,9 +97,9 @@ TEST_F(KsEnum, FilterTypeChoosesTheClass) {
 }
 
 TEST_F(KsEnum, NoCategoryEnumeratesNothing) {
-    EXPECT_EQ(E_FAIL, pEnum->EnumFilters(KS_FILTER_TYPE_RENDER, NULL, 2, TRUE, FALSE, TRUE));
+    EXPECT_EQ(E_FAIL, pEnum->EnumFilters(kFilterTypeRender, NULL, 2, TRUE, FALSE, TRUE));
     const GUID none[1] = {GUID_NULL};
-    EXPECT_EQ(E_FAIL, pEnum->EnumFilters(KS_FILTER_TYPE_RENDER, none, 1, TRUE, FALSE, TRUE));
+    EXPECT_EQ(E_FAIL, pEnum->EnumFilters(kFilterTypeRender, none, 1, TRUE, FALSE, TRUE));
     EXPECT_EQ(0, SimKs_RequestCount(SIMKS_REQ_CLASS_DEVS));
     EXPECT_EQ(0, pEnum->m_listFilters.m_lCount);
 }

@@ -56,7 +56,7 @@ TEST_F(KsRender, EachDefaultPacketDevicePlaysOnePacket) {
     std::unique_ptr<CKsEnumFilters> filters(new CKsEnumFilters(hr));
     ASSERT_EQ(S_OK, hr);
     const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    ASSERT_EQ(S_OK, filters->EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE));
+    ASSERT_EQ(S_OK, filters->EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE));
     ASSERT_EQ(3, filters->m_listFilters.m_lCount);
     CKsFilter* wavert = filters->m_listFilters.m_pTail->pData;
     EXPECT_TRUE(wavert->m_bRealtime);
@@ -89,7 +89,7 @@ TEST_F(KsRender, TraceIsBalancedAtSixAndSilentAtZero) {
         HRESULT hr = E_FAIL;
         CKsEnumFilters filters(hr);
         const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-        filters.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, TRUE, TRUE);
+        filters.EnumFilters(kFilterTypeRender, categories, 2, TRUE, TRUE, TRUE);
         CKsAudRenFilter* legacy =
             static_cast<CKsAudRenFilter*>(filters.m_listFilters.m_pHead->pNext->pData);
         WAVEFORMATEXTENSIBLE wfx = Extensible(44100, 2, 16);

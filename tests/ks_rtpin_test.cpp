@@ -101,7 +101,7 @@ TEST_F(KsRtPin, EnumerationRecognisesOnlyLoopedPinsOfRealtimeFilters) {
     HRESULT hr = E_FAIL;
     CKsEnumFilters filters(hr);
     const GUID categories[2] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    ASSERT_EQ(S_OK, filters.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE));
+    ASSERT_EQ(S_OK, filters.EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE));
     std::string kinds;
     for (auto* n = filters.m_listFilters.m_pHead; n; n = n->pNext) {
         CKsFilter* f = n->pData;
@@ -123,7 +123,7 @@ TEST_F(KsRtPin, PinIsCreatedWithLoopedStreamingAndStartsStopped) {
     EXPECT_EQ((WORD)WAVE_FORMAT_EXTENSIBLE, info.Format.Format.wFormatTag);
     EXPECT_TRUE(pin->m_bLooped);
     EXPECT_EQ(KSSTATE_STOP, pin->m_State);
-    EXPECT_EQ(KS_PIN_TYPE_WAVERT, pin->m_PinType);
+    EXPECT_EQ(kPinTypeWaveRt, pin->m_PinType);
     EXPECT_EQ(E_INVALIDARG, pin->SetState((KSSTATE)4));
 }
 

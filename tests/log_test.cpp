@@ -97,8 +97,7 @@ TEST_F(Log, LongMessageIsCutTo4093Characters) {
     EXPECT_EQ(std::string(4093, 'q') + "\r\n" + std::string(4093, 'r') + "\r\n", ReadLog());
 }
 
-// After LogShutdown the lock is gone: a line is dropped instead of taking it, and a second
-// shutdown finds nothing to delete.
+// After LogShutdown a line is dropped, and a second shutdown is harmless.
 TEST_F(Log, LinesAfterShutdownAreDroppedAndShutdownTwiceIsHarmless) {
     LogEnable(1);
     DiagLog(1, "before");

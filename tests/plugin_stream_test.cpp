@@ -186,7 +186,11 @@ TEST_F(Gapless, RateChangeForcesAnEnd) {
     mod->Close();
     ASSERT_EQ(1000, mod->Open(48000, 2, 16, -1, -1));
     EXPECT_EQ(2, SimKs_StreamCount());
-    EXPECT_NE(std::string::npos, Log().find("StartInternal - Forcing End"));
+    // The ring had run dry at the close: the woken player thread may end the stream before the
+    // new format forces the end.
+    std::string log = Log();
+    EXPECT_TRUE(log.find("StartInternal - Forcing End") != std::string::npos ||
+                log.find("Gapless mode buffer underrun") != std::string::npos);
     SimKsStreamInfo first;
     ASSERT_TRUE(SimKs_GetStream(0, &first));
     EXPECT_FALSE(first.Open);

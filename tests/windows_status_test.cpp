@@ -2,7 +2,7 @@
 // into a memory bitmap (the usage bar, the lines and their positions), its timer, Escape, and
 // its closing when the engine is destroyed on another thread.
 #include "engine/kscore.h"
-#include "host/settings.h"
+#include "engine/settings.h"
 #include "testbed/simfixture.h"
 #include "tests/waits.h"
 
@@ -109,7 +109,7 @@ struct Status : SimKsFixture {
         core = new KSCore(NULL, GetModuleHandleA(NULL), &settings);
         ASSERT_TRUE(core->IsReady());
         core->OpenDiagnosticWindow();
-        window = core->m_hwndStatus;
+        window = core->StatusWindow();
         ASSERT_TRUE(window);
     }
     void TearDown() override {
@@ -122,7 +122,7 @@ struct Status : SimKsFixture {
         std::vector<char> pcm(bytes, 0x11);
         if (core->Write(pcm.data(), (int)pcm.size()) != 0)
             return false;
-        return WaitUntil([&] { return core->m_nInputUsed == want; });
+        return WaitUntil([&] { return core->Snapshot().inputUsed == (DWORD)want; });
     }
     // Green and grey pixels of the usage bar's bottom row, and where the bar starts and ends.
     void Bar(const Picture& pic, int& green, int& grey, int& first, int& last) {
@@ -201,7 +201,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     Picture pic = Paint();
     EXPECT_TRUE(pic.SameRows(Expected(window, lines), 140, pic.height));
     ASSERT_EQ(2148u, SimKs_AdvanceWaveRt(0, 2148)); // into the second half
-    ASSERT_TRUE(WaitUntil([&] { return core->m_rt.playOffset == 8592; }));
+    ASSERT_TRUE(WaitUntil([&] { return core->Snapshot().playOffset == 8592; }));
     lines[2].text = "Playing: second half, at byte 8592";
     EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
     core->End();
@@ -274,9 +274,9 @@ TEST_F(Status, TheTimerInvalidatesTheWindowAndEscapeClosesIt) {
     EXPECT_TRUE(TimerInvalidates(window));
     SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(NULL, core->m_hwndStatus);
+    EXPECT_EQ(NULL, core->StatusWindow());
     core->OpenDiagnosticWindow();
-    EXPECT_TRUE(IsWindow(core->m_hwndStatus)) << "it opens again";
+    EXPECT_TRUE(IsWindow(core->StatusWindow())) << "it opens again";
 }
 
 DWORD WINAPI DeleteEngine(LPVOID p) {

@@ -25,7 +25,7 @@ int PrintRenderDevices() {
     HRESULT hr = S_OK;
     CKsEnumFilters enumerator(hr);
     GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    hr = enumerator.EnumFilters(KS_FILTER_TYPE_RENDER, categories, 2, TRUE, FALSE, TRUE);
+    hr = enumerator.EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
     int n = 0;
     for (TListNode<CKsFilter>* f = enumerator.m_listFilters.m_pHead; f && f->pData; f = f->pNext)
         printf("%d. %s\n   %s\n   streaming: %s\n", ++n, f->pData->m_szFriendlyName,

@@ -1,0 +1,188 @@
+// The cyclic-buffer output's open and close: the buffer with two notifications per pass and the
+// event, or without them and a play position to poll; silence in both halves before the pin
+// runs; the log line that names the kind of stream; and the close, which logs what the stream
+// went through.
+#include "engine/cyclicout.h"
+
+#include "diag/log.h"
+#include "engine/snapshot.h"
+#include "ks/rtpin.h"
+
+#include <cstring>
+
+namespace {
+
+// Why a buffer the driver handed out cannot be played (the pin refused it).
+const char* Unplayable(const KSRTAUDIO_BUFFER& b) {
+    if (!b.BufferAddress)
+        return "no address";
+    if (b.ActualBufferSize == 0)
+        return "0 bytes";
+    return "halves that are not whole frames";
+}
+
+// Where the play position comes from, by Source.
+const char* const kSources[] = {"the notifications, counted", "the position register",
+                                "the audio position property"};
+
+DWORD Millis(DWORD bytes, DWORD rate) {
+    return rate ? (DWORD)((ULONGLONG)bytes * 1000 / rate) : 0;
+}
+
+} // namespace
+
+KSCyclicOutput::KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site)
+    : m_site(site), m_pRenderPin(std::move(pin)), m_pRtPin(rtPin) {}
+
+// The stream's figures go to the log before the pin, which owns the buffer, closes.
+KSCyclicOutput::~KSCyclicOutput() {
+    if (!m_bOpen)
+        return;
+    DiagLog(1,
+            "WaveRT stream closed: %llu bytes played, %lu bytes of silence for lack of audio in "
+            "%ld gaps",
+            (unsigned long long)m_position.Played(), (DWORD)m_dwStarved, (long)m_nGaps);
+}
+
+CKsPin& KSCyclicOutput::Pin() {
+    return *m_pRenderPin;
+}
+
+bool KSCyclicOutput::MakeEvents() {
+    m_hNotify.Reset(CreateEventA(NULL, FALSE, FALSE, NULL));
+    m_hAudio.Reset(CreateEventA(NULL, FALSE, FALSE, NULL));
+    if (m_hNotify.Valid() && m_hAudio.Valid())
+        return true;
+    LogCause("CreateEventA", HRESULT_FROM_WIN32(GetLastError()));
+    return false;
+}
+
+// With two notifications per pass where the driver offers them, else without. A buffer the
+// driver handed out that cannot be played is refused, never asked for again.
+bool KSCyclicOutput::TakeBuffer() {
+    KSRTAUDIO_BUFFER buffer = {};
+    HRESULT hr = m_pRtPin->GetBufferWithNotification(m_dwAsked, 2, &buffer);
+    if (FAILED(hr) && !m_pRtPin->m_bHaveBuffer) {
+        LogCause("CKsRtPin::GetBufferWithNotification", hr);
+        hr = m_pRtPin->GetBuffer(m_dwAsked, &buffer);
+    }
+    if (SUCCEEDED(hr))
+        return true;
+    if (m_pRtPin->m_bHaveBuffer)
+        DiagLog(1,
+                "WaveRT buffer refused: %lu bytes asked, the driver gave %lu bytes (%lu-byte "
+                "frames): %s",
+                m_dwAsked, m_pRtPin->m_Buffer.ActualBufferSize, m_dwBlock,
+                Unplayable(m_pRtPin->m_Buffer));
+    else
+        LogCause("CKsRtPin::GetBuffer", hr);
+    return false;
+}
+
+// The position register where the driver maps one that reads inside the buffer, else the audio
+// position property where it answers inside the buffer. False when neither does.
+bool KSCyclicOutput::ChoosePosition() {
+    KSRTAUDIO_HWREGISTER reg;
+    ULONG offset = 0;
+    HRESULT hr = m_pRtPin->GetPositionRegister(&reg);
+    if (FAILED(hr)) {
+        LogCause("CKsRtPin::GetPositionRegister", hr);
+    } else if (FAILED(hr = m_pRtPin->ReadPositionRegister(&offset))) {
+        LogCause("CKsRtPin::ReadPositionRegister", hr);
+    } else {
+        m_source = kRegister;
+        return true;
+    }
+    hr = m_pRtPin->GetAudioPosition(&offset);
+    if (SUCCEEDED(hr)) {
+        m_source = kProperty;
+        return true;
+    }
+    LogCause("CKsRtPin::GetAudioPosition", hr);
+    m_source = kNoPosition;
+    return false;
+}
+
+// The notification event, where the buffer came with two notifications per pass.
+bool KSCyclicOutput::RegisterEvent() {
+    if (m_pRtPin->m_nNotifications != 2)
+        return false;
+    HRESULT hr = m_pRtPin->RegisterNotificationEvent(m_hNotify.Get());
+    if (SUCCEEDED(hr))
+        return true;
+    LogCause("CKsRtPin::RegisterNotificationEvent", hr);
+    return false;
+}
+
+bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
+    m_dwBlock = format.nBlockAlign;
+    m_dwAsked = 2 * (halfSize / m_dwBlock * m_dwBlock);
+    if (!MakeEvents() || !TakeBuffer())
+        return false;
+    bool events = RegisterEvent();
+    if (!ChoosePosition() && !events) {
+        DiagLog(1, "WaveRT stream refused: no notifications and no play position to poll");
+        return false;
+    }
+    m_pBuffer = (BYTE*)m_pRtPin->m_Buffer.BufferAddress;
+    m_dwSize = m_pRtPin->m_Buffer.ActualBufferSize;
+    m_dwHalf = m_pRtPin->m_cbHalf;
+    m_position = RtPlayPosition(m_dwSize, m_dwHalf);
+    m_bBarrier = m_pRtPin->m_Buffer.CallMemoryBarrier != FALSE;
+    m_bSilence = format.wBitsPerSample == 8 ? 0x80 : 0;
+    DWORD halfMs = Millis(m_dwHalf, format.nAvgBytesPerSec);
+    m_dwPollMs = halfMs / 4 ? halfMs / 4 : 1;
+    m_dwEventWaitMs = halfMs + halfMs / 2 + 1;
+    // Both halves hold silence before RUN; the first audio goes into the half that plays second.
+    memset(m_pBuffer, m_bSilence, m_dwSize);
+    if (m_bBarrier)
+        MemoryBarrier();
+    m_written = m_dwSize;
+    m_bEvents = events;
+    LogOpened(halfMs);
+    m_bOpen = true;
+    return true;
+}
+
+void KSCyclicOutput::LogOpened(DWORD halfMs) {
+    const char* barrier = m_bBarrier ? "; memory barrier after each write" : "";
+    if (m_bEvents)
+        DiagLog(1,
+                "WaveRT stream, event-driven: buffer of %lu bytes asked, %lu bytes received (2 "
+                "halves of %lu ms); play position from %s%s",
+                m_dwAsked, (DWORD)m_dwSize, halfMs, kSources[m_source], barrier);
+    else
+        DiagLog(1,
+                "WaveRT stream, polled every %lu ms: buffer of %lu bytes asked, %lu bytes "
+                "received (2 halves of %lu ms); play position from %s%s",
+                m_dwPollMs, m_dwAsked, (DWORD)m_dwSize, halfMs, kSources[m_source], barrier);
+}
+
+// The stream runs on silence until the host writes: the player thread serves its halves from
+// now on.
+void KSCyclicOutput::Running() {
+    m_site.WakeThread();
+    SetEvent(m_hAudio.Get());
+}
+
+// The player thread leaves the buffer alone before the pin stops and frees it; the paused
+// hardware reads nothing meanwhile. Stopping unregisters the event.
+int KSCyclicOutput::Stop() {
+    RequestState(*m_pRenderPin, KSSTATE_PAUSE);
+    m_site.HoldPlayerThread();
+    RequestState(*m_pRenderPin, KSSTATE_STOP);
+    return 0;
+}
+
+void KSCyclicOutput::AudioWritten() {
+    if (m_bWantAudio)
+        SetEvent(m_hAudio.Get());
+}
+
+void KSCyclicOutput::Describe(KSSnapshot& s) {
+    s.kind = m_bEvents ? KSOutputKind::kCyclicEvent : KSOutputKind::kCyclicPolled;
+    s.cyclicSize = m_dwSize;
+    s.playOffset = m_dwPlayOffset;
+    s.starvedBytes = m_dwStarved;
+    s.gaps = m_nGaps;
+}

@@ -1,0 +1,152 @@
+// The cyclic-buffer output's streaming: each pass looks where the hardware plays, writes the half
+// it has just left or tops up the half that plays next, and waits; the play-out at the end.
+#include "engine/cyclicout.h"
+
+#include "diag/constants.h"
+#include "diag/log.h"
+#include "engine/halfplan.h"
+#include "ks/rtpin.h"
+
+#include <cstring>
+
+// The pass looks at the pause and the mode before it touches the buffer; a thread that the end
+// holds off (HoldPlayerThread) is in its wait or between passes, never inside Serve.
+KSNext KSCyclicOutput::BeforeWait(KSWaitList& list) {
+    if (m_site.Paused() || m_site.Mode() == kModeClosed)
+        return KSNext::kSleep;
+    Serve();
+    FillWait(list);
+    return m_site.RingHeld() == 0 ? KSNext::kRanDry : KSNext::kWait;
+}
+
+// The audio event (a write the thread waits for) and, event-driven, the driver's notification;
+// no longer than a look's period (polled) or a half and a half (event-driven).
+void KSCyclicOutput::FillWait(KSWaitList& list) {
+    list.handles[0] = m_hAudio.Get();
+    list.handles[1] = m_hNotify.Get();
+    list.count = m_bEvents ? 2 : 1;
+    list.timeoutMs = m_bEvents ? m_dwEventWaitMs : m_dwPollMs;
+}
+
+KSNext KSCyclicOutput::AfterWait(int wait) {
+    if (wait == 1) // the driver's notification: the hardware finished a half
+        m_bNotified = true;
+    return KSNext::kDone;
+}
+
+// A running stream always has work: its halves come due whether or not the host writes.
+bool KSCyclicOutput::HasWork() {
+    return m_site.Mode() != kModeClosed;
+}
+
+void KSCyclicOutput::Serve() {
+    Look();
+    RtHalfPlan plan = PlanHalf(m_position.Played(), m_written, m_dwHalf);
+    if (plan.lateHalves && !m_bLoggedLate) {
+        DiagLog(1, "WaveRT stream: the hardware reached %llu halves before they were rewritten",
+                (unsigned long long)plan.lateHalves);
+        m_bLoggedLate = true;
+    }
+    m_written = plan.written;
+    if (plan.writeHalf)
+        WriteHalf();
+    else
+        TopUp();
+    ULONGLONG played = m_position.Played();
+    if (m_bEvents && m_source != kNoPosition && played >= m_notifiedAt + m_dwHalf + m_dwHalf / 2) {
+        DiagLog(1,
+                "WaveRT notification event silent for %llu bytes of play: the position is "
+                "polled from now on",
+                (unsigned long long)(played - m_notifiedAt));
+        m_bEvents = 0;
+    }
+    InterlockedExchange(&m_bPlayedOut, played >= m_audioEnd);
+    InterlockedExchange(&m_bWantAudio, m_source != kNoPosition && m_audioEnd < m_written &&
+                                           m_site.Mode() == kModeOpen);
+}
+
+// Brings the count of bytes played up to the hardware: by the play position where it can be
+// read, else by the notification that woke the thread (the end of a half).
+void KSCyclicOutput::Look() {
+    ULONG offset = 0;
+    if (m_source != kNoPosition && ReadPosition(&offset))
+        m_position.Offset(offset);
+    else if (m_bNotified)
+        m_position.HalfDone();
+    if (m_bNotified)
+        m_notifiedAt = m_position.Played();
+    m_bNotified = false;
+    m_dwPlayOffset = m_position.LastOffset();
+    m_dwPlayedLow = (DWORD)m_position.Played();
+}
+
+// The pin checks every offset against the buffer: one outside it is never used. A failure is
+// logged once per stream; the look then goes without a position.
+bool KSCyclicOutput::ReadPosition(ULONG* offset) {
+    bool reg = m_source == kRegister;
+    HRESULT hr = reg ? m_pRtPin->ReadPositionRegister(offset) : m_pRtPin->GetAudioPosition(offset);
+    if (SUCCEEDED(hr))
+        return true;
+    if (!m_bLoggedPosition) {
+        if (hr == HRESULT_FROM_WIN32(ERROR_INVALID_DATA))
+            DiagLog(1, "WaveRT play position outside the %lu-byte buffer: ignored",
+                    (DWORD)m_dwSize);
+        LogCause(reg ? "CKsRtPin::ReadPositionRegister" : "CKsRtPin::GetAudioPosition", hr);
+    }
+    m_bLoggedPosition = true;
+    return false;
+}
+
+// Writes the stream's next half, which lies where the hardware has just been: the ring's audio,
+// then silence for what it lacks. The ring's fill is read once: the host may add to it meanwhile.
+void KSCyclicOutput::WriteHalf() {
+    ULONGLONG at = m_written;
+    bool hostMayWrite = m_site.Mode() == kModeOpen && m_site.Started();
+    DWORD n = HalfAudio(m_site.RingHeld(), m_dwHalf, m_dwBlock, hostMayWrite);
+    if (n)
+        Put(at, n);
+    memset(m_pBuffer + (DWORD)(at % m_dwSize) + n, m_bSilence, m_dwHalf - n);
+    if (m_bBarrier)
+        MemoryBarrier();
+    m_written = at + m_dwHalf;
+}
+
+void KSCyclicOutput::TopUp() {
+    if (m_source == kNoPosition)
+        return;
+    ULONGLONG at = 0;
+    DWORD room =
+        TopUpRoom(m_position.Played(), m_written, m_audioEnd, m_dwHalf, m_site.RingHeld(), &at);
+    if (!room)
+        return;
+    Put(at, room);
+    if (m_bBarrier)
+        MemoryBarrier();
+}
+
+// Moves n bytes of the ring to the stream's byte at (all in one half). Silence between the last
+// real byte and these was heard as a gap: it counts as starvation. Silence before the first real
+// byte of the stream does not.
+void KSCyclicOutput::Put(ULONGLONG at, DWORD n) {
+    if (m_audioEnd && at > m_audioEnd) {
+        InterlockedExchangeAdd((volatile LONG*)&m_dwStarved, (LONG)(at - m_audioEnd));
+        InterlockedIncrement(&m_nGaps);
+    }
+    InterlockedExchange(&m_bPlayedOut, 0);
+    m_audioEnd = at + n;
+    m_site.CountSubmitted(n);
+    m_site.ReadRing(m_pBuffer + (DWORD)(at % m_dwSize), n);
+}
+
+// The end: the ring goes into halves and plays, silence follows. On the player thread (a gapless
+// underrun) the thread serves the stream itself, through its one wait.
+void KSCyclicOutput::AwaitPlayOut(bool self) {
+    if (!self) {
+        Sleep(kPollMs);
+        return;
+    }
+    Serve();
+    KSWaitList list = {};
+    FillWait(list);
+    AfterWait(m_site.Wait(list));
+}

@@ -1,0 +1,101 @@
+// The cyclic-buffer output: a WaveRT stream. The hardware reads the driver's cyclic buffer by
+// DMA; each pass of the player thread looks where it plays, writes the half it has just left from
+// the ring (silence for what the ring lacks), tops up the half that plays next when audio comes in
+// time, and waits for the driver's notification, the next look at the position, or a write it
+// waits for. The end plays out here too: everything written plays, then silence, until the
+// hardware has passed the last real sample. The hardware never meets a half that was not
+// rewritten, unless the player thread itself is late.
+//
+// Ownership: the output owns the WaveRT pin (closed and deleted with it; the buffer is the
+// driver's and valid until then) and its two auto-reset events, which outlive the pin: the
+// driver's notification event (registered by Open, unregistered when the pin stops) and the audio
+// event, which AudioWritten sets while the thread waits for audio to top up a half.
+#pragma once
+
+#include "engine/output.h"
+#include "engine/playposition.h"
+#include "diag/owned.h"
+
+class CKsRtPin;
+
+class KSCyclicOutput final : public KSOutput {
+  public:
+    KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site);
+    ~KSCyclicOutput() override;
+
+    // Everything up to the state change to RUN: the buffer of two halves of whole frames of about
+    // halfSize bytes each, the event, the position, silence in both halves. False (with the reason
+    // in the log) when the stream cannot be played.
+    bool Open(const WAVEFORMATEX& format, DWORD halfSize);
+
+    CKsPin& Pin() override;
+    void Running() override;
+    int Stop() override;
+    void SubmitPartial() override {}
+    bool PlayedOut() override { return m_bPlayedOut != 0; }
+    void AwaitPlayOut(bool self) override;
+    ULONGLONG Progress() override { return m_dwPlayedLow; }
+    DWORD StallUnit() override { return m_dwHalf; }
+    const char* StallText() override { return "the WaveRT play position stood still"; }
+
+    KSNext BeforeWait(KSWaitList& list) override;
+    KSNext AfterWait(int wait) override;
+    bool HasWork() override;
+
+    void AudioWritten() override;
+    bool AllPlayed() override { return m_bPlayedOut != 0; }
+    void Describe(KSSnapshot& s) override;
+
+  private:
+    enum Source { kNoPosition, kRegister, kProperty }; // where the play position comes from
+
+    bool MakeEvents();
+    bool TakeBuffer();
+    bool ChoosePosition();
+    bool RegisterEvent();
+    void LogOpened(DWORD halfMs);
+    void Serve();
+    void FillWait(KSWaitList& list);
+    void Look();
+    bool ReadPosition(ULONG* offset);
+    void WriteHalf();
+    void TopUp();
+    void Put(ULONGLONG at, DWORD n);
+
+    KSStreamSite& m_site;
+    UniqueHandle m_hNotify; // the driver's notification event (event-driven streams)
+    UniqueHandle m_hAudio;  // set by AudioWritten while m_bWantAudio
+    PinOwner m_pRenderPin;  // destroyed before the events: the pin unregisters its event
+    CKsRtPin* m_pRtPin;     // the same pin as a WaveRT pin
+
+    // Set by Open.
+    BYTE* m_pBuffer = nullptr; // the driver's cyclic buffer
+    DWORD m_dwAsked = 0;       // bytes asked for: two halves of whole frames
+    DWORD m_dwHalf = 0;        // bytes per half of the actual buffer (whole frames)
+    DWORD m_dwBlock = 0;       // bytes per frame
+    BYTE m_bSilence = 0;       // 0x80 for 8-bit samples, else 0
+    bool m_bBarrier = false;   // the driver asks for a memory barrier after each write
+    Source m_source = kNoPosition;
+    DWORD m_dwPollMs = 0;      // polled: the wait between two looks
+    DWORD m_dwEventWaitMs = 0; // event-driven: the longest wait for a notification
+    bool m_bOpen = false;      // Open succeeded
+
+    // The player thread's own.
+    RtPlayPosition m_position{0, 1};
+    ULONGLONG m_written = 0;    // bytes written since RUN (whole halves, the silence at RUN too)
+    ULONGLONG m_audioEnd = 0;   // just past the last real byte written; 0 before the first
+    ULONGLONG m_notifiedAt = 0; // played at the last notification (event-driven)
+    bool m_bNotified = false;   // the last wait ended with the notification event
+    bool m_bLoggedPosition = false; // a position that could not be used has been logged
+    bool m_bLoggedLate = false;     // halves the hardware reached before they were rewritten
+
+    // Shared with the host's threads and the snapshot.
+    volatile LONG m_bEvents = 0;       // event-driven (else polled)
+    volatile DWORD m_dwSize = 0;       // bytes of the actual buffer
+    volatile LONG m_bPlayedOut = 1;    // the hardware has passed every real byte written
+    volatile LONG m_bWantAudio = 0;    // the last half written ends in silence audio may replace
+    volatile DWORD m_dwPlayOffset = 0; // the play offset at the last look
+    volatile DWORD m_dwPlayedLow = 0;  // the low 32 bits of played: progress, for the end's watch
+    volatile DWORD m_dwStarved = 0;    // silence written for lack of audio and followed by audio
+    volatile LONG m_nGaps = 0;         // stretches of such silence
+};

@@ -1,0 +1,74 @@
+// What both outputs share: the choice of output for a pin, the owner of the pin, the pin's state
+// requests, and the busy WaveRT device refused before a pin is made.
+#include "engine/output.h"
+
+#include "diag/log.h"
+#include "engine/cyclicout.h"
+#include "engine/packetout.h"
+#include "ks/audfilter.h"
+#include "ks/rtpin.h"
+
+#include <new>
+
+namespace {
+
+// The state requests by name, for the log (KSSTATE_STOP .. KSSTATE_RUN).
+const char* const kSetStateCalls[] = {
+    "CKsPin::SetState(KSSTATE_STOP)", "CKsPin::SetState(KSSTATE_ACQUIRE)",
+    "CKsPin::SetState(KSSTATE_PAUSE)", "CKsPin::SetState(KSSTATE_RUN)"};
+
+KSOutput* NewCyclicOutput(PinOwner pin, CKsRtPin* rtPin, const WAVEFORMATEX& format, DWORD halfSize,
+                          KSStreamSite& site) {
+    KSCyclicOutput* output = new (std::nothrow) KSCyclicOutput(std::move(pin), rtPin, site);
+    if (!output) {
+        LogCause("new KSCyclicOutput", E_OUTOFMEMORY);
+        return nullptr;
+    }
+    if (output->Open(format, halfSize))
+        return output;
+    delete output;
+    return nullptr;
+}
+
+KSOutput* NewPacketOutput(PinOwner pin, const KSPacketMemory& packets, KSStreamSite& site) {
+    if (!packets.data)
+        return nullptr; // the allocation logged the size
+    KSOutput* output = new (std::nothrow) KSPacketOutput(std::move(pin), packets, site);
+    if (!output)
+        LogCause("new KSPacketOutput", E_OUTOFMEMORY);
+    return output;
+}
+
+} // namespace
+
+void PinCloser::operator()(CKsPin* pin) const {
+    pin->ClosePin();
+    delete pin;
+}
+
+KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
+                    const KSPacketMemory& packets, KSStreamSite& site) {
+    PinOwner owner(pin);
+    if (CKsRtPin* rtPin = CKsRtPin::FromPin(pin))
+        return NewCyclicOutput(std::move(owner), rtPin, format, halfSize, site);
+    return NewPacketOutput(std::move(owner), packets, site);
+}
+
+bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format) {
+    if (!filter.m_bRealtime)
+        return false;
+    CKsRtPin* pin = CKsRtPin::FromPin(filter.FindViablePin(format));
+    KSPIN_CINSTANCES n = {};
+    if (!pin || FAILED(pin->GetInstances(&n)) || n.CurrentCount < n.PossibleCount)
+        return false;
+    DiagLog(1, "WaveRT device busy: %s is in use by another program (%lu of %lu pins taken)",
+            filter.m_szFriendlyName, n.CurrentCount, n.PossibleCount);
+    return true;
+}
+
+HRESULT RequestState(CKsPin& pin, KSSTATE state) {
+    HRESULT hr = pin.SetState(state);
+    if (FAILED(hr))
+        LogCause(kSetStateCalls[state], hr);
+    return hr;
+}

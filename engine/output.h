@@ -1,0 +1,139 @@
+// What drains the ring into a device: one output per open stream, behind one interface. The
+// packet output (packetout.h) submits packets as KS stream writes; the cyclic-buffer output
+// (cyclicout.h) writes the ring into a WaveRT driver's cyclic buffer. The engine opens the device
+// and creates the pin; NewOutput makes the output that fits the pin, and the output owns the pin
+// from then on (closed and deleted with the output).
+//
+// Threading: the player thread calls BeforeWait, AfterWait and HasWork while it serves the
+// output (KSCore::Pass); the control path (under m_csControl) calls the rest. The engine deletes
+// an output only once the player thread no longer serves it, so nothing of one stream's waits
+// reaches the next stream's output. AudioWritten, AllPlayed and Describe come from any thread
+// under the engine's state lock.
+#pragma once
+
+#include <windows.h>
+#include <mmreg.h>
+#include <ks.h>
+#include <memory>
+
+class CKsAudRenFilter;
+class CKsPin;
+struct KSSnapshot;
+
+// The owner of a render pin: closes and deletes it.
+struct PinCloser {
+    void operator()(CKsPin* pin) const;
+};
+typedef std::unique_ptr<CKsPin, PinCloser> PinOwner;
+
+// Output modes of the engine (m_nMode).
+constexpr LONG kModeClosed = 0;
+constexpr LONG kModeOpen = 1;
+constexpr LONG kModeEnding = 2; // draining: only inside EndInternal
+
+// Handles an output adds to the player thread's wait, after the stop event.
+constexpr int kMaxOutputWaits = 8;
+
+// The player thread's wait as an output asks for it: its own events and how long to wait
+// (INFINITE: until one is set).
+struct KSWaitList {
+    HANDLE handles[kMaxOutputWaits];
+    DWORD count;
+    DWORD timeoutMs;
+};
+
+// How a wait ended, as the output is told: one of its own events (0 .. count - 1), or these.
+constexpr int kWaitStop = -1;    // the stop event
+constexpr int kWaitTimeout = -2; // the wait's time ran out
+constexpr int kWaitFailed = -3;  // the wait itself failed (logged)
+
+// What the player thread does after an output's part of a pass.
+enum class KSNext {
+    kWait,   // wait as the list says (BeforeWait only)
+    kDone,   // the pass is over
+    kSleep,  // nothing to do: sleep until woken (the gapless rule runs)
+    kRanDry, // the ring is empty while the stream runs on: the gapless rule runs
+};
+
+// What an output uses of the engine: the ring, the stream's flags, the count of bytes handed to
+// the device, and the player thread. KSCore implements it.
+class KSStreamSite {
+  public:
+    virtual DWORD RingHeld() = 0; // bytes in the ring
+    // Moves n bytes (at most those held) out of the ring into dst, scaled by the volume.
+    virtual void ReadRing(BYTE* dst, DWORD n) = 0;
+    virtual LONG Mode() = 0;
+    virtual bool Paused() = 0;
+    virtual bool Started() = 0;
+    virtual void CountSubmitted(DWORD n) = 0; // adds to the bytes submitted since the start
+    virtual void WakeThread() = 0;
+    virtual void HoldPlayerThread() = 0; // as a pause: the thread fills and writes nothing
+    virtual bool OnPlayerThread() = 0;
+    // The player thread's one labelled wait (the stop event, then the list's events).
+    virtual int Wait(const KSWaitList& list) = 0;
+
+  protected:
+    ~KSStreamSite() = default;
+};
+
+class KSOutput {
+  public:
+    virtual ~KSOutput() = default;
+    KSOutput(const KSOutput&) = delete;
+    KSOutput& operator=(const KSOutput&) = delete;
+
+    // Control path.
+    virtual CKsPin& Pin() = 0;
+    // The pin runs: an output that plays silence until audio comes starts serving now.
+    virtual void Running() = 0;
+    // After the play-out (or with the device stopped): the pin paused and stopped, and what the
+    // device still held given back. Returns the packets the device kept even so.
+    virtual int Stop() = 0;
+    // A gapless underrun ends the stream: what is waiting to be submitted goes first.
+    virtual void SubmitPartial() = 0;
+    // True once everything taken from the ring has played (the ring itself is the engine's).
+    virtual bool PlayedOut() = 0;
+    // Waits about kPollMs for the play-out to move on; self: on the player thread, which then
+    // serves the output itself.
+    virtual void AwaitPlayOut(bool self) = 0;
+    // Grows whenever the device makes progress: what the stall watch compares.
+    virtual ULONGLONG Progress() = 0;
+    // Bytes the device plays between two signs of progress, and what a stall means, for the log.
+    virtual DWORD StallUnit() = 0;
+    virtual const char* StallText() = 0;
+
+    // Player thread, while it serves the output.
+    virtual KSNext BeforeWait(KSWaitList& list) = 0;
+    virtual KSNext AfterWait(int wait) = 0;
+    virtual bool HasWork() = 0; // under m_csWake, before the thread sleeps
+
+    // Any thread, under the engine's state lock.
+    virtual void AudioWritten() = 0; // the host wrote into the ring
+    virtual bool AllPlayed() = 0;    // IsPlaying's test of the device side
+    virtual void Describe(KSSnapshot& s) = 0;
+
+  protected:
+    KSOutput() = default;
+};
+
+// What the packet output works on, owned by the engine for its life: the packet memory and the
+// packets' completion events.
+struct KSPacketMemory {
+    BYTE* data;           // m_nPacketCount x packetSize bytes, or null
+    DWORD packetSize;     // bytes per packet
+    int count;            // packets, 2..8
+    const HANDLE* events; // count completion events (manual-reset; signalled = free)
+};
+
+// The output for the pin, or null (logged): a cyclic-buffer output for a WaveRT pin (halves of
+// about halfSize bytes), else a packet output. Takes the pin whatever the result: on failure it
+// is closed and deleted.
+KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
+                    const KSPacketMemory& packets, KSStreamSite& site);
+
+// True when the filter's WaveRT pin for the format is held by another program (logged): the
+// open is refused before a pin is made. False for every other filter.
+bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format);
+
+// Asks the pin for a state; a refusal is logged with its cause.
+HRESULT RequestState(CKsPin& pin, KSSTATE state);

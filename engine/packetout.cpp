@@ -1,0 +1,168 @@
+// The packet output: filling packets from the ring, submitting them, and the end of a packet
+// stream (the drain, the stop, and the packets a stopped device still holds).
+#include "engine/packetout.h"
+
+#include "diag/constants.h"
+#include "diag/log.h"
+#include "engine/kscore.h"
+#include "ks/pin.h"
+
+// Each packet's header travels to the driver as the platform defines it; its size is taken from
+// the header file, and these figures pin the layout down for each architecture.
+#ifdef _WIN64
+static_assert(sizeof(KSSTREAM_HEADER) == 56, "x86_64: 64-bit Data pointer and a Reserved field");
+#else
+static_assert(sizeof(KSSTREAM_HEADER) == 48, "i686: the 48-byte stream header");
+#endif
+
+KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketMemory& memory, KSStreamSite& site)
+    : m_site(site), m_pRenderPin(std::move(pin)), m_phEvents(memory.events),
+      m_nPacketCount(memory.count), m_dwPacketSize(memory.packetSize) {
+    for (int i = 0; i < m_nPacketCount; i++) {
+        KSPacket& p = m_Packets[i];
+        p.Signal.hEvent = m_phEvents[i];
+        // The packet memory fits 32 bits (the engine's allocation), so no offset overflows.
+        p.Header.Data = memory.data + (DWORD)i * m_dwPacketSize;
+        p.Header.PresentationTime.Numerator = 1;
+        p.Header.PresentationTime.Denominator = 1;
+        p.Header.Size = sizeof(KSSTREAM_HEADER);
+        SetEvent(m_phEvents[i]);
+    }
+}
+
+// Waits for the stop event or a free packet, without a time limit: the device's completions
+// pace the stream.
+KSNext KSPacketOutput::BeforeWait(KSWaitList& list) {
+    for (int i = 0; i < m_nPacketCount; i++)
+        list.handles[i] = m_phEvents[i];
+    list.count = (DWORD)m_nPacketCount;
+    list.timeoutMs = INFINITE;
+    return KSNext::kWait;
+}
+
+// A free packet becomes the current one when none is; then the current packet takes what the
+// ring holds and goes to the device when full, or when the stream ends with anything in it.
+KSNext KSPacketOutput::AfterWait(int wait) {
+    if (wait == kWaitFailed)
+        return KSNext::kSleep;
+    if (wait >= 0 && m_nCurrentPacket < 0) {
+        m_Packets[wait].Header.DataUsed = 0;
+        InterlockedExchange(&m_nCurrentPacket, wait);
+    }
+    LONG current = m_nCurrentPacket;
+    if (current < 0 || m_site.Paused())
+        return KSNext::kSleep;
+    DWORD held = m_site.RingHeld();
+    int full = held > 0 ? FillPacket(current, held) : 0;
+    bool ending = m_site.Mode() == kModeEnding && m_Packets[current].Header.DataUsed > 0;
+    if (full || ending)
+        SubmitCurrentPacket();
+    else if (m_site.RingHeld() == 0)
+        return KSNext::kSleep;
+    return KSNext::kDone;
+}
+
+bool KSPacketOutput::HasPartial() {
+    LONG current = m_nCurrentPacket;
+    return current >= 0 && m_Packets[current].Header.DataUsed > 0;
+}
+
+// In ending mode a partly filled packet still has to go.
+bool KSPacketOutput::HasWork() {
+    return m_site.Mode() == kModeEnding && HasPartial();
+}
+
+// The packet's count grows before the ring's shrinks: the end's drain, which looks at the ring
+// first and then at the packet, never finds both empty while bytes are on their way.
+int KSPacketOutput::FillPacket(int index, DWORD available) {
+    KSSTREAM_HEADER& h = m_Packets[index].Header;
+    DWORD room = m_dwPacketSize - h.DataUsed;
+    DWORD n = available < room ? available : room;
+    BYTE* dst = (BYTE*)h.Data + h.DataUsed;
+    h.DataUsed += n;
+    m_site.ReadRing(dst, n);
+    return h.DataUsed == m_dwPacketSize ? 1 : 0;
+}
+
+// Hands the current packet to the device. A packet whose write fails is freed at once, so that
+// no wait for the packets hangs on it.
+void KSPacketOutput::SubmitCurrentPacket() {
+    LONG index = m_nCurrentPacket;
+    KSPacket& p = m_Packets[index];
+    p.Header.FrameExtent = p.Header.DataUsed;
+    m_site.CountSubmitted(p.Header.DataUsed);
+    InterlockedExchangeAdd((volatile LONG*)&m_dwSubmitted, (LONG)p.Header.DataUsed);
+    ResetEvent(m_phEvents[index]);
+    HRESULT hr = m_pRenderPin->WriteData(&p.Header, &p.Signal);
+    if (FAILED(hr)) {
+        DiagLog(1, "KS Packet write failed (buffer %d)", (int)index);
+        LogCause("CKsPin::WriteData", hr);
+        SetEvent(m_phEvents[index]);
+    }
+    InterlockedExchange(&m_nCurrentPacket, -1);
+}
+
+void KSPacketOutput::SubmitPartial() {
+    if (HasPartial())
+        SubmitCurrentPacket();
+}
+
+// True when no packet is with the device (timeout 0: a test; otherwise a wait of that long).
+bool KSPacketOutput::AllPacketsFree(DWORD timeout) {
+    return WaitForMultipleObjects(m_nPacketCount, m_phEvents, TRUE, timeout) != WAIT_TIMEOUT;
+}
+
+int KSPacketOutput::FreePacketCount() {
+    int free = 0;
+    for (int i = 0; i < m_nPacketCount; i++)
+        free += WaitForSingleObject(m_phEvents[i], 0) == WAIT_OBJECT_0;
+    return free;
+}
+
+// The drain is complete when the packet being filled, if any, holds no bytes and every packet
+// has come back. (The engine looks at the ring first.)
+bool KSPacketOutput::PlayedOut() {
+    return !HasPartial() && AllPacketsFree(0);
+}
+
+// While the player thread still moves the ring into packets, a poll; then a wait for the last
+// packets. The player thread (a gapless underrun) has submitted everything already.
+void KSPacketOutput::AwaitPlayOut(bool) {
+    if (m_site.RingHeld() != 0 || HasPartial())
+        Sleep(kPollMs);
+    else
+        AllPacketsFree(kPollMs);
+}
+
+// A packet that comes back changes the free packets or, refilled, the bytes submitted.
+ULONGLONG KSPacketOutput::Progress() {
+    return ((ULONGLONG)m_dwSubmitted << 8) | (ULONGLONG)FreePacketCount();
+}
+
+int KSPacketOutput::Stop() {
+    RequestState(*m_pRenderPin, KSSTATE_PAUSE);
+    RequestState(*m_pRenderPin, KSSTATE_STOP);
+    // Stopping the pin gives back what was still queued.
+    return AllPacketsFree(kDeviceAnswerMs) ? 0 : ReclaimPackets();
+}
+
+// The device kept packets after KSSTATE_STOP. Closing its pin makes the platform give back every
+// request still queued on it, as for a removed device. Packets that do not come back even then
+// stay the device's (returned: the engine keeps their memory).
+int KSPacketOutput::ReclaimPackets() {
+    DiagLog(1, "Device kept %d of %d packets after KSSTATE_STOP; closing its pin",
+            m_nPacketCount - FreePacketCount(), m_nPacketCount);
+    m_pRenderPin->ClosePin();
+    if (AllPacketsFree(kDeviceAnswerMs))
+        return 0;
+    int lost = m_nPacketCount - FreePacketCount();
+    DiagLog(1, "Device still holds %d packets after its pin was closed; they are given up", lost);
+    return lost;
+}
+
+void KSPacketOutput::Describe(KSSnapshot& s) {
+    s.kind = KSOutputKind::kPackets;
+    LONG current = m_nCurrentPacket;
+    s.currentPacket = current;
+    s.currentUsed = current >= 0 ? m_Packets[current].Header.DataUsed : 0;
+}

@@ -1,0 +1,36 @@
+// The settings record that the engine reads: eight user settings and the limits of the two buffer
+// sizes. The host loads it from the player's INI file and saves it (host/settings.cpp); the
+// engine and the settings dialog share it by pointer. No lock: the dialog writes fields in place
+// while the engine reads them.
+#pragma once
+
+#include <windows.h>
+
+// Upper limits of the two sizes, applied at load like the lower ones. The largest format the
+// engine plays, 192 kHz with 8 channels of 32-bit samples, takes 6,144,000 bytes a second: the
+// ring's limit holds about 10.9 s of it, a packet's about 1.4 s (and eight packets the same
+// 64 MiB as the ring). The settings dialog offers at most 128 KiB and 32 KiB.
+constexpr int kMaxInputBufferSize = 64 * 1024 * 1024;
+constexpr int kMaxOutputBufferSize = 8 * 1024 * 1024;
+
+class KSSettings {
+  public:
+    char ini_file[MAX_PATH + 1];      // full path of the settings file
+    char output_device[MAX_PATH + 1]; // device path of the chosen render filter, "" for the first
+    int volume_enabled;               // scale samples by the volume
+    int gapless_enabled;              // keep the pin running across close and open
+    int input_buffer_size;            // ring bytes; multiple of 1024, 4 KiB..64 MiB, > packet
+    int output_buffer_size;           // bytes per packet; multiple of 1024, 2 KiB..8 MiB
+    int output_buffer_cnt;            // packets, 2..8
+    int logging_enabled;              // diagnostic log on or off
+    int logarithmic_volume;           // map the host volume through the square-law table
+
+    // The store's part, in host/settings.cpp: the file's path from the player's executable, the
+    // defaults, then Load.
+    KSSettings();
+    void SetDefaults();
+    void Load();
+    void Save();
+    // Reads key into field (size bytes with the terminator); the field's text is the default.
+    void ReadString(const char* key, char* field, DWORD size);
+};
