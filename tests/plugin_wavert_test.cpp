@@ -161,13 +161,16 @@ TEST_P(WaveRtStream, SlowHostGivesCountedSilenceNeverAReplay) {
     EXPECT_EQ(1, LogCount("8192 bytes of silence for lack of audio in 1 gaps"));
 }
 
-TEST_P(WaveRtStream, RealTimeClockPlaysBitExact) {
+// On the real-time clock a loaded machine may make the thread late for a half, which the
+// hardware replays stale (engine_bench counts those); what the engine wrote still plays whole and
+// in order.
+TEST_P(WaveRtStream, RealTimeClockPlaysEveryByteInOrder) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 2.0);
     std::vector<char> pcm = Pcm(48000, 2, 16, 1.0);
     Open(48000, 2, 16);
     ASSERT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
+    EXPECT_EQ("", PlayedExactly(pcm, 0, 4, true));
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WaveRtStream, ::testing::Values(false, true),

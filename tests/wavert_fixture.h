@@ -55,8 +55,11 @@ struct WaveRtPlugin : PluginFixture {
     // Waits until the newest stream is closed.
     bool WaitClosed(DWORD timeoutMs = kHangMs);
     // "" when the newest stream played whole frames of silence, then exactly want, then only
-    // silence, with no half replayed and no careful-client rule broken; else what differs.
-    std::string PlayedExactly(const std::vector<char>& want, BYTE silence, ULONG block);
+    // silence, with no half replayed and no careful-client rule broken; else what differs. With
+    // replaysAllowed, the halves the device replayed stale (as hardware does when its writer is
+    // late) are taken out first and are no fault: nothing may be lost or out of order.
+    std::string PlayedExactly(const std::vector<char>& want, BYTE silence, ULONG block,
+                              bool replaysAllowed = false);
     // Bytes of silence, in whole frames, before the first other byte.
     static size_t Lead(const std::vector<char>& got, BYTE silence, ULONG block);
     // The text of the newest stream's careful-client violations.
