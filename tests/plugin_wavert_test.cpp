@@ -72,11 +72,12 @@ TEST_P(WaveRtStream, CloseWhilePausedDiscardsTheBufferedAudio) {
     Open(44100, 2, 16);
     WriteAndStep(pcm, pcm);
     ASSERT_TRUE(WaitConsumed(0, 40000));
+    stepper.Stop(); // most of the track still buffered, however fast the stepper was
     mod->Pause(1);
+    EXPECT_EQ(0u, SimKs_AdvanceWaveRt(0, 2048)) << "a paused stream's DMA engine does not move";
     SimKsStreamInfo paused, closed;
     ASSERT_TRUE(SimKs_GetStream(0, &paused));
     mod->Close();
-    stepper.Stop();
     ASSERT_TRUE(SimKs_GetStream(0, &closed));
     EXPECT_FALSE(closed.Open);
     EXPECT_EQ(paused.ConsumedBytes, closed.ConsumedBytes) << "nothing played after the pause";
