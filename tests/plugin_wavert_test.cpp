@@ -70,9 +70,9 @@ TEST_P(WaveRtStream, PauseHoldsThePositionAndResumeLosesNothing) {
 TEST_P(WaveRtStream, CloseWhilePausedDiscardsTheBufferedAudio) {
     std::vector<char> pcm = Pcm(44100, 2, 16, 1.0);
     Open(44100, 2, 16);
-    WriteAndStep(pcm, pcm);
-    ASSERT_TRUE(WaitConsumed(0, 40000));
-    stepper.Stop(); // most of the track still buffered, however fast the stepper was
+    ASSERT_TRUE(WriteAll(pcm));
+    ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
+    ASSERT_TRUE(StepQuarters(20)); // 40960 bytes: most of the track is still buffered
     mod->Pause(1);
     EXPECT_EQ(0u, SimKs_AdvanceWaveRt(0, 2048)) << "a paused stream's DMA engine does not move";
     SimKsStreamInfo paused, closed;

@@ -14,21 +14,29 @@ const DWORD kStaleStepMs = 10000;
 
 } // namespace
 
+bool StepQuarter(const std::atomic<bool>* stop) {
+    int stream = SimKs_StreamCount() - 1;
+    SimKsWaveRtInfo rt;
+    SimKsStreamInfo info;
+    if (stream < 0 || !SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info) ||
+        !rt.ActualSize || !info.Open)
+        return false;
+    WaitUntil([&] { return (stop && *stop) || SimKs_WaveRtRewritten(stream); }, kStaleStepMs);
+    ULONG frames = rt.ActualSize / 2 / 4 / info.Format.Format.nBlockAlign;
+    return SimKs_AdvanceWaveRt(stream, frames ? frames : 1) != 0;
+}
+
+bool StepQuarters(int count) {
+    for (int i = 0; i < count; i++)
+        if (!StepQuarter(nullptr))
+            return false;
+    return true;
+}
+
 void DmaStepper::Run() {
-    while (!m_stop) {
-        int stream = SimKs_StreamCount() - 1;
-        SimKsWaveRtInfo rt;
-        SimKsStreamInfo info;
-        if (stream < 0 || !SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info) ||
-            !rt.ActualSize || !info.Open) {
-            Sleep(1);
-            continue;
-        }
-        WaitUntil([&] { return m_stop || SimKs_WaveRtRewritten(stream); }, kStaleStepMs);
-        ULONG frames = rt.ActualSize / 2 / 4 / info.Format.Format.nBlockAlign;
-        if (!SimKs_AdvanceWaveRt(stream, frames ? frames : 1))
-            Sleep(1); // paused, or not running yet
-    }
+    while (!m_stop)
+        if (!StepQuarter(&m_stop))
+            Sleep(1); // no stream, paused, or not running yet
 }
 
 std::vector<std::string> WaveRtPlugin::Settings() {

@@ -13,6 +13,14 @@
 #include <thread>
 #include <vector>
 
+// Moves the newest WaveRT stream's DMA engine (manual clock) by a quarter of a half, once the
+// engine has rewritten the half it left (or after 10 s, so that an engine that never writes shows
+// as stale replays). False when no stream was running to move (stop, when given and set, ends the
+// wait early).
+bool StepQuarter(const std::atomic<bool>* stop);
+// count such steps on the calling thread: a known amount played, however fast the machine runs.
+bool StepQuarters(int count);
+
 // Steps the newest WaveRT stream's DMA engine (manual clock) while it runs, never into a half
 // that the engine has not rewritten; it waits up to 10 s for that, then steps anyway, so that an
 // engine that never writes shows as stale replays rather than a hang.
