@@ -4,6 +4,8 @@
 // (no pin left open) with its reason: the message for a missing rate, the log otherwise.
 #include "tests/wavert_fixture.h"
 
+#include "tools/common/asdevice.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -71,35 +73,6 @@ std::vector<char> Track(int rate, int channels, int bits) {
     return pcm;
 }
 
-// A sample as a value at the top of 32 bits.
-LONG Top(const char* p, int bytes) {
-    if (bytes == 1)
-        return (LONG)(((DWORD)(BYTE)p[0] - 128u) << 24);
-    DWORD v = 0;
-    for (int i = 0; i < bytes; i++)
-        v |= (DWORD)(BYTE)p[i] << (8 * (4 - bytes + i));
-    return (LONG)v;
-}
-
-// What a bit-transparent device must hold: each sample at the top of the device's container,
-// zeros below; mono on the first two channels; channels the stream lacks silent.
-std::vector<char> AsDevice(const std::vector<char>& pcm, int channels, int bits,
-                           const WAVEFORMATEX& device) {
-    int in = (bits + 7) / 8, out = device.wBitsPerSample / 8;
-    size_t frames = pcm.size() / (in * channels);
-    std::vector<char> want;
-    for (size_t f = 0; f < frames; f++) {
-        for (int j = 0; j < device.nChannels; j++) {
-            int from = channels == 1 ? (j < 2 ? 0 : -1) : (j < channels ? j : -1);
-            DWORD v = from < 0 ? 0 : (DWORD)Top(&pcm[(f * channels + from) * in], in);
-            for (int b = 0; b < out; b++)
-                want.push_back(out == 1 ? (char)((v >> 24) + 128)
-                                        : (char)(v >> (8 * (4 - out + b))));
-        }
-    }
-    return want;
-}
-
 struct Matrix : WaveRtPlugin, ::testing::WithParamInterface<int> {
     std::vector<std::string> Settings() override {
         return {"logging_enabled=1", "input_buffer_size=1048576"};
@@ -123,7 +96,7 @@ struct Matrix : WaveRtPlugin, ::testing::WithParamInterface<int> {
         SimKsStreamInfo info;
         SimKs_GetStream(stream, &info);
         const WAVEFORMATEX& f = info.Format.Format;
-        std::vector<char> want = AsDevice(pcm, channels, bits, f);
+        std::vector<char> want = asdevice::Bytes(pcm.data(), pcm.size(), channels, bits, f);
         SimKsWaveRtInfo rt;
         bool wavert = SimKs_GetWaveRt(stream, &rt) != FALSE;
         // The DMA engine is stepped by hand; packets play as fast as they come.
