@@ -32,7 +32,7 @@ echo "== One track on the simulated WaveRT device (event-driven, cyclic buffer)"
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event tone:48000:2:16:3
 echo
 echo "== A 16-bit track on the USB Audio 2.0 DAC that takes only 32-bit containers"
-qhost play --sim --clock realtime:2 --set gapless_enabled=0 --device "USB Audio 2.0" \
+qhost play --sim --clock realtime:1 --set gapless_enabled=0 --device "USB Audio 2.0" \
     tone:44100:2:16:3
 echo
 echo "== The matrix: every stream against every device class of the zoo (P plays bit-transparently,"

@@ -18,9 +18,12 @@ std::vector<char> ExpectedBytes(const Track& t, size_t sent, const WAVEFORMATEXT
     return asdevice::Bytes(t.data.data(), sent, t.channels, t.bits, f.Format);
 }
 
-// The track's samples reached the pin in another container or on more channels.
+// The track's samples reached the pin in another container or on more channels (24-bit audio in
+// 32-bit containers is the plug-in's own way, not an adaptation).
 bool Adapted(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
-    return f.Format.nChannels != t.channels || f.Format.wBitsPerSample != (t.bits + 7) / 8 * 8;
+    int container = f.Format.wBitsPerSample;
+    bool own = container == (t.bits + 7) / 8 * 8 || (t.bits == 24 && container == 32);
+    return f.Format.nChannels != t.channels || !own;
 }
 
 void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
