@@ -10,7 +10,8 @@ DWORD ChannelMask(int channels) {
     return masks[channels < 6 ? channels : 6];
 }
 
-void BuildWaveFormat(WAVEFORMATEXTENSIBLE* wfx, int rate, int channels, int bits) {
+void BuildWaveFormat(WAVEFORMATEXTENSIBLE* wfx, int rate, int channels, int bits,
+                     int wide24Channels) {
     memset(wfx, 0, sizeof *wfx);
     wfx->Format.wFormatTag = WAVE_FORMAT_EXTENSIBLE;
     wfx->Format.nChannels = (WORD)channels;
@@ -22,7 +23,7 @@ void BuildWaveFormat(WAVEFORMATEXTENSIBLE* wfx, int rate, int channels, int bits
     wfx->Samples.wValidBitsPerSample = (WORD)bits;
     wfx->dwChannelMask = ChannelMask(channels);
     wfx->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    if (bits == 24 && (channels == 1 || channels == 2)) {
+    if (bits == 24 && channels >= 1 && channels <= wide24Channels) {
         wfx->Format.nBlockAlign = (WORD)(4 * channels);
         wfx->Format.wBitsPerSample = 32;
         wfx->Format.nAvgBytesPerSec = wfx->Format.nSamplesPerSec * wfx->Format.nBlockAlign;

@@ -10,8 +10,10 @@
 DWORD ChannelMask(int channels);
 
 // The first-attempt WAVEFORMATEXTENSIBLE for a host request; 24-bit samples go in 32-bit
-// containers (nBlockAlign 4 or 8 for one or two channels). The record is cleared first.
-void BuildWaveFormat(WAVEFORMATEXTENSIBLE* wfx, int rate, int channels, int bits);
+// containers for up to wide24Channels channels (1 or 2 unless formats are adapted). The record is
+// cleared first.
+void BuildWaveFormat(WAVEFORMATEXTENSIBLE* wfx, int rate, int channels, int bits,
+                     int wide24Channels = 2);
 
 // The plain WAVE_FORMAT_PCM form of src in dst (dst may be src).
 void MakePlainWaveFormat(WAVEFORMATEXTENSIBLE* dst, const WAVEFORMATEXTENSIBLE* src);

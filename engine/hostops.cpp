@@ -17,6 +17,20 @@ bool IsWidened24(const WAVEFORMATEXTENSIBLE& wfx) {
 
 } // namespace
 
+// Widened, each packed 3-byte sample takes 4 ring bytes. A stream starts at the ring's start
+// (OpenOutput) and moves in whole samples, so both parts of a wrapped stretch hold whole samples
+// too.
+void KSCore::PutRing(const BYTE* src, DWORD length, bool widen) {
+    DWORD need = widen ? length / 3 * 4 : length;
+    m_pWritePtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pWritePtr, need,
+                              [&](BYTE* ring, DWORD offset, DWORD n) {
+                                  if (widen)
+                                      Convert24To32(ring, src + offset / 4 * 3, n / 4 * 3);
+                                  else
+                                      memcpy(ring, src + offset, n);
+                              });
+}
+
 int KSCore::Write(const char* data, int length) {
     if (m_nMode != kModeOpen)
         return 1;
@@ -25,21 +39,14 @@ int KSCore::Write(const char* data, int length) {
     if (length < 0 || !data)
         return 1;
     const BYTE* src = (const BYTE*)data;
+    if (m_conv.active)
+        return WriteFrames(src, (DWORD)length);
     DWORD free = m_dwInputSize - (DWORD)m_nInputUsed;
-    bool widen = IsWidened24(m_wfxCurrent);
-    // Widened, each packed 3-byte sample takes 4 ring bytes. A stream starts at the ring's start
-    // (OpenOutput) and moves in whole samples, so both parts of a wrapped stretch hold whole
-    // samples too.
+    bool widen = IsWidened24(m_wfxRing);
     DWORD need = widen ? (DWORD)length / 3 * 4 : (DWORD)length;
     if (free < need)
         return 1;
-    m_pWritePtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pWritePtr, need,
-                              [&](BYTE* ring, DWORD offset, DWORD n) {
-                                  if (widen)
-                                      Convert24To32(ring, src + offset / 4 * 3, n / 4 * 3);
-                                  else
-                                      memcpy(ring, src + offset, n);
-                              });
+    PutRing(src, (DWORD)length, widen);
     InterlockedExchangeAdd(&m_nInputUsed, (LONG)need);
     WakeThread();
     return 0;
@@ -49,7 +56,7 @@ int KSCore::CanWrite() {
     if (m_nMode != kModeOpen)
         return 0;
     return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_dwPacketSize,
-                         IsWidened24(m_wfxCurrent));
+                         IsWidened24(m_wfxRing));
 }
 
 // The output says whether everything handed to the device has played.

@@ -154,6 +154,7 @@ void KSCore::ConfigureOutputBuffer(int size) {
 void KSCore::DiscardRing() {
     m_pReadPtr = m_pWritePtr = m_pInputBuffer.get();
     InterlockedExchange(&m_nInputUsed, 0);
+    m_dwCarry = 0;
 }
 
 void KSCore::WakeThread() {
@@ -187,6 +188,8 @@ KSSnapshot KSCore::Snapshot() {
     s.bytesWritten = m_dwBytesWritten;
     s.lostPackets = m_nLostPackets;
     s.format = m_wfxCurrent;
+    s.streamFormat = m_wfxRing;
+    s.adapted = m_bAdapted;
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

@@ -36,6 +36,7 @@
 
 #include "diag/constants.h"
 #include "diag/owned.h"
+#include "engine/convert.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
 
@@ -98,7 +99,12 @@ class KSCore final : private KSStreamSite {
     };
 
     // KSStreamSite, for the output.
-    DWORD RingHeld() override { return (DWORD)m_nInputUsed; }
+    // In the device's bytes: converted streams count whole frames.
+    DWORD RingHeld() override {
+        if (!m_conv.active)
+            return (DWORD)m_nInputUsed;
+        return (DWORD)m_nInputUsed / m_wfxRing.Format.nBlockAlign * m_wfxCurrent.Format.nBlockAlign;
+    }
     void ReadRing(BYTE* dst, DWORD n) override;
     LONG Mode() override { return m_nMode; }
     bool Paused() override { return m_bPaused != 0; }
@@ -126,10 +132,20 @@ class KSCore final : private KSStreamSite {
     bool ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
-    bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx);
+    bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
+                       const WAVEFORMATEXTENSIBLE& ring);
     CKsEnumFilters* EnsureFilterList();
     CKsAudRenFilter* FindFilter();
     int ErrorBox(const char* text);
+
+    // Adapting a refused format (adapt.cpp).
+    CKsPin* Adapt(const WAVEFORMATEXTENSIBLE& stream, WAVEFORMATEXTENSIBLE* pwfx);
+    void RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const struct KSRangeSet& ranges);
+    void LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTENSIBLE& device);
+    int SampleVolume();
+    void PutRing(const BYTE* src, DWORD length, bool widen);
+    int WriteFrames(const BYTE* src, DWORD length);
+    void ReadConverted(BYTE* dst, DWORD n);
 
     // Ending (end.cpp), and the bounded wait for the player thread's pause.
     bool WaitForPauseAck();
@@ -196,9 +212,19 @@ class KSCore final : private KSStreamSite {
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
     KSSettings* m_pSettings;             // the settings record (not owned)
     WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
-    volatile LONG m_bExitThread = 0;     // Shutdown asks the player thread to end
-    int m_nPinState = 0;                 // KSSTATE last requested by start or pause
-    volatile LONG m_nLostPackets = 0;    // packets the device kept after its pin was closed
+    // The format the ring holds: the pin's, or the stream's own when the device's differs
+    // (adapted). Set with m_wfxCurrent, before the output is published.
+    WAVEFORMATEXTENSIBLE m_wfxRing{};
+    // From the ring's format to the pin's: active for an adapted stream (and 20-bit audio).
+    KSConversion m_conv{};
+    bool m_bAdapted = false;          // the pin's format came from the device's ranges
+    BYTE m_carry[32];                 // converted streams: the start of a frame the host cut
+    DWORD m_dwCarry = 0;              // bytes in m_carry (control path and Write, not the player)
+    DWORD m_dwShownRefusals[16];      // missing-rate messages shown (hashes of their text)
+    int m_nShownRefusals = 0;         // entries of m_dwShownRefusals in use, oldest replaced
+    volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
+    int m_nPinState = 0;              // KSSTATE last requested by start or pause
+    volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
     // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by
     // CloseOutput, both under m_csControl and m_csState.
     std::unique_ptr<KSOutput> m_pOutput;

@@ -4,6 +4,7 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
+#include "engine/candidates.h"
 #include "engine/format.h"
 #include "engine/settings.h"
 #include "ks/audfilter.h"
@@ -11,27 +12,6 @@
 
 #include <cstring>
 #include <new>
-
-namespace {
-
-void LogAttempt(const char* heading, const WAVEFORMATEXTENSIBLE& w) {
-    DiagLog(1,
-            "%s\nFormat.nChannels            = %d\nFormat.nSamplesPerSec       = %d\n"
-            "Format.wBitsPerSample       = %d\nFormat.nBlockAlign          = %d\n"
-            "Format.nAvgBytesPerSec      = %d\nFormat.cbSize               = %d\n"
-            "Samples.wValidBitsPerSample = %d\ndwChannelMask               = %08x\n\n",
-            heading, w.Format.nChannels, (int)w.Format.nSamplesPerSec, w.Format.wBitsPerSample,
-            w.Format.nBlockAlign, (int)w.Format.nAvgBytesPerSec, w.Format.cbSize,
-            w.Samples.wValidBitsPerSample, (unsigned)w.dwChannelMask);
-}
-
-// Why the filter refused a render pin: the platform's error and the filter's own reason.
-void LogPinCause(const CKsAudRenFilter& filter) {
-    DiagLog(1, "CKsAudRenFilter::CreateRenderPin failed, hr=0x%08x: %s",
-            (unsigned)filter.m_hrLastError, filter.m_pszLastError);
-}
-
-} // namespace
 
 int KSCore::ErrorBox(const char* text) {
     MessageBoxA(m_hwndParent, text, "Error!", MB_OK);
@@ -52,11 +32,15 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         DiagLog(1, "Start refused: %d packets are still with the device", (int)m_nLostPackets);
         return -1;
     }
+    // Adapted, 24-bit audio of up to 8 channels travels in 32-bit containers, and 20-bit audio
+    // in 24- or 32-bit ones.
+    bool adapt = m_pSettings->adapt_formats_enabled != 0;
+    int wide24 = adapt ? kMaxConvertChannels : 2;
     WAVEFORMATEXTENSIBLE wfx;
-    BuildWaveFormat(&wfx, rate, channels, bits);
-    if (bits == 20)
+    BuildWaveFormat(&wfx, rate, channels, bits, wide24);
+    if (bits == 20 && !adapt)
         return ErrorBox("20 bit audio is not currently supported");
-    if (bits == 24 && channels != 1 && channels != 2)
+    if (bits == 24 && (channels < 1 || channels > wide24))
         return ErrorBox("Only 1 or 2 channels is supported for 24 bit playback.");
 
     if (m_nMode == kModeOpen) {
@@ -77,13 +61,16 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
 }
 
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
-// plain): the ring, the output and the pin carry on.
+// plain, or the adapted stream's own): the ring, the output and the pin carry on.
 bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
     if (m_bPaused || !m_pSettings->gapless_enabled)
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
-    if (memcmp(&wfx, &m_wfxCurrent, sizeof wfx) && memcmp(&plain, &m_wfxCurrent, sizeof plain))
+    bool same = !memcmp(&wfx, &m_wfxCurrent, sizeof wfx) ||
+                !memcmp(&plain, &m_wfxCurrent, sizeof plain) ||
+                (m_conv.active && !memcmp(&wfx, &m_wfxRing, sizeof wfx));
+    if (!same)
         return false;
     InterlockedExchange(&m_bStarted, 1);
     InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
@@ -115,15 +102,27 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
     if (DeviceBusy(*m_pRenderFilter, &pwfx->Format))
         return 0;
+    // The ring holds the stream's own format when the device's differs; today's second attempt
+    // (plain) fills the ring as the device takes it.
+    WAVEFORMATEXTENSIBLE stream = *pwfx;
     CKsPin* pin = CreatePin(pwfx);
+    bool adapted = false;
+    if (!pin && m_pSettings->adapt_formats_enabled) {
+        pin = Adapt(stream, pwfx);
+        adapted = pin != nullptr;
+    }
     if (!pin)
         return 0;
+    const WAVEFORMATEXTENSIBLE& ring = adapted || ValidBits(stream) == 20 ? stream : *pwfx;
     DiagLog(1,
             "OpenOutput: Successfully Created Pin, Format - BPS: %d FREQ: %d NCHANNELS: %d "
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
-    return PublishOutput(pin, *pwfx) ? 1 : 0;
+    if (adapted)
+        LogAdapted(stream, *pwfx);
+    m_bAdapted = adapted;
+    return PublishOutput(pin, *pwfx, ring) ? 1 : 0;
 }
 
 // The render pin in the extensible format, else in its plain form (pwfx then holds that form).
@@ -147,8 +146,19 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
 // Makes the stream's output on the pin and opens the stream. An output that cannot be made
 // closes the pin; the filter handed that pin over, so the next open lists the filters anew, as
 // after a close.
-bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx) {
-    KSPacketMemory packets = {m_pOutputBuffer.get(), m_dwPacketSize, m_nPacketCount,
+bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
+                           const WAVEFORMATEXTENSIBLE& ring) {
+    if (!PlanConversion(&m_conv, ring, wfx)) {
+        DiagLog(1, "No lossless conversion to the pin's format: the pin is closed");
+        PinCloser()(pin);
+        m_pEnumFilters.reset();
+        return false;
+    }
+    // Converted packets hold whole device frames.
+    DWORD packetSize = m_dwPacketSize;
+    if (m_conv.active)
+        packetSize -= packetSize % wfx.Format.nBlockAlign;
+    KSPacketMemory packets = {m_pOutputBuffer.get(), packetSize, m_nPacketCount,
                               m_phEvents.Data() + 1};
     KSOutput* output =
         NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this);
@@ -158,6 +168,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx) {
     }
     ResetEvent(m_phEvents[0]);
     m_wfxCurrent = wfx;
+    m_wfxRing = ring;
     {
         CsGuard lock(m_csState);
         m_pOutput.reset(output);

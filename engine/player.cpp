@@ -129,6 +129,10 @@ void KSCore::EndOnGaplessUnderrun() {
 }
 
 void KSCore::ReadRing(BYTE* dst, DWORD n) {
+    if (m_conv.active) {
+        ReadConverted(dst, n);
+        return;
+    }
     m_pReadPtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n,
                              [&](BYTE* ring, DWORD offset, DWORD length) {
                                  CopyWithVolume(dst + offset, ring, length);

@@ -18,20 +18,22 @@ enum class KSOutputKind {
 
 struct KSSnapshot {
     // The engine.
-    LONG mode;                   // kModeClosed, kModeOpen or kModeEnding
-    bool started;                // from a successful Start until the host's End()
-    bool paused;                 // the host paused playback
-    bool sleeping;               // the player thread sleeps on its wake event
-    bool inDeviceWait;           // the player thread waits for the device (a packet, a half)
-    LONG passes;                 // passes of the player loop since construction
-    DWORD inputSize;             // ring bytes
-    DWORD inputUsed;             // bytes held in the ring
-    DWORD packetSize;            // bytes per packet
-    int packetCount;             // packets, fixed for the engine's life
-    DWORD volume;                // 0..kMaxVolume
-    DWORD bytesWritten;          // bytes handed to the device since the stream started
-    LONG lostPackets;            // packets the device kept after its pin was closed
-    WAVEFORMATEXTENSIBLE format; // the format of the pin (the last one opened)
+    LONG mode;                         // kModeClosed, kModeOpen or kModeEnding
+    bool started;                      // from a successful Start until the host's End()
+    bool paused;                       // the host paused playback
+    bool sleeping;                     // the player thread sleeps on its wake event
+    bool inDeviceWait;                 // the player thread waits for the device (a packet, a half)
+    LONG passes;                       // passes of the player loop since construction
+    DWORD inputSize;                   // ring bytes
+    DWORD inputUsed;                   // bytes held in the ring
+    DWORD packetSize;                  // bytes per packet
+    int packetCount;                   // packets, fixed for the engine's life
+    DWORD volume;                      // 0..kMaxVolume
+    DWORD bytesWritten;                // bytes handed to the device since the stream started
+    LONG lostPackets;                  // packets the device kept after its pin was closed
+    WAVEFORMATEXTENSIBLE format;       // the format of the pin (the last one opened)
+    WAVEFORMATEXTENSIBLE streamFormat; // the format the ring holds: the stream's own
+    bool adapted;                      // the pin's format was adapted from the stream's
 
     // The open stream's output.
     KSOutputKind kind;

@@ -84,6 +84,25 @@ void DrawPacketList(HDC dc, const KSSnapshot& s) {
         DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, s.packetFree[i] ? "FREE" : "IN USE");
 }
 
+// The device's format; an adapted stream's own format beside it, and the device's container.
+void DrawFormat(HDC dc, const KSSnapshot& s, int y) {
+    const WAVEFORMATEX& f = s.format.Format;
+    WORD valid = s.format.Samples.wValidBitsPerSample;
+    DrawStatusText(dc, 20, y, "Output Format:");
+    DrawStatusText(dc, 20, y + 20, "Frequency: %dHz", (int)f.nSamplesPerSec);
+    if (!s.adapted) {
+        DrawStatusText(dc, 20, y + 40, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
+        DrawStatusText(dc, 20, y + 60, "Number of Channels: %d", f.nChannels);
+        return;
+    }
+    const WAVEFORMATEX& st = s.streamFormat.Format;
+    WORD streamValid = s.streamFormat.Samples.wValidBitsPerSample;
+    DrawStatusText(dc, 20, y + 40, "Sample Size: %d in %d bits (stream %d)",
+                   valid ? valid : f.wBitsPerSample, f.wBitsPerSample,
+                   streamValid ? streamValid : st.wBitsPerSample);
+    DrawStatusText(dc, 20, y + 60, "Number of Channels: %d (stream %d)", f.nChannels, st.nChannels);
+}
+
 void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     const WAVEFORMATEX& f = s.format.Format;
     const bool cyclic =
@@ -99,11 +118,7 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
         DrawCyclicBuffer(dc, s);
     else
         DrawPacketList(dc, s);
-    WORD valid = s.format.Samples.wValidBitsPerSample;
-    DrawStatusText(dc, 20, 200 + 20 * n, "Output Format:");
-    DrawStatusText(dc, 20, 220 + 20 * n, "Frequency: %dHz", (int)f.nSamplesPerSec);
-    DrawStatusText(dc, 20, 240 + 20 * n, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
-    DrawStatusText(dc, 20, 260 + 20 * n, "Number of Channels: %d", f.nChannels);
+    DrawFormat(dc, s, 200 + 20 * n);
 }
 
 } // namespace

@@ -42,6 +42,9 @@ const Tool kTools[] = {
     {IDC_LOG_VOLUME, "Makes it easier to finely adjust low volume levels"},
     {IDC_LOGGING,
      "Activates diagnostic logging. Diagnostic information is output to \"quellor log.txt\""},
+    {IDC_ADAPT_FORMATS,
+     "If checked, a format the device refuses plays in a wider container or on more channels, "
+     "every bit unchanged (the volume control, when used, scales it)"},
 };
 
 // One size slider: its table, its label and the pending value it drives.
@@ -130,6 +133,7 @@ void OnShow(HWND hwnd) {
     SetCheck(hwnd, IDC_GAPLESS, g_pSettings->gapless_enabled);
     SetCheck(hwnd, IDC_LOG_VOLUME, g_pSettings->logarithmic_volume);
     SetCheck(hwnd, IDC_LOGGING, g_pSettings->logging_enabled);
+    SetCheck(hwnd, IDC_ADAPT_FORMATS, g_pSettings->adapt_formats_enabled);
     ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
     ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
     g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
@@ -199,11 +203,13 @@ void OnOk(HWND hwnd) {
     int gapless = GetCheck(hwnd, IDC_GAPLESS);
     int logVolume = GetCheck(hwnd, IDC_LOG_VOLUME);
     int logging = GetCheck(hwnd, IDC_LOGGING);
+    int adapt = GetCheck(hwnd, IDC_ADAPT_FORMATS);
     Store(s.volume_enabled, volume);
     Store(s.gapless_enabled, gapless);
     Store(s.input_buffer_size, g_nPendingInputSize);
     Store(s.output_buffer_size, g_nPendingOutputSize);
     Store(s.output_buffer_cnt, g_nPendingBufferCount);
+    Store(s.adapt_formats_enabled, adapt);
     if (Store(s.logarithmic_volume, logVolume))
         ApplyVolume(g_nVolume);
     if (Store(s.logging_enabled, logging))

@@ -59,6 +59,7 @@ void KSSettings::SetDefaults() {
     output_buffer_cnt = 8;
     logging_enabled = 0;
     logarithmic_volume = 1;
+    adapt_formats_enabled = 1;
 }
 
 void KSSettings::ReadString(const char* key, char* field, DWORD size) {
@@ -76,6 +77,7 @@ void KSSettings::Load() {
     output_buffer_cnt = ReadInt("output_buffer_cnt", output_buffer_cnt, ini_file);
     logging_enabled = ReadInt("logging_enabled", logging_enabled, ini_file);
     logarithmic_volume = ReadInt("logarithmic_volume", logarithmic_volume, ini_file);
+    adapt_formats_enabled = ReadInt("adapt_formats_enabled", adapt_formats_enabled, ini_file) != 0;
 
     input_buffer_size = ClampKiB(input_buffer_size, 4, kMaxInputBufferSize / 1024);
     output_buffer_size = ClampKiB(output_buffer_size, 2, kMaxOutputBufferSize / 1024);
@@ -98,4 +100,5 @@ void KSSettings::Save() {
     WriteInt("output_buffer_cnt", output_buffer_cnt, ini_file);
     WriteInt("logging_enabled", logging_enabled, ini_file);
     WriteInt("logarithmic_volume", logarithmic_volume, ini_file);
+    WriteInt("adapt_formats_enabled", adapt_formats_enabled, ini_file);
 }

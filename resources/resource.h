@@ -18,3 +18,4 @@
 #define IDC_COUNT_LABEL 1024    // packet count
 #define IDC_LOG_VOLUME 1025     // "Logarithmic Volume Control"
 #define IDC_LOGGING 1026        // "Enable Logging"
+#define IDC_ADAPT_FORMATS 1027  // "Adapt formats the device refuses, without losing bits"

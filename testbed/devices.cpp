@@ -114,6 +114,17 @@ int SimKs_AddNode(int device, const GUID* type) {
     return (int)d->nodes.size() - 1;
 }
 
+BOOL SimKs_SetRanges(int device, int pin, const SimKsRange* ranges, ULONG count) {
+    if (!ranges || count > SIMKS_MAX_RANGES)
+        return FALSE;
+    return ChangeDevice(device, [&](Device& d) {
+        if (pin < 0 || (size_t)pin >= d.pins.size())
+            return;
+        d.pins[pin].cRanges = count;
+        memcpy(d.pins[pin].Ranges, ranges, count * sizeof *ranges);
+    });
+}
+
 const char* SimKs_DevicePath(int device) {
     Lock lock;
     Device* d = FindDevice(device);

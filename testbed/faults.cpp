@@ -26,6 +26,16 @@ BOOL SimKs_SetQuirks(int device, const SimKsQuirks* quirks) {
     return ChangeDevice(device, [&](Device& d) { d.quirks = *quirks; });
 }
 
+BOOL SimKs_SetAccepted(int device, const SimKsAccept* formats, ULONG cFormats, const DWORD* rates,
+                       ULONG cRates) {
+    if ((!formats && cFormats) || (!rates && cRates) || cFormats > SIMKS_MAX_ACCEPT)
+        return FALSE;
+    return ChangeDevice(device, [&](Device& d) {
+        d.accepted.assign(formats, formats + cFormats);
+        d.acceptedRates.assign(rates, rates + cRates);
+    });
+}
+
 BOOL SimKs_SetCreatePinError(int device, DWORD error) {
     return ChangeDevice(device, [&](Device& d) { d.createPinError = error; });
 }

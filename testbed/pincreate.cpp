@@ -74,6 +74,34 @@ bool QuirksAllow(const SimKsQuirks& q, const WAVEFORMATEX& w) {
     return width && rate;
 }
 
+bool OnList(const SimKsAccept& a, const WAVEFORMATEX& w) {
+    bool extensible = w.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    if (!(a.Spellings & (extensible ? SIMKS_ACCEPT_EXTENSIBLE : SIMKS_ACCEPT_PLAIN)) ||
+        w.nChannels != a.Channels || w.wBitsPerSample != a.Container)
+        return false;
+    if (!extensible)
+        return w.wFormatTag == WAVE_FORMAT_PCM && a.Valid == a.Container;
+    const WAVEFORMATEXTENSIBLE& x = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w);
+    return x.Samples.wValidBitsPerSample == a.Valid && x.dwChannelMask == a.ChannelMask &&
+           IsEqualGUID(x.SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+}
+
+// The driver's own list, or else the ranges and the quirks.
+bool Accepts(const Device& d, const SimKsPinDesc& pin, const WAVEFORMATEX& w) {
+    if (d.accepted.empty()) {
+        bool ranged = false;
+        for (ULONG i = 0; i < pin.cRanges; ++i)
+            ranged = ranged || InRange(pin.Ranges[i], w);
+        return ranged && QuirksAllow(d.quirks, w);
+    }
+    bool rate = false, format = false;
+    for (DWORD r : d.acceptedRates)
+        rate = rate || r == w.nSamplesPerSec;
+    for (const SimKsAccept& a : d.accepted)
+        format = format || OnList(a, w);
+    return rate && format;
+}
+
 // Every check of a pin creation on the device; 0 when the pin may be created.
 DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
     if (c->PinId >= d.pins.size())
@@ -91,10 +119,7 @@ DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
     DWORD bad = CheckFormat(f);
     if (bad)
         return bad;
-    bool ranged = false;
-    for (ULONG i = 0; i < pin.cRanges; ++i)
-        ranged = ranged || InRange(pin.Ranges[i], f->WaveFormatEx);
-    if (!ranged || !QuirksAllow(d.quirks, f->WaveFormatEx))
+    if (!Accepts(d, pin, f->WaveFormatEx))
         return ERROR_NO_MATCH;
     if (d.instances[c->PinId] + HeldElsewhere(d, c->PinId) >= pin.PossibleInstances)
         return ERROR_BUSY;

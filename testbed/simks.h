@@ -310,6 +310,42 @@ typedef struct SimKsQuirks {
 } SimKsQuirks;
 SIMKS_API BOOL SimKs_SetQuirks(int device, const SimKsQuirks* quirks);
 
+/* A driver's own list, as real drivers keep one: with a list set, KsCreatePin takes exactly the
+ * formats on it at the rates given, whatever the ranges say (the ranges are then only what the
+ * driver publishes), and answers ERROR_NO_MATCH to anything else. */
+#define SIMKS_ACCEPT_EXTENSIBLE 0x1 /* the extensible spelling is taken */
+#define SIMKS_ACCEPT_PLAIN 0x2      /* the plain spelling is taken (full containers only) */
+typedef struct SimKsAccept {
+    DWORD Spellings; /* SIMKS_ACCEPT_* */
+    WORD Channels;
+    WORD Container;    /* wBitsPerSample */
+    WORD Valid;        /* valid bits of the extensible spelling */
+    DWORD ChannelMask; /* of the extensible spelling */
+} SimKsAccept;
+#define SIMKS_MAX_ACCEPT 8
+SIMKS_API BOOL SimKs_SetAccepted(int device, const SimKsAccept* formats, ULONG cFormats,
+                                 const DWORD* rates, ULONG cRates);
+/* Replaces the data ranges of a pin (count up to SIMKS_MAX_RANGES). */
+SIMKS_API BOOL SimKs_SetRanges(int device, int pin, const SimKsRange* ranges, ULONG count);
+
+/* The zoo: device classes as their drivers publish ranges and accept formats.
+ *   0  HDA codec (WaveRT): stereo; 16 and 24-in-32 bit; 44.1 to 192 kHz, one range per rate
+ *   1  HDA six-channel line-out (WaveRT): as 0 with 6 channels only
+ *   2  USB Audio 1.0 DAC (packets): stereo; 16 bit, and 24 bit packed as extensible only;
+ *      44.1 and 48 kHz
+ *   3  USB Audio 2.0 DAC (WaveRT): stereo, 32-bit containers only, 24 or 32 valid bits; 44.1 to
+ *      384 kHz, one range per rate
+ *   4  Onboard codec (packets): 48 kHz 16-bit stereo only
+ *   5  Extensible-only device (packets): 1 to 8 channels, 16, 24-in-32 and 32 bit, extensible
+ *      only; 44.1, 48 and 96 kHz in one wide range
+ *   6  Plain-only device (packets): 1 or 2 channels of 8 or 16 bits, plain PCM only; 8 to
+ *      48 kHz in one wide range
+ * SimKs_AddZooDevice adds one (its index, or -1); SimKs_ZooName gives a class's name (NULL past
+ * the last). */
+#define SIMKS_ZOO_COUNT 7
+SIMKS_API int SimKs_AddZooDevice(int zooClass);
+SIMKS_API const char* SimKs_ZooName(int zooClass);
+
 /* KsCreatePin on the device returns error (0: checks as usual). */
 SIMKS_API BOOL SimKs_SetCreatePinError(int device, DWORD error);
 

@@ -63,6 +63,8 @@ struct Device {
     std::vector<GUID> nodes;
     std::vector<PropFault> propFaults;
     SimKsQuirks quirks;
+    std::vector<SimKsAccept> accepted; // the driver's own list; empty: ranges and quirks decide
+    std::vector<DWORD> acceptedRates;
     DWORD createPinError;
     DWORD openError;
     WriteFault writeFault;

@@ -24,14 +24,21 @@ struct Errors : PluginFixture {
     }
 };
 
-TEST_F(Errors, TwentyBitAudioIsRefusedWithAMessage) {
+// With formats not adapted, the refusals of the plug-in itself stand as they always did.
+struct Unadapted : Errors {
+    std::vector<std::string> Settings() override {
+        return {"logging_enabled=1", "adapt_formats_enabled=0"};
+    }
+};
+
+TEST_F(Unadapted, TwentyBitAudioIsRefusedWithAMessage) {
     EXPECT_EQ(-1, mod->Open(44100, 2, 20, -1, -1));
     ExpectOnlyBox("20 bit audio is not currently supported");
     EXPECT_EQ(1, mod->Write(Pcm16(8).data(), 16));
     EXPECT_EQ(0, mod->CanWrite());
 }
 
-TEST_F(Errors, MultichannelTwentyFourBitIsRefusedWithAMessage) {
+TEST_F(Unadapted, MultichannelTwentyFourBitIsRefusedWithAMessage) {
     EXPECT_EQ(-1, mod->Open(48000, 6, 24, -1, -1));
     ExpectOnlyBox("Only 1 or 2 channels is supported for 24 bit playback.");
 }

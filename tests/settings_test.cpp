@@ -80,6 +80,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
     EXPECT_EQ(8, settings.output_buffer_cnt);
     EXPECT_EQ(0, settings.logging_enabled);
     EXPECT_EQ(1, settings.logarithmic_volume);
+    EXPECT_EQ(1, settings.adapt_formats_enabled);
 }
 
 TEST_F(SettingsFile, SizesAndCountAreClamped) {
@@ -141,6 +142,8 @@ TEST_F(SettingsFile, SizeProductsStayWithin32Bits) {
 TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
     EXPECT_EQ(7, LoadInt("gapless_enabled", "7", &KSSettings::gapless_enabled));
     EXPECT_EQ(0, LoadInt("logarithmic_volume", "0", &KSSettings::logarithmic_volume));
+    EXPECT_EQ(0, LoadInt("adapt_formats_enabled", "0", &KSSettings::adapt_formats_enabled));
+    EXPECT_EQ(1, LoadInt("adapt_formats_enabled", "7", &KSSettings::adapt_formats_enabled));
 }
 
 TEST_F(SettingsFile, LongDevicePathIsCutTo260) {

@@ -63,7 +63,7 @@ HWND TooltipWindow() {
     return NULL;
 }
 
-TEST_F(Dialog, RegistersEightTooltipsWhileShownAndNamesTheLogFile) {
+TEST_F(Dialog, RegistersNineTooltipsWhileShownAndNamesTheLogFile) {
     LRESULT whileShown = -1;
     WCHAR logText[512] = L"";
     ASSERT_TRUE(RunConfig([&](HWND d) {
@@ -77,7 +77,7 @@ TEST_F(Dialog, RegistersEightTooltipsWhileShownAndNamesTheLogFile) {
         ti.lpszText = logText;
         SendMessageW(tip, TTM_GETTEXTW, 512, (LPARAM)&ti);
     }));
-    EXPECT_EQ(8, whileShown);
+    EXPECT_EQ(9, whileShown);
     EXPECT_STREQ(L"Activates diagnostic logging. Diagnostic information is output to "
                  L"\"quellor log.txt\"",
                  logText);
@@ -212,7 +212,8 @@ struct ChangedSettings : DialogFixture {
                 "output_buffer_size=32768",
                 "output_buffer_cnt=4",
                 "logging_enabled=1",
-                "logarithmic_volume=0"};
+                "logarithmic_volume=0",
+                "adapt_formats_enabled=0"};
     }
 };
 
@@ -226,6 +227,7 @@ TEST_F(ChangedSettings, DefaultsClosesTheDialogAndWritesTheDefaults) {
     EXPECT_EQ(8, IniInt("output_buffer_cnt"));
     EXPECT_EQ(0, IniInt("logging_enabled"));
     EXPECT_EQ(1, IniInt("logarithmic_volume"));
+    EXPECT_EQ(1, IniInt("adapt_formats_enabled"));
     mod->Close();
     EXPECT_EQ(1, LogCount("End()")) << "the log switch waits for the rebuild";
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));

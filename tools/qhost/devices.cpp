@@ -1,12 +1,16 @@
-// Listing the render devices with their streaming kind, and choosing the simulated WaveRT device.
+// Listing the render devices with their streaming kind and data ranges, and choosing a simulated
+// device for a run.
 #include "tools/qhost/devices.h"
 
 #include "host/settings.h"
+#include "engine/candidates.h"
+#include "ks/audfilter.h"
 #include "ks/enum.h"
 #include "ks/rtpin.h"
 #include "testbed/simks.h"
 
 #include <ksmedia.h>
+#include <cctype>
 #include <cstdio>
 
 namespace {
@@ -19,6 +23,31 @@ const char* StreamingKind(CKsFilter* filter) {
     return "packets (standard streaming)";
 }
 
+std::string Lower(const std::string& text) {
+    std::string out = text;
+    for (char& c : out)
+        c = (char)tolower((unsigned char)c);
+    return out;
+}
+
+// The data ranges of the filter's render pins, one line each, as the plug-in reads them.
+void PrintRanges(CKsFilter* filter) {
+    if (filter->m_FilterType != kFilterTypeRender)
+        return;
+    KSRangeSet set;
+    CollectRanges(*static_cast<CKsAudRenFilter*>(filter), &set);
+    if (!set.count)
+        printf("   range: none (no PCM data ranges)\n");
+    for (int i = 0; i < set.count; i++) {
+        KSRangeSet one = {};
+        one.ranges[0] = set.ranges[i];
+        one.count = 1;
+        char text[128];
+        DescribeRanges(one, text, sizeof text);
+        printf("   range: %s\n", text);
+    }
+}
+
 } // namespace
 
 int PrintRenderDevices() {
@@ -27,29 +56,48 @@ int PrintRenderDevices() {
     GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
     hr = enumerator.EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
     int n = 0;
-    for (TListNode<CKsFilter>* f = enumerator.m_listFilters.m_pHead; f && f->pData; f = f->pNext)
+    for (TListNode<CKsFilter>* f = enumerator.m_listFilters.m_pHead; f && f->pData; f = f->pNext) {
         printf("%d. %s\n   %s\n   streaming: %s\n", ++n, f->pData->m_szFriendlyName,
                f->pData->m_szFilterName, StreamingKind(f->pData));
+        PrintRanges(f->pData);
+    }
     if (n == 0)
         printf("no KS audio render device found (0x%08lx)\n", (unsigned long)hr);
     enumerator.DestroyLists();
     return n;
 }
 
-void SimWaveRtChoice::Choose(bool polled) {
+void SimDeviceChoice::Choose(const char* path) {
     KSSettings where;
     char previous[MAX_PATH + 1] = "";
     GetPrivateProfileStringA("Quellor", "output_device", "", previous, sizeof previous,
                              where.ini_file);
     m_previous = previous;
-    WritePrivateProfileStringA("Quellor", "output_device", SimKs_DevicePath(SIMKS_DEFAULT_WAVERT),
-                               where.ini_file);
-    SimKsWaveRtOptions options = {polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0, 0, 0, 0};
-    SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
+    WritePrivateProfileStringA("Quellor", "output_device", path, where.ini_file);
     m_chosen = true;
 }
 
-void SimWaveRtChoice::Restore() {
+void SimDeviceChoice::ChooseWaveRt(bool polled) {
+    Choose(SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
+    SimKsWaveRtOptions options = {polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0, 0, 0, 0};
+    SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
+}
+
+bool SimDeviceChoice::ChooseZoo(const std::string& name) {
+    std::string wanted = Lower(name);
+    for (int i = 0; i < SIMKS_ZOO_COUNT; i++) {
+        if (Lower(SimKs_ZooName(i)).find(wanted) == std::string::npos)
+            continue;
+        int device = SimKs_AddZooDevice(i);
+        if (device < 0)
+            return false;
+        Choose(SimKs_DevicePath(device));
+        return true;
+    }
+    return false;
+}
+
+void SimDeviceChoice::Restore() {
     if (!m_chosen)
         return;
     KSSettings where;

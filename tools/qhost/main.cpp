@@ -20,7 +20,8 @@ namespace {
 
 const char kUsage[] =
     "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS)\n"
-    "       qhost devices [--sim]            list the render devices as the plug-in sees them\n"
+    "       qhost devices [--sim]            list the render devices as the plug-in sees them,\n"
+    "                                        with their data ranges (--sim: the zoo too)\n"
     "       qhost config [options]           the plug-in's settings dialog, as Preferences shows "
     "it\n"
     "       qhost about [options]            the plug-in's About box\n"
@@ -30,6 +31,8 @@ const char kUsage[] =
     "  --clock unpaced       simulated packets complete as soon as they are submitted\n"
     "  --wavert event|polled with --sim, play on the simulated WaveRT device, event-driven or\n"
     "                        polled (for this run; the chosen device is put back after it)\n"
+    "  --device NAME         with --sim, play on the zoo's device class whose name holds NAME\n"
+    "                        (any letter case; qhost devices --sim lists them)\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
     "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
     "  --volume N            host volume 0..255 (default 255)\n"
@@ -46,6 +49,7 @@ struct Options {
     int clock = SIMKS_CLOCK_REALTIME;
     double factor = 1.0;
     int wavert = 0; // 0: the chosen device; 1: the simulated WaveRT device, event-driven; 2: polled
+    std::string device; // a zoo class's name, or part of it
     std::string wavOut;
     std::string plugin;
     int volume = 255;
@@ -90,7 +94,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (kind != "event" && kind != "polled")
                 return false;
             o.wavert = kind == "event" ? 1 : 2;
-        } else if (a == "--wav-out" && hasValue)
+        } else if (a == "--device" && hasValue)
+            o.device = argv[++i];
+        else if (a == "--wav-out" && hasValue)
             o.wavOut = argv[++i];
         else if (a == "--plugin" && hasValue)
             o.plugin = argv[++i];
@@ -105,7 +111,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     }
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
-    return o.command == "play" && !o.sources.empty() && (o.sim || !o.wavert);
+    return o.command == "play" && !o.sources.empty() && (o.sim || (!o.wavert && o.device.empty()));
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -128,6 +134,8 @@ int NewestStream() {
 int ListDevices(const Options& o) {
     if (o.sim) {
         StartSimulation(o);
+        for (int i = 0; i < SIMKS_ZOO_COUNT; i++)
+            SimKs_AddZooDevice(i);
         SimKs_Install(GetModuleHandleA(NULL));
     }
     int n = PrintRenderDevices();
@@ -142,7 +150,7 @@ struct Session {
     HWND main = NULL;
     HMODULE dll = NULL;
     Out_Module* mod = nullptr;
-    SimWaveRtChoice wavert;
+    SimDeviceChoice choice;
 };
 
 bool StartSession(const Options& o, Session& s) {
@@ -161,7 +169,11 @@ bool StartSession(const Options& o, Session& s) {
         StartSimulation(o);
         SimKs_Install(s.dll);
         if (o.wavert)
-            s.wavert.Choose(o.wavert == 2);
+            s.choice.ChooseWaveRt(o.wavert == 2);
+        if (!o.device.empty() && !s.choice.ChooseZoo(o.device)) {
+            fprintf(stderr, "qhost: no simulated device is named like \"%s\"\n", o.device.c_str());
+            return false;
+        }
     }
     printf("%s\n", s.mod->description);
     s.mod->Init();
@@ -220,7 +232,7 @@ int Play(const Options& o) {
     else
         PlayThread(&run);
     s.mod->Quit();
-    s.wavert.Restore();
+    s.choice.Restore();
     if (!o.sim)
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;

@@ -4,24 +4,36 @@
 
 #include "testbed/simks.h"
 #include "tools/qhost/rtverdict.h"
+#include "tools/common/asdevice.h"
 
 #include <cstdio>
 #include <cstring>
 
 namespace {
 
-// The bytes a device should receive for a track played on a pin of the given format: packed
-// 24-bit samples travel as 0, b0, b1, b2 when the pin takes 32-bit containers.
+// The bytes a device should receive for a track played on a pin of the given format: each
+// sample at the top of the pin's container (packed 24-bit samples in 32-bit containers travel as
+// 0, b0, b1, b2), mono on two channels, added channels silent.
 std::vector<char> ExpectedBytes(const Track& t, size_t sent, const WAVEFORMATEXTENSIBLE& f) {
-    if (!(t.bits == 24 && f.Format.wBitsPerSample == 32))
-        return std::vector<char>(t.data.begin(), t.data.begin() + sent);
-    std::vector<char> out;
-    out.reserve(sent / 3 * 4);
-    for (size_t i = 0; i + 3 <= sent; i += 3) {
-        out.push_back(0);
-        out.insert(out.end(), t.data.begin() + i, t.data.begin() + i + 3);
-    }
-    return out;
+    return asdevice::Bytes(t.data.data(), sent, t.channels, t.bits, f.Format);
+}
+
+// The track's samples reached the pin in another container or on more channels (24-bit audio in
+// 32-bit containers is the plug-in's own way, not an adaptation).
+bool Adapted(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
+    int container = f.Format.wBitsPerSample;
+    bool own = container == (t.bits + 7) / 8 * 8 || (t.bits == 24 && container == 32);
+    return f.Format.nChannels != t.channels || !own;
+}
+
+void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
+    int valid = f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE && f.Samples.wValidBitsPerSample
+                    ? f.Samples.wValidBitsPerSample
+                    : f.Format.wBitsPerSample;
+    printf("  adapted: %s (%d-bit, %d ch) played as %d valid bits in %d-bit containers, %d ch, "
+           "%s\n",
+           t.name.c_str(), t.bits, t.channels, valid, f.Format.wBitsPerSample, f.Format.nChannels,
+           f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? "extensible" : "plain");
 }
 
 std::vector<char> Consumed(int stream) {
@@ -69,20 +81,24 @@ std::vector<char> Received(int stream, const std::vector<char>& sent, int* gaps,
     return played.audio;
 }
 
-void Report(size_t sent, size_t received, bool compared, bool exact, size_t firstDiff) {
+// An adapted stream is judged by bit-transparency: each sample shifted back down is the one
+// sent.
+void Report(size_t sent, size_t received, bool compared, bool exact, size_t firstDiff,
+            bool adapted) {
+    const char* what = adapted ? "bit-transparent" : "bit-exact";
     printf("  bytes sent (as the device takes them): %zu, received: %zu\n", sent, received);
     if (!compared)
-        printf("  bit-exact: not compared (volume scaling on)\n");
+        printf("  %s: not compared (volume scaling on)\n", what);
     else if (exact)
-        printf("  bit-exact: yes\n");
+        printf("  %s: yes\n", what);
     else
-        printf("  bit-exact: NO (first difference at byte %zu)\n", firstDiff);
+        printf("  %s: NO (first difference at byte %zu)\n", what, firstDiff);
 }
 
 // What the verdict counts over all streams, in the order the tracks played.
 struct Tally {
     std::vector<char> expected, received;
-    int boundaryGaps = 0, starved = 0, stale = 0;
+    int boundaryGaps = 0, starved = 0, stale = 0, adapted = 0;
     double starvedMs = 0;
 };
 
@@ -111,6 +127,10 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
         }
         SimKsStreamInfo info;
         SimKs_GetStream(o.stream, &info);
+        if (Adapted(tracks[i], info.Format)) {
+            ReportAdaptation(tracks[i], info.Format);
+            t.adapted++;
+        }
         std::vector<char> e = ExpectedBytes(tracks[i], o.bytesSent, info.Format);
         sent.insert(sent.end(), e.begin(), e.end());
         last = o.stream;
@@ -124,15 +144,14 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
 
 bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
                   bool compareBits, bool gapless) {
+    printf("Verdict (simulated devices):\n");
     Tally t = Collect(tracks, outcomes, gapless);
     size_t diff = 0;
     while (diff < t.expected.size() && diff < t.received.size() &&
            t.expected[diff] == t.received[diff])
         diff++;
     bool exact = t.expected.size() == t.received.size() && diff == t.expected.size();
-
-    printf("Verdict (simulated devices):\n");
-    Report(t.expected.size(), t.received.size(), compareBits, exact, diff);
+    Report(t.expected.size(), t.received.size(), compareBits, exact, diff, t.adapted > 0);
     printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
     printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
     if (gapless)
