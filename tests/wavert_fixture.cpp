@@ -23,7 +23,7 @@ void DmaStepper::Run() {
             Sleep(1);
             continue;
         }
-        WaitUntil([&] { return m_stop || SimKs_WaveRtRewritten(stream); }, kStaleStepMs);
+        WaitUntil([&] { return m_stop || SimKs_WaveRtNextReady(stream); }, kStaleStepMs);
         ULONG frames = rt.ActualSize / 2 / 4 / info.Format.Format.nBlockAlign;
         if (!SimKs_AdvanceWaveRt(stream, frames ? frames : 1))
             Sleep(1); // paused, or not running yet

@@ -206,7 +206,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
     core->End();
 
-    SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0};
+    SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0, 0, 0, {}};
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &polled);
     ASSERT_EQ(1000, core->Start(44100, 2, 16));
     EXPECT_TRUE(

@@ -44,7 +44,8 @@ void SimWaveRtChoice::Choose(bool polled) {
     m_previous = previous;
     WritePrivateProfileStringA("Quellor", "output_device", SimKs_DevicePath(SIMKS_DEFAULT_WAVERT),
                                where.ini_file);
-    SimKsWaveRtOptions options = {polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0, 0, 0, 0};
+    SimKsWaveRtOptions options = {};
+    options.Flags = polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0;
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
     m_chosen = true;
 }
