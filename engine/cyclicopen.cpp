@@ -40,6 +40,8 @@ KSCyclicOutput::KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site
 
 // The stream's figures go to the log before the pin, which owns the buffer, closes.
 KSCyclicOutput::~KSCyclicOutput() {
+    if (m_bTimer)
+        timeEndPeriod(1);
     if (!m_bOpen)
         return;
     DiagLog(1,
@@ -156,6 +158,29 @@ bool KSCyclicOutput::ChoosePosition() {
     return false;
 }
 
+// The hardware's latency where the driver answers it: the FIFO's bytes at the stream's rate and
+// the chipset and codec delays. Above kRtMaxLatencyMs it is logged and not used.
+void KSCyclicOutput::ReadLatency(DWORD rate) {
+    KSRTAUDIO_HWLATENCY l = {};
+    HRESULT hr = m_pRtPin->GetHwLatency(&l);
+    if (FAILED(hr)) {
+        DiagLog(1, "WaveRT hardware latency: not answered (hr=0x%08lx)", (unsigned long)hr);
+        return;
+    }
+    ULONGLONG us = (ULONGLONG)l.ChipsetDelay / 10 + l.CodecDelay / 10 +
+                   (rate ? (ULONGLONG)l.FifoSize * 1000000 / rate : 0);
+    if (us > (ULONGLONG)kRtMaxLatencyMs * 1000) {
+        DiagLog(1,
+                "WaveRT hardware latency ignored: %lu FIFO bytes, %lu and %lu x 100 ns make more "
+                "than %lu ms",
+                l.FifoSize, l.ChipsetDelay, l.CodecDelay, kRtMaxLatencyMs);
+        return;
+    }
+    m_dwLatencyMs = (DWORD)((us + 500) / 1000);
+    DiagLog(1, "WaveRT hardware latency: %lu ms (FIFO %lu bytes, chipset %lu us, codec %lu us)",
+            (DWORD)m_dwLatencyMs, l.FifoSize, l.ChipsetDelay / 10, l.CodecDelay / 10);
+}
+
 // The notification event, where the buffer came with two notifications per pass.
 bool KSCyclicOutput::RegisterEvent() {
     if (m_pRtPin->m_nNotifications != 2)
@@ -188,6 +213,7 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
     if (!PlanSizes(format, halfSize) || !MakeEvents() || !TakeBuffer())
         return false;
     bool events = RegisterEvent();
+    ReadLatency(format.nAvgBytesPerSec);
     if (!ChoosePosition() && !events) {
         DiagLog(1, "WaveRT stream refused: no notifications and no play position to poll");
         return false;
@@ -209,6 +235,8 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
         MemoryBarrier();
     m_written = m_dwSize;
     m_bEvents = events;
+    // Waits shorter than a default timer tick (15.6 ms) are met only with the timer at 1 ms.
+    m_bTimer = m_source != kNoPosition && timeBeginPeriod(1) == TIMERR_NOERROR;
     LogOpened(halfMs);
     m_bOpen = true;
     return true;
@@ -216,14 +244,15 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
 
 void KSCyclicOutput::LogOpened(DWORD halfMs) {
     const char* barrier = m_bBarrier ? "; memory barrier after each write" : "";
+    const char* timer = m_bTimer ? "; timer at 1 ms" : "";
     char kind[48] = "event-driven";
     if (!m_bEvents)
         snprintf(kind, sizeof kind, "polled every %lu ms", m_dwPollMs);
     DiagLog(1,
             "WaveRT stream, %s: buffer of %lu bytes asked, %lu bytes received (2 halves of %lu "
-            "ms, %lu frames each; %lu-byte alignment); play position from %s%s",
+            "ms, %lu frames each; %lu-byte alignment); play position from %s%s%s",
             kind, m_dwAsked, (DWORD)m_dwSize, halfMs, m_dwHalf / m_dwBlock, m_dwAlign,
-            kSources[m_source], barrier);
+            kSources[m_source], barrier, timer);
 }
 
 // The stream runs on silence until the host writes: the player thread serves its halves from
@@ -252,5 +281,8 @@ void KSCyclicOutput::Describe(KSSnapshot& s) {
     s.cyclicSize = m_dwSize;
     s.playOffset = m_dwPlayOffset;
     s.starvedBytes = m_dwStarved;
+    s.cyclicHalfFrames = m_dwBlock ? m_dwHalf / m_dwBlock : 0;
+    s.cyclicAlign = m_dwAlign;
+    s.latencyMs = m_dwLatencyMs;
     s.gaps = m_nGaps;
 }

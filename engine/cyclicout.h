@@ -36,6 +36,7 @@ class KSCyclicOutput final : public KSOutput {
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;
     ULONGLONG Progress() override { return m_dwPlayedLow; }
+    DWORD LatencyMs() override { return m_dwLatencyMs; }
     DWORD StallUnit() override { return m_dwHalf; }
     const char* StallText() override { return "the WaveRT play position stood still"; }
 
@@ -58,6 +59,7 @@ class KSCyclicOutput final : public KSOutput {
     void LogAsks();
     bool ChoosePosition();
     bool RegisterEvent();
+    void ReadLatency(DWORD rate);
     void LogOpened(DWORD halfMs);
     void Serve();
     void FillWait(KSWaitList& list);
@@ -84,12 +86,14 @@ class KSCyclicOutput final : public KSOutput {
     DWORD m_dwAlign = 0;         // bytes each half asked for is a multiple of, besides frames
     DWORD m_dwRate = 0;          // bytes per second
     DWORD m_dwMargin = 0;        // bytes past the end of a half the position must be to count
+    DWORD m_dwLatencyMs = 0;     // the hardware latency, 0 where the driver gives none
     BYTE m_bSilence = 0;         // 0x80 for 8-bit samples, else 0
     bool m_bBarrier = false;     // the driver asks for a memory barrier after each write
     Source m_source = kNoPosition;
     DWORD m_dwPollMs = 0;      // polled: the wait between two looks
     DWORD m_dwEventWaitMs = 0; // event-driven: the longest wait for a notification
     bool m_bOpen = false;      // Open succeeded
+    bool m_bTimer = false;     // the system timer was asked for 1 ms (until the stream closes)
 
     // The player thread's own.
     RtPlayPosition m_position{0, 1};

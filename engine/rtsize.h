@@ -12,6 +12,8 @@ const DWORD kRtDefaultAlign = 128;
 // The least a half holds: a thread late by a 15.6 ms timer tick still finds the half it writes
 // unplayed when halves last this long and the timer runs at 1 ms.
 const DWORD kRtMinHalfMs = 10;
+// A hardware latency above this is not believed.
+const DWORD kRtMaxLatencyMs = 10000;
 // Buffer sizes asked for at most, the first included.
 const int kRtMaxAsks = 4;
 

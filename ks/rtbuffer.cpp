@@ -158,3 +158,23 @@ HRESULT CKsRtPin::GetAudioPosition(PULONG pulOffset) {
         DebugTrace(1, "Failed to get KSPROPERTY_AUDIO_POSITION. hr=0x%08x", (unsigned)hr);
     return KsTraceLeave("CKsRtPin::GetAudioPosition", hr);
 }
+
+HRESULT CKsRtPin::GetHwLatency(PKSRTAUDIO_HWLATENCY pLatency) {
+    KsTraceEnter("CKsRtPin::GetHwLatency()");
+    if (!m_cbHalf)
+        return KsTraceLeave("CKsRtPin::GetHwLatency", OutOfOrder("no usable buffer"));
+    KSPROPERTY request;
+    memset(&request, 0, sizeof request);
+    request.Set = KSPROPSETID_RtAudio;
+    request.Id = KSPROPERTY_RTAUDIO_HWLATENCY;
+    request.Flags = KSPROPERTY_TYPE_GET;
+    KSRTAUDIO_HWLATENCY latency;
+    memset(&latency, 0, sizeof latency);
+    HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, &latency,
+                           sizeof latency, NULL);
+    if (SUCCEEDED(hr))
+        *pLatency = latency;
+    else
+        DebugTrace(1, "Failed to get KSPROPERTY_RTAUDIO_HWLATENCY. hr=0x%08x", (unsigned)hr);
+    return KsTraceLeave("CKsRtPin::GetHwLatency", hr);
+}

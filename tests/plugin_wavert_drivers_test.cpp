@@ -86,4 +86,27 @@ TEST_F(WaveRtDriver, NoSizeOfWholeFramesIsRefusedWithTheSizesTried) {
     EXPECT_EQ("", Play(Variant(0), 44100, 16));
 }
 
+// The hardware's latency comes off the output time: the track's first half is in the buffer, so
+// 46 ms of it were handed over, and 15 ms of FIFO, chipset and codec lie before the listener. A
+// latency of 20 s is not believed.
+TEST_F(WaveRtDriver, LatencyComesOffTheOutputTimeAndAbsurdOnesAreIgnored) {
+    SimKsWaveRtOptions o = Variant(SIMKS_RT_LATENCY);
+    o.Latency = {1764, 10000, 40000};
+    ASSERT_TRUE(SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &o));
+    std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_TRUE(WriteAll(pcm));
+    ASSERT_TRUE(WaitPrimed());
+    EXPECT_EQ(46 - 15, mod->GetOutputTime());
+    stepper.Start();
+    mod->Close();
+    stepper.Stop();
+    EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
+    EXPECT_EQ(1, LogCount("WaveRT hardware latency: 15 ms (FIFO 1764 bytes, chipset 1000 us, "
+                          "codec 4000 us)"));
+    o.Latency = {0, 200000000, 0};
+    EXPECT_EQ("", Play(o, 44100, 16));
+    EXPECT_EQ(1, LogCount("WaveRT hardware latency ignored"));
+}
+
 } // namespace
