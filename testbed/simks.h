@@ -167,6 +167,13 @@ SIMKS_API int SimKs_AddDefaultDevices(void);
  * other modes. Returns FALSE for an unknown mode or a factor that is not positive. */
 SIMKS_API BOOL SimKs_SetClock(int mode, double factor);
 
+/* The system timer of the redirected modules: with the coarse timer on (off after SimKs_Reset),
+ * their timed waits (WaitForMultipleObjects, WaitForSingleObject, Sleep) end on 15.625 ms ticks
+ * unless they asked for a 1 ms period with timeBeginPeriod and have not ended it; the periods
+ * counts those 1 ms periods now asked. */
+SIMKS_API void SimKs_SetCoarseTimer(BOOL on);
+SIMKS_API LONG SimKs_TimerPeriods(void);
+
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
 SIMKS_API int SimKs_CompletePackets(int stream, int count);

@@ -109,4 +109,28 @@ TEST_F(WaveRtDriver, LatencyComesOffTheOutputTimeAndAbsurdOnesAreIgnored) {
     EXPECT_EQ(1, LogCount("WaveRT hardware latency ignored"));
 }
 
+// With the timer modelled as Windows runs it by default (waits end on 15.6 ms ticks), a stream
+// that waits on time asks for the 1 ms timer while it is open, and plays; at 192 kHz a half lasts
+// 10 ms and a polled wait 2 ms.
+TEST_F(WaveRtDriver, StreamsThatWaitOnTimeRunTheTimerAtOneMillisecond) {
+    SimKs_SetCoarseTimer(TRUE);
+    const DWORD kinds[] = {SIMKS_RT_NO_NOTIFICATION, 0};
+    for (DWORD flags : kinds) {
+        SCOPED_TRACE(flags);
+        SimKsWaveRtOptions o = Variant(flags);
+        ASSERT_TRUE(SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &o));
+        std::vector<char> pcm = Pcm(192000, 2, 24, 0.2);
+        ASSERT_EQ(1000, mod->Open(192000, 2, 24, -1, -1));
+        EXPECT_EQ(1, SimKs_TimerPeriods());
+        ASSERT_TRUE(WriteAll(pcm));
+        ASSERT_TRUE(WaitPrimed());
+        stepper.Start();
+        mod->Close();
+        stepper.Stop();
+        EXPECT_EQ(0, SimKs_TimerPeriods()) << "ended with the stream";
+        EXPECT_EQ("", PlayedExactly(Widen24(pcm), 0, 8));
+    }
+    EXPECT_EQ(2, LogCount("; timer at 1 ms"));
+}
+
 } // namespace

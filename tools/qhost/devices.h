@@ -10,10 +10,17 @@ int PrintRenderDevices();
 
 // The default set's simulated WaveRT device chosen for the plug-in while qhost runs: the INI's
 // output_device points at it from Choose (after the simulated devices exist, before Init) until
-// Restore puts the previous choice back. Polled: the device offers no notifications.
+// Restore puts the previous choice back. The spec is "event" or "polled" (no notifications),
+// followed by driver variants, each after a comma: frames (sizes rounded down to frames), pages
+// (rounded up to pages), count (the notification count must divide the size), noregister (the
+// position property only), latency (FIFO 1764 bytes, chipset 1 ms, codec 4 ms), jitter (the
+// position 3 frames off), early, late, doubled, missed (events 3 frames early, late, twice, one
+// missed; with jitter), packed (no extensible formats: 24-bit audio in 6-byte frames).
 class SimWaveRtChoice {
   public:
-    void Choose(bool polled);
+    // False for a spec it does not know.
+    static bool Valid(const std::string& spec);
+    void Choose(const std::string& spec);
     void Restore();
 
   private:
