@@ -103,4 +103,5 @@ class CKsRtPin : public CKsAudRenPin {
     HRESULT TakeBuffer(PVOID pRequest, ULONG cbRequest, ULONG nNotifications,
                        PKSRTAUDIO_BUFFER pBuffer);
     HRESULT CheckOffset(ULONGLONG ullOffset, PULONG pulOffset);
+    HRESULT GetPlain(REFGUID set, ULONG nId, PVOID pValue, ULONG cbValue, const char* pszName);
 };
