@@ -45,7 +45,8 @@ void RealTimeStream(Out_Module* mod, double seconds) {
 } // namespace
 
 void WaveRtFigures(Out_Module* mod, double seconds, bool polled) {
-    SimKsWaveRtOptions options = {polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0, 0, 0, 0};
+    SimKsWaveRtOptions options = {};
+    options.Flags = polled ? (DWORD)SIMKS_RT_NO_NOTIFICATION : 0;
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
     lstrcpyA(g_pSettings->output_device, SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);

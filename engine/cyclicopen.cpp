@@ -5,9 +5,13 @@
 #include "engine/cyclicout.h"
 
 #include "diag/log.h"
+#include "engine/halfplan.h"
+#include "engine/rtsize.h"
+#include "engine/settings.h"
 #include "engine/snapshot.h"
 #include "ks/rtpin.h"
 
+#include <cstdio>
 #include <cstring>
 
 namespace {
@@ -36,6 +40,8 @@ KSCyclicOutput::KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site
 
 // The stream's figures go to the log before the pin, which owns the buffer, closes.
 KSCyclicOutput::~KSCyclicOutput() {
+    if (m_bTimer)
+        timeEndPeriod(1);
     if (!m_bOpen)
         return;
     DiagLog(1,
@@ -57,26 +63,75 @@ bool KSCyclicOutput::MakeEvents() {
     return false;
 }
 
-// With two notifications per pass where the driver offers them, else without. A buffer the
-// driver handed out that cannot be played is refused, never asked for again.
-bool KSCyclicOutput::TakeBuffer() {
+// One buffer request: with two notifications per pass where the driver offers them, else
+// without (and without from then on). A failure with no buffer handed out is logged here.
+HRESULT KSCyclicOutput::AskBuffer(DWORD size) {
     KSRTAUDIO_BUFFER buffer = {};
-    HRESULT hr = m_pRtPin->GetBufferWithNotification(m_dwAsked, 2, &buffer);
-    if (FAILED(hr) && !m_pRtPin->m_bHaveBuffer) {
+    HRESULT hr = E_FAIL;
+    if (!m_bPlainBuffer) {
+        hr = m_pRtPin->GetBufferWithNotification(size, 2, &buffer);
+        if (SUCCEEDED(hr) || m_pRtPin->m_bHaveBuffer)
+            return hr;
         LogCause("CKsRtPin::GetBufferWithNotification", hr);
-        hr = m_pRtPin->GetBuffer(m_dwAsked, &buffer);
     }
-    if (SUCCEEDED(hr))
-        return true;
-    if (m_pRtPin->m_bHaveBuffer)
-        DiagLog(1,
-                "WaveRT buffer refused: %lu bytes asked, the driver gave %lu bytes (%lu-byte "
-                "frames): %s",
-                m_dwAsked, m_pRtPin->m_Buffer.ActualBufferSize, m_dwBlock,
-                Unplayable(m_pRtPin->m_Buffer));
+    hr = m_pRtPin->GetBuffer(size, &buffer);
+    if (SUCCEEDED(hr) || m_pRtPin->m_bHaveBuffer)
+        m_bPlainBuffer = true;
     else
         LogCause("CKsRtPin::GetBuffer", hr);
+    return hr;
+}
+
+// Asks for the planned size and, where the driver refuses it or answers halves that are not
+// whole frames, for the nearest sizes that may do, a bounded number of times, on a pin created
+// anew for each (a pin has one buffer). A buffer without an address or bytes ends the asking.
+bool KSCyclicOutput::TakeBuffer() {
+    for (DWORD size = m_asks.asked[0]; size;) {
+        m_dwAsked = size;
+        if (SUCCEEDED(AskBuffer(size)))
+            return true;
+        DWORD answered = 0;
+        if (m_pRtPin->m_bHaveBuffer) {
+            answered = m_pRtPin->m_Buffer.ActualBufferSize;
+            DiagLog(1,
+                    "WaveRT buffer refused: %lu bytes asked, the driver gave %lu bytes (%lu-byte "
+                    "frames): %s",
+                    size, answered, m_dwBlock, Unplayable(m_pRtPin->m_Buffer));
+            if (!m_pRtPin->m_Buffer.BufferAddress || !answered)
+                return false;
+        }
+        size = RtNextAsk(&m_asks, answered);
+        if (size && m_pRtPin->m_bHaveBuffer && !NewPin())
+            return false;
+    }
+    LogAsks();
     return false;
+}
+
+// A new instance of the pin, in the same format, for a buffer asked again.
+bool KSCyclicOutput::NewPin() {
+    HRESULT hr = m_pRtPin->Instantiate(TRUE);
+    if (SUCCEEDED(hr))
+        return true;
+    LogCause("CKsRtPin::Instantiate", hr);
+    return false;
+}
+
+// The sizes asked when none was accepted.
+void KSCyclicOutput::LogAsks() {
+    char sizes[kRtMaxAsks * 48] = "";
+    size_t at = 0;
+    for (int i = 0; i < m_asks.count && at < sizeof sizes; i++) {
+        int n = m_asks.answer[i] ? snprintf(sizes + at, sizeof sizes - at, "%s%lu (%lu received)",
+                                            i ? ", " : "", m_asks.asked[i], m_asks.answer[i])
+                                 : snprintf(sizes + at, sizeof sizes - at, "%s%lu (refused)",
+                                            i ? ", " : "", m_asks.asked[i]);
+        at += n > 0 ? (size_t)n : 0;
+    }
+    DiagLog(1,
+            "WaveRT stream refused: no buffer with halves of whole %lu-byte frames; bytes asked: "
+            "%s",
+            m_dwBlock, sizes);
 }
 
 // The position register where the driver maps one that reads inside the buffer, else the audio
@@ -103,6 +158,29 @@ bool KSCyclicOutput::ChoosePosition() {
     return false;
 }
 
+// The hardware's latency where the driver answers it: the FIFO's bytes at the stream's rate and
+// the chipset and codec delays. Above kRtMaxLatencyMs it is logged and not used.
+void KSCyclicOutput::ReadLatency(DWORD rate) {
+    KSRTAUDIO_HWLATENCY l = {};
+    HRESULT hr = m_pRtPin->GetHwLatency(&l);
+    if (FAILED(hr)) {
+        DiagLog(1, "WaveRT hardware latency: not answered (hr=0x%08lx)", (unsigned long)hr);
+        return;
+    }
+    ULONGLONG us = (ULONGLONG)l.ChipsetDelay / 10 + l.CodecDelay / 10 +
+                   (rate ? (ULONGLONG)l.FifoSize * 1000000 / rate : 0);
+    if (us > (ULONGLONG)kRtMaxLatencyMs * 1000) {
+        DiagLog(1,
+                "WaveRT hardware latency ignored: %lu FIFO bytes, %lu and %lu x 100 ns make more "
+                "than %lu ms",
+                l.FifoSize, l.ChipsetDelay, l.CodecDelay, kRtMaxLatencyMs);
+        return;
+    }
+    m_dwLatencyMs = (DWORD)((us + 500) / 1000);
+    DiagLog(1, "WaveRT hardware latency: %lu ms (FIFO %lu bytes, chipset %lu us, codec %lu us)",
+            (DWORD)m_dwLatencyMs, l.FifoSize, l.ChipsetDelay / 10, l.CodecDelay / 10);
+}
+
 // The notification event, where the buffer came with two notifications per pass.
 bool KSCyclicOutput::RegisterEvent() {
     if (m_pRtPin->m_nNotifications != 2)
@@ -114,12 +192,28 @@ bool KSCyclicOutput::RegisterEvent() {
     return false;
 }
 
-bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
+// The half asked for: whole frames in multiples of the alignment, near halfSize, and at least
+// kRtMinHalfMs of audio. False (logged) when no such half fits the largest output buffer.
+bool KSCyclicOutput::PlanSizes(const WAVEFORMATEX& format, DWORD halfSize) {
     m_dwBlock = format.nBlockAlign;
-    m_dwAsked = 2 * (halfSize / m_dwBlock * m_dwBlock);
-    if (!MakeEvents() || !TakeBuffer())
+    m_dwAlign = kRtDefaultAlign;
+    DWORD unit = RtHalfUnit(m_dwBlock, m_dwAlign, kMaxOutputBufferSize);
+    if (!unit) {
+        DiagLog(1, "WaveRT stream refused: %lu-byte frames and %lu-byte alignment make no half",
+                m_dwBlock, m_dwAlign);
+        return false;
+    }
+    DWORD minBytes = (DWORD)((ULONGLONG)format.nAvgBytesPerSec * kRtMinHalfMs / 1000);
+    RtFirstAsk(&m_asks, unit, RtWishedHalf(halfSize, unit, minBytes),
+               RtWishedHalf(0, unit, minBytes));
+    return true;
+}
+
+bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
+    if (!PlanSizes(format, halfSize) || !MakeEvents() || !TakeBuffer())
         return false;
     bool events = RegisterEvent();
+    ReadLatency(format.nAvgBytesPerSec);
     if (!ChoosePosition() && !events) {
         DiagLog(1, "WaveRT stream refused: no notifications and no play position to poll");
         return false;
@@ -127,10 +221,12 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
     m_pBuffer = (BYTE*)m_pRtPin->m_Buffer.BufferAddress;
     m_dwSize = m_pRtPin->m_Buffer.ActualBufferSize;
     m_dwHalf = m_pRtPin->m_cbHalf;
+    m_dwRate = format.nAvgBytesPerSec;
     m_position = RtPlayPosition(m_dwSize, m_dwHalf);
+    m_dwMargin = m_source == kNoPosition ? 0 : RtMargin(m_dwHalf, m_dwBlock);
     m_bBarrier = m_pRtPin->m_Buffer.CallMemoryBarrier != FALSE;
     m_bSilence = format.wBitsPerSample == 8 ? 0x80 : 0;
-    DWORD halfMs = Millis(m_dwHalf, format.nAvgBytesPerSec);
+    DWORD halfMs = Millis(m_dwHalf, m_dwRate);
     m_dwPollMs = halfMs / 4 ? halfMs / 4 : 1;
     m_dwEventWaitMs = halfMs + halfMs / 2 + 1;
     // Both halves hold silence before RUN; the first audio goes into the half that plays second.
@@ -139,6 +235,8 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
         MemoryBarrier();
     m_written = m_dwSize;
     m_bEvents = events;
+    // Waits shorter than a default timer tick (15.6 ms) are met only with the timer at 1 ms.
+    m_bTimer = m_source != kNoPosition && timeBeginPeriod(1) == TIMERR_NOERROR;
     LogOpened(halfMs);
     m_bOpen = true;
     return true;
@@ -146,16 +244,15 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
 
 void KSCyclicOutput::LogOpened(DWORD halfMs) {
     const char* barrier = m_bBarrier ? "; memory barrier after each write" : "";
-    if (m_bEvents)
-        DiagLog(1,
-                "WaveRT stream, event-driven: buffer of %lu bytes asked, %lu bytes received (2 "
-                "halves of %lu ms); play position from %s%s",
-                m_dwAsked, (DWORD)m_dwSize, halfMs, kSources[m_source], barrier);
-    else
-        DiagLog(1,
-                "WaveRT stream, polled every %lu ms: buffer of %lu bytes asked, %lu bytes "
-                "received (2 halves of %lu ms); play position from %s%s",
-                m_dwPollMs, m_dwAsked, (DWORD)m_dwSize, halfMs, kSources[m_source], barrier);
+    const char* timer = m_bTimer ? "; timer at 1 ms" : "";
+    char kind[48] = "event-driven";
+    if (!m_bEvents)
+        snprintf(kind, sizeof kind, "polled every %lu ms", m_dwPollMs);
+    DiagLog(1,
+            "WaveRT stream, %s: buffer of %lu bytes asked, %lu bytes received (2 halves of %lu "
+            "ms, %lu frames each; %lu-byte alignment); play position from %s%s%s",
+            kind, m_dwAsked, (DWORD)m_dwSize, halfMs, m_dwHalf / m_dwBlock, m_dwAlign,
+            kSources[m_source], barrier, timer);
 }
 
 // The stream runs on silence until the host writes: the player thread serves its halves from
@@ -184,5 +281,8 @@ void KSCyclicOutput::Describe(KSSnapshot& s) {
     s.cyclicSize = m_dwSize;
     s.playOffset = m_dwPlayOffset;
     s.starvedBytes = m_dwStarved;
+    s.cyclicHalfFrames = m_dwBlock ? m_dwHalf / m_dwBlock : 0;
+    s.cyclicAlign = m_dwAlign;
+    s.latencyMs = m_dwLatencyMs;
     s.gaps = m_nGaps;
 }

@@ -25,7 +25,21 @@ void KSCyclicOutput::FillWait(KSWaitList& list) {
     list.handles[0] = m_hAudio.Get();
     list.handles[1] = m_hNotify.Get();
     list.count = m_bEvents ? 2 : 1;
-    list.timeoutMs = m_bEvents ? m_dwEventWaitMs : m_dwPollMs;
+    list.timeoutMs = m_dwPollMs;
+    if (m_bEvents) {
+        DWORD due = m_bPositionRead ? MsUntilDue() : m_dwEventWaitMs;
+        list.timeoutMs = due < m_dwEventWaitMs ? due : m_dwEventWaitMs;
+    }
+}
+
+// Event-driven with a position: a notification that came early, twice or not at all still lets
+// the thread look again when the position should have passed the end of the half plus the
+// margin. At least 1 ms.
+DWORD KSCyclicOutput::MsUntilDue() {
+    ULONGLONG due = m_written - m_dwHalf + m_dwMargin, played = m_position.Played();
+    if (due <= played || !m_dwRate)
+        return 1;
+    return (DWORD)((due - played) * 1000 / m_dwRate) + 1;
 }
 
 KSNext KSCyclicOutput::AfterWait(int wait) {
@@ -41,7 +55,9 @@ bool KSCyclicOutput::HasWork() {
 
 void KSCyclicOutput::Serve() {
     Look();
-    RtHalfPlan plan = PlanHalf(m_position.Played(), m_written, m_dwHalf);
+    ULONGLONG seen = m_position.Played();
+    DWORD margin = m_bPositionRead ? m_dwMargin : 0; // a notification counted ends a half
+    RtHalfPlan plan = PlanHalf(seen > margin ? seen - margin : 0, m_written, m_dwHalf);
     if (plan.lateHalves && !m_bLoggedLate) {
         DiagLog(1, "WaveRT stream: the hardware reached %llu halves before they were rewritten",
                 (unsigned long long)plan.lateHalves);
@@ -69,9 +85,13 @@ void KSCyclicOutput::Serve() {
 // read, else by the notification that woke the thread (the end of a half).
 void KSCyclicOutput::Look() {
     ULONG offset = 0;
-    if (m_source != kNoPosition && ReadPosition(&offset))
-        m_position.Offset(offset);
-    else if (m_bNotified)
+    m_bPositionRead = m_source != kNoPosition && ReadPosition(&offset);
+    if (m_bPositionRead) {
+        DWORD back = m_position.Offset(offset);
+        if (back && !m_bLoggedBack)
+            DiagLog(1, "WaveRT play position went back %lu bytes: held where it was", back);
+        m_bLoggedBack = m_bLoggedBack || back;
+    } else if (m_bNotified)
         m_position.HalfDone();
     if (m_bNotified)
         m_notifiedAt = m_position.Played();

@@ -14,6 +14,7 @@
 
 #include "engine/output.h"
 #include "engine/playposition.h"
+#include "engine/rtsize.h"
 #include "diag/owned.h"
 
 class CKsRtPin;
@@ -35,6 +36,7 @@ class KSCyclicOutput final : public KSOutput {
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;
     ULONGLONG Progress() override { return m_dwPlayedLow; }
+    DWORD LatencyMs() override { return m_dwLatencyMs; }
     DWORD StallUnit() override { return m_dwHalf; }
     const char* StallText() override { return "the WaveRT play position stood still"; }
 
@@ -49,13 +51,19 @@ class KSCyclicOutput final : public KSOutput {
   private:
     enum Source { kNoPosition, kRegister, kProperty }; // where the play position comes from
 
+    bool PlanSizes(const WAVEFORMATEX& format, DWORD halfSize);
     bool MakeEvents();
+    HRESULT AskBuffer(DWORD size);
     bool TakeBuffer();
+    bool NewPin();
+    void LogAsks();
     bool ChoosePosition();
     bool RegisterEvent();
+    void ReadLatency(DWORD rate);
     void LogOpened(DWORD halfMs);
     void Serve();
     void FillWait(KSWaitList& list);
+    DWORD MsUntilDue();
     void Look();
     bool ReadPosition(ULONG* offset);
     void WriteHalf();
@@ -69,25 +77,34 @@ class KSCyclicOutput final : public KSOutput {
     CKsRtPin* m_pRtPin;     // the same pin as a WaveRT pin
 
     // Set by Open.
-    BYTE* m_pBuffer = nullptr; // the driver's cyclic buffer
-    DWORD m_dwAsked = 0;       // bytes asked for: two halves of whole frames
-    DWORD m_dwHalf = 0;        // bytes per half of the actual buffer (whole frames)
-    DWORD m_dwBlock = 0;       // bytes per frame
-    BYTE m_bSilence = 0;       // 0x80 for 8-bit samples, else 0
-    bool m_bBarrier = false;   // the driver asks for a memory barrier after each write
+    BYTE* m_pBuffer = nullptr;   // the driver's cyclic buffer
+    RtAsks m_asks = {};          // the buffer sizes asked and their answers
+    bool m_bPlainBuffer = false; // the driver gives no buffer with notifications
+    DWORD m_dwAsked = 0;         // bytes asked for the buffer taken
+    DWORD m_dwHalf = 0;          // bytes per half of the actual buffer (whole frames)
+    DWORD m_dwBlock = 0;         // bytes per frame
+    DWORD m_dwAlign = 0;         // bytes each half asked for is a multiple of, besides frames
+    DWORD m_dwRate = 0;          // bytes per second
+    DWORD m_dwMargin = 0;        // bytes past the end of a half the position must be to count
+    DWORD m_dwLatencyMs = 0;     // the hardware latency, 0 where the driver gives none
+    BYTE m_bSilence = 0;         // 0x80 for 8-bit samples, else 0
+    bool m_bBarrier = false;     // the driver asks for a memory barrier after each write
     Source m_source = kNoPosition;
     DWORD m_dwPollMs = 0;      // polled: the wait between two looks
     DWORD m_dwEventWaitMs = 0; // event-driven: the longest wait for a notification
     bool m_bOpen = false;      // Open succeeded
+    bool m_bTimer = false;     // the system timer was asked for 1 ms (until the stream closes)
 
     // The player thread's own.
     RtPlayPosition m_position{0, 1};
-    ULONGLONG m_written = 0;    // bytes written since RUN (whole halves, the silence at RUN too)
-    ULONGLONG m_audioEnd = 0;   // just past the last real byte written; 0 before the first
-    ULONGLONG m_notifiedAt = 0; // played at the last notification (event-driven)
-    bool m_bNotified = false;   // the last wait ended with the notification event
+    ULONGLONG m_written = 0;      // bytes written since RUN (whole halves, the silence at RUN too)
+    ULONGLONG m_audioEnd = 0;     // just past the last real byte written; 0 before the first
+    ULONGLONG m_notifiedAt = 0;   // played at the last notification (event-driven)
+    bool m_bNotified = false;     // the last wait ended with the notification event
+    bool m_bPositionRead = false; // the last look read the play position
     bool m_bLoggedPosition = false; // a position that could not be used has been logged
     bool m_bLoggedLate = false;     // halves the hardware reached before they were rewritten
+    bool m_bLoggedBack = false;     // a position that went back
 
     // Shared with the host's threads and the snapshot.
     volatile LONG m_bEvents = 0;       // event-driven (else polled)

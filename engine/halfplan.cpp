@@ -30,3 +30,8 @@ DWORD TopUpRoom(ULONGLONG played, ULONGLONG written, ULONGLONG audioEnd, DWORD h
         return 0;
     return room;
 }
+
+DWORD RtMargin(DWORD half, DWORD block) {
+    DWORD margin = half / 16 / block * block;
+    return margin ? margin : block;
+}

@@ -24,3 +24,8 @@ DWORD HalfAudio(DWORD held, DWORD half, DWORD block, bool hostMayWrite);
 // bytes to write at *at, or 0.
 DWORD TopUpRoom(ULONGLONG played, ULONGLONG written, ULONGLONG audioEnd, DWORD half, DWORD held,
                 ULONGLONG* at);
+
+// How far past the end of a half the play position must read before the half counts as left:
+// drivers report the position a few frames either side of where the DMA engine reads. A
+// sixteenth of the half in whole frames, at least a frame.
+DWORD RtMargin(DWORD half, DWORD block);

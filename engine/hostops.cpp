@@ -101,6 +101,15 @@ void KSCore::SetVolume(int volume) {
     m_nVolume = volume > kMaxVolume ? kMaxVolume : (DWORD)volume;
 }
 
+// The time of the bytes handed to the device, less the hardware's latency where the output
+// knows it: what the listener hears.
 int KSCore::GetOutputTime() {
-    return OutputTimeMs(m_dwBytesWritten, m_wfxCurrent.Format.nAvgBytesPerSec);
+    DWORD latency = 0;
+    {
+        CsGuard lock(m_csState);
+        if (m_pOutput)
+            latency = m_pOutput->LatencyMs();
+    }
+    int ms = OutputTimeMs(m_dwBytesWritten, m_wfxCurrent.Format.nAvgBytesPerSec);
+    return ms > (int)latency ? ms - (int)latency : 0;
 }

@@ -101,6 +101,8 @@ class KSOutput {
     // Bytes the device plays between two signs of progress, and what a stall means, for the log.
     virtual DWORD StallUnit() = 0;
     virtual const char* StallText() = 0;
+    // Milliseconds between the device taking a byte and the listener hearing it, where known.
+    virtual DWORD LatencyMs() { return 0; }
 
     // Player thread, while it serves the output.
     virtual KSNext BeforeWait(KSWaitList& list) = 0;

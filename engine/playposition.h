@@ -10,10 +10,16 @@ class RtPlayPosition {
     RtPlayPosition(DWORD size, DWORD half) : m_size(size), m_half(half) {}
 
     // An offset read in the buffer: the bytes since the last one. Between two looks the
-    // hardware moves less than the buffer, so a smaller offset means one wrap.
-    void Offset(DWORD offset) {
-        m_played += offset >= m_last ? offset - m_last : offset + m_size - m_last;
+    // hardware moves less than the buffer, so a smaller offset means one wrap, unless it lies
+    // less than a quarter of the buffer behind: a position that went back (jitter) holds the
+    // count where it was. Returns the bytes it went back, 0 when it did not.
+    DWORD Offset(DWORD offset) {
+        DWORD ahead = offset >= m_last ? offset - m_last : offset + m_size - m_last;
+        if (ahead && m_size - ahead <= m_size / 4)
+            return m_size - ahead;
+        m_played += ahead;
         m_last = offset;
+        return 0;
     }
     // A notification where no offset could be read: the hardware finished the half it was in.
     void HalfDone() {

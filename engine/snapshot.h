@@ -44,4 +44,7 @@ struct KSSnapshot {
     DWORD playOffset;             // WaveRT: the play offset at the last look
     DWORD starvedBytes;           // WaveRT: silence written for lack of audio, followed by audio
     LONG gaps;                    // WaveRT: stretches of such silence
+    DWORD cyclicHalfFrames;       // WaveRT: frames per half
+    DWORD cyclicAlign;            // WaveRT: bytes each half asked for is a multiple of
+    DWORD latencyMs;              // WaveRT: the hardware's latency, 0 where unknown
 };

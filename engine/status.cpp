@@ -73,6 +73,9 @@ void DrawCyclicBuffer(HDC dc, const KSSnapshot& s) {
                    Millis(size, s.format.Format.nAvgBytesPerSec));
     DrawStatusText(dc, 20, 180, "Playing: %s half, at byte %d",
                    offset < size / 2 ? "first" : "second", (int)offset);
+    DrawStatusText(dc, 20, 200, "Halves: %d frames, %d-byte alignment", (int)s.cyclicHalfFrames,
+                   (int)s.cyclicAlign);
+    DrawStatusText(dc, 20, 220, "Latency: %dmS; packet mode off", (int)s.latencyMs);
 }
 
 void DrawPacketList(HDC dc, const KSSnapshot& s) {
@@ -107,7 +110,7 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     const WAVEFORMATEX& f = s.format.Format;
     const bool cyclic =
         s.kind == KSOutputKind::kCyclicEvent || s.kind == KSOutputKind::kCyclicPolled;
-    const int n = cyclic ? 1 : s.packetCount; // lines of the output part below y = 180
+    const int n = cyclic ? 3 : s.packetCount; // lines of the output part below y = 180
     DrawStatusText(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
     DrawStatusText(dc, 20, 60, "Input Buffer:");
     DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,

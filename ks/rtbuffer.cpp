@@ -139,22 +139,41 @@ HRESULT CKsRtPin::ReadPositionRegister(PULONG pulOffset) {
     return KsTraceLeave("CKsRtPin::ReadPositionRegister", CheckOffset(ullOffset, pulOffset));
 }
 
+// A GET of a property whose descriptor is a plain KSPROPERTY, into cbValue bytes at pValue
+// (zeroed first); a failure is traced with the property's name.
+HRESULT CKsRtPin::GetPlain(REFGUID set, ULONG nId, PVOID pValue, ULONG cbValue,
+                           const char* pszName) {
+    KsTraceEnter("CKsRtPin::GetPlain()");
+    KSPROPERTY request;
+    memset(&request, 0, sizeof request);
+    request.Set = set;
+    request.Id = nId;
+    request.Flags = KSPROPERTY_TYPE_GET;
+    memset(pValue, 0, cbValue);
+    HRESULT hr =
+        SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, pValue, cbValue, NULL);
+    if (FAILED(hr))
+        DebugTrace(1, "Failed to get %s. hr=0x%08x", pszName, (unsigned)hr);
+    return KsTraceLeave("CKsRtPin::GetPlain", hr);
+}
+
 HRESULT CKsRtPin::GetAudioPosition(PULONG pulOffset) {
     KsTraceEnter("CKsRtPin::GetAudioPosition()");
     if (!m_cbHalf)
         return KsTraceLeave("CKsRtPin::GetAudioPosition", OutOfOrder("no usable buffer"));
-    KSPROPERTY request;
-    memset(&request, 0, sizeof request);
-    request.Set = KSPROPSETID_Audio;
-    request.Id = KSPROPERTY_AUDIO_POSITION;
-    request.Flags = KSPROPERTY_TYPE_GET;
     KSAUDIO_POSITION position;
-    memset(&position, 0, sizeof position);
-    HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, &position,
-                           sizeof position, NULL);
+    HRESULT hr = GetPlain(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, &position, sizeof position,
+                          "KSPROPERTY_AUDIO_POSITION");
     if (SUCCEEDED(hr))
         hr = CheckOffset(position.PlayOffset, pulOffset);
-    else
-        DebugTrace(1, "Failed to get KSPROPERTY_AUDIO_POSITION. hr=0x%08x", (unsigned)hr);
     return KsTraceLeave("CKsRtPin::GetAudioPosition", hr);
+}
+
+HRESULT CKsRtPin::GetHwLatency(PKSRTAUDIO_HWLATENCY pLatency) {
+    KsTraceEnter("CKsRtPin::GetHwLatency()");
+    if (!m_cbHalf)
+        return KsTraceLeave("CKsRtPin::GetHwLatency", OutOfOrder("no usable buffer"));
+    HRESULT hr = GetPlain(KSPROPSETID_RtAudio, KSPROPERTY_RTAUDIO_HWLATENCY, pLatency,
+                          sizeof *pLatency, "KSPROPERTY_RTAUDIO_HWLATENCY");
+    return KsTraceLeave("CKsRtPin::GetHwLatency", hr);
 }

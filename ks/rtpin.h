@@ -81,6 +81,8 @@ class CKsRtPin : public CKsAudRenPin {
     HRESULT ReadPositionRegister(PULONG pulOffset);
     // KSPROPERTY_AUDIO_POSITION: the play offset in the buffer, by a request to the driver.
     HRESULT GetAudioPosition(PULONG pulOffset);
+    // KSPROPERTY_RTAUDIO_HWLATENCY: the FIFO and the chipset and codec delays, after the buffer.
+    HRESULT GetHwLatency(PKSRTAUDIO_HWLATENCY pLatency);
     // The two position reads need a usable buffer (else ERROR_INVALID_STATE). An offset equal to
     // the buffer size is the end of a pass and reads as 0; one beyond it is never handed out:
     // HRESULT_FROM_WIN32(ERROR_INVALID_DATA), *pulOffset untouched.
@@ -101,4 +103,5 @@ class CKsRtPin : public CKsAudRenPin {
     HRESULT TakeBuffer(PVOID pRequest, ULONG cbRequest, ULONG nNotifications,
                        PKSRTAUDIO_BUFFER pBuffer);
     HRESULT CheckOffset(ULONGLONG ullOffset, PULONG pulOffset);
+    HRESULT GetPlain(REFGUID set, ULONG nId, PVOID pValue, ULONG cbValue, const char* pszName);
 };

@@ -18,6 +18,7 @@ EXTERN_C const GUID DECLSPEC_SELECTANY KSCATEGORY_REALTIME = {STATIC_KSCATEGORY_
 // KSPROPSETID_RtAudio: ksmedia.h's KSPROPERTY_RTAUDIO enumeration holds only id 0, so the ids used
 // here are constants of their own rather than a second enumeration.
 const ULONG KSPROPERTY_RTAUDIO_BUFFER = 1;
+const ULONG KSPROPERTY_RTAUDIO_HWLATENCY = 2;
 const ULONG KSPROPERTY_RTAUDIO_POSITIONREGISTER = 3;
 const ULONG KSPROPERTY_RTAUDIO_BUFFER_WITH_NOTIFICATION = 5;
 const ULONG KSPROPERTY_RTAUDIO_REGISTER_NOTIFICATION_EVENT = 6;
@@ -67,6 +68,14 @@ typedef struct {
     ULONG Accuracy;        // in bytes for a position register
 } KSRTAUDIO_HWREGISTER, *PKSRTAUDIO_HWREGISTER;
 
+// Answer of KSPROPERTY_RTAUDIO_HWLATENCY (GET, a plain KSPROPERTY): the delays between the
+// buffer and the listener.
+typedef struct {
+    ULONG FifoSize;     // bytes in the hardware FIFO
+    ULONG ChipsetDelay; // in 100 ns units
+    ULONG CodecDelay;   // in 100 ns units
+} KSRTAUDIO_HWLATENCY, *PKSRTAUDIO_HWLATENCY;
+
 // The layouts, i686 first, then x86_64. KSPROPERTY holds a LONGLONG, so every request record is
 // 8-byte aligned and padded to a multiple of 8 on both.
 #ifdef _WIN64
@@ -102,6 +111,7 @@ static_assert(sizeof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY) == 32, "both archite
 static_assert(offsetof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY, NotificationEvent) == 24, "both");
 static_assert(sizeof(KSRTAUDIO_HWREGISTER_PROPERTY) == 32, "both architectures");
 static_assert(sizeof(KSAUDIO_POSITION) == 16, "ksmedia.h's position record");
+static_assert(sizeof(KSRTAUDIO_HWLATENCY) == 12, "both architectures");
 
 // The request block of any property of the RtAudio set: the record cleared, then the set, the id
 // and GET (the notification event requests go as GET too, as clients of WaveRT drivers send

@@ -1,5 +1,6 @@
 // Bed-wide controls: reset, time, the render clock, capture, ksuser.dll and the process path.
 #include "testbed/capture.h"
+#include "testbed/hooks.h"
 #include "testbed/stream.h"
 #include "testbed/wavert.h"
 
@@ -37,6 +38,7 @@ void SimKs_Reset(void) {
     bed.hasProcessPath = false;
     bed.processPath.clear();
     SimKs_DisarmAllocations();
+    ResetTimer();
 }
 
 LONGLONG SimKs_Now(void) {

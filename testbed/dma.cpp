@@ -95,14 +95,53 @@ void Notify(Stream& s) {
     ++rt.signalled;
 }
 
-// The end of a half was read: with two notifications per pass each half ends with one, with one
-// only the second half does.
+// With two notifications per pass each half ends with one, with one only the second half does.
+bool Notifies(const Stream& s, ULONG half) {
+    return s.rt.notifications == 2 || (s.rt.notifications == 1 && half == 1);
+}
+
+ULONG JitterBytes(const Stream& s) {
+    return Options(s).JitterFrames * s.info.Format.Format.nBlockAlign;
+}
+
+// Where the engine stops in the half that ends at end: an early notification comes before it.
+ULONG StopAt(const Stream& s, ULONG offset, ULONG end, ULONG half) {
+    ULONG early = JitterBytes(s);
+    bool before = Options(s).Events == SIMKS_RT_EVENTS_EARLY && Notifies(s, half);
+    return before && early < end - offset ? end - early : end;
+}
+
+// The notification of the end of a half, as the device's event jitter gives it.
+void NotifyHalf(Stream& s) {
+    WaveRt& rt = s.rt;
+    ++rt.due;
+    switch (Options(s).Events) {
+    case SIMKS_RT_EVENTS_EARLY:
+        return; // given before the end
+    case SIMKS_RT_EVENTS_LATE:
+        rt.lateAt = rt.played + JitterBytes(s);
+        rt.latePending = true;
+        return;
+    case SIMKS_RT_EVENTS_DOUBLED:
+        Notify(s);
+        Notify(s);
+        return;
+    case SIMKS_RT_EVENTS_MISSED_ONCE:
+        if (rt.due != 2)
+            Notify(s);
+        return;
+    default:
+        Notify(s);
+    }
+}
+
+// The end of a half was read.
 void HalfDone(Stream& s, ULONG half) {
     WaveRt& rt = s.rt;
     ++rt.halves;
     rt.staleOpen = false;
-    if (rt.notifications == 2 || (rt.notifications == 1 && half == 1))
-        Notify(s);
+    if (Notifies(s, half))
+        NotifyHalf(s);
 }
 
 bool Moves(const Stream& s) {
@@ -139,6 +178,8 @@ ULONGLONG ReportedPosition(const Stream& s) {
     if (rt.size == 0)
         return 0;
     ULONGLONG offset = rt.played % rt.size;
+    ULONG jitter = JitterBytes(s) % rt.size;
+    offset = (offset + ((rt.played / rt.size) % 2 ? rt.size - jitter : jitter)) % rt.size;
     if (Options(s).Flags & SIMKS_RT_POSITION_OUTSIDE)
         offset += 2ull * rt.size;
     return offset;
@@ -185,13 +226,22 @@ void AdvanceDma(Stream& s, ULONGLONG bytes) {
         ULONG offset = (ULONG)(rt.played % rt.size);
         ULONG which = offset < half ? 0 : 1;
         ULONG end = which == 0 ? half : rt.size;
-        ULONG n = bytes < end - offset ? (ULONG)bytes : end - offset;
+        ULONG stop = StopAt(s, offset, end, which);
+        if (rt.latePending && rt.lateAt > rt.played && rt.lateAt - rt.played < stop - offset)
+            stop = offset + (ULONG)(rt.lateAt - rt.played);
+        ULONG n = bytes < stop - offset ? (ULONG)bytes : stop - offset;
         ReadChunk(s, offset, n, which);
         rt.played += n;
         bytes -= n;
         WriteRegister(s);
         if (offset + n == end)
             HalfDone(s, which);
+        else if (offset + n == stop && !rt.latePending)
+            Notify(s); // early
+        if (rt.latePending && rt.played >= rt.lateAt) {
+            rt.latePending = false;
+            Notify(s);
+        }
     }
 }
 
@@ -241,6 +291,7 @@ void WaveRtStateChanging(Stream& s, ULONG state, LONGLONG now) {
     }
     if (state == KSSTATE_STOP) {
         rt.played = 0;
+        rt.latePending = false;
         rt.staleOpen = false;
         WriteRegister(s);
     }

@@ -39,6 +39,15 @@ int WINAPI HookMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 DWORD WINAPI HookGetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 void WINAPI HookOutputDebugStringA(LPCSTR text);
 
+// The system timer (timer.cpp).
+DWORD WINAPI HookWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD ms);
+DWORD WINAPI HookWaitForSingleObject(HANDLE handle, DWORD ms);
+void WINAPI HookSleep(DWORD ms);
+UINT WINAPI HookTimeBeginPeriod(UINT period);
+UINT WINAPI HookTimeEndPeriod(UINT period);
+// Turns the coarse timer off (SimKs_Reset).
+void ResetTimer();
+
 // The C runtime functions, given the module's own (real) ones.
 typedef void*(__cdecl* MallocFn)(size_t);
 typedef void*(__cdecl* CallocFn)(size_t, size_t);

@@ -7,7 +7,8 @@
  * SetupDiEnumDeviceInterfaces, SetupDiGetDeviceInterfaceDetailA, SetupDiGetDeviceInterfaceAlias,
  * SetupDiOpenDeviceInterfaceRegKey, SetupDiDestroyDeviceInfoList, RegQueryValueExA, RegCloseKey,
  * CreateFileA, DeviceIoControl, CloseHandle, CancelIoEx, LoadLibraryA, GetProcAddress, MessageBoxA,
- * GetModuleFileNameA, OutputDebugStringA, and malloc, calloc, realloc and free as imported from
+ * GetModuleFileNameA, OutputDebugStringA, WaitForMultipleObjects, WaitForSingleObject, Sleep,
+ * timeBeginPeriod, timeEndPeriod (timer.cpp), and malloc, calloc, realloc and free as imported from
  * the C runtime (msvcrt*, ucrtbase, api-ms-win-crt-*).
  * Calls about anything not simulated reach the real functions: other paths, handles, keys,
  * libraries and procedures, device information sets for anything but device interface classes.

@@ -47,7 +47,7 @@ int SimKs_AddWaveRtDevice(const char* path, const char* friendlyName,
         return -1;
     SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
     SimKs_AddCategory(device, &KSCATEGORY_RENDER, SPINT_ACTIVE);
-    SimKs_AddCategory(device, &KSCATEGORY_REALTIME, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &kCategoryRealtime, SPINT_ACTIVE);
     SimKsPinDesc pin;
     SimKs_InitRenderPin(&pin, 8, 8, 32, 8000, 192000);
     pin.Interfaces[0].Id = KSINTERFACE_STANDARD_LOOPED_STREAMING;

@@ -47,6 +47,17 @@ BOOL SimKs_WaveRtRewritten(int stream) {
     return HalfRewritten(s->rt, 1 - playing) ? TRUE : FALSE;
 }
 
+BOOL SimKs_WaveRtNextReady(int stream) {
+    Lock lock;
+    Stream* s = FindWaveRt(stream);
+    if (!s || !s->rt.buffer || s->rt.size < 2)
+        return FALSE;
+    ULONG offset = (ULONG)(s->rt.played % s->rt.size), half = s->rt.size / 2;
+    ULONG playing = offset < half ? 0 : 1;
+    bool starts = offset == 0 || offset == half;
+    return HalfRewritten(s->rt, starts ? playing : 1 - playing) ? TRUE : FALSE;
+}
+
 BOOL SimKs_WaitWaveRtRewritten(int stream, DWORD timeoutMs) {
     DWORD start = GetTickCount();
     while (!SimKs_WaveRtRewritten(stream)) {

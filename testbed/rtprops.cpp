@@ -40,13 +40,34 @@ const SimKsWaveRtOptions& Options(const Stream& s) {
     return FindDevice(s.device)->rt;
 }
 
-// Allocates the buffer that a request of requested bytes gets; 0 or the Win32 error.
-DWORD Allocate(Stream& s, int stream, ULONG requested, ULONG notifications) {
+// The size a request of requested bytes gets from the device's variant, or 0 with *error set.
+ULONG Rounded(const Stream& s, ULONG requested, ULONG notifications, DWORD* error) {
     const SimKsWaveRtOptions& o = Options(s);
-    WaveRt& rt = s.rt;
-    ULONG size = o.FixedBufferSize ? o.FixedBufferSize : requested;
+    ULONG block = s.info.Format.Format.nBlockAlign ? s.info.Format.Format.nBlockAlign : 1;
+    ULONG size = requested;
+    if (o.Flags & SIMKS_RT_ROUND_DOWN_FRAMES) {
+        size -= size % block;
+        if (size == 0)
+            *error = ERROR_GEN_FAILURE;
+    }
+    if ((o.Flags & SIMKS_RT_COUNT_DIVIDES) && notifications && size % notifications)
+        *error = ERROR_INVALID_PARAMETER;
+    if ((o.Flags & SIMKS_RT_ROUND_UP_PAGES) && size % 4096)
+        size += 4096 - size % 4096;
+    if (o.FixedBufferSize)
+        size = o.FixedBufferSize;
     if (o.Flags & SIMKS_RT_ZERO_BUFFER)
         size = 0;
+    return size;
+}
+
+// Allocates the buffer that a request of requested bytes gets; 0 or the Win32 error.
+DWORD Allocate(Stream& s, int stream, ULONG requested, ULONG notifications) {
+    WaveRt& rt = s.rt;
+    DWORD error = 0;
+    ULONG size = Rounded(s, requested, notifications, &error);
+    if (error)
+        return error;
     void* memory = VirtualAlloc(NULL, size ? size : 1, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE);
     if (!memory)
         return ERROR_NOT_ENOUGH_MEMORY;
@@ -65,16 +86,13 @@ Answer Buffer(Stream& s, int stream, const void* input, ULONG inputSize, ULONG o
               bool notify) {
     if (notify && (Options(s).Flags & SIMKS_RT_NO_NOTIFICATION))
         return Refuse(ERROR_NOT_SUPPORTED);
-    ULONG needed = notify ? sizeof(KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION)
-                          : sizeof(KSRTAUDIO_BUFFER_PROPERTY);
+    ULONG needed = notify ? sizeof(RtBufferNotifyRequest) : sizeof(RtBufferRequest);
     if (inputSize < needed)
         return Refuse(ERROR_INVALID_PARAMETER);
-    if (outputSize < sizeof(KSRTAUDIO_BUFFER))
-        return Probe(sizeof(KSRTAUDIO_BUFFER));
-    ULONG requested = static_cast<const KSRTAUDIO_BUFFER_PROPERTY*>(input)->RequestedBufferSize;
-    ULONG count = notify ? static_cast<const KSRTAUDIO_BUFFER_PROPERTY_WITH_NOTIFICATION*>(input)
-                               ->NotificationCount
-                         : 0;
+    if (outputSize < sizeof(RtBufferAnswer))
+        return Probe(sizeof(RtBufferAnswer));
+    ULONG requested = static_cast<const RtBufferRequest*>(input)->RequestedBufferSize;
+    ULONG count = notify ? static_cast<const RtBufferNotifyRequest*>(input)->NotificationCount : 0;
     if (notify && count != 1 && count != 2)
         return Refuse(ERROR_INVALID_PARAMETER);
     if (s.rt.hasBuffer)
@@ -84,7 +102,7 @@ Answer Buffer(Stream& s, int stream, const void* input, ULONG inputSize, ULONG o
     DWORD error = Allocate(s, stream, requested, count);
     if (error)
         return Refuse(error);
-    KSRTAUDIO_BUFFER answer;
+    RtBufferAnswer answer;
     memset(&answer, 0, sizeof answer);
     answer.BufferAddress = s.rt.buffer;
     answer.ActualBufferSize = s.rt.size;
@@ -127,10 +145,9 @@ Answer Unregister(Stream& s, HANDLE client) {
 Answer Event(Stream& s, const void* input, ULONG inputSize, bool registering) {
     if (Options(s).Flags & SIMKS_RT_NO_NOTIFICATION)
         return Refuse(ERROR_NOT_SUPPORTED);
-    if (inputSize < sizeof(KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY))
+    if (inputSize < sizeof(RtEventRequest))
         return Refuse(ERROR_INVALID_PARAMETER);
-    HANDLE client =
-        static_cast<const KSRTAUDIO_NOTIFICATION_EVENT_PROPERTY*>(input)->NotificationEvent;
+    HANDLE client = static_cast<const RtEventRequest*>(input)->NotificationEvent;
     return registering ? Register(s, client) : Unregister(s, client);
 }
 
@@ -138,10 +155,10 @@ Answer PositionRegister(Stream& s, ULONG inputSize, ULONG outputSize) {
     WaveRt& rt = s.rt;
     if (Options(s).Flags & SIMKS_RT_NO_POSITION_REGISTER)
         return Refuse(ERROR_NOT_SUPPORTED);
-    if (inputSize < sizeof(KSRTAUDIO_HWREGISTER_PROPERTY))
+    if (inputSize < sizeof(RtRegisterRequest))
         return Refuse(ERROR_INVALID_PARAMETER);
-    if (outputSize < sizeof(KSRTAUDIO_HWREGISTER))
-        return Probe(sizeof(KSRTAUDIO_HWREGISTER));
+    if (outputSize < sizeof(RtRegisterAnswer))
+        return Probe(sizeof(RtRegisterAnswer));
     if (!rt.hasBuffer)
         return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
                        "the position register was asked for before a buffer");
@@ -153,7 +170,7 @@ Answer PositionRegister(Stream& s, ULONG inputSize, ULONG outputSize) {
     rt.regMapped = true;
     rt.regWidth = Options(s).RegisterWidth == 64 ? 64 : 32;
     WriteRegister(s);
-    KSRTAUDIO_HWREGISTER answer;
+    RtRegisterAnswer answer;
     memset(&answer, 0, sizeof answer);
     answer.Register = rt.reg;
     answer.Width = rt.regWidth;
@@ -175,6 +192,18 @@ Answer Position(Stream& s, ULONG flags, ULONG outputSize) {
     position.WriteOffset = position.PlayOffset;
     ++s.rt.positionRequests;
     return Value(position);
+}
+
+Answer Latency(Stream& s, ULONG outputSize) {
+    if (!(Options(s).Flags & SIMKS_RT_LATENCY))
+        return Refuse(ERROR_NOT_FOUND);
+    if (outputSize < sizeof(RtHwLatency))
+        return Probe(sizeof(RtHwLatency));
+    if (!s.rt.hasBuffer)
+        return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
+                       "the latency was asked for before a buffer");
+    const SimKsRtLatency& l = Options(s).Latency;
+    return Value(RtHwLatency{l.FifoSize, l.ChipsetDelay, l.CodecDelay});
 }
 
 } // namespace
@@ -199,16 +228,18 @@ Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG output
     if (req->Flags != KSPROPERTY_TYPE_GET)
         return Refuse(ERROR_INVALID_FUNCTION);
     switch (req->Id) {
-    case KSPROPERTY_RTAUDIO_BUFFER:
+    case kRtBuffer:
         return Buffer(s, stream, input, inputSize, outputSize, false);
-    case KSPROPERTY_RTAUDIO_BUFFER_WITH_NOTIFICATION:
+    case kRtBufferWithNotification:
         return Buffer(s, stream, input, inputSize, outputSize, true);
-    case KSPROPERTY_RTAUDIO_REGISTER_NOTIFICATION_EVENT:
+    case kRtRegisterEvent:
         return Event(s, input, inputSize, true);
-    case KSPROPERTY_RTAUDIO_UNREGISTER_NOTIFICATION_EVENT:
+    case kRtUnregisterEvent:
         return Event(s, input, inputSize, false);
-    case KSPROPERTY_RTAUDIO_POSITIONREGISTER:
+    case kRtPositionRegister:
         return PositionRegister(s, inputSize, outputSize);
+    case kRtHwLatency:
+        return Latency(s, outputSize);
     default:
         return Refuse(ERROR_NOT_FOUND);
     }

@@ -167,6 +167,13 @@ SIMKS_API int SimKs_AddDefaultDevices(void);
  * other modes. Returns FALSE for an unknown mode or a factor that is not positive. */
 SIMKS_API BOOL SimKs_SetClock(int mode, double factor);
 
+/* The system timer of the redirected modules: with the coarse timer on (off after SimKs_Reset),
+ * their timed waits (WaitForMultipleObjects, WaitForSingleObject, Sleep) end on 15.625 ms ticks
+ * unless they asked for a 1 ms period with timeBeginPeriod and have not ended it; the periods
+ * counts those 1 ms periods now asked. */
+SIMKS_API void SimKs_SetCoarseTimer(BOOL on);
+SIMKS_API LONG SimKs_TimerPeriods(void);
+
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
 SIMKS_API int SimKs_CompletePackets(int stream, int count);
@@ -457,7 +464,18 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
  *                        and KsCreatePin fails with ERROR_BUSY
  *   RUN_REFUSED          the step PAUSE -> RUN fails with ERROR_NOT_READY
  *   ZERO_BUFFER          buffer answers give 0 bytes (at a valid address)
- *   POSITION_OUTSIDE     the register and the property give offsets past the buffer */
+ *   POSITION_OUTSIDE     the register and the property give offsets past the buffer
+ *   ROUND_DOWN_FRAMES    sizes rounded down to whole frames; less than a frame refused with
+ *                        ERROR_GEN_FAILURE (as the sample driver's STATUS_UNSUCCESSFUL)
+ *   COUNT_DIVIDES        with notifications, a size the notification count does not divide is
+ *                        refused with ERROR_INVALID_PARAMETER
+ *   ROUND_UP_PAGES       sizes rounded up to whole 4096-byte pages
+ *   LATENCY              KSPROPERTY_RTAUDIO_HWLATENCY answers the Latency record (else it fails
+ *                        with ERROR_NOT_FOUND, as for a driver without it)
+ * FixedBufferSize applies last. Position jitter (JitterFrames): the register and the property
+ * report the position that many frames ahead in even passes and behind in odd ones. Event jitter
+ * (Events, SIMKS_RT_EVENTS_*): a notification a JitterFrames before (EARLY) or after (LATE) the end
+ * of its half, given twice (DOUBLED), or the stream's second one not given (MISSED_ONCE). */
 #define SIMKS_RT_NO_NOTIFICATION 0x01
 #define SIMKS_RT_NO_POSITION_REGISTER 0x02
 #define SIMKS_RT_MEMORY_BARRIER 0x04
@@ -465,12 +483,32 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
 #define SIMKS_RT_RUN_REFUSED 0x10
 #define SIMKS_RT_ZERO_BUFFER 0x20
 #define SIMKS_RT_POSITION_OUTSIDE 0x40
+#define SIMKS_RT_ROUND_DOWN_FRAMES 0x80
+#define SIMKS_RT_COUNT_DIVIDES 0x100
+#define SIMKS_RT_ROUND_UP_PAGES 0x200
+#define SIMKS_RT_LATENCY 0x400
+
+#define SIMKS_RT_EVENTS_EXACT 0
+#define SIMKS_RT_EVENTS_EARLY 1
+#define SIMKS_RT_EVENTS_LATE 2
+#define SIMKS_RT_EVENTS_DOUBLED 3
+#define SIMKS_RT_EVENTS_MISSED_ONCE 4
+
+/* KSRTAUDIO_HWLATENCY as the LATENCY variant answers it. */
+typedef struct SimKsRtLatency {
+    ULONG FifoSize;     /* bytes */
+    ULONG ChipsetDelay; /* 100 ns units */
+    ULONG CodecDelay;   /* 100 ns units */
+} SimKsRtLatency;
 
 typedef struct SimKsWaveRtOptions {
     DWORD Flags;           /* SIMKS_RT_* */
     ULONG FixedBufferSize; /* non-zero: every buffer answer has this many bytes */
     ULONG RegisterWidth;   /* 32 or 64 (0: 32) */
     ULONG EventLimit;      /* non-zero: a stream's events stop firing after this many */
+    ULONG JitterFrames;    /* position and event jitter, in frames */
+    ULONG Events;          /* SIMKS_RT_EVENTS_* */
+    SimKsRtLatency Latency;
 } SimKsWaveRtOptions;
 
 /* Adds a WaveRT render device (options NULL: all zero). path NULL gives a built-in device path
@@ -510,6 +548,12 @@ SIMKS_API BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info);
  * millisecond; FALSE when timeoutMs passes first. */
 SIMKS_API BOOL SimKs_WaveRtRewritten(int stream);
 SIMKS_API BOOL SimKs_WaitWaveRtRewritten(int stream, DWORD timeoutMs);
+/* TRUE when the client has rewritten, since the engine last read it, the half that the engine's
+ * next byte starts, or else the half that the play position is not in: a step may go on without a
+ * stale replay. Unlike SimKs_WaveRtRewritten it lets the position go past the start of a half
+ * before the client must have rewritten the half left, as a client that waits for the position to
+ * be some way past the end of a half needs. */
+SIMKS_API BOOL SimKs_WaveRtNextReady(int stream);
 
 /* Stale replays, one per half and pass in which any byte was replayed, in order. */
 typedef struct SimKsStale {

@@ -101,6 +101,9 @@ struct WaveRt {
     bool ranOnce;                      // RUN was reached since the buffer was answered
     ULONG halves;                      // halves read to their end
     ULONG signalled;                   // notifications given
+    ULONG due;                         // notifications the halves read called for
+    ULONGLONG lateAt;                  // a late notification is given when played reaches it
+    bool latePending;                  // one is
     ULONG positionRequests;            // KSPROPERTY_AUDIO_POSITION answers
     LONGLONG anchorUs;                 // real-time clock: when the engine last (re)started
     ULONGLONG anchorPlayed;            // real-time clock: played at anchorUs

@@ -5,7 +5,7 @@
 
 #include "testbed/props.h"
 
-#include "ks/wavert.h"
+#include "testbed/rtplatform.h"
 
 namespace simks {
 

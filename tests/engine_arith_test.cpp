@@ -3,6 +3,7 @@
 #include "engine/format.h"
 #include "engine/halfplan.h"
 #include "engine/playposition.h"
+#include "engine/rtsize.h"
 #include "engine/samples.h"
 #include "host/out_module.h"
 
@@ -167,6 +168,10 @@ TEST(RtPlayPosition, CountsTheBytesPlayedAcrossWraps) {
         p.Offset(offsets[i]);
         EXPECT_EQ(played[i], p.Played()) << "offset " << offsets[i];
     }
+    EXPECT_EQ(12u, p.Offset(8180)) << "a few bytes back: jitter";
+    EXPECT_EQ(24576u, p.Played()) << "held";
+    EXPECT_EQ(0u, p.Offset(8200));
+    EXPECT_EQ(24584u, p.Played());
     RtPlayPosition counted(16384, 8192);
     counted.Offset(100);
     counted.HalfDone();
@@ -174,6 +179,30 @@ TEST(RtPlayPosition, CountsTheBytesPlayedAcrossWraps) {
     counted.HalfDone();
     EXPECT_EQ(16384u, counted.Played());
     EXPECT_EQ(0u, counted.LastOffset()) << "the end of a pass is offset 0";
+}
+
+// Halves of whole frames in multiples of 128 bytes and of at least the least time; the sizes
+// asked again after a driver rounded to pages, gave a frame, or refused.
+TEST(RtSizes, HalvesAndTheSizesAskedAgain) {
+    EXPECT_EQ(384u, RtHalfUnit(6, 128, 1 << 20));
+    EXPECT_EQ(128u, RtHalfUnit(4, 128, 1 << 20));
+    EXPECT_EQ(0u, RtHalfUnit(6, 128, 256)) << "larger than the largest buffer";
+    EXPECT_EQ(8064u, RtWishedHalf(8192, 384, 2646));   // 44.1 kHz, 6-byte frames
+    EXPECT_EQ(15360u, RtWishedHalf(8192, 128, 15360)); // 192 kHz, 8-byte frames: 10 ms
+    EXPECT_EQ(384u, RtWishedHalf(0, 384, 0));
+    struct {
+        DWORD unit, half, answered[3], next[3];
+    } cases[] = {
+        {384, 8064, {16384, 0, 0}, {12288, 0, 0}},  // rounded up to pages
+        {128, 8192, {6, 6, 6}, {3584, 3840, 4096}}, // a frame: never below the least
+        {128, 8192, {0, 0, 0}, {8192, 4096, 3584}}, // refused: half as much, then the least
+    };
+    for (const auto& c : cases) {
+        RtAsks asks;
+        RtFirstAsk(&asks, c.unit, c.half, 1792);
+        for (int i = 0; i < 3 && (i == 0 || c.next[i - 1]); i++)
+            EXPECT_EQ(c.next[i], RtNextAsk(&asks, c.answered[i])) << c.half << ", ask " << i;
+    }
 }
 
 // Halves of 8192 bytes; both hold silence at RUN (16384 bytes written).

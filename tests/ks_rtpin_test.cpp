@@ -52,7 +52,7 @@ struct KsRtPin : KsBareFixture {
         KsBareFixture::TearDown();
     }
     void Options(DWORD flags, ULONG fixedSize = 0, ULONG width = 0) {
-        SimKsWaveRtOptions o = {flags, fixedSize, width, 0};
+        SimKsWaveRtOptions o = {flags, fixedSize, width, 0, 0, 0, {}};
         ASSERT_TRUE(SimKs_SetWaveRtOptions(device, &o));
     }
     // The render pin created as the engine creates it, 16-bit stereo at 48000 Hz (on a filter

@@ -10,7 +10,7 @@ namespace {
 struct WaveRtFault : WaveRtPlugin {
     // Options of the WaveRT device from the next request on.
     void Options(DWORD flags, ULONG fixedSize = 0, ULONG eventLimit = 0) {
-        options = {flags, fixedSize, 0, eventLimit};
+        options = {flags, fixedSize, 0, eventLimit, 0, 0, {}};
         ASSERT_TRUE(SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options));
     }
     // Plays half a second of 44.1 kHz 16-bit stereo with the stepper; "" when it arrived exactly.

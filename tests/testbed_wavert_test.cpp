@@ -35,7 +35,7 @@ class BedWaveRt : public SimKsFixture {
         SimKsFixture::TearDown();
     }
     void Options(DWORD flags, ULONG fixedSize = 0, ULONG width = 0, ULONG eventLimit = 0) {
-        SimKsWaveRtOptions o = {flags, fixedSize, width, eventLimit};
+        SimKsWaveRtOptions o = {flags, fixedSize, width, eventLimit, 0, 0, {}};
         ASSERT_TRUE(SimKs_SetWaveRtOptions(device, &o));
     }
     DWORD Open() {
@@ -349,6 +349,86 @@ TEST_F(BedWaveRt, RealTimeEngineSignalsAndPauseHoldsThePosition) {
     EXPECT_EQ(0u, stream.ConsumedBytes % kBlock);
     EXPECT_EQ(held, stream.ConsumedBytes % kSize);
     std::printf("real-time engine: %llu bytes played before the pause\n", stream.ConsumedBytes);
+}
+
+// Buffer sizes as each driver variant rounds or refuses them; each request on a pin of its own.
+TEST_F(BedWaveRt, SizesAreRoundedOrRefusedAsEachDriverDoes) {
+    struct {
+        DWORD flags;
+        ULONG asked, notifications;
+        DWORD error;
+        ULONG size;
+    } cases[] = {
+        {0, 1602, 2, 0, 1602},
+        {SIMKS_RT_ROUND_DOWN_FRAMES, 1602, 2, 0, 1600},
+        {SIMKS_RT_ROUND_DOWN_FRAMES, 3, 0, ERROR_GEN_FAILURE, 0},
+        {SIMKS_RT_COUNT_DIVIDES, 1601, 2, ERROR_INVALID_PARAMETER, 0},
+        {SIMKS_RT_COUNT_DIVIDES, 1601, 0, 0, 1601},
+        {SIMKS_RT_ROUND_UP_PAGES, 1600, 2, 0, 4096},
+        {SIMKS_RT_ROUND_UP_PAGES, 8192, 1, 0, 8192},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::to_string(c.flags) + ": " + std::to_string(c.asked));
+        Options(c.flags);
+        ASSERT_EQ(0u, Open());
+        KSRTAUDIO_BUFFER b = {};
+        EXPECT_EQ(c.error, Buffer(c.asked, c.notifications, &b));
+        EXPECT_EQ(c.size, c.error ? 0 : b.ActualBufferSize);
+        CloseHandle(pin);
+        pin = NULL;
+    }
+    EXPECT_EQ("", Violations());
+}
+
+// Event jitter: the notifications given after the engine reached 3 frames before the first half's
+// end, its end, 3 frames after it, and 3 frames after the second half's end; the position 3 frames
+// ahead in the first pass and behind in the second.
+TEST_F(BedWaveRt, JitteredEventsAndPositions) {
+    struct {
+        ULONG events;
+        ULONG given[4];
+    } cases[] = {
+        {SIMKS_RT_EVENTS_EXACT, {0, 1, 1, 2}},       {SIMKS_RT_EVENTS_EARLY, {1, 1, 1, 2}},
+        {SIMKS_RT_EVENTS_LATE, {0, 0, 1, 2}},        {SIMKS_RT_EVENTS_DOUBLED, {0, 2, 2, 4}},
+        {SIMKS_RT_EVENTS_MISSED_ONCE, {0, 1, 1, 1}},
+    };
+    const ULONG steps[4] = {kHalfFrames - 3, 3, 3, kHalfFrames};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.events);
+        SimKsWaveRtOptions o = {0, 0, 0, 0, 3, c.events, {}};
+        ASSERT_TRUE(SimKs_SetWaveRtOptions(device, &o));
+        Start();
+        ULONG before = 0;
+        SimKsWaveRtInfo info;
+        ASSERT_TRUE(SimKs_GetWaveRt(SimKs_StreamCount() - 1, &info));
+        before = info.EventsSignalled;
+        for (int i = 0; i < 4; ++i) {
+            ASSERT_EQ(steps[i], SimKs_AdvanceWaveRt(SimKs_StreamCount() - 1, steps[i]));
+            ASSERT_TRUE(SimKs_GetWaveRt(SimKs_StreamCount() - 1, &info));
+            EXPECT_EQ(c.given[i], info.EventsSignalled - before) << "after step " << i;
+            if (i == 0) {
+                EXPECT_EQ(kHalf, Position()) << "3 frames ahead";
+            }
+        }
+        EXPECT_EQ(0u, Position()) << "3 frames behind, in the second pass";
+        Stop();
+    }
+}
+
+TEST_F(BedWaveRt, LatencyIsAnsweredOnlyWhereTheDriverHasIt) {
+    ASSERT_EQ(0u, Open());
+    ASSERT_EQ(0u, Buffer(kSize, 2, &buffer));
+    KSPROPERTY p = {KSPROPSETID_RtAudio, 2, KSPROPERTY_TYPE_GET};
+    ULONG latency[3] = {};
+    DWORD n = 0;
+    EXPECT_EQ((DWORD)ERROR_NOT_FOUND,
+              Ioctl(pin, IOCTL_KS_PROPERTY, &p, sizeof p, latency, sizeof latency, &n));
+    SimKsWaveRtOptions o = {SIMKS_RT_LATENCY, 0, 0, 0, 0, 0, {256, 10000, 25000}};
+    ASSERT_TRUE(SimKs_SetWaveRtOptions(device, &o));
+    EXPECT_EQ(0u, Ioctl(pin, IOCTL_KS_PROPERTY, &p, sizeof p, latency, sizeof latency, &n));
+    EXPECT_EQ(256u, latency[0]);
+    EXPECT_EQ(10000u, latency[1]);
+    EXPECT_EQ(25000u, latency[2]);
 }
 
 } // namespace

@@ -21,7 +21,7 @@ bool StepQuarter(const std::atomic<bool>* stop) {
     if (stream < 0 || !SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info) ||
         !rt.ActualSize || !info.Open)
         return false;
-    WaitUntil([&] { return (stop && *stop) || SimKs_WaveRtRewritten(stream); }, kStaleStepMs);
+    WaitUntil([&] { return (stop && *stop) || SimKs_WaveRtNextReady(stream); }, kStaleStepMs);
     ULONG frames = rt.ActualSize / 2 / 4 / info.Format.Format.nBlockAlign;
     return SimKs_AdvanceWaveRt(stream, frames ? frames : 1) != 0;
 }

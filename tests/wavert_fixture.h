@@ -1,7 +1,7 @@
 // The plug-in on the simulated WaveRT device of the default set: settings that choose it (with a
 // ring large enough for a whole test track), device options, a thread that steps the DMA engine
-// a quarter of a half at a time once the engine has rewritten the half it left, and the checks
-// of what the device played.
+// a quarter of a half at a time, never into a half that the engine has not rewritten, and the
+// checks of what the device played.
 #pragma once
 
 #include "tests/plugin_fixture.h"

@@ -186,18 +186,20 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     core->End();
 }
 
-// On a WaveRT device the window shows the cyclic buffer where the packets would be, and the
-// format one packet line lower than with a single packet.
+// On a WaveRT device the window shows the cyclic buffer where the packets would be (its halves,
+// alignment and latency too), and the format three packet lines lower than with one packet.
 TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     lstrcpyA(settings.output_device, SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
     ASSERT_EQ(1000, core->Start(44100, 2, 16));
     std::vector<Line> lines = {{140, "Cyclic Buffer (WaveRT, event-driven):"},
                                {160, "Size: 16384 bytes (92.9mS)"},
                                {180, "Playing: first half, at byte 0"},
-                               {220, "Output Format:"},
-                               {240, "Frequency: 44100Hz"},
-                               {260, "Sample Size: 16 bits"},
-                               {280, "Number of Channels: 2"}};
+                               {200, "Halves: 2048 frames, 128-byte alignment"},
+                               {220, "Latency: 0mS; packet mode off"},
+                               {260, "Output Format:"},
+                               {280, "Frequency: 44100Hz"},
+                               {300, "Sample Size: 16 bits"},
+                               {320, "Number of Channels: 2"}};
     Picture pic = Paint();
     EXPECT_TRUE(pic.SameRows(Expected(window, lines), 140, pic.height));
     ASSERT_EQ(2148u, SimKs_AdvanceWaveRt(0, 2148)); // into the second half
@@ -206,7 +208,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
     core->End();
 
-    SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0};
+    SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0, 0, 0, {}};
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &polled);
     ASSERT_EQ(1000, core->Start(44100, 2, 16));
     EXPECT_TRUE(

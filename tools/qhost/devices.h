@@ -9,12 +9,22 @@
 int PrintRenderDevices();
 
 // A simulated device chosen for the plug-in while qhost runs: the INI's output_device points at
-// it from Choose (after the simulated devices exist, before Init) until Restore puts the previous
-// choice back. The default set's WaveRT device: polled, it offers no notifications. A zoo
-// device: the first class whose name holds name (any letter case); false when none does.
+// it from a Choose call (after the simulated devices exist, before Init) until Restore puts the
+// previous choice back.
+// - ChooseWaveRt: the default set's WaveRT device, as spec says. The spec is "event" or "polled"
+//   (no notifications), followed by driver variants, each after a comma: frames (sizes rounded
+//   down to frames), pages (rounded up to pages), count (the notification count must divide the
+//   size), noregister (the position property only), latency (FIFO 1764 bytes, chipset 1 ms, codec
+//   4 ms), jitter (the position 3 frames off), early, late, doubled, missed (events 3 frames early,
+//   late, twice, one missed; with jitter), packed (no extensible formats: 24-bit audio in 6-byte
+//   frames).
+// - ChooseZoo: the first class of the zoo whose name holds name (any letter case); false when
+//   none does.
 class SimDeviceChoice {
   public:
-    void ChooseWaveRt(bool polled);
+    // False for a WaveRT spec it does not know.
+    static bool ValidWaveRt(const std::string& spec);
+    void ChooseWaveRt(const std::string& spec);
     bool ChooseZoo(const std::string& name);
     void Restore();
 

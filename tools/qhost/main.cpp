@@ -29,8 +29,13 @@ const char kUsage[] =
     "  --sim                 use the simulated devices and print a verdict at the end\n"
     "  --clock realtime:F    simulated render clock at F times real time (default realtime:1)\n"
     "  --clock unpaced       simulated packets complete as soon as they are submitted\n"
-    "  --wavert event|polled with --sim, play on the simulated WaveRT device, event-driven or\n"
-    "                        polled (for this run; the chosen device is put back after it)\n"
+    "  --wavert event|polled[,VARIANT...]\n"
+    "                        with --sim, play on the simulated WaveRT device, event-driven or\n"
+    "                        polled (for this run; the chosen device is put back after it), as\n"
+    "                        drivers behave: frames, pages, count (sizes rounded down to frames,\n"
+    "                        up to pages, divided by the notifications), noregister, latency,\n"
+    "                        jitter, early, late, doubled, missed (events), packed (6-byte "
+    "frames)\n"
     "  --device NAME         with --sim, play on the zoo's device class whose name holds NAME\n"
     "                        (any letter case; qhost devices --sim lists them)\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
@@ -48,7 +53,7 @@ struct Options {
     bool sim = false;
     int clock = SIMKS_CLOCK_REALTIME;
     double factor = 1.0;
-    int wavert = 0; // 0: the chosen device; 1: the simulated WaveRT device, event-driven; 2: polled
+    std::string wavert; // "": the chosen device; else the simulated WaveRT device's spec
     std::string device; // a zoo class's name, or part of it
     std::string wavOut;
     std::string plugin;
@@ -90,10 +95,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             if (!ParseClock(argv[++i], o))
                 return false;
         } else if (a == "--wavert" && hasValue) {
-            std::string kind = argv[++i];
-            if (kind != "event" && kind != "polled")
+            o.wavert = argv[++i];
+            if (!SimDeviceChoice::ValidWaveRt(o.wavert))
                 return false;
-            o.wavert = kind == "event" ? 1 : 2;
         } else if (a == "--device" && hasValue)
             o.device = argv[++i];
         else if (a == "--wav-out" && hasValue)
@@ -111,7 +115,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     }
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
-    return o.command == "play" && !o.sources.empty() && (o.sim || (!o.wavert && o.device.empty()));
+    return o.command == "play" && !o.sources.empty() &&
+           (o.sim || (o.wavert.empty() && o.device.empty()));
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -168,8 +173,8 @@ bool StartSession(const Options& o, Session& s) {
     if (o.sim) {
         StartSimulation(o);
         SimKs_Install(s.dll);
-        if (o.wavert)
-            s.choice.ChooseWaveRt(o.wavert == 2);
+        if (!o.wavert.empty())
+            s.choice.ChooseWaveRt(o.wavert);
         if (!o.device.empty() && !s.choice.ChooseZoo(o.device)) {
             fprintf(stderr, "qhost: no simulated device is named like \"%s\"\n", o.device.c_str());
             return false;
