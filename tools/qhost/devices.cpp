@@ -46,57 +46,58 @@ void PrintRanges(CKsFilter* filter) {
         DescribeRanges(one, text, sizeof text);
         printf("   range: %s\n", text);
     }
+}
 
-    // Adds one variant of the spec to the options; false for a name it does not know.
-    bool AddVariant(const std::string& name, SimKsWaveRtOptions& o, SimKsQuirks& q) {
-        static const struct {
-            const char* name;
-            DWORD flags, events, quirks;
-        } variants[] = {
-            {"event", 0, 0, 0},
-            {"polled", SIMKS_RT_NO_NOTIFICATION, 0, 0},
-            {"frames", SIMKS_RT_ROUND_DOWN_FRAMES, 0, 0},
-            {"pages", SIMKS_RT_ROUND_UP_PAGES, 0, 0},
-            {"count", SIMKS_RT_COUNT_DIVIDES, 0, 0},
-            {"noregister", SIMKS_RT_NO_POSITION_REGISTER, 0, 0},
-            {"latency", SIMKS_RT_LATENCY, 0, 0},
-            {"jitter", 0, 0, 0},
-            {"early", 0, SIMKS_RT_EVENTS_EARLY, 0},
-            {"late", 0, SIMKS_RT_EVENTS_LATE, 0},
-            {"doubled", 0, SIMKS_RT_EVENTS_DOUBLED, 0},
-            {"missed", 0, SIMKS_RT_EVENTS_MISSED_ONCE, 0},
-            {"packed", 0, 0, SIMKS_QUIRK_NO_EXTENSIBLE},
-        };
-        for (const auto& v : variants) {
-            if (name != v.name)
-                continue;
-            o.Flags |= v.flags;
-            o.Events = v.events ? v.events : o.Events;
-            o.JitterFrames = v.events || name == "jitter" ? 3 : o.JitterFrames;
-            q.Flags |= v.quirks;
-            return true;
-        }
-        return false;
-    }
-
-    // The options and format quirks of a spec; false when a part of it is unknown or the first part
-    // is neither event nor polled.
-    bool ParseSpec(const std::string& spec, SimKsWaveRtOptions& o, SimKsQuirks& q) {
-        o = SimKsWaveRtOptions{};
-        q = SimKsQuirks{};
-        o.Latency = {1764, 10000, 40000};
-        size_t start = 0;
-        for (int part = 0; start <= spec.size(); part++) {
-            size_t end = spec.find(',', start);
-            std::string name = spec.substr(start, end == std::string::npos ? end : end - start);
-            if ((part == 0) != (name == "event" || name == "polled") || !AddVariant(name, o, q))
-                return false;
-            if (end == std::string::npos)
-                break;
-            start = end + 1;
-        }
+// Adds one variant of the spec to the options; false for a name it does not know.
+bool AddVariant(const std::string& name, SimKsWaveRtOptions& o, SimKsQuirks& q) {
+    static const struct {
+        const char* name;
+        DWORD flags, events, quirks;
+    } variants[] = {
+        {"event", 0, 0, 0},
+        {"polled", SIMKS_RT_NO_NOTIFICATION, 0, 0},
+        {"frames", SIMKS_RT_ROUND_DOWN_FRAMES, 0, 0},
+        {"pages", SIMKS_RT_ROUND_UP_PAGES, 0, 0},
+        {"count", SIMKS_RT_COUNT_DIVIDES, 0, 0},
+        {"noregister", SIMKS_RT_NO_POSITION_REGISTER, 0, 0},
+        {"latency", SIMKS_RT_LATENCY, 0, 0},
+        {"jitter", 0, 0, 0},
+        {"early", 0, SIMKS_RT_EVENTS_EARLY, 0},
+        {"late", 0, SIMKS_RT_EVENTS_LATE, 0},
+        {"doubled", 0, SIMKS_RT_EVENTS_DOUBLED, 0},
+        {"missed", 0, SIMKS_RT_EVENTS_MISSED_ONCE, 0},
+        {"packed", 0, 0, SIMKS_QUIRK_NO_EXTENSIBLE},
+    };
+    for (const auto& v : variants) {
+        if (name != v.name)
+            continue;
+        o.Flags |= v.flags;
+        o.Events = v.events ? v.events : o.Events;
+        o.JitterFrames = v.events || name == "jitter" ? 3 : o.JitterFrames;
+        q.Flags |= v.quirks;
         return true;
     }
+    return false;
+}
+
+// The options and format quirks of a spec; false when a part of it is unknown or the first part
+// is neither event nor polled.
+bool ParseSpec(const std::string& spec, SimKsWaveRtOptions& o, SimKsQuirks& q) {
+    o = SimKsWaveRtOptions{};
+    q = SimKsQuirks{};
+    o.Latency = {1764, 10000, 40000};
+    size_t start = 0;
+    for (int part = 0; start <= spec.size(); part++) {
+        size_t end = spec.find(',', start);
+        std::string name = spec.substr(start, end == std::string::npos ? end : end - start);
+        if ((part == 0) != (name == "event" || name == "polled") || !AddVariant(name, o, q))
+            return false;
+        if (end == std::string::npos)
+            break;
+        start = end + 1;
+    }
+    return true;
+}
 
 } // namespace
 
