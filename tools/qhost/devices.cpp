@@ -48,7 +48,7 @@ void PrintRanges(CKsFilter* filter) {
     }
 }
 
-// Adds one variant of the spec to the options; false for a name it does not know.
+// Adds one variant of a WaveRT choice to the options; false for a name it does not know.
 bool AddVariant(const std::string& name, SimKsWaveRtOptions& o, SimKsQuirks& q) {
     static const struct {
         const char* name;
@@ -80,16 +80,16 @@ bool AddVariant(const std::string& name, SimKsWaveRtOptions& o, SimKsQuirks& q) 
     return false;
 }
 
-// The options and format quirks of a spec; false when a part of it is unknown or the first part
-// is neither event nor polled.
-bool ParseSpec(const std::string& spec, SimKsWaveRtOptions& o, SimKsQuirks& q) {
+// The options and format quirks of a WaveRT choice; false when a part of it is unknown or the first
+// part is neither event nor polled.
+bool ParseWaveRtChoice(const std::string& choice, SimKsWaveRtOptions& o, SimKsQuirks& q) {
     o = SimKsWaveRtOptions{};
     q = SimKsQuirks{};
     o.Latency = {1764, 10000, 40000};
     size_t start = 0;
-    for (int part = 0; start <= spec.size(); part++) {
-        size_t end = spec.find(',', start);
-        std::string name = spec.substr(start, end == std::string::npos ? end : end - start);
+    for (int part = 0; start <= choice.size(); part++) {
+        size_t end = choice.find(',', start);
+        std::string name = choice.substr(start, end == std::string::npos ? end : end - start);
         if ((part == 0) != (name == "event" || name == "polled") || !AddVariant(name, o, q))
             return false;
         if (end == std::string::npos)
@@ -101,10 +101,10 @@ bool ParseSpec(const std::string& spec, SimKsWaveRtOptions& o, SimKsQuirks& q) {
 
 } // namespace
 
-bool SimDeviceChoice::ValidWaveRt(const std::string& spec) {
+bool SimDeviceChoice::ValidWaveRt(const std::string& choice) {
     SimKsWaveRtOptions o;
     SimKsQuirks q;
-    return ParseSpec(spec, o, q);
+    return ParseWaveRtChoice(choice, o, q);
 }
 
 int PrintRenderDevices() {
@@ -134,11 +134,11 @@ void SimDeviceChoice::Choose(const char* path) {
     m_chosen = true;
 }
 
-void SimDeviceChoice::ChooseWaveRt(const std::string& spec) {
+void SimDeviceChoice::ChooseWaveRt(const std::string& choice) {
     Choose(SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
     SimKsWaveRtOptions options;
     SimKsQuirks quirks;
-    ParseSpec(spec, options, quirks);
+    ParseWaveRtChoice(choice, options, quirks);
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
     SimKs_SetQuirks(SIMKS_DEFAULT_WAVERT, &quirks);
 }

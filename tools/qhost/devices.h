@@ -11,7 +11,7 @@ int PrintRenderDevices();
 // A simulated device chosen for the plug-in while qhost runs: the INI's output_device points at
 // it from a Choose call (after the simulated devices exist, before Init) until Restore puts the
 // previous choice back.
-// - ChooseWaveRt: the default set's WaveRT device, as spec says. The spec is "event" or "polled"
+// - ChooseWaveRt: the default set's WaveRT device, as choice says: "event" or "polled"
 //   (no notifications), followed by driver variants, each after a comma: frames (sizes rounded
 //   down to frames), pages (rounded up to pages), count (the notification count must divide the
 //   size), noregister (the position property only), latency (FIFO 1764 bytes, chipset 1 ms, codec
@@ -22,9 +22,9 @@ int PrintRenderDevices();
 //   none does.
 class SimDeviceChoice {
   public:
-    // False for a WaveRT spec it does not know.
-    static bool ValidWaveRt(const std::string& spec);
-    void ChooseWaveRt(const std::string& spec);
+    // False for a WaveRT choice it does not know.
+    static bool ValidWaveRt(const std::string& choice);
+    void ChooseWaveRt(const std::string& choice);
     bool ChooseZoo(const std::string& name);
     void Restore();
 

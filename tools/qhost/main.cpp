@@ -53,7 +53,7 @@ struct Options {
     bool sim = false;
     int clock = SIMKS_CLOCK_REALTIME;
     double factor = 1.0;
-    std::string wavert; // "": the chosen device; else the simulated WaveRT device's spec
+    std::string wavert; // "": the chosen device; else how the simulated WaveRT device behaves
     std::string device; // a zoo class's name, or part of it
     std::string wavOut;
     std::string plugin;
