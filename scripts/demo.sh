@@ -42,3 +42,6 @@ echo
 echo "== The render devices as the plug-in sees them"
 qhost devices --sim
 "$wineserver" -w
+# qhost keeps its settings and the plug-in its log beside qhost.exe; the demo takes them away again
+# so that the program folder holds only the programs (the tests check that).
+rm -f "$build/bin/qhost.ini" "$build/bin/quellor log.txt"
