@@ -9,6 +9,7 @@
 #include "engine/rtsize.h"
 #include "engine/settings.h"
 #include "engine/snapshot.h"
+#include "ks/filter.h"
 #include "ks/rtpin.h"
 
 #include <cstdio>
@@ -211,7 +212,8 @@ bool KSCyclicOutput::RegisterEvent() {
 // kRtMinHalfMs of audio. False (logged) when no such half fits the largest output buffer.
 bool KSCyclicOutput::PlanSizes(const WAVEFORMATEX& format, DWORD halfSize) {
     m_dwBlock = format.nBlockAlign;
-    m_dwAlign = kRtDefaultAlign;
+    DWORD published = m_pRtPin->m_pFilter->m_cbPacketAlign;
+    m_dwAlign = published ? published : kRtDefaultAlign;
     DWORD unit = RtHalfUnit(m_dwBlock, m_dwAlign, kMaxOutputBufferSize);
     if (!unit) {
         DiagLog(1, "WaveRT stream refused: %lu-byte frames and %lu-byte alignment make no half",

@@ -498,6 +498,12 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
  *                        SimKsWaveRtInfo). A packet flagged 0x200 (end of stream) ends the audio
  *                        EosPacketLength bytes into it: the engine plays silence after that
  *                        until the next STOP, and judges nothing there stale.
+ *   CONSTRAINTS          the device's KSCATEGORY_AUDIO interface publishes the packet-size
+ *                        constraints (SetupDiGetDeviceInterfacePropertyW of
+ *                        DEVPKEY_KsAudio_PacketSize_Constraints2, binary): packets of at least
+ *                        10 ms on 1024-byte boundaries (PacketSizeFileAlignment 0x3FF), no
+ *                        largest size, one constraint for the default processing mode. Read at
+ *                        enumeration, so it applies to filters listed afterwards.
  * FixedBufferSize applies last. Position jitter (JitterFrames): the register and the property
  * report the position that many frames ahead in even passes and behind in odd ones. Event jitter
  * (Events, SIMKS_RT_EVENTS_*): a notification a JitterFrames before (EARLY) or after (LATE) the end
@@ -514,6 +520,7 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
 #define SIMKS_RT_ROUND_UP_PAGES 0x200
 #define SIMKS_RT_LATENCY 0x400
 #define SIMKS_RT_PACKET_MODE 0x800
+#define SIMKS_RT_CONSTRAINTS 0x1000
 
 #define SIMKS_RT_EVENTS_EXACT 0
 #define SIMKS_RT_EVENTS_EARLY 1
