@@ -174,6 +174,9 @@ SIMKS_API BOOL SimKs_SetClock(int mode, double factor);
  * counts those 1 ms periods now asked. */
 SIMKS_API void SimKs_SetCoarseTimer(BOOL on);
 SIMKS_API LONG SimKs_TimerPeriods(void);
+/* With refuse, timeBeginPeriod of 1 ms or less answers TIMERR_NOCANDO in the redirected modules
+ * (off after SimKs_Reset): a process whose timer request fails, for the benchmarks. */
+SIMKS_API void SimKs_RefuseTimerPeriod(BOOL refuse);
 
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
