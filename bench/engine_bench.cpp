@@ -100,6 +100,8 @@ int main(int argc, char** argv) {
     WaveRtFigures(mod, seconds, false);
     printf("== WaveRT, polled\n");
     WaveRtFigures(mod, seconds, true);
+    printf("== WaveRT, polled, on the coarse system timer\n");
+    CoarseTimerFigures(mod);
     mod->Quit();
     SimKs_Remove(GetModuleHandleA(NULL));
     return 0;

@@ -42,7 +42,32 @@ void RealTimeStream(Out_Module* mod, double seconds) {
            run.cpuMs / seconds);
 }
 
+// Stale halves of 2 s of 192 kHz 24-bit stereo on the polled device, the log's timer named.
+int StaleHalves(Out_Module* mod, bool refuse) {
+    SimKs_RefuseTimerPeriod(refuse);
+    std::vector<char> pcm(192000 * 6 * 2, 7);
+    StreamRun run = RunStream(mod, pcm, 192000, 2, 24);
+    SimKs_RefuseTimerPeriod(FALSE);
+    return SimKs_StaleCount(run.stream);
+}
+
 } // namespace
+
+void CoarseTimerFigures(Out_Module* mod) {
+    SimKsWaveRtOptions options = {};
+    options.Flags = SIMKS_RT_NO_NOTIFICATION;
+    SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &options);
+    lstrcpyA(g_pSettings->output_device, SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
+    SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
+    SimKs_SetCoarseTimer(TRUE);
+    int with = StaleHalves(mod, false);
+    int without = StaleHalves(mod, true);
+    SimKs_SetCoarseTimer(FALSE);
+    printf("2 s of 192 kHz 24-bit stereo, polled, default settings, coarse timer: %d stale halves "
+           "with the 1 ms timer request, %d with it refused\n",
+           with, without);
+    g_pSettings->output_device[0] = '\0';
+}
 
 void WaveRtFigures(Out_Module* mod, double seconds, bool polled) {
     SimKsWaveRtOptions options = {};

@@ -9,6 +9,7 @@
 #include "engine/rtsize.h"
 #include "engine/settings.h"
 #include "engine/snapshot.h"
+#include "ks/filter.h"
 #include "ks/rtpin.h"
 
 #include <cstdio>
@@ -181,6 +182,21 @@ void KSCyclicOutput::ReadLatency(DWORD rate) {
             (DWORD)m_dwLatencyMs, l.FifoSize, l.ChipsetDelay / 10, l.CodecDelay / 10);
 }
 
+// Whether the driver offers packet mode (Windows 10): it answers KSPROPERTY_RTAUDIO_PACKETCOUNT
+// for a buffer with notifications. The stream does not use it even then. What packet mode gives
+// is a gap instead of a stale replay when the writer falls behind, and silence after the last
+// packet; this output already writes silence ahead of the position whenever the ring runs dry and
+// plays a stream's end out to the last written byte, so only a thread that is itself late would
+// hear the difference. Using it would add a request to the driver at every half (SETWRITEPACKET),
+// a second way to decide the half to write (PACKETCOUNT, with the late and overrun answers to
+// recover from), and a second path to keep bit-exact, on a feature drivers may honour or ignore.
+// The position-driven path is the one every WaveRT driver plays; the log and the status window
+// say whether the driver offered packet mode.
+bool KSCyclicOutput::OffersPackets() {
+    ULONG count = 0;
+    return m_pRtPin->m_nNotifications == 2 && SUCCEEDED(m_pRtPin->GetPacketCount(&count));
+}
+
 // The notification event, where the buffer came with two notifications per pass.
 bool KSCyclicOutput::RegisterEvent() {
     if (m_pRtPin->m_nNotifications != 2)
@@ -196,7 +212,8 @@ bool KSCyclicOutput::RegisterEvent() {
 // kRtMinHalfMs of audio. False (logged) when no such half fits the largest output buffer.
 bool KSCyclicOutput::PlanSizes(const WAVEFORMATEX& format, DWORD halfSize) {
     m_dwBlock = format.nBlockAlign;
-    m_dwAlign = kRtDefaultAlign;
+    DWORD published = m_pRtPin->m_pFilter->m_cbPacketAlign;
+    m_dwAlign = published ? published : kRtDefaultAlign;
     DWORD unit = RtHalfUnit(m_dwBlock, m_dwAlign, kMaxOutputBufferSize);
     if (!unit) {
         DiagLog(1, "WaveRT stream refused: %lu-byte frames and %lu-byte alignment make no half",
@@ -214,6 +231,7 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
         return false;
     bool events = RegisterEvent();
     ReadLatency(format.nAvgBytesPerSec);
+    m_bPacketOffered = OffersPackets();
     if (!ChoosePosition() && !events) {
         DiagLog(1, "WaveRT stream refused: no notifications and no play position to poll");
         return false;
@@ -245,14 +263,16 @@ bool KSCyclicOutput::Open(const WAVEFORMATEX& format, DWORD halfSize) {
 void KSCyclicOutput::LogOpened(DWORD halfMs) {
     const char* barrier = m_bBarrier ? "; memory barrier after each write" : "";
     const char* timer = m_bTimer ? "; timer at 1 ms" : "";
+    const char* packets = m_bPacketOffered ? "offered by the driver, not used" : "not offered";
     char kind[48] = "event-driven";
     if (!m_bEvents)
         snprintf(kind, sizeof kind, "polled every %lu ms", m_dwPollMs);
     DiagLog(1,
             "WaveRT stream, %s: buffer of %lu bytes asked, %lu bytes received (2 halves of %lu "
-            "ms, %lu frames each; %lu-byte alignment); play position from %s%s%s",
+            "ms, %lu frames each; %lu-byte alignment); play position from %s%s%s; packet mode "
+            "%s",
             kind, m_dwAsked, (DWORD)m_dwSize, halfMs, m_dwHalf / m_dwBlock, m_dwAlign,
-            kSources[m_source], barrier, timer);
+            kSources[m_source], barrier, timer, packets);
 }
 
 // The stream runs on silence until the host writes: the player thread serves its halves from
@@ -284,5 +304,6 @@ void KSCyclicOutput::Describe(KSSnapshot& s) {
     s.cyclicHalfFrames = m_dwBlock ? m_dwHalf / m_dwBlock : 0;
     s.cyclicAlign = m_dwAlign;
     s.latencyMs = m_dwLatencyMs;
+    s.packetModeOffered = m_bPacketOffered;
     s.gaps = m_nGaps;
 }

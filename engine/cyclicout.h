@@ -61,6 +61,7 @@ class KSCyclicOutput final : public KSOutput {
     bool RegisterEvent();
     void ReadLatency(DWORD rate);
     void LogOpened(DWORD halfMs);
+    bool OffersPackets();
     void Serve();
     void FillWait(KSWaitList& list);
     DWORD MsUntilDue();
@@ -77,18 +78,19 @@ class KSCyclicOutput final : public KSOutput {
     CKsRtPin* m_pRtPin;     // the same pin as a WaveRT pin
 
     // Set by Open.
-    BYTE* m_pBuffer = nullptr;   // the driver's cyclic buffer
-    RtAsks m_asks = {};          // the buffer sizes asked and their answers
-    bool m_bPlainBuffer = false; // the driver gives no buffer with notifications
-    DWORD m_dwAsked = 0;         // bytes asked for the buffer taken
-    DWORD m_dwHalf = 0;          // bytes per half of the actual buffer (whole frames)
-    DWORD m_dwBlock = 0;         // bytes per frame
-    DWORD m_dwAlign = 0;         // bytes each half asked for is a multiple of, besides frames
-    DWORD m_dwRate = 0;          // bytes per second
-    DWORD m_dwMargin = 0;        // bytes past the end of a half the position must be to count
-    DWORD m_dwLatencyMs = 0;     // the hardware latency, 0 where the driver gives none
-    BYTE m_bSilence = 0;         // 0x80 for 8-bit samples, else 0
-    bool m_bBarrier = false;     // the driver asks for a memory barrier after each write
+    BYTE* m_pBuffer = nullptr;     // the driver's cyclic buffer
+    RtAsks m_asks = {};            // the buffer sizes asked and their answers
+    bool m_bPlainBuffer = false;   // the driver gives no buffer with notifications
+    DWORD m_dwAsked = 0;           // bytes asked for the buffer taken
+    DWORD m_dwHalf = 0;            // bytes per half of the actual buffer (whole frames)
+    DWORD m_dwBlock = 0;           // bytes per frame
+    DWORD m_dwAlign = 0;           // bytes each half asked for is a multiple of, besides frames
+    DWORD m_dwRate = 0;            // bytes per second
+    DWORD m_dwMargin = 0;          // bytes past the end of a half the position must be to count
+    DWORD m_dwLatencyMs = 0;       // the hardware latency, 0 where the driver gives none
+    bool m_bPacketOffered = false; // the driver offers packet mode (not used: see OffersPackets)
+    BYTE m_bSilence = 0;           // 0x80 for 8-bit samples, else 0
+    bool m_bBarrier = false;       // the driver asks for a memory barrier after each write
     Source m_source = kNoPosition;
     DWORD m_dwPollMs = 0;      // polled: the wait between two looks
     DWORD m_dwEventWaitMs = 0; // event-driven: the longest wait for a notification

@@ -133,7 +133,7 @@ class KSCore final : private KSStreamSite {
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
-                       const WAVEFORMATEXTENSIBLE& ring);
+                       const WAVEFORMATEXTENSIBLE& ring, bool adapted);
     CKsEnumFilters* EnsureFilterList();
     CKsAudRenFilter* FindFilter();
     int ErrorBox(const char* text);
@@ -211,17 +211,18 @@ class KSCore final : private KSStreamSite {
     CriticalSection m_csState;           // see the threading note
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
     KSSettings* m_pSettings;             // the settings record (not owned)
-    WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with
+    WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with (see m_wfxRing)
     // The format the ring holds: the pin's, or the stream's own when the device's differs
-    // (adapted). Set with m_wfxCurrent, before the output is published.
+    // (adapted). Written with m_wfxCurrent and m_bAdapted under m_csState as the output is
+    // published; read by the snapshot under it, by the control path and the player thread freely.
     WAVEFORMATEXTENSIBLE m_wfxRing{};
     // From the ring's format to the pin's: active for an adapted stream (and 20-bit audio).
     KSConversion m_conv{};
-    bool m_bAdapted = false;          // the pin's format came from the device's ranges
-    BYTE m_carry[32];                 // converted streams: the start of a frame the host cut
-    DWORD m_dwCarry = 0;              // bytes in m_carry (control path and Write, not the player)
-    DWORD m_dwShownRefusals[16];      // missing-rate messages shown (hashes of their text)
-    int m_nShownRefusals = 0;         // entries of m_dwShownRefusals in use, oldest replaced
+    bool m_bAdapted = false;     // the pin's format came from the device's ranges (under m_csState)
+    BYTE m_carry[32];            // converted streams: the start of a frame the host cut
+    DWORD m_dwCarry = 0;         // bytes in m_carry (control path and Write, not the player)
+    DWORD m_dwShownRefusals[16]; // missing-rate messages shown (hashes of their text)
+    int m_nShownRefusals = 0;    // entries of m_dwShownRefusals in use, oldest replaced
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
     int m_nPinState = 0;              // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed

@@ -121,8 +121,7 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             pwfx->Samples.wValidBitsPerSample);
     if (adapted)
         LogAdapted(stream, *pwfx);
-    m_bAdapted = adapted;
-    return PublishOutput(pin, *pwfx, ring) ? 1 : 0;
+    return PublishOutput(pin, *pwfx, ring, adapted) ? 1 : 0;
 }
 
 // The render pin in the extensible format, else in its plain form (pwfx then holds that form).
@@ -143,11 +142,12 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
     return pin;
 }
 
-// Makes the stream's output on the pin and opens the stream. An output that cannot be made
+// Makes the stream's output on the pin and opens the stream; adapted: the pin's format came
+// from the device's ranges. An output that cannot be made
 // closes the pin; the filter handed that pin over, so the next open lists the filters anew, as
 // after a close.
 bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
-                           const WAVEFORMATEXTENSIBLE& ring) {
+                           const WAVEFORMATEXTENSIBLE& ring, bool adapted) {
     if (!PlanConversion(&m_conv, ring, wfx)) {
         DiagLog(1, "No lossless conversion to the pin's format: the pin is closed");
         PinCloser()(pin);
@@ -167,10 +167,12 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         return false;
     }
     ResetEvent(m_phEvents[0]);
-    m_wfxCurrent = wfx;
-    m_wfxRing = ring;
     {
+        // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
+        m_wfxCurrent = wfx;
+        m_wfxRing = ring;
+        m_bAdapted = adapted;
         m_pOutput.reset(output);
     }
     InterlockedExchange(&m_nMode, kModeOpen);

@@ -47,4 +47,5 @@ struct KSSnapshot {
     DWORD cyclicHalfFrames;       // WaveRT: frames per half
     DWORD cyclicAlign;            // WaveRT: bytes each half asked for is a multiple of
     DWORD latencyMs;              // WaveRT: the hardware's latency, 0 where unknown
+    bool packetModeOffered;       // WaveRT: the driver offers packet mode (never used)
 };

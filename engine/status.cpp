@@ -75,7 +75,8 @@ void DrawCyclicBuffer(HDC dc, const KSSnapshot& s) {
                    offset < size / 2 ? "first" : "second", (int)offset);
     DrawStatusText(dc, 20, 200, "Halves: %d frames, %d-byte alignment", (int)s.cyclicHalfFrames,
                    (int)s.cyclicAlign);
-    DrawStatusText(dc, 20, 220, "Latency: %dmS; packet mode off", (int)s.latencyMs);
+    DrawStatusText(dc, 20, 220, "Latency: %dmS; packet mode off (%s)", (int)s.latencyMs,
+                   s.packetModeOffered ? "offered by the driver" : "not offered");
 }
 
 void DrawPacketList(HDC dc, const KSSnapshot& s) {

@@ -2,6 +2,8 @@
 // flavour is in renfilter.cpp.
 #include "ks/audfilter.h"
 
+#include "diag/log.h"
+
 #include "ks/kstrace.h"
 #include "ks/rtpin.h"
 
@@ -91,6 +93,12 @@ HRESULT CKsAudFilter::EnumeratePins() {
             return KsTraceLeave("CKsAudFilter::EnumeratePins", OutOfMemory(m_listPins));
         }
         if (FAILED(hrPin)) {
+            DiagLog(1,
+                    "Pin %lu of %s left out, hr=0x%08x: %lu audio data ranges read of %lu in the "
+                    "%lu-byte answer; %lu interfaces, %lu mediums",
+                    nId, m_szFilterName, (unsigned)hrPin, (ULONG)pPin->m_listDataRanges.m_lCount,
+                    pPin->m_Descriptor.cDataRanges, pPin->m_Descriptor.cbDataRanges,
+                    pPin->m_Descriptor.cInterfaces, pPin->m_Descriptor.cMediums);
             delete pPin;
             continue;
         }

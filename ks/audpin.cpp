@@ -5,6 +5,7 @@
 #include "ks/kstrace.h"
 
 #include <cassert>
+#include <cstddef>
 #include <cstdlib>
 #include <cstring>
 
@@ -87,38 +88,71 @@ static BOOL IsAcceptableSubFormat(const GUID& guid) {
            IsEqualGUID(guid, GUID_NULL);
 }
 
+// The audio fields of a KSDATARANGE_AUDIO end here; the record's size adds its tail padding.
+const ULONG kAudioRangeFields = offsetof(KSDATARANGE_AUDIO, MaximumSampleFrequency) + sizeof(ULONG);
+
+// n rounded up to the 8-byte boundary every item of the answer starts on.
+static ULONGLONG Align8(ULONGLONG n) {
+    return (n + 7) & ~(ULONGLONG)7;
+}
+
 /*----------------------------------------------------------------------------------------------
- * SaveDataRanges: walks the data ranges of a pin's descriptor and appends to listSaved a copy of
- * each audio range from the first one with an acceptable subformat on. The walk stays inside the
- *data-range block: a range smaller than a KSDATARANGE (0 included) or reaching past the block ends
- *it, and an audio range too small for a KSDATARANGE_AUDIO is not saved.
+ * NextRange: the offset of the item after the range at offset at (whose FormatSize fits the
+ * block): past the range, and past the attribute list that follows it when its Flags say
+ * KSDATARANGE_ATTRIBUTES, each rounded up to 8 bytes. cbBlock + 1 (beyond any range) when the
+ * attribute list is missing or does not fit the block: nothing after it can be found.
+ *--------------------------------------------------------------------------------------------*/
+static ULONGLONG NextRange(const BYTE* pBlock, ULONG cbBlock, ULONGLONG at) {
+    const KSDATARANGE* pRange = (const KSDATARANGE*)(pBlock + at);
+    ULONGLONG next = Align8(at + pRange->FormatSize);
+    if (!(pRange->Flags & KSDATARANGE_ATTRIBUTES))
+        return next;
+    if (next + sizeof(KSMULTIPLE_ITEM) > cbBlock)
+        return (ULONGLONG)cbBlock + 1;
+    ULONG cbList = ((const KSMULTIPLE_ITEM*)(pBlock + next))->Size;
+    if (cbList < sizeof(KSMULTIPLE_ITEM) || next + cbList > cbBlock)
+        return (ULONGLONG)cbBlock + 1;
+    return Align8(next + cbList);
+}
+
+/*----------------------------------------------------------------------------------------------
+ * SaveDataRanges: walks the data ranges of a pin's descriptor as the platform lays them out (each
+ * on an 8-byte boundary, an attribute list after a range that has one) and appends to listSaved
+ * a copy of each audio range from the first one with an acceptable subformat on. The walk stays
+ * inside the data-range block: a range smaller than a KSDATARANGE (0 included) or reaching past
+ * the block ends it, an audio range without all its audio fields is not saved, and a record
+ * shorter than a KSDATARANGE_AUDIO (no tail padding) is saved with the rest zeroed.
  *--------------------------------------------------------------------------------------------*/
 static HRESULT SaveDataRanges(const PIN_DESCRIPTOR& descriptor,
                               TList<KSDATARANGE_AUDIO>& listSaved) {
     HRESULT hr = S_OK;
     BOOL bAcceptable = FALSE;
-    const BYTE* pRange = (const BYTE*)descriptor.pDataRanges;
-    const BYTE* pEnd = (const BYTE*)descriptor.pmiDataRanges + descriptor.cbDataRanges;
-    for (ULONG i = 0; i < descriptor.cDataRanges; i++) {
-        ULONG cbLeft = (ULONG)(pEnd - pRange);
-        const KSDATARANGE* pDataRange = (const KSDATARANGE*)pRange;
-        if (cbLeft < sizeof(KSDATARANGE) || pDataRange->FormatSize < sizeof(KSDATARANGE) ||
-            pDataRange->FormatSize > cbLeft)
+    const BYTE* pBlock = (const BYTE*)descriptor.pmiDataRanges;
+    ULONG cbBlock = descriptor.cbDataRanges;
+    ULONGLONG at = sizeof(KSMULTIPLE_ITEM);
+    for (ULONG i = 0; i < descriptor.cDataRanges && pBlock; i++) {
+        if (at + sizeof(KSDATARANGE) > cbBlock)
             break;
-        pRange += pDataRange->FormatSize;
+        const KSDATARANGE* pDataRange = (const KSDATARANGE*)(pBlock + at);
+        if (pDataRange->FormatSize < sizeof(KSDATARANGE) || at + pDataRange->FormatSize > cbBlock)
+            break;
+        at = NextRange(pBlock, cbBlock, at);
         if (!bAcceptable && !IsAcceptableSubFormat(pDataRange->SubFormat))
             continue;
         bAcceptable = TRUE;
         if (!IsEqualGUID(pDataRange->MajorFormat, KSDATAFORMAT_TYPE_AUDIO) ||
-            pDataRange->FormatSize < sizeof(KSDATARANGE_AUDIO))
+            pDataRange->FormatSize < kAudioRangeFields)
             continue;
-        PKSDATARANGE_AUDIO pCopy = (PKSDATARANGE_AUDIO)malloc(sizeof(KSDATARANGE_AUDIO));
+        PKSDATARANGE_AUDIO pCopy = (PKSDATARANGE_AUDIO)calloc(1, sizeof(KSDATARANGE_AUDIO));
         if (!pCopy) {
             DebugTrace(1, "Unable to allocate memory to save datarange in");
             hr = E_OUTOFMEMORY;
             continue;
         }
-        memcpy(pCopy, pDataRange, sizeof(KSDATARANGE_AUDIO));
+        ULONG cbCopy = pDataRange->FormatSize < sizeof(KSDATARANGE_AUDIO)
+                           ? pDataRange->FormatSize
+                           : (ULONG)sizeof(KSDATARANGE_AUDIO);
+        memcpy(pCopy, pDataRange, cbCopy);
         if (!listSaved.AddTail(pCopy)) {
             free(pCopy);
             DebugTrace(1, "Unable to allocate list entry to save datarange in");

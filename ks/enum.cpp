@@ -5,6 +5,7 @@
 #include "diag/log.h"
 #include "diag/owned.h"
 #include "ks/audfilter.h"
+#include "ks/constraints.h"
 #include "ks/kstrace.h"
 #include "ks/wavert.h"
 
@@ -162,6 +163,7 @@ static void AddInterface(HDEVINFO hSet, PSP_DEVICE_INTERFACE_DATA pInterface,
                    req.fEnumeratePins, req.fEnumerateNodes, req.fInstantiate);
     if (!pFilter)
         return;
+    pFilter->m_cbPacketAlign = ReadPacketAlignment(hSet, pInterface, pDetail->DevicePath);
     BOOL bAdded = NULL != listFilters.AddTail(pFilter);
     DiagLog(1, "Enumerated Filter:\n  Friendly Name:\n  %s\n  Filter Type = %d\n\n", szName,
             req.nFilterType);

@@ -26,7 +26,8 @@ static void CopyNameCut(char* dst, size_t cbDst, const char* src) {
 }
 
 CKsFilter::CKsFilter(LPCSTR pszName, HRESULT& hr, LPCSTR pszFriendlyName)
-    : CKsIrpTarget(INVALID_HANDLE_VALUE), m_FilterType(kFilterTypeUnknown), m_bRealtime(FALSE) {
+    : CKsIrpTarget(INVALID_HANDLE_VALUE), m_FilterType(kFilterTypeUnknown), m_bRealtime(FALSE),
+      m_cbPacketAlign(0) {
     KsTraceEnter("CKsFilter::CKsFilter()");
     InternalInit();
     CopyNameCut(m_szFriendlyName, sizeof m_szFriendlyName, pszFriendlyName);

@@ -74,6 +74,9 @@ class CKsFilter : public CKsIrpTarget {
     KsFilterType m_FilterType;             // set by the audio subclasses
     char m_szFilterName[MAX_PATH];         // the device path Instantiate opens; always terminated
     BOOL m_bRealtime; // registered in KSCATEGORY_REALTIME (WaveRT); set by the enumerator
+    // Bytes each packet of a cyclic buffer starts on a multiple of, as the device publishes it in
+    // its packet-size constraints; 0 where it publishes none. Set by the enumerator.
+    ULONG m_cbPacketAlign;
 
   private:
     HRESULT InternalInit();

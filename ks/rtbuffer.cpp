@@ -177,3 +177,12 @@ HRESULT CKsRtPin::GetHwLatency(PKSRTAUDIO_HWLATENCY pLatency) {
                           sizeof *pLatency, "KSPROPERTY_RTAUDIO_HWLATENCY");
     return KsTraceLeave("CKsRtPin::GetHwLatency", hr);
 }
+
+HRESULT CKsRtPin::GetPacketCount(PULONG pulCount) {
+    KsTraceEnter("CKsRtPin::GetPacketCount()");
+    if (!m_cbHalf)
+        return KsTraceLeave("CKsRtPin::GetPacketCount", OutOfOrder("no usable buffer"));
+    HRESULT hr = GetPlain(KSPROPSETID_RtAudio, KSPROPERTY_RTAUDIO_PACKETCOUNT, pulCount,
+                          sizeof *pulCount, "KSPROPERTY_RTAUDIO_PACKETCOUNT");
+    return KsTraceLeave("CKsRtPin::GetPacketCount", hr);
+}

@@ -83,6 +83,9 @@ class CKsRtPin : public CKsAudRenPin {
     HRESULT GetAudioPosition(PULONG pulOffset);
     // KSPROPERTY_RTAUDIO_HWLATENCY: the FIFO and the chipset and codec delays, after the buffer.
     HRESULT GetHwLatency(PKSRTAUDIO_HWLATENCY pLatency);
+    // KSPROPERTY_RTAUDIO_PACKETCOUNT: the packets the hardware has taken, after the buffer. A
+    // driver that answers it offers packet mode.
+    HRESULT GetPacketCount(PULONG pulCount);
     // The two position reads need a usable buffer (else ERROR_INVALID_STATE). An offset equal to
     // the buffer size is the end of a pass and reads as 0; one beyond it is never handed out:
     // HRESULT_FROM_WIN32(ERROR_INVALID_DATA), *pulOffset untouched.

@@ -125,6 +125,12 @@ BOOL SimKs_SetRanges(int device, int pin, const SimKsRange* ranges, ULONG count)
     });
 }
 
+BOOL SimKs_SetRangeLayout(int device, DWORD flags) {
+    if (flags & ~(DWORD)(SIMKS_RANGES_ATTRIBUTES | SIMKS_RANGES_TIGHT))
+        return FALSE;
+    return ChangeDevice(device, [&](Device& d) { d.rangeLayout = flags; });
+}
+
 const char* SimKs_DevicePath(int device) {
     Lock lock;
     Device* d = FindDevice(device);

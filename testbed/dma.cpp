@@ -64,8 +64,15 @@ void ReadChunk(Stream& s, ULONG offset, ULONG n, ULONG half) {
     WaveRt& rt = s.rt;
     std::vector<unsigned char> played(n);
     ULONG replayed = 0, firstReplayed = 0;
+    unsigned char silence = s.info.Format.Format.wBitsPerSample == 8 ? 0x80 : 0;
     for (ULONG k = 0; k < n; ++k) {
         ULONG at = offset + k;
+        if (rt.eos && rt.played + k >= rt.eosAt) {
+            // After the last packet's audio the driver plays silence, whatever the buffer holds.
+            rt.wordMarked = false;
+            played[k] = silence;
+            continue;
+        }
         if (at % kWord == 0)
             rt.wordMarked = WordMarked(rt, at);
         played[k] = rt.wordMarked ? rt.shadow[at] : rt.buffer[at];
@@ -292,6 +299,8 @@ void WaveRtStateChanging(Stream& s, ULONG state, LONGLONG now) {
     if (state == KSSTATE_STOP) {
         rt.played = 0;
         rt.latePending = false;
+        rt.lastPacket = -1;
+        rt.eos = false;
         rt.staleOpen = false;
         WriteRegister(s);
     }

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <setupapi.h>
+#include <devpropdef.h>
 
 #include <cstddef>
 
@@ -23,6 +24,10 @@ BOOL WINAPI HookSetupDiGetDeviceInterfaceAlias(HDEVINFO set, PSP_DEVICE_INTERFAC
 HKEY WINAPI HookSetupDiOpenDeviceInterfaceRegKey(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
                                                  DWORD reserved, REGSAM access);
 BOOL WINAPI HookSetupDiDestroyDeviceInfoList(HDEVINFO set);
+BOOL WINAPI HookSetupDiGetDeviceInterfacePropertyW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                                   const DEVPROPKEY* key, DEVPROPTYPE* type,
+                                                   PBYTE buffer, DWORD size, PDWORD required,
+                                                   DWORD flags);
 LONG WINAPI HookRegQueryValueExA(HKEY key, LPCSTR name, LPDWORD reserved, LPDWORD type, LPBYTE data,
                                  LPDWORD size);
 LONG WINAPI HookRegCloseKey(HKEY key);

@@ -23,6 +23,7 @@ const Hook kHooks[] = {
     {"SetupDiGetDeviceInterfaceAlias", (void*)&HookSetupDiGetDeviceInterfaceAlias, false},
     {"SetupDiOpenDeviceInterfaceRegKey", (void*)&HookSetupDiOpenDeviceInterfaceRegKey, false},
     {"SetupDiDestroyDeviceInfoList", (void*)&HookSetupDiDestroyDeviceInfoList, false},
+    {"SetupDiGetDeviceInterfacePropertyW", (void*)&HookSetupDiGetDeviceInterfacePropertyW, false},
     {"RegQueryValueExA", (void*)&HookRegQueryValueExA, false},
     {"RegCloseKey", (void*)&HookRegCloseKey, false},
     {"CreateFileA", (void*)&HookCreateFileA, false},

@@ -5,6 +5,7 @@
 #include "testbed/stream.h"
 #include "testbed/wavert.h"
 
+#include <cstddef>
 #include <cstring>
 
 namespace simks {
@@ -42,16 +43,48 @@ KSDATARANGE_AUDIO RangeRecord(const SimKsRange& r) {
     return a;
 }
 
-// The data ranges block; the first range is cut to firstSize bytes (its FormatSize says so).
-Bytes Ranges(const SimKsPinDesc& pin, ULONG firstSize) {
+// The attribute list a Windows 10 driver puts after a range: the default signal-processing mode.
+// The GUIDs are KSATTRIBUTEID_AUDIOSIGNALPROCESSING_MODE and AUDIO_SIGNALPROCESSINGMODE_DEFAULT.
+Bytes AttributeList() {
+    const GUID mode = {
+        0xE1F89EB5, 0x5F46, 0x419B, {0x96, 0x7B, 0xFF, 0x67, 0x70, 0xB9, 0x84, 0x01}};
+    const GUID deflt = {
+        0xC18E2F7E, 0x933D, 0x4965, {0xB7, 0xD1, 0x1E, 0xEF, 0x22, 0x8D, 0x2A, 0xF3}};
+    struct {
+        KSMULTIPLE_ITEM head;
+        KSATTRIBUTE attribute;
+        GUID value;
+    } list = {{sizeof list, 1}, {sizeof list.attribute + sizeof list.value, 0, mode}, deflt};
+    static_assert(sizeof list == 48, "a list of one signal-processing mode");
+    return Value(&list, sizeof list);
+}
+
+// Pads the block to the 8-byte boundary the next item starts on.
+void Pad(Bytes& out) {
+    out.resize((out.size() + 7) & ~size_t(7), 0);
+}
+
+// The data ranges block in the device's layout; the first range is cut to firstSize bytes (its
+// FormatSize says so).
+Bytes Ranges(const Device& d, const SimKsPinDesc& pin, ULONG firstSize) {
+    const ULONG kTight = offsetof(KSDATARANGE_AUDIO, MaximumSampleFrequency) + sizeof(ULONG);
     Bytes out(sizeof(KSMULTIPLE_ITEM), 0);
     for (ULONG i = 0; i < pin.cRanges; ++i) {
         KSDATARANGE_AUDIO a = RangeRecord(pin.Ranges[i]);
         ULONG size = i == 0 && firstSize < sizeof a ? firstSize : ULONG(sizeof a);
+        if ((d.rangeLayout & SIMKS_RANGES_TIGHT) && size > kTight)
+            size = kTight;
         if (size >= sizeof(ULONG))
             a.DataRange.FormatSize = size;
+        if (d.rangeLayout & SIMKS_RANGES_ATTRIBUTES)
+            a.DataRange.Flags |= KSDATARANGE_ATTRIBUTES;
         Bytes item = Value(&a, size);
         out.insert(out.end(), item.begin(), item.end());
+        Pad(out);
+        if (d.rangeLayout & SIMKS_RANGES_ATTRIBUTES) {
+            Bytes list = AttributeList();
+            out.insert(out.end(), list.begin(), list.end());
+        }
     }
     KSMULTIPLE_ITEM head{ULONG(out.size()), pin.cRanges};
     memcpy(out.data(), &head, sizeof head);
@@ -127,7 +160,7 @@ Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG r
     case KSPROPERTY_PIN_COMMUNICATION:
         return Data(Value(&pin.Communication, sizeof pin.Communication));
     case KSPROPERTY_PIN_DATARANGES:
-        return Data(Ranges(pin, rangeCut));
+        return Data(Ranges(d, pin, rangeCut));
     case KSPROPERTY_PIN_INTERFACES:
         return Data(Multi(pin.Interfaces, sizeof(SimKsIdent), pin.cInterfaces));
     case KSPROPERTY_PIN_MEDIUMS:
@@ -240,7 +273,7 @@ Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize
     if (stream < 0)
         a = FilterProperty(d, req, inputSize, rangeCut);
     else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, KSPROPSETID_Connection))
-        a = AnswerWaveRt(stream, input, inputSize, outputSize);
+        a = AnswerWaveRt(stream, input, inputSize, output, outputSize);
     else
         a = StateProperty(stream, req, output, outputSize);
     if (f && !a.error)

@@ -5,7 +5,8 @@
  * Redirected, wherever the module imports them (matched by function name over every import
  * descriptor, so api-ms-win-* forwarders are covered): SetupDiGetClassDevsA,
  * SetupDiEnumDeviceInterfaces, SetupDiGetDeviceInterfaceDetailA, SetupDiGetDeviceInterfaceAlias,
- * SetupDiOpenDeviceInterfaceRegKey, SetupDiDestroyDeviceInfoList, RegQueryValueExA, RegCloseKey,
+ * SetupDiOpenDeviceInterfaceRegKey, SetupDiDestroyDeviceInfoList,
+ * SetupDiGetDeviceInterfacePropertyW, RegQueryValueExA, RegCloseKey,
  * CreateFileA, DeviceIoControl, CloseHandle, CancelIoEx, LoadLibraryA, GetProcAddress, MessageBoxA,
  * GetModuleFileNameA, OutputDebugStringA, WaitForMultipleObjects, WaitForSingleObject, Sleep,
  * timeBeginPeriod, timeEndPeriod (timer.cpp), and malloc, calloc, realloc and free as imported from

@@ -34,6 +34,10 @@ BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info) {
     i.HalvesConsumed = rt.halves;
     i.EventsSignalled = rt.signalled;
     i.PositionRequests = rt.positionRequests;
+    i.PacketsWritten = rt.packetsWritten;
+    i.PacketsLate = rt.packetsLate;
+    i.PacketsOverrun = rt.packetsOverrun;
+    i.EndOfStream = rt.eos;
     *info = i;
     return TRUE;
 }

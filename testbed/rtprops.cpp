@@ -206,6 +206,58 @@ Answer Latency(Stream& s, ULONG outputSize) {
     return Value(RtHwLatency{l.FifoSize, l.ChipsetDelay, l.CodecDelay});
 }
 
+// Packet mode: packets of size / notifications bytes, numbered from 0 since the last STOP.
+ULONG PacketBytes(const Stream& s) {
+    return s.rt.notifications ? s.rt.size / s.rt.notifications : 0;
+}
+
+// Packets completely transferred since the last STOP; only a buffer with notifications has them.
+Answer PacketCount(Stream& s, ULONG outputSize) {
+    if (!(Options(s).Flags & SIMKS_RT_PACKET_MODE))
+        return Refuse(ERROR_NOT_FOUND);
+    if (outputSize < sizeof(ULONG))
+        return Probe(sizeof(ULONG));
+    if (!PacketBytes(s))
+        return Refuse(ERROR_NOT_SUPPORTED);
+    return Value((ULONG)(s.rt.played / PacketBytes(s)));
+}
+
+// Only the expected next packet is taken: after the one the hardware is playing (the first one
+// before the stream ran) and no further ahead than the one after the last written. Behind and
+// ahead both answer ERROR_IO_DEVICE; the bed counts them apart.
+Answer WritePacket(Stream& s, const void* output, ULONG outputSize) {
+    if (!(Options(s).Flags & SIMKS_RT_PACKET_MODE))
+        return Refuse(ERROR_NOT_FOUND);
+    if (!output || outputSize < sizeof(RtWritePacket))
+        return Refuse(ERROR_INVALID_PARAMETER);
+    ULONG bytes = PacketBytes(s);
+    if (!bytes)
+        return Refuse(ERROR_NOT_SUPPORTED);
+    WaveRt& rt = s.rt;
+    const RtWritePacket& w = *static_cast<const RtWritePacket*>(output);
+    LONGLONG count = (LONGLONG)(rt.played / bytes);
+    LONGLONG least = rt.ranOnce ? count + 1 : count;
+    LONGLONG most = rt.lastPacket + 1 > least ? rt.lastPacket + 1 : least;
+    if ((LONGLONG)w.PacketNumber < least) {
+        ++rt.packetsLate;
+        return Refuse(ERROR_IO_DEVICE);
+    }
+    if ((LONGLONG)w.PacketNumber > most) {
+        ++rt.packetsOverrun;
+        return Refuse(ERROR_IO_DEVICE);
+    }
+    rt.lastPacket = w.PacketNumber;
+    ++rt.packetsWritten;
+    if (w.Flags & KSSTREAM_HEADER_OPTIONSF_ENDOFSTREAM) {
+        rt.eos = true;
+        rt.eosAt = (ULONGLONG)w.PacketNumber * bytes +
+                   (w.EosPacketLength < bytes ? w.EosPacketLength : bytes);
+    }
+    Answer a{};
+    a.set = true;
+    return a;
+}
+
 } // namespace
 
 void Violation(Stream& s, ULONG kind, const char* text) {
@@ -217,7 +269,8 @@ void Violation(Stream& s, ULONG kind, const char* text) {
     s.rt.violations.push_back(v);
 }
 
-Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG outputSize) {
+Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, const void* output,
+                    ULONG outputSize) {
     Stream& s = *FindStream(stream);
     const KSPROPERTY* req = static_cast<const KSPROPERTY*>(input);
     if (IsEqualGUID(req->Set, KSPROPSETID_Audio))
@@ -225,6 +278,8 @@ Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG output
                                                     : Refuse(ERROR_NOT_FOUND);
     if (!IsEqualGUID(req->Set, KSPROPSETID_RtAudio))
         return Refuse(ERROR_SET_NOT_FOUND);
+    if (req->Id == kRtSetWritePacket && req->Flags == KSPROPERTY_TYPE_SET)
+        return WritePacket(s, output, outputSize);
     if (req->Flags != KSPROPERTY_TYPE_GET)
         return Refuse(ERROR_INVALID_FUNCTION);
     switch (req->Id) {
@@ -240,6 +295,8 @@ Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG output
         return PositionRegister(s, inputSize, outputSize);
     case kRtHwLatency:
         return Latency(s, outputSize);
+    case kRtPacketCount:
+        return PacketCount(s, outputSize);
     default:
         return Refuse(ERROR_NOT_FOUND);
     }

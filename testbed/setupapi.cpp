@@ -1,14 +1,48 @@
-// The simulated SetupAPI device-interface walk and the "FriendlyName" registry value.
+// The simulated SetupAPI device-interface walk, the "FriendlyName" registry value and the
+// packet-size constraints a WaveRT device publishes on its audio interface.
 #include "testbed/hooks.h"
 #include "testbed/state.h"
 
 #include <devguid.h>
+#include <ks.h>
+#include <ksmedia.h>
 
 #include <cstring>
+
+// Declared here: MinGW-w64's setupapi.h lacks it; setupapi.dll has it since Windows Vista.
+extern "C" WINSETUPAPI BOOL WINAPI SetupDiGetDeviceInterfacePropertyW(
+    HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data, const DEVPROPKEY* key, DEVPROPTYPE* type,
+    PBYTE buffer, DWORD size, PDWORD required, DWORD flags);
 
 namespace simks {
 
 namespace {
+
+// DEVPKEY_KsAudio_PacketSize_Constraints2, as the platform's documentation gives it.
+const DEVPROPKEY kConstraints2 = {
+    {0x9404F781, 0x7191, 0x409B, {0x8B, 0x0B, 0x80, 0xBF, 0x6E, 0xC2, 0x29, 0xAE}}, 2};
+
+// KSAUDIO_PACKETSIZE_CONSTRAINTS2 with one processing-mode constraint (the default mode, its
+// GUID AUDIO_SIGNALPROCESSINGMODE_DEFAULT), as the CONSTRAINTS variant publishes it: packets of
+// at least 10 ms on 1024-byte boundaries, no largest size.
+struct Constraints2 {
+    ULONG MinPacketPeriodInHns;
+    ULONG PacketSizeFileAlignment;
+    ULONG MaxPacketSizeInBytes;
+    ULONG NumProcessingModeConstraints;
+    GUID ProcessingMode;
+    ULONG SamplesPerProcessingPacket;
+    ULONG ProcessingPacketDurationInHns;
+};
+static_assert(sizeof(Constraints2) == 40, "16 bytes and one 24-byte mode constraint");
+const Constraints2 kPublished = {
+    100000,
+    0x3FF,
+    0,
+    1,
+    {0xC18E2F7E, 0x933D, 0x4965, {0xB7, 0xD1, 0x1E, 0xEF, 0x22, 0x8D, 0x2A, 0xF3}},
+    0,
+    100000};
 
 const Category* FindCategory(const Device& d, const GUID& cls) {
     for (const Category& c : d.categories)
@@ -159,6 +193,33 @@ HKEY WINAPI HookSetupDiOpenDeviceInterfaceRegKey(HDEVINFO set, PSP_DEVICE_INTERF
         return (HKEY)INVALID_HANDLE_VALUE;
     }
     return (HKEY)key;
+}
+
+BOOL WINAPI HookSetupDiGetDeviceInterfacePropertyW(HDEVINFO set, PSP_DEVICE_INTERFACE_DATA data,
+                                                   const DEVPROPKEY* key, DEVPROPTYPE* type,
+                                                   PBYTE buffer, DWORD size, PDWORD required,
+                                                   DWORD flags) {
+    Lock lock;
+    DevInfoSet* s = FindSet(set);
+    if (!s)
+        return SetupDiGetDeviceInterfacePropertyW(set, data, key, type, buffer, size, required,
+                                                  flags);
+    int device = DeviceOf(*s, data);
+    if (device < 0 || !key || !type || flags)
+        return Fail(ERROR_INVALID_PARAMETER);
+    const Device& d = *FindDevice(device);
+    bool published = d.wavert && (d.rt.Flags & SIMKS_RT_CONSTRAINTS) &&
+                     IsEqualGUID(s->cls, KSCATEGORY_AUDIO) &&
+                     IsEqualGUID(key->fmtid, kConstraints2.fmtid) && key->pid == kConstraints2.pid;
+    if (!published)
+        return Fail(ERROR_NOT_FOUND);
+    *type = DEVPROP_TYPE_BINARY;
+    if (required)
+        *required = sizeof kPublished;
+    if (!buffer || size < sizeof kPublished)
+        return Fail(ERROR_INSUFFICIENT_BUFFER);
+    memcpy(buffer, &kPublished, sizeof kPublished);
+    return TRUE;
 }
 
 BOOL WINAPI HookSetupDiDestroyDeviceInfoList(HDEVINFO set) {

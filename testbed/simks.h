@@ -91,7 +91,8 @@ typedef struct SimKsIdent {
     ULONG Flags;
 } SimKsIdent;
 
-/* One audio data range: answered as a KSDATARANGE_AUDIO (FormatSize 88, Flags 0, SampleSize 0). */
+/* One audio data range: answered as a KSDATARANGE_AUDIO (FormatSize 88, Flags 0, SampleSize 0,
+ * unless SimKs_SetRangeLayout says otherwise). */
 typedef struct SimKsRange {
     GUID MajorFormat; /* KSDATAFORMAT_TYPE_AUDIO, or GUID_NULL as wildcard */
     GUID SubFormat;   /* KSDATAFORMAT_SUBTYPE_PCM, a wave-format-tag GUID, or GUID_NULL */
@@ -173,6 +174,9 @@ SIMKS_API BOOL SimKs_SetClock(int mode, double factor);
  * counts those 1 ms periods now asked. */
 SIMKS_API void SimKs_SetCoarseTimer(BOOL on);
 SIMKS_API LONG SimKs_TimerPeriods(void);
+/* With refuse, timeBeginPeriod of 1 ms or less answers TIMERR_NOCANDO in the redirected modules
+ * (off after SimKs_Reset): a process whose timer request fails, for the benchmarks. */
+SIMKS_API void SimKs_RefuseTimerPeriod(BOOL refuse);
 
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
@@ -335,6 +339,18 @@ SIMKS_API BOOL SimKs_SetAccepted(int device, const SimKsAccept* formats, ULONG c
 /* Replaces the data ranges of a pin (count up to SIMKS_MAX_RANGES). */
 SIMKS_API BOOL SimKs_SetRanges(int device, int pin, const SimKsRange* ranges, ULONG count);
 
+/* How the device lays out its data ranges (flags may be combined; 0 after SimKs_AddDevice). Every
+ * item of the answer starts on an 8-byte boundary, as the platform defines it.
+ *   SIMKS_RANGES_ATTRIBUTES  each range has KSDATARANGE_ATTRIBUTES in its Flags and is followed by
+ *                            an attribute list (a KSMULTIPLE_ITEM of one KSATTRIBUTE naming the
+ *                            default signal-processing mode, 48 bytes), as Windows 10 drivers add;
+ *   SIMKS_RANGES_TIGHT       each range's FormatSize is 84, its fields without the record's tail
+ *                            padding: 4 bytes of padding follow it.
+ * The fault SIMKS_PROP_RANGE_PAST expects neither. FALSE for a bad device or unknown flags. */
+#define SIMKS_RANGES_ATTRIBUTES 0x1
+#define SIMKS_RANGES_TIGHT 0x2
+SIMKS_API BOOL SimKs_SetRangeLayout(int device, DWORD flags);
+
 /* The zoo: device classes as their drivers publish ranges and accept formats.
  *   0  HDA codec (WaveRT): stereo; 16 and 24-in-32 bit; 44.1 to 192 kHz, one range per rate
  *   1  HDA six-channel line-out (WaveRT): as 0 with 6 channels only
@@ -347,6 +363,8 @@ SIMKS_API BOOL SimKs_SetRanges(int device, int pin, const SimKsRange* ranges, UL
  *      only; 44.1, 48 and 96 kHz in one wide range
  *   6  Plain-only device (packets): 1 or 2 channels of 8 or 16 bits, plain PCM only; 8 to
  *      48 kHz in one wide range
+ * The HDA classes (0, 1) publish each range with an attribute list, the USB Audio 1.0 DAC (2)
+ * without the records' tail padding, the USB Audio 2.0 DAC (3) both (SimKs_SetRangeLayout).
  * SimKs_AddZooDevice adds one (its index, or -1); SimKs_ZooName gives a class's name (NULL past
  * the last). */
 #define SIMKS_ZOO_COUNT 7
@@ -472,6 +490,23 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
  *   ROUND_UP_PAGES       sizes rounded up to whole 4096-byte pages
  *   LATENCY              KSPROPERTY_RTAUDIO_HWLATENCY answers the Latency record (else it fails
  *                        with ERROR_NOT_FOUND, as for a driver without it)
+ *   PACKET_MODE          packet mode (else both properties fail with ERROR_NOT_FOUND), with a
+ *                        buffer allocated with notifications only (else ERROR_NOT_SUPPORTED):
+ *                        PACKETCOUNT (GET, a ULONG) answers the packets (size / notification
+ *                        count bytes, numbered from 0 since the last STOP) completely read;
+ *                        SETWRITEPACKET (SET, {PacketNumber, Flags, EosPacketLength}) takes only
+ *                        the expected next packet: not one the hardware has read or reads now
+ *                        (before the first RUN, packet 0 on), not beyond the one after the last
+ *                        taken. Refusals answer ERROR_IO_DEVICE (counted as late or overrun in
+ *                        SimKsWaveRtInfo). A packet flagged 0x200 (end of stream) ends the audio
+ *                        EosPacketLength bytes into it: the engine plays silence after that
+ *                        until the next STOP, and judges nothing there stale.
+ *   CONSTRAINTS          the device's KSCATEGORY_AUDIO interface publishes the packet-size
+ *                        constraints (SetupDiGetDeviceInterfacePropertyW of
+ *                        DEVPKEY_KsAudio_PacketSize_Constraints2, binary): packets of at least
+ *                        10 ms on 1024-byte boundaries (PacketSizeFileAlignment 0x3FF), no
+ *                        largest size, one constraint for the default processing mode. Read at
+ *                        enumeration, so it applies to filters listed afterwards.
  * FixedBufferSize applies last. Position jitter (JitterFrames): the register and the property
  * report the position that many frames ahead in even passes and behind in odd ones. Event jitter
  * (Events, SIMKS_RT_EVENTS_*): a notification a JitterFrames before (EARLY) or after (LATE) the end
@@ -487,6 +522,8 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
 #define SIMKS_RT_COUNT_DIVIDES 0x100
 #define SIMKS_RT_ROUND_UP_PAGES 0x200
 #define SIMKS_RT_LATENCY 0x400
+#define SIMKS_RT_PACKET_MODE 0x800
+#define SIMKS_RT_CONSTRAINTS 0x1000
 
 #define SIMKS_RT_EVENTS_EXACT 0
 #define SIMKS_RT_EVENTS_EARLY 1
@@ -539,6 +576,10 @@ typedef struct SimKsWaveRtInfo {
     ULONG HalvesConsumed;   /* halves read to their end, in total */
     ULONG EventsSignalled;  /* notifications given, in total */
     ULONG PositionRequests; /* KSPROPERTY_AUDIO_POSITION answers */
+    ULONG PacketsWritten;   /* packet mode: SETWRITEPACKET requests accepted */
+    ULONG PacketsLate;      /* packet mode: refused as behind the hardware */
+    ULONG PacketsOverrun;   /* packet mode: refused as ahead of the next packet */
+    BOOL EndOfStream;       /* packet mode: a packet marked the end since the last STOP */
 } SimKsWaveRtInfo;
 SIMKS_API BOOL SimKs_GetWaveRt(int stream, SimKsWaveRtInfo* info);
 

@@ -71,6 +71,7 @@ struct Device {
     StateFault stateFault;
     int hold; // SIMKS_HOLD_*
     bool removed;
+    DWORD rangeLayout;     // SIMKS_RANGES_*: how its data ranges are laid out
     bool wavert;           // a WaveRT render device (pin 0 streams over a cyclic buffer)
     SimKsWaveRtOptions rt; // its options
 };
@@ -105,8 +106,16 @@ struct WaveRt {
     ULONGLONG lateAt;                  // a late notification is given when played reaches it
     bool latePending;                  // one is
     ULONG positionRequests;            // KSPROPERTY_AUDIO_POSITION answers
-    LONGLONG anchorUs;                 // real-time clock: when the engine last (re)started
-    ULONGLONG anchorPlayed;            // real-time clock: played at anchorUs
+    // Packet mode (SIMKS_RT_PACKET_MODE), from the last STOP: the last packet the client said it
+    // wrote (-1: none), and where the audio ends when it marked one the last.
+    LONGLONG lastPacket;
+    bool eos;
+    ULONGLONG eosAt;        // played bytes at the end of the last packet's audio
+    ULONG packetsWritten;   // SETWRITEPACKET answers accepted, in total
+    ULONG packetsLate;      // refused as behind, in total
+    ULONG packetsOverrun;   // refused as ahead, in total
+    LONGLONG anchorUs;      // real-time clock: when the engine last (re)started
+    ULONGLONG anchorPlayed; // real-time clock: played at anchorUs
     std::vector<SimKsStale> stale;
     std::vector<SimKsViolation> violations;
 };

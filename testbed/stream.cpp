@@ -63,6 +63,7 @@ int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
     s.toMemory = bed.captureMemory;
     s.wavFile = INVALID_HANDLE_VALUE;
     s.rt.active = FindDevice(device)->wavert;
+    s.rt.lastPacket = -1;
     bed.streams.push_back(s);
     int number = (int)bed.streams.size() - 1;
     if (!bed.capturePath.empty())

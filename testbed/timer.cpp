@@ -10,6 +10,7 @@ namespace {
 
 volatile LONG g_coarse = 0;  // the coarse timer is on
 volatile LONG g_periods = 0; // 1 ms periods the module asked for and has not ended
+volatile LONG g_refuse = 0;  // requests for a 1 ms period are refused
 
 // The timeout rounded up to whole ticks of 15.625 ms (125/8 ms).
 DWORD OnTicks(DWORD ms) {
@@ -37,6 +38,8 @@ void WINAPI HookSleep(DWORD ms) {
 }
 
 MMRESULT WINAPI HookTimeBeginPeriod(UINT period) {
+    if (g_refuse && period <= 1)
+        return TIMERR_NOCANDO;
     MMRESULT r = timeBeginPeriod(period);
     if (r == TIMERR_NOERROR && period <= 1)
         InterlockedIncrement(&g_periods);
@@ -52,6 +55,7 @@ MMRESULT WINAPI HookTimeEndPeriod(UINT period) {
 
 void ResetTimer() {
     InterlockedExchange(&g_coarse, 0);
+    InterlockedExchange(&g_refuse, 0);
 }
 
 } // namespace simks
@@ -60,6 +64,10 @@ extern "C" {
 
 void SimKs_SetCoarseTimer(BOOL on) {
     InterlockedExchange(&g_coarse, on ? 1 : 0);
+}
+
+void SimKs_RefuseTimerPeriod(BOOL refuse) {
+    InterlockedExchange(&g_refuse, refuse ? 1 : 0);
 }
 
 LONG SimKs_TimerPeriods(void) {

@@ -13,7 +13,8 @@ namespace simks {
 ULONG HeldElsewhere(const Device& d, ULONG pinId);
 
 // Answers a request of any set but KSPROPSETID_Connection on a WaveRT stream's pin.
-Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, ULONG outputSize);
+Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, const void* output,
+                    ULONG outputSize);
 // 0 when the WaveRT stream may take the state (always for other streams); otherwise the Win32
 // error that refuses it, with any violation recorded.
 DWORD CheckWaveRtState(Stream& s, ULONG state);

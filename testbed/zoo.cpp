@@ -18,6 +18,8 @@ const DWORD kPlainRates[] = {8000, 11025, 16000, 22050, 32000, 44100, 48000};
 const DWORD kExt = SIMKS_ACCEPT_EXTENSIBLE;
 const DWORD kBoth = SIMKS_ACCEPT_EXTENSIBLE | SIMKS_ACCEPT_PLAIN;
 const DWORD kPlain = SIMKS_ACCEPT_PLAIN;
+const DWORD kAttributes = SIMKS_RANGES_ATTRIBUTES;
+const DWORD kTight = SIMKS_RANGES_TIGHT;
 
 struct ZooClass {
     const char* name;
@@ -30,6 +32,9 @@ struct ZooClass {
     ULONG cRates;
     SimKsAccept accept[SIMKS_MAX_ACCEPT];
     ULONG cAccept;
+    // How the ranges are laid out (SIMKS_RANGES_*): Windows 10 drivers add an attribute list;
+    // some publish records without their tail padding.
+    DWORD layout;
 };
 
 #define ZOO_PATH(id) "\\\\?\\zoo#" id "#{6994ad04-93ef-11d0-a3cc-00a0c9223196}\\wave"
@@ -45,7 +50,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      24,
      RATES(kHdaRates),
      {{kBoth, 2, 16, 16, 0x3}, {kExt, 2, 32, 24, 0x3}},
-     2},
+     2,
+     kAttributes},
     {"HDA six-channel line-out (WaveRT)",
      ZOO_PATH("hda_six"),
      true,
@@ -55,7 +61,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      24,
      RATES(kHdaRates),
      {{kExt, 6, 16, 16, 0x3F}, {kExt, 6, 32, 24, 0x3F}},
-     2},
+     2,
+     kAttributes},
     {"USB Audio 1.0 DAC",
      ZOO_PATH("usb1"),
      false,
@@ -65,7 +72,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      24,
      RATES(kUsb1Rates),
      {{kBoth, 2, 16, 16, 0x3}, {kExt, 2, 24, 24, 0x3}},
-     2},
+     2,
+     kTight},
     {"USB Audio 2.0 DAC, 32-bit only (WaveRT)",
      ZOO_PATH("usb2"),
      true,
@@ -75,7 +83,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      32,
      RATES(kUsb2Rates),
      {{kExt, 2, 32, 24, 0x3}, {kExt, 2, 32, 32, 0x3}},
-     2},
+     2,
+     kAttributes | kTight},
     {"Onboard codec, 48 kHz 16-bit",
      ZOO_PATH("onboard"),
      false,
@@ -85,7 +94,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      16,
      RATES(kOnboardRates),
      {{kBoth, 2, 16, 16, 0x3}},
-     1},
+     1,
+     0},
     {"Extensible-only device",
      ZOO_PATH("extonly"),
      false,
@@ -100,7 +110,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
       {kExt, 6, 16, 16, 0x3F},
       {kExt, 6, 32, 24, 0x3F},
       {kExt, 6, 32, 32, 0x3F}},
-     6},
+     6,
+     0},
     {"Plain-only device",
      ZOO_PATH("plainonly"),
      false,
@@ -110,7 +121,8 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
      16,
      RATES(kPlainRates),
      {{kPlain, 1, 8, 8, 0}, {kPlain, 2, 8, 8, 0}, {kPlain, 1, 16, 16, 0}, {kPlain, 2, 16, 16, 0}},
-     4},
+     4,
+     0},
 };
 
 SimKsRange Range(const ZooClass& z, DWORD minRate, DWORD maxRate) {
@@ -158,6 +170,7 @@ int SimKs_AddZooDevice(int zooClass) {
     else
         ranges[count++] = Range(z, z.rates[0], z.rates[z.cRates - 1]);
     SimKs_SetRanges(device, 0, ranges, count);
+    SimKs_SetRangeLayout(device, z.layout);
     SimKs_SetAccepted(device, z.accept, z.cAccept, z.rates, z.cRates);
     return device;
 }

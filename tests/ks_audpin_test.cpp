@@ -112,6 +112,26 @@ TEST_F(KsAudPin, RangeRunningPastTheBlockEndsTheWalk) {
     EXPECT_EQ((std::vector<ULONG>{2}), SavedChannels());
 }
 
+// Every range starts on an 8-byte boundary, after the attribute list of the one before if it has
+// one, whatever the records' sizes.
+TEST_F(KsAudPin, RangesAreFoundInEveryLayout) {
+    const DWORD layouts[] = {SIMKS_RANGES_ATTRIBUTES, SIMKS_RANGES_TIGHT,
+                             SIMKS_RANGES_ATTRIBUTES | SIMKS_RANGES_TIGHT};
+    SetRange(1, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_PCM, 4);
+    SetRange(2, KSDATAFORMAT_TYPE_AUDIO, KSDATAFORMAT_SUBTYPE_PCM, 6);
+    for (DWORD layout : layouts) {
+        std::string path = "\\\\?\\sim#layout" + std::to_string(layout);
+        device = AddRenderDevice(path.c_str(), desc);
+        ASSERT_TRUE(SimKs_SetRangeLayout(device, layout));
+        pin.reset();
+        filter = Open(device);
+        pin.reset(new CKsAudPin(filter.get(), 0, hr));
+        EXPECT_EQ(S_OK, hr) << layout;
+        EXPECT_EQ((std::vector<ULONG>{2, 4, 6}), SavedChannels()) << layout;
+        EXPECT_TRUE(Supports(Pcm(48000, 2, 16))) << layout << ": the zeroed tail";
+    }
+}
+
 TEST_F(KsAudPin, FormatBoundsAreInclusive) {
     Make(); // stereo, 8..16 bits, 8000..48000 Hz
     EXPECT_TRUE(Supports(Pcm(44100, 2, 16)));

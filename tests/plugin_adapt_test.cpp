@@ -1,7 +1,9 @@
-// Adapted streams beyond the matrix: the volume scales the widened sample with no bit lost, and
-// with adaptation off a refused format ends as it always did.
+// Adapted streams beyond the matrix: the volume scales the widened sample with no bit lost, with
+// adaptation off a refused format ends as it always did, and ranges that are empty, malformed or
+// contradict the driver end in a playing stream or a clean refusal.
 #include "tests/wavert_fixture.h"
 
+#include <ksmedia.h>
 #include <cstring>
 
 namespace {
@@ -70,5 +72,90 @@ TEST_F(Unadapted, RefusalsStandAsTheyWere) {
     EXPECT_EQ(0, LogCount("Rate refused"));
     EXPECT_EQ(0, SimKs_StreamCount());
 }
+
+const int kOnboard = 4; // the zoo's 48 kHz 16-bit codec: one range, 48 kHz stereo 16-bit
+
+void NoRanges(int device) {
+    SimKsRange none = {};
+    SimKs_SetRanges(device, 0, &none, 0);
+}
+void RangesFault(int device, int fault, ULONG param) {
+    SimKs_AddPropertyFault(device, 0, &KSPROPSETID_Pin, KSPROPERTY_PIN_DATARANGES, fault, param);
+}
+// One range that promises 44.1 kHz too, which the driver's own list does not take.
+void PromisesMore(int device) {
+    SimKsRange r = {KSDATAFORMAT_TYPE_AUDIO,
+                    KSDATAFORMAT_SUBTYPE_PCM,
+                    KSDATAFORMAT_SPECIFIER_WAVEFORMATEX,
+                    2,
+                    16,
+                    16,
+                    44100,
+                    48000};
+    SimKs_SetRanges(device, 0, &r, 1);
+}
+// The driver takes 44.1 kHz too, which its one range does not list.
+void TakesMore(int device) {
+    SimKsAccept stereo = {SIMKS_ACCEPT_EXTENSIBLE | SIMKS_ACCEPT_PLAIN, 2, 16, 16, 0x3};
+    const DWORD rates[] = {44100, 48000};
+    SimKs_SetAccepted(device, &stereo, 1, rates, 2);
+}
+
+struct RangeCase {
+    const char* name;
+    void (*bend)(int device);
+    bool plays;         // at 44.1 kHz 16-bit stereo
+    const char* reason; // in the log when refused
+};
+
+// The render pin is left out of the device (and the open ends without one): the log says why.
+const char* const kNoneRead = "left out, hr=0x80004005: 0 audio data ranges read";
+
+const RangeCase kRangeCases[] = {
+    {"no ranges", NoRanges, false, kNoneRead},
+    {"a range shorter than a KSDATARANGE",
+     [](int d) { RangesFault(d, SIMKS_PROP_RANGE_SMALL, 40); }, false, kNoneRead},
+    {"a range reaching past the answer", [](int d) { RangesFault(d, SIMKS_PROP_RANGE_PAST, 8); },
+     false, "0 audio data ranges read of 1"},
+    {"a count beyond the answer", [](int d) { RangesFault(d, SIMKS_PROP_COUNT_PAST, 1); }, false,
+     kNoneRead},
+    {"a range promising a rate the pin refuses", PromisesMore, false,
+     "No adapted format was taken"},
+    {"a pin taking a rate no range lists", TakesMore, true, nullptr},
+};
+
+struct BadRanges : WaveRtPlugin, ::testing::WithParamInterface<RangeCase> {
+    std::vector<std::string> Settings() override { return {"logging_enabled=1"}; }
+    void AddDevices() override {
+        ASSERT_EQ(0, SimKs_AddZooDevice(kOnboard));
+        GetParam().bend(0);
+    }
+};
+
+// Bounded (no more pin creations than an open allows), and either every byte played or -1 with
+// no pin left open and the reason in the log.
+TEST_P(BadRanges, OpenPlaysOrRefusesCleanly) {
+    const RangeCase& c = GetParam();
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    int opened = mod->Open(44100, 2, 16, -1, -1);
+    EXPECT_LE(SimKs_RequestCount(SIMKS_REQ_CREATE_PIN), 12);
+    if (!c.plays) {
+        EXPECT_EQ(-1, opened);
+        EXPECT_EQ(0, SimKs_StreamCount()) << "no pin was left open";
+        EXPECT_NE(std::string::npos, Log().find(c.reason)) << Log();
+        return;
+    }
+    ASSERT_EQ(1000, opened);
+    std::vector<char> pcm = Pcm(44100, 2, 16, 0.1);
+    ASSERT_TRUE(WriteAll(pcm));
+    mod->Close();
+    EXPECT_TRUE(SameBytes(Consumed(0), pcm));
+}
+
+void PrintTo(const RangeCase& c, std::ostream* os) {
+    *os << c.name;
+}
+
+INSTANTIATE_TEST_SUITE_P(Zoo, BadRanges, ::testing::ValuesIn(kRangeCases));
 
 } // namespace

@@ -1,7 +1,8 @@
 // The plug-in on WaveRT drivers as they behave: sizes rounded down to frames or up to pages, a
 // size the notification count must divide, packed 24-bit stereo (6-byte frames), positions and
-// events a few frames off the half, no position register. Each plays bit for bit with no stale
-// replay, or is refused with the sizes it tried in the log.
+// events a few frames off the half, no position register, a published packet alignment, packet
+// mode offered. Each plays bit for bit with no stale replay, or is refused with the sizes it
+// tried in the log.
 #include "tests/wavert_fixture.h"
 
 namespace {
@@ -68,6 +69,26 @@ TEST_F(WaveRtDriver, EveryVariantPlaysBitExact) {
         EXPECT_EQ("", Play(c.options, c.rate, c.bits));
         EXPECT_EQ(c.size, Size());
     }
+}
+
+// A device that publishes a 1024-byte packet alignment and offers packet mode: the halves are
+// whole 6-byte frames on 1024-byte boundaries, and the position-driven path plays it exactly.
+// The constraints are read when the devices are listed.
+struct PublishingDriver : WaveRtDriver {
+    void SetUp() override {
+        options = Variant(SIMKS_RT_CONSTRAINTS | SIMKS_RT_PACKET_MODE);
+        WaveRtDriver::SetUp();
+    }
+};
+
+TEST_F(PublishingDriver, PublishedAlignmentAndPacketModeOffered) {
+    EXPECT_EQ("", Play(options, 48000, 24));
+    EXPECT_EQ(18432u, Size());
+    EXPECT_EQ(1, LogCount("1536 frames each; 1024-byte alignment"));
+    EXPECT_EQ(1, LogCount("packet mode offered by the driver, not used"));
+    SimKsWaveRtInfo rt = {};
+    SimKs_GetWaveRt(SimKs_StreamCount() - 1, &rt);
+    EXPECT_EQ(0u, rt.PacketsWritten);
 }
 
 // A driver that answers every size with halves that are not whole frames is asked a bounded

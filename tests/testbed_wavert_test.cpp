@@ -432,3 +432,55 @@ TEST_F(BedWaveRt, LatencyIsAnsweredOnlyWhereTheDriverHasIt) {
 }
 
 } // namespace
+
+// Packet mode: the count of packets read, only the next packet taken (behind and ahead refused
+// and counted), silence after the end-of-stream packet's audio instead of a stale replay.
+TEST_F(BedWaveRt, PacketModeTakesTheNextPacketAndEndsInSilence) {
+    KSPROPERTY count = {KSPROPSETID_RtAudio, 9, KSPROPERTY_TYPE_GET};
+    ULONG packets = 0;
+    DWORD n = 0;
+    Start();
+    EXPECT_EQ((DWORD)ERROR_NOT_FOUND,
+              Ioctl(pin, IOCTL_KS_PROPERTY, &count, sizeof count, &packets, sizeof packets, &n))
+        << "not offered";
+    Options(SIMKS_RT_PACKET_MODE);
+    struct {
+        ULONG frames;    // the engine moves first
+        ULONG packet;    // then the client says it wrote this one
+        DWORD flags;     // 0x200: the last
+        ULONG eosLength; // bytes of audio in the last
+        ULONG wantCount; // PACKETCOUNT before the write
+        DWORD wantError; // of the write
+    } steps[] = {
+        {kHalfFrames, 0, 0, 0, 1, ERROR_IO_DEVICE}, // packet 1 plays: 0 is behind
+        {0, 3, 0, 0, 1, ERROR_IO_DEVICE},           // ahead
+        {0, 2, 0, 0, 1, 0},                         // the next
+        {kHalfFrames, 3, 0x200, kHalf / 2, 2, 0},   // the last, half of it audio
+    };
+    for (const auto& st : steps) {
+        SimKs_AdvanceWaveRt(0, st.frames);
+        if (!st.wantError)
+            Fill(st.packet % 2 * kHalf, kHalf, (unsigned char)(st.packet + 1));
+        EXPECT_EQ(
+            0u, Ioctl(pin, IOCTL_KS_PROPERTY, &count, sizeof count, &packets, sizeof packets, &n));
+        EXPECT_EQ(st.wantCount, packets) << st.packet;
+        KSPROPERTY set = {KSPROPSETID_RtAudio, 12, KSPROPERTY_TYPE_SET};
+        ULONG info[3] = {st.packet, st.flags, st.eosLength};
+        EXPECT_EQ(st.wantError,
+                  Ioctl(pin, IOCTL_KS_PROPERTY, &set, sizeof set, info, sizeof info, &n))
+            << st.packet;
+    }
+    SimKs_AdvanceWaveRt(0, 3 * kHalfFrames); // packets 2 and 3, then one more
+    EXPECT_EQ(Expected(0, kHalf, 3), Consumed(2 * kHalf, kHalf));
+    EXPECT_EQ(Expected(kHalf, kHalf / 2, 4), Consumed(3 * kHalf, kHalf / 2));
+    EXPECT_EQ(std::vector<unsigned char>(kHalf + kHalf / 2, 0),
+              Consumed(3 * kHalf + kHalf / 2, kHalf + kHalf / 2));
+    EXPECT_EQ(0, SimKs_StaleCount(0)) << "nothing after the end is judged";
+    SimKsWaveRtInfo info;
+    ASSERT_TRUE(SimKs_GetWaveRt(0, &info));
+    EXPECT_EQ(2u, info.PacketsWritten);
+    EXPECT_EQ(1u, info.PacketsLate);
+    EXPECT_EQ(1u, info.PacketsOverrun);
+    EXPECT_TRUE(info.EndOfStream);
+    Stop();
+}

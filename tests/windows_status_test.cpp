@@ -167,6 +167,8 @@ TEST_F(Status, UsageBarIsTwoHundredPixelsFilledGreenByTheRingLevel) {
 }
 
 TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
+    int onboard = SimKs_AddZooDevice(4); // 48 kHz 16-bit stereo only: 8-bit mono is adapted
+    ASSERT_LE(0, onboard);
     ASSERT_EQ(1000, core->Start(44100, 2, 16));
     Picture pic = Paint();
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (371.5mS)"},
@@ -184,6 +186,13 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     expected = Expected(window, {{400, "Sample Size: 24 bits"}});
     EXPECT_TRUE(Paint().SameRows(expected, 400, 420)) << "24 bits in 32-bit containers";
     core->End();
+
+    lstrcpyA(settings.output_device, SimKs_DevicePath(onboard));
+    ASSERT_EQ(1000, core->Start(48000, 1, 8));
+    expected = Expected(window, {{400, "Sample Size: 16 in 16 bits (stream 8)"},
+                                 {420, "Number of Channels: 2 (stream 1)"}});
+    EXPECT_TRUE(Paint().SameRows(expected, 400, pic.height)) << "the stream's format beside";
+    core->End();
 }
 
 // On a WaveRT device the window shows the cyclic buffer where the packets would be (its halves,
@@ -195,7 +204,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
                                {160, "Size: 16384 bytes (92.9mS)"},
                                {180, "Playing: first half, at byte 0"},
                                {200, "Halves: 2048 frames, 128-byte alignment"},
-                               {220, "Latency: 0mS; packet mode off"},
+                               {220, "Latency: 0mS; packet mode off (not offered)"},
                                {260, "Output Format:"},
                                {280, "Frequency: 44100Hz"},
                                {300, "Sample Size: 16 bits"},
@@ -206,6 +215,14 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     ASSERT_TRUE(WaitUntil([&] { return core->Snapshot().playOffset == 8592; }));
     lines[2].text = "Playing: second half, at byte 8592";
     EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 180, 200));
+    core->End();
+
+    SimKsWaveRtOptions packets = {SIMKS_RT_PACKET_MODE, 0, 0, 0, 0, 0, {}};
+    SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &packets);
+    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    EXPECT_TRUE(Paint().SameRows(
+        Expected(window, {{220, "Latency: 0mS; packet mode off (offered by the driver)"}}), 220,
+        240));
     core->End();
 
     SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0, 0, 0, {}};

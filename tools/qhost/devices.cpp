@@ -67,6 +67,8 @@ bool AddVariant(const std::string& name, SimKsWaveRtOptions& o, SimKsQuirks& q) 
         {"doubled", 0, SIMKS_RT_EVENTS_DOUBLED, 0},
         {"missed", 0, SIMKS_RT_EVENTS_MISSED_ONCE, 0},
         {"packed", 0, 0, SIMKS_QUIRK_NO_EXTENSIBLE},
+        {"constraints", SIMKS_RT_CONSTRAINTS, 0, 0},
+        {"packets", SIMKS_RT_PACKET_MODE, 0, 0},
     };
     for (const auto& v : variants) {
         if (name != v.name)
