@@ -111,10 +111,11 @@ void KSCore::LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTE
             scaled ? "scaled by the volume" : "bit-transparent (volume off or full)");
 }
 
-// kUnityVolume when samples pass unscaled (volume off or full), else the volume.
+// kUnityVolume when samples pass unscaled (volume off or full, or on the device's control), else
+// the volume.
 int KSCore::SampleVolume() {
     DWORD volume = m_nVolume;
-    if (!m_pSettings->volume_enabled || volume == (DWORD)kMaxVolume)
+    if (!m_pSettings->volume_enabled || volume == (DWORD)kMaxVolume || m_bDeviceVolume)
         return kUnityVolume;
     return (int)volume;
 }

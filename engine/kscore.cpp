@@ -190,6 +190,11 @@ KSSnapshot KSCore::Snapshot() {
     s.format = m_wfxCurrent;
     s.streamFormat = m_wfxRing;
     s.adapted = m_bAdapted;
+    s.volumeKind = VolumeKind();
+    if (m_pHwVolume) {
+        s.deviceLevel = m_pHwVolume->Level();
+        s.deviceMuted = m_pHwVolume->Muted();
+    }
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

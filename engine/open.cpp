@@ -122,7 +122,11 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     if (adapted)
         LogAdapted(stream, *pwfx);
     m_bAdapted = adapted;
-    return PublishOutput(pin, *pwfx, ring) ? 1 : 0;
+    ULONG pinId = pin->m_nId;
+    if (!PublishOutput(pin, *pwfx, ring))
+        return 0;
+    OpenDeviceVolume(pinId);
+    return 1;
 }
 
 // The render pin in the extensible format, else in its plain form (pwfx then holds that form).
