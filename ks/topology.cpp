@@ -9,8 +9,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <new>
-#include <vector>
 
 namespace {
 
@@ -47,12 +45,34 @@ struct Graph {
     }
 };
 
+// Filter pins a walk notes; real filters have a handful.
+const ULONG kMaxPathPins = 16;
+// Nodes a filter may have: real ones have dozens.
+const ULONG kMaxNodes = 65536;
+
 // What the walk from a filter pin met: the first volume and mute nodes and the filter pins it
 // reached.
 struct Path {
     ULONG nVolume = KSFILTER_NODE;
     ULONG nMute = KSFILTER_NODE;
-    std::vector<ULONG> pins;
+    ULONG pins[kMaxPathPins];
+    ULONG nPins = 0;
+};
+
+// The walk's working memory, one block: the queue of nodes reached, the connections into each
+// node reached, and whether each was reached.
+struct WalkMemory {
+    std::unique_ptr<ULONG, FreeDeleter> block;
+    ULONG* queue;
+    ULONG* into;
+    BYTE* visited;
+    bool Allocate(ULONG nNodes) {
+        block.reset((ULONG*)calloc(1, (size_t)nNodes * (2 * sizeof(ULONG) + 1) + 1));
+        queue = block.get();
+        into = queue + nNodes;
+        visited = (BYTE*)(into + nNodes);
+        return block != nullptr;
+    }
 };
 
 HRESULT ReadItems(CKsIrpTarget& target, ULONG nProperty, ULONG cbItem, MultiBlock* block,
@@ -64,7 +84,7 @@ HRESULT ReadItems(CKsIrpTarget& target, ULONG nProperty, ULONG cbItem, MultiBloc
     *pCount = 0;
     if (FAILED(hr) || !p)
         return hr;
-    if (p->Count > (cb - sizeof(KSMULTIPLE_ITEM)) / cbItem)
+    if (p->Count > (cb - sizeof(KSMULTIPLE_ITEM)) / cbItem || p->Count > kMaxNodes)
         return E_FAIL;
     *pCount = p->Count;
     return S_OK;
@@ -93,62 +113,59 @@ HRESULT ReadGraph(CKsIrpTarget& target, Graph* g, const char* pszFilter, Why& wh
     return S_OK;
 }
 
-// True when the nodes reached (visited) hold a loop: removing the nodes nothing leads into, one
-// after the other, leaves some behind.
-bool Loops(const Graph& g, const std::vector<char>& visited) {
-    std::vector<ULONG> into(g.nNodes, 0);
+// True when the nodes reached hold a loop: removing the nodes nothing leads into, one after the
+// other, leaves some behind. The queue of the walk is reused as the list of removable nodes.
+bool Loops(const Graph& g, WalkMemory& m, ULONG reached) {
     const KSTOPOLOGY_CONNECTION* c = g.Connections();
-    ULONG reached = 0;
-    for (ULONG n = 0; n < g.nNodes; n++)
-        reached += visited[n] ? 1 : 0;
+    auto inside = [&](ULONG n) { return n != KSFILTER_NODE && m.visited[n]; };
     for (ULONG i = 0; i < g.nConnections; i++)
-        if (c[i].FromNode != KSFILTER_NODE && c[i].ToNode != KSFILTER_NODE &&
-            visited[c[i].FromNode] && visited[c[i].ToNode])
-            into[c[i].ToNode]++;
-    std::vector<ULONG> free;
+        if (inside(c[i].FromNode) && inside(c[i].ToNode))
+            m.into[c[i].ToNode]++;
+    ULONG free = 0, removed = 0;
     for (ULONG n = 0; n < g.nNodes; n++)
-        if (visited[n] && !into[n])
-            free.push_back(n);
-    ULONG removed = 0;
-    while (!free.empty()) {
-        ULONG n = free.back();
-        free.pop_back();
+        if (m.visited[n] && !m.into[n])
+            m.queue[free++] = n;
+    while (free) {
+        ULONG n = m.queue[--free];
         removed++;
         for (ULONG i = 0; i < g.nConnections; i++)
-            if (c[i].FromNode == n && c[i].ToNode != KSFILTER_NODE && visited[c[i].ToNode] &&
-                --into[c[i].ToNode] == 0)
-                free.push_back(c[i].ToNode);
+            if (c[i].FromNode == n && inside(c[i].ToNode) && --m.into[c[i].ToNode] == 0)
+                m.queue[free++] = c[i].ToNode;
     }
     return removed != reached;
 }
 
-// Breadth-first from filter pin nPin along the connections. False when the part reached loops.
-bool Walk(const Graph& g, ULONG nPin, Path* path) {
-    std::vector<char> visited(g.nNodes, 0);
-    std::vector<ULONG> queue;
+// Breadth-first from filter pin nPin along the connections: S_OK, E_FAIL when the part reached
+// loops, E_OUTOFMEMORY.
+HRESULT Walk(const Graph& g, ULONG nPin, Path* path) {
+    WalkMemory m;
+    if (!m.Allocate(g.nNodes))
+        return E_OUTOFMEMORY;
     const KSTOPOLOGY_CONNECTION* c = g.Connections();
+    ULONG reached = 0;
     auto follow = [&](ULONG from, ULONG fromPin) {
         for (ULONG i = 0; i < g.nConnections; i++) {
             if (c[i].FromNode != from || (from == KSFILTER_NODE && c[i].FromNodePin != fromPin))
                 continue;
-            if (c[i].ToNode == KSFILTER_NODE)
-                path->pins.push_back(c[i].ToNodePin);
-            else if (!visited[c[i].ToNode]) {
-                visited[c[i].ToNode] = 1;
-                queue.push_back(c[i].ToNode);
+            if (c[i].ToNode == KSFILTER_NODE) {
+                if (path->nPins < kMaxPathPins)
+                    path->pins[path->nPins++] = c[i].ToNodePin;
+            } else if (!m.visited[c[i].ToNode]) {
+                m.visited[c[i].ToNode] = 1;
+                m.queue[reached++] = c[i].ToNode;
             }
         }
     };
     follow(KSFILTER_NODE, nPin);
-    for (size_t next = 0; next < queue.size(); next++) {
-        ULONG n = queue[next];
+    for (ULONG next = 0; next < reached; next++) {
+        ULONG n = m.queue[next];
         if (path->nVolume == KSFILTER_NODE && IsEqualGUID(g.Types()[n], KSNODETYPE_VOLUME))
             path->nVolume = n;
         if (path->nMute == KSFILTER_NODE && IsEqualGUID(g.Types()[n], KSNODETYPE_MUTE))
             path->nMute = n;
         follow(n, 0);
     }
-    return !Loops(g, visited);
+    return Loops(g, m, reached) ? E_FAIL : S_OK;
 }
 
 // A property request of unknown size on a handle: the size probe, then the answer into a block
@@ -271,31 +288,28 @@ HRESULT TakeControl(CKsIrpTarget& f, const char* pszPath, bool bTopology, const 
 }
 
 // Pins whose physical connection is asked for: those the wave path reached, else every pin but
-// the render pin.
-std::vector<ULONG> BridgeCandidates(CKsFilter& wave, ULONG nRenderPin, const Path& path) {
-    if (!path.pins.empty())
-        return path.pins;
-    std::vector<ULONG> pins;
+// the render pin (up to kMaxPathPins).
+void BridgeCandidates(CKsFilter& wave, ULONG nRenderPin, Path* path) {
     ULONG count = 0;
-    if (FAILED(wave.GetPinPropertySimple(0, KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES, &count,
-                                         sizeof count)))
-        return pins;
-    for (ULONG i = 0; i < count && i < 64; i++)
+    if (path->nPins || FAILED(wave.GetPinPropertySimple(0, KSPROPSETID_Pin, KSPROPERTY_PIN_CTYPES,
+                                                        &count, sizeof count)))
+        return;
+    for (ULONG i = 0; i < count && path->nPins < kMaxPathPins; i++)
         if (i != nRenderPin)
-            pins.push_back(i);
-    return pins;
+            path->pins[path->nPins++] = i;
 }
 
 // The topology filter's part: the control on its path from the connected pin, S_FALSE when it has
 // none or there is no physical connection.
-HRESULT FindOnTopology(CKsFilter& wave, ULONG nRenderPin, const Path& wavePath,
-                       KsLevelControl* c, Why& why) {
+HRESULT FindOnTopology(CKsFilter& wave, ULONG nRenderPin, Path wavePath, KsLevelControl* c,
+                       Why& why) {
     char szPath[MAX_PATH];
     ULONG nToPin = 0;
     bool linked = false;
-    for (ULONG pin : BridgeCandidates(wave, nRenderPin, wavePath))
-        if ((linked = SUCCEEDED(ReadPhysicalConnection(wave, pin, szPath, sizeof szPath, &nToPin))))
-            break;
+    BridgeCandidates(wave, nRenderPin, &wavePath);
+    for (ULONG i = 0; i < wavePath.nPins && !linked; i++)
+        linked = SUCCEEDED(
+            ReadPhysicalConnection(wave, wavePath.pins[i], szPath, sizeof szPath, &nToPin));
     if (!linked)
         return S_FALSE;
     HRESULT hr = S_OK;
@@ -310,8 +324,9 @@ HRESULT FindOnTopology(CKsFilter& wave, ULONG nRenderPin, const Path& wavePath,
     if (FAILED(hr))
         return hr;
     Path path;
-    if (!Walk(g, nToPin, &path))
-        return why.Say(E_FAIL, "the topology filter's connections loop");
+    hr = Walk(g, nToPin, &path);
+    if (FAILED(hr))
+        return why.Say(hr, "the topology filter's connections loop (%#08x)", (unsigned)hr);
     return TakeControl(topology, szPath, true, path, c, why);
 }
 
@@ -326,8 +341,9 @@ HRESULT FindLevelControl(CKsFilter& wave, ULONG nRenderPin, KsLevelControl* pCon
     if (FAILED(hr))
         return hr;
     Path path;
-    if (!Walk(g, nRenderPin, &path))
-        return why.Say(E_FAIL, "the wave filter's connections loop");
+    hr = Walk(g, nRenderPin, &path);
+    if (FAILED(hr))
+        return why.Say(hr, "the wave filter's connections loop (%#08x)", (unsigned)hr);
     hr = FindOnTopology(wave, nRenderPin, path, pControl, why);
     if (hr == S_FALSE)
         hr = TakeControl(wave, wave.m_szFilterName, false, path, pControl, why);
