@@ -130,8 +130,8 @@ void KSHardwareVolume::Setter() {
 HRESULT KSHardwareVolume::Save() {
     HANDLE h = m_hFilter.Get();
     for (ULONG c = 0; c < m_control.nChannels; c++) {
-        HRESULT hr = GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c,
-                                  &m_lSaved[c]);
+        HRESULT hr =
+            GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c, &m_lSaved[c]);
         if (FAILED(hr))
             return hr;
         m_lApplied[c] = m_lSaved[c];

@@ -46,7 +46,7 @@ class KSVolumeControls {
         char szDevice[MAX_PATH];
         bool bFound;
         KsLevelControl control;
-        char szFound[160];
+        char szFound[MAX_PATH + 96];
     };
     static const int kEntries = 4; // the oldest is replaced
     Entry m_entries[kEntries] = {};
@@ -87,8 +87,8 @@ class KSHardwareVolume {
     UniqueHandle m_hWake;   // auto-reset: a new volume was asked for
     UniqueHandle m_hStop;   // manual-reset: the setter thread ends
     volatile LONG* m_pActive;
-    volatile LONG m_nWanted = 0;     // the volume asked for last
-    DWORD m_nSet = 0;                // the volume set last (setter thread, then Close)
+    volatile LONG m_nWanted = 0; // the volume asked for last
+    DWORD m_nSet = 0;            // the volume set last (setter thread, then Close)
     LONG m_lSaved[kMaxLevelChannels] = {};
     LONG m_lApplied[kMaxLevelChannels] = {}; // as the device answered after the set
     LONG m_bSavedMute[kMaxLevelChannels] = {};

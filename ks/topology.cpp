@@ -26,7 +26,8 @@ typedef std::unique_ptr<BYTE, FreeDeleter> ByteBlock;
 struct Why {
     char* text;
     size_t size;
-    HRESULT Say(HRESULT hr, const char* format, ...) __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4))) {
+    HRESULT Say(HRESULT hr, const char* format, ...)
+        __attribute__((format(__MINGW_PRINTF_FORMAT, 3, 4))) {
         va_list args;
         va_start(args, format);
         vsnprintf(text, size, format, args);
@@ -173,8 +174,7 @@ HRESULT Walk(const Graph& g, ULONG nPin, Path* path) {
 HRESULT ReadSized(HANDLE h, void* pRequest, ULONG cbRequest, ULONG cbLeast, ByteBlock* block,
                   ULONG* pcb) {
     ULONG cb = 0;
-    HRESULT hr =
-        CKsIrpTarget::SyncIoctl(h, IOCTL_KS_PROPERTY, pRequest, cbRequest, NULL, 0, &cb);
+    HRESULT hr = CKsIrpTarget::SyncIoctl(h, IOCTL_KS_PROPERTY, pRequest, cbRequest, NULL, 0, &cb);
     if (FAILED(hr))
         return hr;
     if (cb < cbLeast || cb > kMaxAnswer)
@@ -249,8 +249,8 @@ HRESULT ReadRanges(HANDLE h, KsLevelControl* c, Why& why) {
         m->MembersCount > room / m->MembersSize)
         return why.Say(E_FAIL, "the volume node's range is not a list of stepped ranges");
     bool perChannel = (m->Flags & KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL) != 0;
-    c->nChannels = perChannel ? m->MembersCount : CountChannels(h, KSPROPERTY_AUDIO_VOLUMELEVEL,
-                                                                c->nVolumeNode);
+    c->nChannels = perChannel ? m->MembersCount
+                              : CountChannels(h, KSPROPERTY_AUDIO_VOLUMELEVEL, c->nVolumeNode);
     if (c->nChannels > kMaxLevelChannels)
         c->nChannels = kMaxLevelChannels;
     if (c->nChannels == 0)
@@ -317,8 +317,7 @@ HRESULT FindOnTopology(CKsFilter& wave, ULONG nRenderPin, Path wavePath, KsLevel
     if (SUCCEEDED(hr))
         hr = topology.Instantiate();
     if (FAILED(hr))
-        return why.Say(hr, "the topology filter %s cannot be opened (%#08x)", szPath,
-                       (unsigned)hr);
+        return why.Say(hr, "the topology filter %s cannot be opened (%#08x)", szPath, (unsigned)hr);
     Graph g;
     hr = ReadGraph(topology, &g, "topology filter", why);
     if (FAILED(hr))
@@ -332,8 +331,8 @@ HRESULT FindOnTopology(CKsFilter& wave, ULONG nRenderPin, Path wavePath, KsLevel
 
 } // namespace
 
-HRESULT FindLevelControl(CKsFilter& wave, ULONG nRenderPin, KsLevelControl* pControl,
-                         char* pszWhy, size_t cbWhy) {
+HRESULT FindLevelControl(CKsFilter& wave, ULONG nRenderPin, KsLevelControl* pControl, char* pszWhy,
+                         size_t cbWhy) {
     Why why = {pszWhy, cbWhy};
     why.Say(S_OK, "no volume node");
     Graph g;

@@ -38,8 +38,8 @@ struct KsLevelControl {
 // filled; S_FALSE when the device has no volume node; a failure when an answer was refused or
 // malformed or the topology filter could not be opened. pszWhy (cbWhy bytes) says what was found
 // or why nothing was.
-HRESULT FindLevelControl(CKsFilter& wave, ULONG nRenderPin, KsLevelControl* pControl,
-                         char* pszWhy, size_t cbWhy);
+HRESULT FindLevelControl(CKsFilter& wave, ULONG nRenderPin, KsLevelControl* pControl, char* pszWhy,
+                         size_t cbWhy);
 
 // KSPROPERTY_AUDIO_VOLUMELEVEL (a LONG in 1/65536 dB) or KSPROPERTY_AUDIO_MUTE (a BOOL) of one
 // channel of a node, read or written on the filter's handle.

@@ -441,8 +441,7 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
  * SET is recorded (SimKs_GetLevelSet). */
 SIMKS_API BOOL SimKs_AddConnection(int device, ULONG fromNode, ULONG fromPin, ULONG toNode,
                                    ULONG toPin);
-SIMKS_API BOOL SimKs_SetPhysicalConnection(int device, int pin, const char* linkName,
-                                           ULONG toPin);
+SIMKS_API BOOL SimKs_SetPhysicalConnection(int device, int pin, const char* linkName, ULONG toPin);
 
 typedef struct SimKsLevelRange {
     LONG Minimum; /* 1/65536 dB */

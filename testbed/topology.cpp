@@ -50,13 +50,12 @@ Bytes BasicSupport(const NodeControl& c) {
     ULONG members = c.multichannel ? (ULONG)c.ranges.size() : 1;
     KSPROPERTY_DESCRIPTION desc = {};
     desc.AccessFlags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_BASICSUPPORT;
-    desc.DescriptionSize = sizeof desc + sizeof(KSPROPERTY_MEMBERSHEADER) +
-                           members * sizeof(KSPROPERTY_STEPPING_LONG);
+    desc.DescriptionSize =
+        sizeof desc + sizeof(KSPROPERTY_MEMBERSHEADER) + members * sizeof(KSPROPERTY_STEPPING_LONG);
     desc.MembersListCount = 1;
-    KSPROPERTY_MEMBERSHEADER head = {KSPROPERTY_MEMBER_STEPPEDRANGES,
-                                     sizeof(KSPROPERTY_STEPPING_LONG), members,
-                                     c.multichannel ? KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL
-                                                    : 0u};
+    KSPROPERTY_MEMBERSHEADER head = {
+        KSPROPERTY_MEMBER_STEPPEDRANGES, sizeof(KSPROPERTY_STEPPING_LONG), members,
+        c.multichannel ? KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL : 0u};
     Bytes out(desc.DescriptionSize);
     memcpy(out.data(), &desc, sizeof desc);
     memcpy(out.data() + sizeof desc, &head, sizeof head);
@@ -199,8 +198,9 @@ BOOL SimKs_AddConnection(int device, ULONG fromNode, ULONG fromPin, ULONG toNode
 BOOL SimKs_SetPhysicalConnection(int device, int pin, const char* linkName, ULONG toPin) {
     if (!linkName)
         return FALSE;
-    return ChangeDevice(device,
-                        [&](Device& d) { d.physical.push_back(Physical{pin, Widen(linkName), toPin}); });
+    return ChangeDevice(device, [&](Device& d) {
+        d.physical.push_back(Physical{pin, Widen(linkName), toPin});
+    });
 }
 
 BOOL SimKs_SetNodeChannels(int device, int node, ULONG channels, const SimKsLevelRange* range,
@@ -284,8 +284,8 @@ BOOL SimKs_AddTopology(int renderDevice, int layout, SimKsTopology* topology) {
     SimKs_AddCategory(topo, &KSCATEGORY_TOPOLOGY, SPINT_ACTIVE);
     AddBridgePin(topo, KSPIN_DATAFLOW_IN, KSNODETYPE_SPEAKER);
     AddBridgePin(topo, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
-    SimKs_SetPhysicalConnection(renderDevice, bridge, ("\\??\\" + path.substr(4) + "topology").c_str(),
-                                0);
+    SimKs_SetPhysicalConnection(renderDevice, bridge,
+                                ("\\??\\" + path.substr(4) + "topology").c_str(), 0);
     *topology = SimKsTopology{topo, -1, -1, -1};
     int dac = SimKs_AddNode(renderDevice, &KSNODETYPE_DAC);
     if (layout == SIMKS_TOPO_WAVE_VOLUME) {
