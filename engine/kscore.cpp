@@ -190,6 +190,7 @@ KSSnapshot KSCore::Snapshot() {
     s.format = m_wfxCurrent;
     s.streamFormat = m_wfxRing;
     s.adapted = m_bAdapted;
+    s.deviceVolumeAllowed = m_pSettings->hardware_volume_enabled != 0;
     s.volumeKind = VolumeKind();
     if (m_pHwVolume) {
         s.deviceLevel = m_pHwVolume->Level();

@@ -106,8 +106,11 @@ void DrawFormat(HDC dc, const KSSnapshot& s, int y) {
     DrawStatusText(dc, 20, y + 60, "Number of Channels: %d (stream %d)", f.nChannels, st.nChannels);
 }
 
-// Where the player's volume goes: nowhere, the samples, or the device's control at its level.
+// Where the player's volume goes: nowhere, the samples, or the device's control at its level; on
+// the free line below the thread's state, and only while the device's control may be used.
 void DrawVolume(HDC dc, const KSSnapshot& s, int y) {
+    if (!s.deviceVolumeAllowed)
+        return;
     if (s.volumeKind == KSVolumeKind::kOff)
         DrawStatusText(dc, 20, y, "Volume: off");
     else if (s.volumeKind == KSVolumeKind::kSoftware)
@@ -134,7 +137,7 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     else
         DrawPacketList(dc, s);
     DrawFormat(dc, s, 200 + 20 * n);
-    DrawVolume(dc, s, 280 + 20 * n);
+    DrawVolume(dc, s, 40);
 }
 
 } // namespace
