@@ -53,7 +53,11 @@ void KSVolumeControls::Refuse(const char* pszDevice) {
 }
 
 KSHardwareVolume::KSHardwareVolume(const KsLevelControl& control, volatile LONG* pActive)
-    : m_control(control), m_pActive(pActive) {}
+    : m_pActive(pActive) {
+    m_rec.dwTag = kLevelRecordTag;
+    m_rec.cbSize = sizeof m_rec;
+    m_rec.control = control;
+}
 
 KSHardwareVolume* KSHardwareVolume::Open(const KsLevelControl& control, DWORD volume,
                                          volatile LONG* pActive, char* pszWhy, size_t cbWhy) {
@@ -68,6 +72,7 @@ KSHardwareVolume* KSHardwareVolume::Open(const KsLevelControl& control, DWORD vo
     HRESULT hr = hw->m_hFilter.Valid() ? hw->Save() : HRESULT_FROM_WIN32(GetLastError());
     if (SUCCEEDED(hr))
         hr = hw->Apply(volume);
+    bool applied = SUCCEEDED(hr);
     if (SUCCEEDED(hr)) {
         hw->m_nSet = volume;
         hw->m_nWanted = (LONG)volume;
@@ -84,6 +89,10 @@ KSHardwareVolume* KSHardwareVolume::Open(const KsLevelControl& control, DWORD vo
     if (FAILED(hr)) {
         snprintf(pszWhy, cbWhy, "the level could not be read or set on %s (%#08x)",
                  control.szFilter, (unsigned)hr);
+        if (applied) {
+            hw->Restore();
+            DeleteLevelRecord();
+        }
         delete hw;
         return nullptr;
     }
@@ -129,17 +138,17 @@ void KSHardwareVolume::Setter() {
 
 HRESULT KSHardwareVolume::Save() {
     HANDLE h = m_hFilter.Get();
-    for (ULONG c = 0; c < m_control.nChannels; c++) {
-        HRESULT hr =
-            GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c, &m_lSaved[c]);
+    for (ULONG c = 0; c < m_rec.control.nChannels; c++) {
+        HRESULT hr = GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_rec.control.nVolumeNode, c,
+                                  &m_rec.lSaved[c]);
         if (FAILED(hr))
             return hr;
-        m_lApplied[c] = m_lSaved[c];
+        m_rec.lApplied[c] = m_rec.lSaved[c];
     }
-    m_lShownLevel = m_lSaved[0];
-    for (ULONG c = 0; c < m_control.nMuteChannels; c++) {
-        HRESULT hr =
-            GetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_control.nMuteNode, c, &m_bSavedMute[c]);
+    m_lShownLevel = m_rec.lSaved[0];
+    for (ULONG c = 0; c < m_rec.control.nMuteChannels; c++) {
+        HRESULT hr = GetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_rec.control.nMuteNode, c,
+                                  &m_rec.bSavedMute[c]);
         if (FAILED(hr))
             return hr;
     }
@@ -147,16 +156,17 @@ HRESULT KSHardwareVolume::Save() {
 }
 
 HRESULT KSHardwareVolume::SetMute(bool mute) {
-    if (m_control.nMuteChannels == 0 || mute == m_bMuted)
+    if (m_rec.control.nMuteChannels == 0 || mute == (m_rec.bMuted != 0))
         return S_OK;
-    for (ULONG c = 0; c < m_control.nMuteChannels; c++) {
-        HRESULT hr = SetNodeValue(m_hFilter.Get(), KSPROPERTY_AUDIO_MUTE, m_control.nMuteNode, c,
-                                  mute ? TRUE : FALSE);
+    for (ULONG c = 0; c < m_rec.control.nMuteChannels; c++) {
+        HRESULT hr = SetNodeValue(m_hFilter.Get(), KSPROPERTY_AUDIO_MUTE, m_rec.control.nMuteNode,
+                                  c, mute ? TRUE : FALSE);
         if (FAILED(hr))
             return hr;
     }
-    m_bMuted = mute;
-    m_bMuteChanged = true;
+    m_rec.bMuted = mute;
+    m_rec.bMuteChanged = 1;
+    WriteLevelRecord(m_rec);
     InterlockedExchange(&m_bShownMuted, mute ? 1 : 0);
     return S_OK;
 }
@@ -165,20 +175,22 @@ HRESULT KSHardwareVolume::SetMute(bool mute) {
 // what it applied is read back: that is what the restore compares with.
 HRESULT KSHardwareVolume::Apply(DWORD volume) {
     HANDLE h = m_hFilter.Get();
-    bool mute = volume == 0 && m_control.nMuteChannels;
+    bool mute = volume == 0 && m_rec.control.nMuteChannels;
     HRESULT hr = SetMute(mute);
     if (FAILED(hr) || mute)
         return hr;
-    for (ULONG c = 0; c < m_control.nChannels; c++) {
-        LONG level = LevelForVolume(volume, m_control.ranges[c]);
-        hr = SetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c, level);
+    for (ULONG c = 0; c < m_rec.control.nChannels; c++) {
+        LONG level = LevelForVolume(volume, m_rec.control.ranges[c]);
+        hr = SetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_rec.control.nVolumeNode, c, level);
         if (FAILED(hr))
             return hr;
-        if (FAILED(GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c,
-                                &m_lApplied[c])))
-            m_lApplied[c] = level;
+        if (FAILED(GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_rec.control.nVolumeNode, c,
+                                &m_rec.lApplied[c])))
+            m_rec.lApplied[c] = level;
     }
-    InterlockedExchange(&m_lShownLevel, m_lApplied[0]);
+    InterlockedExchange(&m_lShownLevel, m_rec.lApplied[0]);
+    if (!WriteLevelRecord(m_rec))
+        DiagLog(1, "Hardware volume: the level record could not be written (%lu)", GetLastError());
     return S_OK;
 }
 
@@ -192,34 +204,55 @@ bool KSHardwareVolume::Close() {
     }
     m_bClosed = true;
     Restore();
+    DeleteLevelRecord();
     return true;
+}
+
+void KSHardwareVolume::RecoverLeftLevel() {
+    KSLevelRecord record;
+    if (!ReadLevelRecord(&record))
+        return;
+    DiagLog(1, "Hardware volume: a level left on %s by a session that ended without its close",
+            record.control.szFilter);
+    KSHardwareVolume hw(record.control, nullptr);
+    hw.m_rec = record;
+    hw.m_hFilter.Reset(CreateFileA(record.control.szFilter, GENERIC_READ | GENERIC_WRITE, 0, NULL,
+                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED,
+                                   NULL));
+    if (hw.m_hFilter.Valid())
+        hw.Restore();
+    else
+        LogCause("CreateFileA", HRESULT_FROM_WIN32(GetLastError()));
+    hw.m_bClosed = true;
+    DeleteLevelRecord();
 }
 
 // Channel by channel; a request the device refuses ends the restore.
 void KSHardwareVolume::Restore() {
     HANDLE h = m_hFilter.Get();
     int restored = 0, kept = 0;
-    for (ULONG c = 0; c < m_control.nChannels; c++) {
+    for (ULONG c = 0; c < m_rec.control.nChannels; c++) {
         LONG now;
-        HRESULT hr = GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c, &now);
-        if (SUCCEEDED(hr) && now != m_lApplied[c]) {
+        HRESULT hr =
+            GetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_rec.control.nVolumeNode, c, &now);
+        if (SUCCEEDED(hr) && now != m_rec.lApplied[c]) {
             kept++;
             continue;
         }
         if (SUCCEEDED(hr))
-            hr = SetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_control.nVolumeNode, c,
-                              m_lSaved[c]);
+            hr = SetNodeValue(h, KSPROPERTY_AUDIO_VOLUMELEVEL, m_rec.control.nVolumeNode, c,
+                              m_rec.lSaved[c]);
         if (FAILED(hr)) {
             DiagLog(1, "Hardware volume: the level could not be restored (%#08x)", (unsigned)hr);
             return;
         }
         restored++;
     }
-    for (ULONG c = 0; m_bMuteChanged && c < m_control.nMuteChannels; c++) {
+    for (ULONG c = 0; m_rec.bMuteChanged && c < m_rec.control.nMuteChannels; c++) {
         LONG now;
-        if (SUCCEEDED(GetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_control.nMuteNode, c, &now)) &&
-            (now != 0) == m_bMuted)
-            SetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_control.nMuteNode, c, m_bSavedMute[c]);
+        if (SUCCEEDED(GetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_rec.control.nMuteNode, c, &now)) &&
+            (now != 0) == (m_rec.bMuted != 0))
+            SetNodeValue(h, KSPROPERTY_AUDIO_MUTE, m_rec.control.nMuteNode, c, m_rec.bSavedMute[c]);
     }
     DiagLog(1, "Hardware volume: level restored on %d channels, left on %d changed elsewhere",
             restored, kept);

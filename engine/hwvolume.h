@@ -11,13 +11,16 @@
 //
 // Restoring: the level of every channel (and the mute, when Quellor changed it) goes back to what
 // the device had before the first set, but only on a channel whose level is still the one Quellor
-// set last: a level changed elsewhere meanwhile belongs to whoever changed it.
+// set last: a level changed elsewhere meanwhile belongs to whoever changed it. After a crash of
+// the player nothing of the plug-in can run safely, so the level record (levelrecord.h) written at
+// every set lets the next start of the engine put the level back by the same rule.
 //
 // Threading: Request and the snapshot's readers come from any thread; the setter thread alone
 // changes the device while it runs; Open and Close run on the engine's control path.
 #pragma once
 
 #include "diag/owned.h"
+#include "engine/levelrecord.h"
 #include "ks/topology.h"
 
 class CKsFilter;
@@ -68,6 +71,9 @@ class KSHardwareVolume {
     // Ends the setter thread and restores the saved levels. False when the thread did not end in
     // time: the object is then still in use and must never be freed.
     bool Close();
+    // Puts back a level that a session which ended without its close left, as its record says,
+    // and removes the record.
+    static void RecoverLeftLevel();
     // The level of the first channel now, in 1/65536 dB, and whether the control mutes.
     LONG Level() const { return m_lShownLevel; }
     bool Muted() const { return m_bShownMuted != 0; }
@@ -81,19 +87,14 @@ class KSHardwareVolume {
     HRESULT Save();
     void Restore();
 
-    KsLevelControl m_control;
-    UniqueHandle m_hFilter; // the control's filter, opened for this stream
-    UniqueHandle m_hThread; // the setter thread
-    UniqueHandle m_hWake;   // auto-reset: a new volume was asked for
-    UniqueHandle m_hStop;   // manual-reset: the setter thread ends
+    KSLevelRecord m_rec = {}; // the control, the saved and the applied levels
+    UniqueHandle m_hFilter;   // the control's filter, opened for this stream
+    UniqueHandle m_hThread;   // the setter thread
+    UniqueHandle m_hWake;     // auto-reset: a new volume was asked for
+    UniqueHandle m_hStop;     // manual-reset: the setter thread ends
     volatile LONG* m_pActive;
     volatile LONG m_nWanted = 0; // the volume asked for last
     DWORD m_nSet = 0;            // the volume set last (setter thread, then Close)
-    LONG m_lSaved[kMaxLevelChannels] = {};
-    LONG m_lApplied[kMaxLevelChannels] = {}; // as the device answered after the set
-    LONG m_bSavedMute[kMaxLevelChannels] = {};
-    bool m_bMuted = false;       // Quellor's mute is on
-    bool m_bMuteChanged = false; // Quellor changed the mute
     bool m_bClosed = false;
     volatile LONG m_lShownLevel = 0;
     volatile LONG m_bShownMuted = 0;

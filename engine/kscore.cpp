@@ -57,6 +57,7 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     ConfigureOutputBuffer(pSettings->output_buffer_size);
 
     LogEnable(pSettings->logging_enabled);
+    KSHardwareVolume::RecoverLeftLevel();
     EnsureFilterList();
 
     // A buffer that could not be had is tried again by the next open; events and the thread are

@@ -6,6 +6,8 @@
 #include <ks.h>
 #include <ksmedia.h>
 #include <cstring>
+#include <fstream>
+#include <iterator>
 
 namespace {
 
@@ -132,6 +134,37 @@ TEST_F(HwVolume, GaplessKeepsTheLevelUntilQuit) {
     mod->Quit();
     initDone = false;
     EXPECT_TRUE(Levels(SIMKS_TOPO_START_LEVEL));
+}
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+// A session that ends without its close (the player crashed) leaves the level record beside the
+// player's executable: the next start puts the level back, unless it was changed elsewhere.
+TEST_F(HwVolume, NextStartPutsBackTheLevelACrashLeft) {
+    const std::string path = folder + "\\quellor volume.dat";
+    const struct {
+        LONG meanwhile, after;
+    } cases[] = {{-48 * kDb, SIMKS_TOPO_START_LEVEL}, {-30 * kDb, -30 * kDb}};
+    for (const auto& c : cases) {
+        mod->SetVolume(128);
+        ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        std::string left = ReadAll(path);
+        mod->Close();
+        ASSERT_FALSE(left.empty()) << "written while the level is set";
+        EXPECT_EQ("", ReadAll(path)) << "removed at the close";
+        // What the crash left: the level set (or changed since by another program) and the record.
+        SimKs_SetNodeValue(topo.VolumeDevice, topo.VolumeNode, 0, c.meanwhile);
+        SimKs_SetNodeValue(topo.VolumeDevice, topo.VolumeNode, 1, -48 * kDb);
+        std::ofstream(path, std::ios::binary) << left;
+        mod->Quit();
+        mod->Init();
+        EXPECT_EQ(c.after, Value(topo.VolumeNode, 0));
+        EXPECT_EQ(SIMKS_TOPO_START_LEVEL, Value(topo.VolumeNode, 1));
+        EXPECT_EQ("", ReadAll(path));
+    }
 }
 
 // Without a volume node, or with the device's control switched off, the software volume scales.
