@@ -119,13 +119,14 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
-    if (adapted)
-        LogAdapted(stream, *pwfx);
     m_bAdapted = adapted;
     ULONG pinId = pin->m_nId;
     if (!PublishOutput(pin, *pwfx, ring))
         return 0;
+    // Whether the samples are scaled depends on the device's volume control.
     OpenDeviceVolume(pinId);
+    if (adapted)
+        LogAdapted(stream, *pwfx);
     return 1;
 }
 
