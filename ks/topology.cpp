@@ -171,6 +171,7 @@ HRESULT Walk(const Graph& g, ULONG nPin, Path* path) {
 
 // A property request of unknown size on a handle: the size probe, then the answer into a block
 // with room for a terminating wide character. Answers larger than kMaxAnswer are refused.
+// (Basic-support answers are read by their description instead: ReadBasicSupport.)
 HRESULT ReadSized(HANDLE h, void* pRequest, ULONG cbRequest, ULONG cbLeast, ByteBlock* block,
                   ULONG* pcb) {
     ULONG cb = 0;
@@ -219,6 +220,25 @@ KSNODEPROPERTY_AUDIO_CHANNEL NodeRequest(ULONG nProperty, ULONG nFlags, ULONG nN
     return req;
 }
 
+// The basic-support answer as clients read it: its description first, which gives the size of
+// the whole answer, then the whole answer into a block of that size.
+HRESULT ReadBasicSupport(HANDLE h, KSNODEPROPERTY_AUDIO_CHANNEL& req, ULONG cbLeast,
+                         ByteBlock* block, ULONG* pcb) {
+    KSPROPERTY_DESCRIPTION desc = {};
+    HRESULT hr =
+        CKsIrpTarget::SyncIoctl(h, IOCTL_KS_PROPERTY, &req, sizeof req, &desc, sizeof desc, NULL);
+    if (FAILED(hr))
+        return hr;
+    if (desc.DescriptionSize < cbLeast || desc.DescriptionSize > kMaxAnswer)
+        return E_FAIL;
+    block->reset((BYTE*)calloc(1, desc.DescriptionSize));
+    if (!*block)
+        return E_OUTOFMEMORY;
+    *pcb = desc.DescriptionSize;
+    return CKsIrpTarget::SyncIoctl(h, IOCTL_KS_PROPERTY, &req, sizeof req, block->get(),
+                                   desc.DescriptionSize, NULL);
+}
+
 // Channels of a node: those whose value can be read, from 0 on.
 ULONG CountChannels(HANDLE h, ULONG nProperty, ULONG nNode) {
     ULONG n = 0;
@@ -237,7 +257,7 @@ HRESULT ReadRanges(HANDLE h, KsLevelControl* c, Why& why) {
                           sizeof(KSPROPERTY_STEPPING_LONG);
     ByteBlock block;
     ULONG cb = 0;
-    HRESULT hr = ReadSized(h, &req, sizeof req, cbLeast, &block, &cb);
+    HRESULT hr = ReadBasicSupport(h, req, cbLeast, &block, &cb);
     if (FAILED(hr))
         return why.Say(hr, "the volume node's range was refused or malformed (%#08x)",
                        (unsigned)hr);

@@ -435,7 +435,9 @@ SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
  *                                 BASICSUPPORT answers KSPROPERTY_DESCRIPTION,
  *                                 KSPROPERTY_MEMBERSHEADER (stepped ranges; flag
  *                                 BASICSUPPORT_MULTICHANNEL with one range per channel, else one
- *                                 for all) and the KSPROPERTY_STEPPING_LONG ranges, as given;
+ *                                 for all) and the KSPROPERTY_STEPPING_LONG ranges, as given; a
+ *                                 buffer too small for all of it but large enough for the
+ *                                 description gets the description alone;
  *   KSPROPERTY_AUDIO_MUTE         GET and SET a BOOL.
  * Other nodes, properties and channels answer ERROR_NOT_FOUND or ERROR_INVALID_PARAMETER. Every
  * SET is recorded (SimKs_GetLevelSet). */

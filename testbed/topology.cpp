@@ -144,8 +144,11 @@ Answer simks::AnswerNodeProperty(Device& d, int device, const void* input, ULONG
     if (verb == KSPROPERTY_TYPE_BASICSUPPORT) {
         if (!volume)
             return Refuse(ERROR_NOT_FOUND);
+        // A buffer for the description alone gets the description, which gives the whole size.
         Answer a{};
         a.data = BasicSupport(*c);
+        if (outputSize >= sizeof(KSPROPERTY_DESCRIPTION) && outputSize < a.data.size())
+            a.data.resize(sizeof(KSPROPERTY_DESCRIPTION));
         return a;
     }
     if (inputSize < sizeof(KSNODEPROPERTY_AUDIO_CHANNEL))

@@ -121,6 +121,18 @@ TEST_F(HwVolume, LevelChangedElsewhereIsLeftAlone) {
     EXPECT_EQ(SIMKS_TOPO_START_LEVEL, Value(topo.VolumeNode, 1));
 }
 
+// A driver that answers one range for all channels: the channels are those whose level reads.
+TEST_F(HwVolume, OneRangeForAllChannels) {
+    const SimKsLevelRange range = {-48 * kDb, 0, kDb};
+    ASSERT_TRUE(SimKs_SetNodeChannels(topo.VolumeDevice, topo.VolumeNode, 2, &range, FALSE,
+                                      SIMKS_TOPO_START_LEVEL));
+    mod->SetVolume(128);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    EXPECT_TRUE(Levels(-24 * kDb));
+    mod->Close();
+    EXPECT_TRUE(Levels(SIMKS_TOPO_START_LEVEL));
+}
+
 // In gapless mode the pin, and the level, stay until the stream ends; Quit ends it.
 TEST_F(HwVolume, GaplessKeepsTheLevelUntilQuit) {
     mod->Quit();
