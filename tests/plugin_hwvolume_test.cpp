@@ -121,6 +121,25 @@ TEST_F(HwVolume, LevelChangedElsewhereIsLeftAlone) {
     EXPECT_EQ(SIMKS_TOPO_START_LEVEL, Value(topo.VolumeNode, 1));
 }
 
+// A level the device refuses mid-stream gives the volume back to the samples: what was played
+// before is bit-exact, what comes after is scaled.
+TEST_F(HwVolume, LevelRefusedMidStreamGivesTheVolumeBackToTheSamples) {
+    std::vector<char> before = Pcm16(8 * 4096, 1), after = Pcm16(8 * 4096, 2);
+    mod->SetVolume(128);
+    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_TRUE(WriteAll(before));
+    ASSERT_TRUE(WaitConsumed(0, before.size()));
+    SimKs_AddPropertyFault(topo.VolumeDevice, -1, &KSPROPSETID_Audio, KSPROPERTY_AUDIO_VOLUMELEVEL,
+                           SIMKS_PROP_FAIL, ERROR_GEN_FAILURE);
+    mod->SetVolume(64);
+    ASSERT_TRUE(WaitUntil([&] { return LogCount("level refused by the device") == 1; }));
+    ASSERT_TRUE(WriteAll(after));
+    mod->Close();
+    std::vector<char> want = before, scaled = Scaled(after, 64);
+    want.insert(want.end(), scaled.begin(), scaled.end());
+    EXPECT_TRUE(SameBytes(Consumed(0), want));
+}
+
 // A driver that answers one range for all channels: the channels are those whose level reads.
 TEST_F(HwVolume, OneRangeForAllChannels) {
     const SimKsLevelRange range = {-48 * kDb, 0, kDb};
