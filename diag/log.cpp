@@ -25,7 +25,7 @@ volatile LONG g_bLogReady = 0;
 
 } // namespace
 
-bool BuildLogPath(const char* exePath, char* out, size_t size) {
+bool BuildSiblingPath(const char* exePath, const char* name, char* out, size_t size) {
     char folder[MAX_PATH + 1];
     out[0] = '\0';
     if (strlen(exePath) >= sizeof folder)
@@ -33,12 +33,16 @@ bool BuildLogPath(const char* exePath, char* out, size_t size) {
     strcpy(folder, exePath);
     PathRemoveFileSpecA(folder);
     // The path, its terminator included, must fit MAX_PATH characters.
-    size_t needed = strlen(folder) + strlen(kLogName) + 1;
+    size_t needed = strlen(folder) + strlen(name) + 1;
     if (needed > MAX_PATH || needed > size)
         return false;
     strcpy(out, folder);
-    strcat(out, kLogName);
+    strcat(out, name);
     return true;
+}
+
+bool BuildLogPath(const char* exePath, char* out, size_t size) {
+    return BuildSiblingPath(exePath, kLogName, out, size);
 }
 
 void LogInit() {

@@ -26,3 +26,5 @@ extern volatile LONG g_bLogEnabled;
 // Builds "<folder of exePath>\quellor log.txt" into out (size bytes). Returns false, with out
 // emptied, when the result does not fit.
 bool BuildLogPath(const char* exePath, char* out, size_t size);
+// The same for any name, which starts with a backslash.
+bool BuildSiblingPath(const char* exePath, const char* name, char* out, size_t size);

@@ -106,15 +106,17 @@ void KSCore::LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTE
     char from[96], to[96];
     DescribeFormat(stream, from, sizeof from);
     DescribeFormat(device, to, sizeof to);
-    bool scaled = m_pSettings->volume_enabled && m_nVolume != (DWORD)kMaxVolume;
-    DiagLog(1, "Adapted format: stream %s plays as %s, %s", from, to,
-            scaled ? "scaled by the volume" : "bit-transparent (volume off or full)");
+    const char* volume = SampleVolume() != kUnityVolume ? "scaled by the volume"
+                         : m_bDeviceVolume ? "bit-transparent (the device's own volume control)"
+                                           : "bit-transparent (volume off or full)";
+    DiagLog(1, "Adapted format: stream %s plays as %s, %s", from, to, volume);
 }
 
-// kUnityVolume when samples pass unscaled (volume off or full), else the volume.
+// kUnityVolume when samples pass unscaled (volume off or full, or on the device's control), else
+// the volume.
 int KSCore::SampleVolume() {
     DWORD volume = m_nVolume;
-    if (!m_pSettings->volume_enabled || volume == (DWORD)kMaxVolume)
+    if (!m_pSettings->volume_enabled || volume == (DWORD)kMaxVolume || m_bDeviceVolume)
         return kUnityVolume;
     return (int)volume;
 }

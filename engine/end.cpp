@@ -142,6 +142,7 @@ void KSCore::CloseOutput() {
         output = m_pOutput.release();
     }
     ReleaseOutput(output);
+    CloseDeviceVolume();
     m_pEnumFilters.reset();
     InterlockedExchange(&m_nMode, kModeClosed);
     DiagLog(1, "Output Closed");

@@ -99,6 +99,9 @@ void KSCore::SetVolume(int volume) {
     if (volume < 0)
         return;
     m_nVolume = volume > kMaxVolume ? kMaxVolume : (DWORD)volume;
+    CsGuard lock(m_csState);
+    if (m_pHwVolume)
+        m_pHwVolume->Request(m_nVolume);
 }
 
 // The time of the bytes handed to the device, less the hardware's latency where the output

@@ -57,6 +57,7 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     ConfigureOutputBuffer(pSettings->output_buffer_size);
 
     LogEnable(pSettings->logging_enabled);
+    KSHardwareVolume::RecoverLeftLevel();
     EnsureFilterList();
 
     // A buffer that could not be had is tried again by the next open; events and the thread are
@@ -190,6 +191,12 @@ KSSnapshot KSCore::Snapshot() {
     s.format = m_wfxCurrent;
     s.streamFormat = m_wfxRing;
     s.adapted = m_bAdapted;
+    s.deviceVolumeAllowed = m_pSettings->hardware_volume_enabled != 0;
+    s.volumeKind = VolumeKind();
+    if (m_pHwVolume) {
+        s.deviceLevel = m_pHwVolume->Level();
+        s.deviceMuted = m_pHwVolume->Muted();
+    }
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

@@ -15,7 +15,8 @@
 //   only there.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
 // - m_csState guards m_pOutput and m_pServing: the output's publication and deletion against the
-//   player thread taking it for a pass, the snapshot, IsPlaying and WakeThread.
+//   player thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
+//   the device's volume control of the open stream, against SetVolume and the snapshot.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
@@ -37,6 +38,7 @@
 #include "diag/constants.h"
 #include "diag/owned.h"
 #include "engine/convert.h"
+#include "engine/hwvolume.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
 
@@ -167,6 +169,11 @@ class KSCore final : private KSStreamSite {
     void EndOnGaplessUnderrun();
     void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 
+    // The device's own volume control (devvolume.cpp).
+    void OpenDeviceVolume(ULONG nRenderPin);
+    void CloseDeviceVolume();
+    KSVolumeKind VolumeKind() const;
+
     volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
     volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
     volatile LONG m_nMode = kModeClosed;
@@ -234,6 +241,12 @@ class KSCore final : private KSStreamSite {
     // The last closed output's figures, which the snapshot keeps until the next open.
     DWORD m_dwLastStarved = 0;
     LONG m_nLastGaps = 0;
+    // The device's volume controls found so far, and the open stream's (made after the output,
+    // closed after it, under m_csControl; published under m_csState). m_bDeviceVolume is set
+    // while it takes the volume: the samples then pass unscaled.
+    KSVolumeControls m_volumeControls;
+    std::unique_ptr<KSHardwareVolume> m_pHwVolume;
+    volatile LONG m_bDeviceVolume = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

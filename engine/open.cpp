@@ -119,9 +119,14 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
+    ULONG pinId = pin->m_nId;
+    if (!PublishOutput(pin, *pwfx, ring, adapted))
+        return 0;
+    // Whether the samples are scaled depends on the device's volume control.
+    OpenDeviceVolume(pinId);
     if (adapted)
         LogAdapted(stream, *pwfx);
-    return PublishOutput(pin, *pwfx, ring, adapted) ? 1 : 0;
+    return 1;
 }
 
 // The render pin in the extensible format, else in its plain form (pwfx then holds that form).

@@ -146,7 +146,7 @@ void KSCore::CountSubmitted(DWORD n) {
 
 void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
     DWORD volume = m_nVolume;
-    if (volume != (DWORD)kMaxVolume && m_pSettings->volume_enabled)
+    if (volume != (DWORD)kMaxVolume && m_pSettings->volume_enabled && !m_bDeviceVolume)
         CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
     else
         memcpy(dst, src, count);

@@ -1,4 +1,4 @@
-// The settings record that the engine reads: nine user settings and the limits of the two buffer
+// The settings record that the engine reads: ten user settings and the limits of the two buffer
 // sizes. The host loads it from the player's INI file and saves it (host/settings.cpp); the
 // engine and the settings dialog share it by pointer. No lock: the dialog writes fields in place
 // while the engine reads them.
@@ -25,6 +25,7 @@ class KSSettings {
     int logging_enabled;              // diagnostic log on or off
     int logarithmic_volume;           // map the host volume through the square-law table
     int adapt_formats_enabled;        // play formats the device refuses in a wider, lossless form
+    int hardware_volume_enabled;      // the volume on the device's own control where it has one
 
     // The store's part, in host/settings.cpp: the file's path from the player's executable, the
     // defaults, then Load.

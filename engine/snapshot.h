@@ -6,6 +6,8 @@
 #include <mmreg.h>
 #include <ks.h>
 
+#include "engine/hwvolume.h"
+
 constexpr int kMaxPackets = 8;
 
 // What drains the ring of the open stream.
@@ -34,6 +36,10 @@ struct KSSnapshot {
     WAVEFORMATEXTENSIBLE format;       // the format of the pin (the last one opened)
     WAVEFORMATEXTENSIBLE streamFormat; // the format the ring holds: the stream's own
     bool adapted;                      // the pin's format was adapted from the stream's
+    bool deviceVolumeAllowed;          // the setting hardware_volume_enabled
+    KSVolumeKind volumeKind;           // where the player's volume goes now
+    LONG deviceLevel;                  // the device's control: its level in 1/65536 dB
+    bool deviceMuted;                  // the device's control: muted by the slider's bottom
 
     // The open stream's output.
     KSOutputKind kind;

@@ -107,6 +107,21 @@ void DrawFormat(HDC dc, const KSSnapshot& s, int y) {
     DrawStatusText(dc, 20, y + 60, "Number of Channels: %d (stream %d)", f.nChannels, st.nChannels);
 }
 
+// Where the player's volume goes: nowhere, the samples, or the device's control at its level; on
+// the free line below the thread's state, and only while the device's control may be used.
+void DrawVolume(HDC dc, const KSSnapshot& s, int y) {
+    if (!s.deviceVolumeAllowed)
+        return;
+    if (s.volumeKind == KSVolumeKind::kOff)
+        DrawStatusText(dc, 20, y, "Volume: off");
+    else if (s.volumeKind == KSVolumeKind::kSoftware)
+        DrawStatusText(dc, 20, y, "Volume: software");
+    else if (s.deviceMuted)
+        DrawStatusText(dc, 20, y, "Volume: device control, muted");
+    else
+        DrawStatusText(dc, 20, y, "Volume: device control, %.1f dB", s.deviceLevel / 65536.0);
+}
+
 void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     const WAVEFORMATEX& f = s.format.Format;
     const bool cyclic =
@@ -123,6 +138,7 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     else
         DrawPacketList(dc, s);
     DrawFormat(dc, s, 200 + 20 * n);
+    DrawVolume(dc, s, 40);
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-// The settings dialog: device list, the three buffer sliders, four switches, Defaults and Open
+// The settings dialog: device list, the three buffer sliders, six switches, Defaults and Open
 // Status. The sliders' values stay pending until OK stores them in the settings record.
 #include "host/dialogs.h"
 
@@ -134,6 +134,7 @@ void OnShow(HWND hwnd) {
     SetCheck(hwnd, IDC_LOG_VOLUME, g_pSettings->logarithmic_volume);
     SetCheck(hwnd, IDC_LOGGING, g_pSettings->logging_enabled);
     SetCheck(hwnd, IDC_ADAPT_FORMATS, g_pSettings->adapt_formats_enabled);
+    SetCheck(hwnd, IDC_HARDWARE_VOLUME, g_pSettings->hardware_volume_enabled);
     ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
     ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
     g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
@@ -204,12 +205,14 @@ void OnOk(HWND hwnd) {
     int logVolume = GetCheck(hwnd, IDC_LOG_VOLUME);
     int logging = GetCheck(hwnd, IDC_LOGGING);
     int adapt = GetCheck(hwnd, IDC_ADAPT_FORMATS);
+    int hardwareVolume = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
     Store(s.volume_enabled, volume);
     Store(s.gapless_enabled, gapless);
     Store(s.input_buffer_size, g_nPendingInputSize);
     Store(s.output_buffer_size, g_nPendingOutputSize);
     Store(s.output_buffer_cnt, g_nPendingBufferCount);
     Store(s.adapt_formats_enabled, adapt);
+    Store(s.hardware_volume_enabled, hardwareVolume);
     if (Store(s.logarithmic_volume, logVolume))
         ApplyVolume(g_nVolume);
     if (Store(s.logging_enabled, logging))

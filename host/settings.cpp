@@ -60,6 +60,7 @@ void KSSettings::SetDefaults() {
     logging_enabled = 0;
     logarithmic_volume = 1;
     adapt_formats_enabled = 1;
+    hardware_volume_enabled = 1;
 }
 
 void KSSettings::ReadString(const char* key, char* field, DWORD size) {
@@ -78,6 +79,8 @@ void KSSettings::Load() {
     logging_enabled = ReadInt("logging_enabled", logging_enabled, ini_file);
     logarithmic_volume = ReadInt("logarithmic_volume", logarithmic_volume, ini_file);
     adapt_formats_enabled = ReadInt("adapt_formats_enabled", adapt_formats_enabled, ini_file) != 0;
+    hardware_volume_enabled =
+        ReadInt("hardware_volume_enabled", hardware_volume_enabled, ini_file) != 0;
 
     input_buffer_size = ClampKiB(input_buffer_size, 4, kMaxInputBufferSize / 1024);
     output_buffer_size = ClampKiB(output_buffer_size, 2, kMaxOutputBufferSize / 1024);
@@ -101,4 +104,5 @@ void KSSettings::Save() {
     WriteInt("logging_enabled", logging_enabled, ini_file);
     WriteInt("logarithmic_volume", logarithmic_volume, ini_file);
     WriteInt("adapt_formats_enabled", adapt_formats_enabled, ini_file);
+    WriteInt("hardware_volume_enabled", hardware_volume_enabled, ini_file);
 }

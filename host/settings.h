@@ -1,4 +1,4 @@
-// The settings store: the record of engine/settings.h kept as eight keys in the "Quellor" section
+// The settings store: the record of engine/settings.h kept as ten keys in the "Quellor" section
 // of the host's INI file. Loaded once at construction, saved only by the settings dialog.
 #pragma once
 

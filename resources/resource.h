@@ -19,3 +19,4 @@
 #define IDC_LOG_VOLUME 1025     // "Logarithmic Volume Control"
 #define IDC_LOGGING 1026        // "Enable Logging"
 #define IDC_ADAPT_FORMATS 1027  // "Adapt formats the device refuses, without losing bits"
+#define IDC_HARDWARE_VOLUME 1030 // "Use the device's own volume control when it has one"

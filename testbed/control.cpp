@@ -28,6 +28,7 @@ void SimKs_Reset(void) {
     bed.sets.clear();
     bed.boxes.clear();
     bed.debugLines.clear();
+    bed.levelSets.clear();
     for (LONG& n : bed.requests)
         n = 0;
     bed.clock = SIMKS_CLOCK_MANUAL;

@@ -93,7 +93,8 @@ Bytes Ranges(const Device& d, const SimKsPinDesc& pin, ULONG firstSize) {
 
 bool IsMulti(const GUID& set, ULONG id) {
     if (IsEqualGUID(set, KSPROPSETID_Topology))
-        return id == KSPROPERTY_TOPOLOGY_NODES || id == KSPROPERTY_TOPOLOGY_CATEGORIES;
+        return id == KSPROPERTY_TOPOLOGY_NODES || id == KSPROPERTY_TOPOLOGY_CATEGORIES ||
+               id == KSPROPERTY_TOPOLOGY_CONNECTIONS;
     return IsEqualGUID(set, KSPROPSETID_Pin) &&
            (id == KSPROPERTY_PIN_DATARANGES || id == KSPROPERTY_PIN_INTERFACES ||
             id == KSPROPERTY_PIN_MEDIUMS);
@@ -169,6 +170,10 @@ Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG r
         if (IsEqualGUID(pin.Category, GUID_NULL))
             return Error(ERROR_NOT_FOUND);
         return Data(Value(&pin.Category, sizeof pin.Category));
+    case KSPROPERTY_PIN_PHYSICALCONNECTION: {
+        Bytes link = PhysicalAnswer(d, req->PinId);
+        return link.empty() ? Error(ERROR_NOT_FOUND) : Data(link);
+    }
     case KSPROPERTY_PIN_NAME:
         if (!pin.Name[0])
             return Error(ERROR_NOT_FOUND);
@@ -181,6 +186,8 @@ Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG r
 Answer TopologyProperty(const Device& d, ULONG id) {
     if (id == KSPROPERTY_TOPOLOGY_NODES)
         return Data(Multi(d.nodes.data(), sizeof(GUID), (ULONG)d.nodes.size()));
+    if (id == KSPROPERTY_TOPOLOGY_CONNECTIONS)
+        return Data(ConnectionsAnswer(d));
     if (id == KSPROPERTY_TOPOLOGY_CATEGORIES) {
         std::vector<GUID> cats;
         for (const Category& c : d.categories)
@@ -270,7 +277,10 @@ Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize
         return Error(f->param);
     ULONG rangeCut = f && f->kind == SIMKS_PROP_RANGE_SMALL ? f->param : 0xFFFFFFFFu;
     Answer a;
-    if (stream < 0)
+    if (stream < 0 && IsEqualGUID(req->Set, KSPROPSETID_Audio) &&
+        (req->Flags & KSPROPERTY_TYPE_TOPOLOGY))
+        a = AnswerNodeProperty(*FindDevice(device), device, input, inputSize, output, outputSize);
+    else if (stream < 0)
         a = FilterProperty(d, req, inputSize, rangeCut);
     else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, KSPROPSETID_Connection))
         a = AnswerWaveRt(stream, input, inputSize, output, outputSize);

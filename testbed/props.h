@@ -19,4 +19,12 @@ struct Answer {
 Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize,
                       const void* output, ULONG outputSize);
 
+// Requests of KSPROPSETID_Audio on a node (KSPROPERTY_TYPE_TOPOLOGY) of the device's filter.
+Answer AnswerNodeProperty(Device& d, int device, const void* input, ULONG inputSize,
+                          const void* output, ULONG outputSize);
+// KSPROPERTY_TOPOLOGY_CONNECTIONS of the device's filter.
+std::vector<unsigned char> ConnectionsAnswer(const Device& d);
+// KSPROPERTY_PIN_PHYSICALCONNECTION of the pin; empty when the pin has none.
+std::vector<unsigned char> PhysicalAnswer(const Device& d, ULONG pin);
+
 } // namespace simks

@@ -438,6 +438,78 @@ SIMKS_API ULONG SimKs_AllocationCount(void);
  * modules answers path instead (NULL: the real path again). */
 SIMKS_API BOOL SimKs_SetProcessPath(const char* path);
 
+/* ---- topology and the device's own volume ------------------------------------------------ */
+
+/* A filter's topology as drivers publish it: KSPROPERTY_TOPOLOGY_CONNECTIONS lists the
+ * connections added (KSTOPOLOGY_CONNECTION; node KSFILTER_NODE is a filter pin; nothing checks
+ * them, so loops and ids outside the node list can be built), and a pin's
+ * KSPROPERTY_PIN_PHYSICALCONNECTION answers {Size, Pin, SymbolicLinkName} with the link name as
+ * given (the kernel's form starts with "\??\"); a pin without one answers ERROR_NOT_FOUND.
+ * Volume and mute nodes answer KSPROPSETID_Audio with KSPROPERTY_TYPE_TOPOLOGY on the filter's
+ * handle, descriptor KSNODEPROPERTY_AUDIO_CHANNEL (Channel 0 .. channels - 1):
+ *   KSPROPERTY_AUDIO_VOLUMELEVEL  GET and SET a LONG in 1/65536 dB; a SET outside the range
+ *                                 succeeds and applies the nearest step inside it (the range's
+ *                                 minimum plus a whole number of steps, at most its maximum);
+ *                                 BASICSUPPORT answers KSPROPERTY_DESCRIPTION,
+ *                                 KSPROPERTY_MEMBERSHEADER (stepped ranges; flag
+ *                                 BASICSUPPORT_MULTICHANNEL with one range per channel, else one
+ *                                 for all) and the KSPROPERTY_STEPPING_LONG ranges, as given; a
+ *                                 buffer too small for all of it but large enough for the
+ *                                 description gets the description alone;
+ *   KSPROPERTY_AUDIO_MUTE         GET and SET a BOOL.
+ * Other nodes, properties and channels answer ERROR_NOT_FOUND or ERROR_INVALID_PARAMETER. Every
+ * SET is recorded (SimKs_GetLevelSet). */
+SIMKS_API BOOL SimKs_AddConnection(int device, ULONG fromNode, ULONG fromPin, ULONG toNode,
+                                   ULONG toPin);
+SIMKS_API BOOL SimKs_SetPhysicalConnection(int device, int pin, const char* linkName, ULONG toPin);
+
+typedef struct SimKsLevelRange {
+    LONG Minimum; /* 1/65536 dB */
+    LONG Maximum;
+    ULONG Step;
+} SimKsLevelRange;
+/* Gives node (a volume or mute node) its channels; a volume node's levels start at start, each
+ * channel with range, a mute node's flags at FALSE. Replaces an earlier call's. */
+SIMKS_API BOOL SimKs_SetNodeChannels(int device, int node, ULONG channels,
+                                     const SimKsLevelRange* range, BOOL multichannel, LONG start);
+/* A channel's level or mute flag now; setting it is what another program's change does (not
+ * recorded). */
+SIMKS_API BOOL SimKs_GetNodeValue(int device, int node, ULONG channel, LONG* value);
+SIMKS_API BOOL SimKs_SetNodeValue(int device, int node, ULONG channel, LONG value);
+
+typedef struct SimKsLevelSet {
+    int Device;
+    ULONG Node;
+    ULONG Channel;
+    ULONG Property; /* KSPROPERTY_AUDIO_VOLUMELEVEL or KSPROPERTY_AUDIO_MUTE */
+    LONG Asked;
+    LONG Applied;
+} SimKsLevelSet;
+SIMKS_API int SimKs_LevelSetCount(void);
+SIMKS_API BOOL SimKs_GetLevelSet(int index, SimKsLevelSet* set);
+
+/* A render device's topology as drivers lay it out. The render device's wave filter gets a DAC
+ * node between its render pin (the first render sink pin) and its bridge pin (added when it has
+ * none), whose physical connection leads to a new topology filter (KSCATEGORY_AUDIO and
+ * KSCATEGORY_TOPOLOGY, not a render device) with a bridge pin in (0) and a line-out pin (1):
+ *   SIMKS_TOPO_VOLUME_MUTE  topology filter: pin 0 -> volume -> mute -> pin 1
+ *   SIMKS_TOPO_WAVE_VOLUME  wave filter: render pin -> volume -> DAC -> bridge; topology filter:
+ *                           pin 0 -> pin 1
+ *   SIMKS_TOPO_NONE         no volume node on either
+ * Volume nodes: 2 channels, -96 dB to 0 dB in 0.5 dB steps (one range per channel), starting at
+ * -10 dB. Returns FALSE for a bad device or layout. */
+#define SIMKS_TOPO_VOLUME_MUTE 0
+#define SIMKS_TOPO_WAVE_VOLUME 1
+#define SIMKS_TOPO_NONE 2
+typedef struct SimKsTopology {
+    int TopologyDevice; /* the topology filter's device */
+    int VolumeDevice;   /* the device whose filter holds the volume node; -1: none */
+    int VolumeNode;     /* -1: none */
+    int MuteNode;       /* on VolumeDevice; -1: none */
+} SimKsTopology;
+#define SIMKS_TOPO_START_LEVEL (-10 * 65536)
+SIMKS_API BOOL SimKs_AddTopology(int renderDevice, int layout, SimKsTopology* topology);
+
 /* ---- WaveRT devices ---------------------------------------------------------------------- */
 
 /* A WaveRT render device answers as a WaveRT port driver does:

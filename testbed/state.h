@@ -52,6 +52,21 @@ struct StateFault {
     ULONG seen; // matching requests counted since the fault was set
 };
 
+// A bridge pin's KSPROPERTY_PIN_PHYSICALCONNECTION.
+struct Physical {
+    int pin;
+    std::wstring link; // as the kernel gives it
+    ULONG toPin;
+};
+
+// The channels of a volume or mute node: levels (1/65536 dB) or mute flags, and the ranges.
+struct NodeControl {
+    int node;
+    bool multichannel; // basic support: one range per channel, else one for all
+    std::vector<SimKsLevelRange> ranges;
+    std::vector<LONG> values;
+};
+
 struct Device {
     std::string path;
     bool hasName;
@@ -61,6 +76,9 @@ struct Device {
     std::vector<SimKsPinDesc> pins;
     std::vector<ULONG> instances; // open pin instances per pin id
     std::vector<GUID> nodes;
+    std::vector<KSTOPOLOGY_CONNECTION> connections;
+    std::vector<Physical> physical;
+    std::vector<NodeControl> controls;
     std::vector<PropFault> propFaults;
     SimKsQuirks quirks;
     std::vector<SimKsAccept> accepted; // the driver's own list; empty: ranges and quirks decide
@@ -181,6 +199,7 @@ struct State {
     std::vector<Deferred> deferred;
     std::vector<SimKsMessageBox> boxes;
     std::vector<std::string> debugLines;
+    std::vector<SimKsLevelSet> levelSets;
     LONG requests[SIMKS_REQ_KINDS];
     int clock;
     double factor;

@@ -81,6 +81,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
     EXPECT_EQ(0, settings.logging_enabled);
     EXPECT_EQ(1, settings.logarithmic_volume);
     EXPECT_EQ(1, settings.adapt_formats_enabled);
+    EXPECT_EQ(1, settings.hardware_volume_enabled);
 }
 
 TEST_F(SettingsFile, SizesAndCountAreClamped) {
@@ -144,6 +145,8 @@ TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
     EXPECT_EQ(0, LoadInt("logarithmic_volume", "0", &KSSettings::logarithmic_volume));
     EXPECT_EQ(0, LoadInt("adapt_formats_enabled", "0", &KSSettings::adapt_formats_enabled));
     EXPECT_EQ(1, LoadInt("adapt_formats_enabled", "7", &KSSettings::adapt_formats_enabled));
+    EXPECT_EQ(0, LoadInt("hardware_volume_enabled", "0", &KSSettings::hardware_volume_enabled));
+    EXPECT_EQ(1, LoadInt("hardware_volume_enabled", "7", &KSSettings::hardware_volume_enabled));
 }
 
 TEST_F(SettingsFile, LongDevicePathIsCutTo260) {
@@ -164,6 +167,7 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripLeavesOtherSectionsAlone) {
     settings.output_buffer_cnt = 3;
     settings.logging_enabled = 1;
     settings.logarithmic_volume = 0;
+    settings.hardware_volume_enabled = 0;
     settings.Save();
 
     KSSettings loaded = settings;
@@ -177,6 +181,7 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripLeavesOtherSectionsAlone) {
     EXPECT_EQ(3, loaded.output_buffer_cnt);
     EXPECT_EQ(1, loaded.logging_enabled);
     EXPECT_EQ(0, loaded.logarithmic_volume);
+    EXPECT_EQ(0, loaded.hardware_volume_enabled);
 
     char text[32];
     GetPrivateProfileStringA("Player", "skin", "", text, sizeof text, path.c_str());

@@ -14,7 +14,7 @@ struct Shown {
     LRESULT selection = -2, items = 0;
     int inputPos = -1, outputPos = -1, countPos = -1;
     std::string inputLabel, outputLabel, countLabel;
-    bool volume = true, gapless = true, logVolume = false, logging = true;
+    bool volume = true, gapless = true, logVolume = false, logging = true, hardwareVolume = false;
 };
 
 Shown Read(HWND d) {
@@ -31,6 +31,7 @@ Shown Read(HWND d) {
     s.gapless = IsChecked(d, IDC_GAPLESS);
     s.logVolume = IsChecked(d, IDC_LOG_VOLUME);
     s.logging = IsChecked(d, IDC_LOGGING);
+    s.hardwareVolume = IsChecked(d, IDC_HARDWARE_VOLUME);
     return s;
 }
 
@@ -46,6 +47,7 @@ TEST_F(Dialog, ShowsTheDefaults) {
     EXPECT_EQ(8, s.countPos);
     EXPECT_EQ("8", s.countLabel);
     EXPECT_TRUE(s.logVolume);
+    EXPECT_TRUE(s.hardwareVolume);
     EXPECT_FALSE(s.volume);
     EXPECT_FALSE(s.gapless);
     EXPECT_FALSE(s.logging);
@@ -172,8 +174,10 @@ TEST_F(ChosenDevice, OkWithoutAChangeSavesAndLeavesTheRebuildFlag) {
     // A flag already set by an earlier change stays set.
     ASSERT_TRUE(RunConfig([](HWND d) {
         SetChecked(d, IDC_GAPLESS, true);
+        SetChecked(d, IDC_HARDWARE_VOLUME, false);
         Press(d, IDOK);
     }));
+    EXPECT_EQ(0, IniInt("hardware_volume_enabled"));
     ASSERT_TRUE(RunConfig([](HWND d) { Press(d, IDOK); }));
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     EXPECT_EQ(built + 1, LogCount("Constructed KSCore"));
@@ -213,7 +217,8 @@ struct ChangedSettings : DialogFixture {
                 "output_buffer_cnt=4",
                 "logging_enabled=1",
                 "logarithmic_volume=0",
-                "adapt_formats_enabled=0"};
+                "adapt_formats_enabled=0",
+                "hardware_volume_enabled=0"};
     }
 };
 
@@ -228,6 +233,7 @@ TEST_F(ChangedSettings, DefaultsClosesTheDialogAndWritesTheDefaults) {
     EXPECT_EQ(0, IniInt("logging_enabled"));
     EXPECT_EQ(1, IniInt("logarithmic_volume"));
     EXPECT_EQ(1, IniInt("adapt_formats_enabled"));
+    EXPECT_EQ(1, IniInt("hardware_volume_enabled"));
     mod->Close();
     EXPECT_EQ(1, LogCount("End()")) << "the log switch waits for the rebuild";
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));

@@ -235,6 +235,37 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
         << "the packets again once the stream is closed";
 }
 
+// The line below the thread's state says where the volume goes while the device's control may be
+// used; with that setting off the window is as it always was.
+TEST_F(Status, VolumeLineShowsOffSoftwareOrTheDeviceLevel) {
+    SimKsTopology topo;
+    ASSERT_TRUE(SimKs_AddTopology(SIMKS_DEFAULT_VERSATILE, SIMKS_TOPO_VOLUME_MUTE, &topo));
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    const struct {
+        int volumeEnabled, hardware, volume;
+        const char* text; // nullptr: no line
+    } cases[] = {{0, 1, 128, "Volume: off"},
+                 {1, 1, 128, "Volume: device control, -48.0 dB"},
+                 {1, 1, 0, "Volume: device control, muted"},
+                 {1, 0, 128, nullptr}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.volume);
+        settings.volume_enabled = c.volumeEnabled;
+        settings.hardware_volume_enabled = c.hardware;
+        core->SetVolume(c.volume);
+        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+        ASSERT_TRUE(WaitUntil([&] { return core->Snapshot().deviceMuted == (c.volume == 0); }));
+        std::vector<Line> lines;
+        if (c.text)
+            lines.push_back({40, c.text});
+        EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 40, 60));
+        core->End();
+    }
+    settings.hardware_volume_enabled = 1;
+    EXPECT_TRUE(Paint().SameRows(Expected(window, {{40, "Volume: software"}}), 40, 60))
+        << "no stream, no device control";
+}
+
 TEST_F(Status, BeforeAnyStreamTheDurationsAreZero) {
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (0.0mS)"}});
     EXPECT_TRUE(Paint().SameRows(expected, 80, 100));
