@@ -19,3 +19,5 @@
 #define IDC_LOG_VOLUME 1025     // "Logarithmic Volume Control"
 #define IDC_LOGGING 1026        // "Enable Logging"
 #define IDC_ADAPT_FORMATS 1027  // "Adapt formats the device refuses, without losing bits"
+#define IDC_RELEASE_ON_PAUSE 1040 // "Let other programs use the device while paused"
+#define IDC_PREROLL 1041          // milliseconds of silence before a new pin's first sample

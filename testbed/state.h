@@ -71,6 +71,7 @@ struct Device {
     StateFault stateFault;
     int hold; // SIMKS_HOLD_*
     bool removed;
+    ULONG heldElsewhere;   // pin instances another program holds (every pin)
     bool wavert;           // a WaveRT render device (pin 0 streams over a cyclic buffer)
     SimKsWaveRtOptions rt; // its options
 };
@@ -133,6 +134,7 @@ struct Stream {
     LONGLONG headStartUs;  // real-time clock: when the head packet last started or resumed
     LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
     WaveRt rt;
+    bool asleep; // SimKs_SleepDevice: the pin takes nothing more
 };
 
 // A request answered later by the bed's thread.
