@@ -65,10 +65,12 @@ int KSCore::CanWrite() {
 // The output says whether everything handed to the device has played; a stream without its pin
 // (lost, awaited, released) still plays.
 int KSCore::IsPlaying() {
-    if (m_nMode != kModeOpen || Pending())
+    if (m_nMode != kModeOpen)
         return 0;
     if (m_nDevice != kDeviceHeld)
         return 1;
+    if (Pending())
+        return 0;
     CsGuard lock(m_csState);
     return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
 }

@@ -65,7 +65,7 @@ bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format) {
         n.CurrentCount < n.PossibleCount)
         return false;
     DiagLog(1, "%s busy: %s is in use by another program (%lu of %lu pins taken)",
-            filter.m_bRealtime ? "WaveRT device" : "Device", filter.m_szFriendlyName,
+            filter.m_bRealtime ? "WaveRT device" : "Render device", filter.m_szFriendlyName,
             n.CurrentCount, n.PossibleCount);
     return true;
 }
