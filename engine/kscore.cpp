@@ -196,6 +196,8 @@ KSSnapshot KSCore::Snapshot() {
     s.format = m_wfxCurrent;
     s.streamFormat = m_wfxRing;
     s.adapted = m_bAdapted;
+    s.device = m_nDevice;
+    s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

@@ -34,6 +34,8 @@ struct KSSnapshot {
     WAVEFORMATEXTENSIBLE format;       // the format of the pin (the last one opened)
     WAVEFORMATEXTENSIBLE streamFormat; // the format the ring holds: the stream's own
     bool adapted;                      // the pin's format was adapted from the stream's
+    LONG device;                       // kDeviceHeld .. kDeviceReleased (kscore.h)
+    DWORD waitLeftMs;                  // waiting for a lost device: the time the wait has left
 
     // The open stream's output.
     KSOutputKind kind;

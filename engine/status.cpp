@@ -112,6 +112,11 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
         s.kind == KSOutputKind::kCyclicEvent || s.kind == KSOutputKind::kCyclicPolled;
     const int n = cyclic ? 3 : s.packetCount; // lines of the output part below y = 180
     DrawStatusText(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
+    if (s.device == kDeviceWaiting)
+        DrawStatusText(dc, 20, 40, "waiting for the device, %lu.%lu s left", s.waitLeftMs / 1000,
+                       s.waitLeftMs % 1000 / 100);
+    else if (s.device == kDeviceReleased)
+        DrawStatusText(dc, 20, 40, "released while paused");
     DrawStatusText(dc, 20, 60, "Input Buffer:");
     DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,
                    Millis(s.inputSize, f.nAvgBytesPerSec));
