@@ -97,6 +97,17 @@ void KSCore::Recover() {
     }
 }
 
+// A loss while the stream plays out at its end: the host is closing, so the device is looked for
+// once, not waited for. False when it is not there to play the rest.
+bool KSCore::ReopenNow() {
+    DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
+    if (!OnPlayerThread())
+        HoldPlayerThread();
+    LetGo(false);
+    InterlockedExchange(&m_bPaused, 0);
+    return Reopen() == kReopened;
+}
+
 // Takes the output down and keeps the stream: the ring, the time, and what the pin left
 // unplayed. Under m_csControl, with the player thread held off or on it.
 void KSCore::LetGo(bool exact) {

@@ -97,7 +97,13 @@ bool KSCore::PlayOut() {
         WakeThread();
     StallWatch watch(m_pOutput->Progress());
     while (Pending() || !m_pOutput->PlayedOut()) {
-        if (m_nDevice != kDeviceHeld || watch.Stalled(m_pOutput->Progress(), StallMs()))
+        if (m_nDevice == kDeviceLost) {
+            if (!ReopenNow())
+                return false;
+            watch = StallWatch(m_pOutput->Progress());
+            continue;
+        }
+        if (watch.Stalled(m_pOutput->Progress(), StallMs()))
             return false;
         m_pOutput->AwaitPlayOut(self);
     }
@@ -108,8 +114,9 @@ void KSCore::EndInternal(int force) {
     DiagLog(1, "EndInternal() - mode=%d force=%d", (int)m_nMode, force);
     if (m_nMode != kModeOpen)
         return;
-    if (m_nDevice != kDeviceHeld) {
-        // Lost, awaited or released: nothing to play out, and the wait ends now.
+    if (m_nDevice == kDeviceWaiting || m_nDevice == kDeviceReleased) {
+        // Awaited or released: nothing to play out, and the wait ends now. (A pin just lost is
+        // opened again by the play-out, when the device is there.)
         DiagLog(1, "The stream ends without its device");
         EndWithoutDevice();
         return;
@@ -129,7 +136,8 @@ void KSCore::EndInternal(int force) {
         HoldPlayerThread();
         DiscardRing();
     }
-    LONG lost = m_pOutput->Stop();
+    // A device lost during the play-out and not found again has taken its output with it.
+    LONG lost = m_pOutput ? m_pOutput->Stop() : 0;
     if (lost)
         InterlockedExchange(&m_nLostPackets, lost);
     CloseOutput();

@@ -192,6 +192,7 @@ class KSCore final : private KSStreamSite {
     // while paused, the pre-roll and the audio kept across pins.
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
+    bool ReopenNow();
     bool TakeControl();
     void LetGo(bool exact);
     void KeepUnplayed(KSBytes& unplayed);

@@ -139,6 +139,7 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     m_bAdapted = adapted;
     if (!PublishOutput(pin, *pwfx, ring))
         return 0;
+    InterlockedExchange(&m_nMode, kModeOpen);
     InterlockedExchange(&m_bPaused, 0);
     return 1;
 }
@@ -195,7 +196,6 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         m_pOutput.reset(output);
         lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);
     }
-    InterlockedExchange(&m_nMode, kModeOpen);
     DiagLog(1, "Output Opened");
     return true;
 }

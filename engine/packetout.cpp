@@ -13,10 +13,10 @@
 namespace {
 
 // The completion a stop gives the packets it hands back unplayed.
-constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+constexpr ULONG kStatusCancelled = 0xC0000120;
 
 // A completion that is neither success nor the stop's: the device failed the request.
-bool FailedCompletion(ULONG_PTR status) {
+bool FailedCompletion(ULONG status) {
     return (status & 0xC0000000) == 0xC0000000 && status != kStatusCancelled;
 }
 
@@ -60,7 +60,11 @@ KSNext KSPacketOutput::BeforeWait(KSWaitList& list) {
 KSNext KSPacketOutput::AfterWait(int wait) {
     if (wait == kWaitFailed)
         return KSNext::kSleep;
-    CheckCompletions();
+    if (CheckCompletions())
+        return KSNext::kDone;
+    // Paused, the packets are left as they are: a release takes what they hold.
+    if (m_site.Paused())
+        return KSNext::kSleep;
     if (wait >= 0 && m_nCurrentPacket < 0) {
         m_Packets[wait].Header.DataUsed = 0;
         InterlockedExchange(&m_nCurrentPacket, wait);
@@ -122,22 +126,23 @@ void KSPacketOutput::SubmitCurrentPacket() {
     }
 }
 
-// Any failure of a running pin means the device is gone or asleep.
-void KSPacketOutput::CheckCompletions() {
+// Any failure of a running pin means the device is gone or asleep. True when one came back failed.
+bool KSPacketOutput::CheckCompletions() {
     for (int i = 0; i < m_nPacketCount; i++) {
-        ULONG_PTR status = m_Packets[i].Signal.Internal;
+        ULONG status = (ULONG)m_Packets[i].Signal.Internal; // an NTSTATUS
         if (FailedCompletion(status) && WaitForSingleObject(m_phEvents[i], 0) == WAIT_OBJECT_0) {
             DiagLog(1, "KS Packet %d came back failed, status=0x%08lx", i, (unsigned long)status);
             m_site.DeviceLost("a packet came back failed");
-            return;
+            return true;
         }
     }
+    return false;
 }
 
 // Given to the device and given back unplayed by the stop, or never taken.
 bool KSPacketOutput::Unplayed(int index) {
     return m_seq[index] &&
-           (m_bNotTaken[index] || m_Packets[index].Signal.Internal == kStatusCancelled);
+           (m_bNotTaken[index] || (ULONG)m_Packets[index].Signal.Internal == kStatusCancelled);
 }
 
 // The packets' bytes in the order they went to the device, then the packet being filled. Memory

@@ -49,7 +49,7 @@ class KSPacketOutput final : public KSOutput {
     int FreePacketCount();
     int ReclaimPackets();
     bool Unplayed(int index);
-    void CheckCompletions();
+    bool CheckCompletions();
 
     KSStreamSite& m_site;
     PinOwner m_pRenderPin;

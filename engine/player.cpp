@@ -88,8 +88,10 @@ int KSCore::Wait(const KSWaitList& list) {
 // Whether a pass would find something to do. Read under m_csWake before going to sleep, so
 // that a wake-up given after the thread looked at the ring is never lost.
 bool KSCore::HasWork(KSOutput* output) {
-    if (m_bExitThread || m_nDevice == kDeviceLost)
+    if (m_bExitThread)
         return true;
+    if (m_nDevice == kDeviceLost) // the end's play-out takes a loss in hand itself
+        return m_nMode == kModeOpen;
     if (m_nDevice == kDeviceWaiting)
         return m_nArrivals != m_nArrivalsSeen;
     if (m_bPaused || !output)

@@ -143,7 +143,7 @@ TEST_F(Errors, RemovedDeviceRefusesWritesAndCloseStillReturns) {
     ASSERT_TRUE(WaitUntil([this] { return mod->CanWrite() == 0 && mod->IsPlaying() == 1; }));
     EXPECT_EQ(1, mod->Write(pcm.data(), 4096));
     mod->Close();
-    EXPECT_NE(std::string::npos, Log().find("Device lost: "));
+    EXPECT_NE(std::string::npos, Log().find("Device removed: "));
     EXPECT_NE(std::string::npos, Log().find("Output Closed"));
 }
 
