@@ -37,6 +37,11 @@ int BuildCandidates(const WAVEFORMATEXTENSIBLE& stream, const KSRangeSet& set,
                     const WAVEFORMATEXTENSIBLE* tried, int triedCount, WAVEFORMATEXTENSIBLE* out,
                     int max);
 
+// Pin creation failures (busy.cpp): the device is in use; and the refusals a format may cure,
+// which is every one but busy and gone.
+bool PinBusyError(HRESULT hr);
+bool PinRefusedOnlyFormat(HRESULT hr);
+
 // The log's lines of a pin attempt: the heading and the format's eight fields.
 void LogAttempt(const char* heading, const WAVEFORMATEXTENSIBLE& w);
 // Why the filter refused a render pin: the platform's error and the filter's own reason.

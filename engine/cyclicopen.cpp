@@ -14,6 +14,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <new>
 
 namespace {
 
@@ -289,6 +290,27 @@ int KSCyclicOutput::Stop() {
     m_site.HoldPlayerThread();
     RequestState(*m_pRenderPin, KSSTATE_STOP);
     return 0;
+}
+
+// With the pin paused the position holds: what lies between it and the end of the audio written
+// is what the hardware did not play. The player thread is held off, so its records are ours.
+int KSCyclicOutput::StopKeeping(bool exact, KSBytes* unplayed) {
+    if (exact && m_bOpen) {
+        m_site.HoldPlayerThread();
+        Look();
+        ULONGLONG played = m_position.Played();
+        DWORD n = m_audioEnd > played ? (DWORD)(m_audioEnd - played) : 0;
+        if (n > m_dwSize)
+            n = m_dwSize;
+        unplayed->data.reset(n ? new (std::nothrow) BYTE[n] : nullptr);
+        if (unplayed->data) {
+            unplayed->size = n;
+            for (DWORD i = 0; i < n; i++)
+                unplayed->data[i] = m_pBuffer[(DWORD)((played + i) % m_dwSize)];
+        } else if (n)
+            DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", n);
+    }
+    return Stop();
 }
 
 void KSCyclicOutput::AudioWritten() {

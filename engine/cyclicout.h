@@ -32,6 +32,7 @@ class KSCyclicOutput final : public KSOutput {
     CKsPin& Pin() override;
     void Running() override;
     int Stop() override;
+    int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override {}
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;

@@ -96,7 +96,13 @@ bool KSCore::PlayOut() {
     if (!self)
         WakeThread();
     StallWatch watch(m_pOutput->Progress());
-    while (m_nInputUsed != 0 || !m_pOutput->PlayedOut()) {
+    while (Pending() || !m_pOutput->PlayedOut()) {
+        if (m_nDevice == kDeviceLost) {
+            if (!ReopenNow())
+                return false;
+            watch = StallWatch(m_pOutput->Progress());
+            continue;
+        }
         if (watch.Stalled(m_pOutput->Progress(), StallMs()))
             return false;
         m_pOutput->AwaitPlayOut(self);
@@ -108,6 +114,13 @@ void KSCore::EndInternal(int force) {
     DiagLog(1, "EndInternal() - mode=%d force=%d", (int)m_nMode, force);
     if (m_nMode != kModeOpen)
         return;
+    if (m_nDevice == kDeviceWaiting || m_nDevice == kDeviceReleased) {
+        // Awaited or released: nothing to play out, and the wait ends now. (A pin just lost is
+        // opened again by the play-out, when the device is there.)
+        DiagLog(1, "The stream ends without its device");
+        EndWithoutDevice();
+        return;
+    }
     if (m_pSettings->gapless_enabled && !force)
         return;
     LONG paused = m_bPaused;
@@ -115,21 +128,33 @@ void KSCore::EndInternal(int force) {
         DiscardRing();
     InterlockedExchange(&m_nMode, kModeEnding);
     if (!paused && !PlayOut()) {
-        DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
-                m_pOutput->StallText(), StallMs());
+        if (m_nDevice != kDeviceHeld)
+            DiagLog(1, "Device lost while the stream played out: the stream ends");
+        else
+            DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
+                    m_pOutput->StallText(), StallMs());
         HoldPlayerThread();
         DiscardRing();
     }
-    LONG lost = m_pOutput->Stop();
+    // A device lost during the play-out and not found again has taken its output with it.
+    LONG lost = m_pOutput ? m_pOutput->Stop() : 0;
     if (lost)
         InterlockedExchange(&m_nLostPackets, lost);
     CloseOutput();
     InterlockedExchange(&m_bPaused, paused);
 }
 
+// The one place a stream's output is closed: the output goes, and the stream with it.
+void KSCore::CloseOutput() {
+    DropOutput();
+    InterlockedExchange(&m_nDevice, kDeviceHeld);
+    InterlockedExchange(&m_nMode, kModeClosed);
+    DiagLog(1, "Output Closed");
+}
+
 // The one place an output is taken down: the player thread lets go of it, the output closes its
 // pin, and the device list goes (the next open lists the devices anew).
-void KSCore::CloseOutput() {
+void KSCore::DropOutput() {
     KSOutput* output;
     {
         CsGuard lock(m_csState);
@@ -144,8 +169,6 @@ void KSCore::CloseOutput() {
     ReleaseOutput(output);
     CloseDeviceVolume();
     m_pEnumFilters.reset();
-    InterlockedExchange(&m_nMode, kModeClosed);
-    DiagLog(1, "Output Closed");
 }
 
 // Deletes the output once the player thread no longer serves it: a wait it began on the output's

@@ -6,6 +6,7 @@
 #include "engine/arith.h"
 #include "engine/ring.h"
 #include "engine/samples.h"
+#include "engine/settings.h"
 
 #include <cstring>
 
@@ -31,8 +32,10 @@ void KSCore::PutRing(const BYTE* src, DWORD length, bool widen) {
                               });
 }
 
+// While the device is lost or awaited the ring is full to the host: it waits, as for a slow
+// device.
 int KSCore::Write(const char* data, int length) {
-    if (m_nMode != kModeOpen)
+    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
         return 1;
     if (length == 0)
         return 0;
@@ -53,15 +56,20 @@ int KSCore::Write(const char* data, int length) {
 }
 
 int KSCore::CanWrite() {
-    if (m_nMode != kModeOpen)
+    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
         return 0;
     return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_dwPacketSize,
                          IsWidened24(m_wfxRing));
 }
 
-// The output says whether everything handed to the device has played.
+// The output says whether everything handed to the device has played; a stream without its pin
+// (lost, awaited, released) still plays.
 int KSCore::IsPlaying() {
-    if (m_nMode != kModeOpen || m_nInputUsed != 0)
+    if (m_nMode != kModeOpen)
+        return 0;
+    if (m_nDevice != kDeviceHeld)
+        return 1;
+    if (Pending())
         return 0;
     CsGuard lock(m_csState);
     return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
@@ -73,8 +81,19 @@ int KSCore::IsPlaying() {
 int KSCore::Pause(int pause) {
     CsGuard lock(m_csControl);
     int old = m_bPaused;
-    if (m_nMode != kModeOpen || !m_pOutput)
+    if (m_nMode != kModeOpen)
         return old;
+    if (m_nDevice == kDeviceReleased) {
+        if (!pause)
+            ResumeReleased();
+        return old;
+    }
+    if (m_nDevice != kDeviceHeld || !m_pOutput) {
+        // The player thread looks at the flag when the device comes back.
+        InterlockedExchange(&m_bPaused, pause ? 1 : 0);
+        WakeThread();
+        return old;
+    }
     CKsPin& pin = m_pOutput->Pin();
     if (pause) {
         InterlockedExchange(&m_bPaused, pause);
@@ -83,6 +102,8 @@ int KSCore::Pause(int pause) {
         WaitForPauseAck();
         m_nPinState = KSSTATE_PAUSE;
         RequestState(pin, KSSTATE_PAUSE);
+        if (m_pSettings->release_on_pause_enabled && !old)
+            ReleaseForPause();
     } else {
         m_nPinState = KSSTATE_RUN;
         if (FAILED(RequestState(pin, KSSTATE_RUN))) {

@@ -63,6 +63,8 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     // A buffer that could not be had is tried again by the next open; events and the thread are
     // made only here.
     m_bReady = ok && StartPlayerThread();
+    if (m_bReady)
+        m_watch.Start(&KSCore::OnDeviceChange, this);
     DiagLog(1, "Constructed KSCore (Input Size:%d) (Output Size %d) (Output Cnt %d)",
             pSettings->input_buffer_size, pSettings->output_buffer_size,
             pSettings->output_buffer_cnt);
@@ -117,6 +119,8 @@ bool KSCore::Shutdown() {
     if (m_bShutDown)
         return !m_bKeep;
     m_bShutDown = true;
+    // No notification reaches the engine once this returns.
+    m_watch.Stop();
     End(1);
     CloseDiagnosticWindow();
     DiagLog(1, "Attempting to close player thread");
@@ -156,6 +160,8 @@ void KSCore::DiscardRing() {
     m_pReadPtr = m_pWritePtr = m_pInputBuffer.get();
     InterlockedExchange(&m_nInputUsed, 0);
     m_dwCarry = 0;
+    m_pFront.reset();
+    m_dwFront = m_dwFrontRead = m_dwPreroll = m_dwUncounted = 0;
 }
 
 void KSCore::WakeThread() {
@@ -197,6 +203,8 @@ KSSnapshot KSCore::Snapshot() {
         s.deviceLevel = m_pHwVolume->Level();
         s.deviceMuted = m_pHwVolume->Muted();
     }
+    s.device = m_nDevice;
+    s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

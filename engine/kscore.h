@@ -39,6 +39,7 @@
 #include "diag/owned.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
+#include "engine/devicewatch.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
 
@@ -57,6 +58,26 @@ class CKsAudRenFilter;
 // acknowledgement of a pause or of its end. A device answers in milliseconds; one that starts or
 // stops its clock (USB, Bluetooth) takes up to about a second.
 constexpr DWORD kDeviceAnswerMs = 3000;
+
+// How long a stream whose device was lost waits for it to come back before it ends, and how often
+// the device list is looked at meanwhile where the system gives no notifications.
+constexpr DWORD kDeviceReturnMs = 10000;
+constexpr DWORD kDevicePollMs = 250;
+
+// A busy device is asked again for this long in all before the open gives up: the system lets go
+// of a device shortly after its last sound.
+constexpr DWORD kBusyRetryMs = 1000;
+constexpr DWORD kBusyRetryStepMs = 100;
+
+// Where the stream's device stands (m_nDevice). Without a pin (waiting, released) the stream,
+// its ring and its time are kept.
+constexpr LONG kDeviceHeld = 0;     // the pin is open, or no stream is
+constexpr LONG kDeviceLost = 1;     // the pin stopped taking audio: the player thread takes it down
+constexpr LONG kDeviceWaiting = 2;  // no pin: waiting for the device to come back
+constexpr LONG kDeviceReleased = 3; // no pin: let go while paused
+
+// Forgets which busy devices the user has been told about: a new run of the player.
+void ForgetBusyNotices();
 
 class KSCore final : private KSStreamSite {
   public:
@@ -103,15 +124,22 @@ class KSCore final : private KSStreamSite {
     // KSStreamSite, for the output.
     // In the device's bytes: converted streams count whole frames.
     DWORD RingHeld() override {
+        DWORD first = m_dwPreroll + (m_dwFront - m_dwFrontRead);
         if (!m_conv.active)
-            return (DWORD)m_nInputUsed;
-        return (DWORD)m_nInputUsed / m_wfxRing.Format.nBlockAlign * m_wfxCurrent.Format.nBlockAlign;
+            return first + (DWORD)m_nInputUsed;
+        return first +
+               (DWORD)m_nInputUsed / m_wfxRing.Format.nBlockAlign * m_wfxCurrent.Format.nBlockAlign;
+    }
+    // Anything left to play: the ring, the kept audio, the pre-roll.
+    bool Pending() const {
+        return m_nInputUsed != 0 || m_dwPreroll != 0 || m_dwFront != m_dwFrontRead;
     }
     void ReadRing(BYTE* dst, DWORD n) override;
     LONG Mode() override { return m_nMode; }
     bool Paused() override { return m_bPaused != 0; }
     bool Started() override { return m_bStarted != 0; }
     void CountSubmitted(DWORD n) override;
+    void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
     bool OnPlayerThread() override { return GetCurrentThreadId() == m_dwThreadId; }
@@ -136,8 +164,12 @@ class KSCore final : private KSStreamSite {
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
-    CKsEnumFilters* EnsureFilterList();
+    CKsEnumFilters* EnsureFilterList(bool quiet = false);
     CKsAudRenFilter* FindFilter();
+    CKsAudRenFilter* FindDevice(const char* path);
+    CKsPin* CreatePinOrBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
+    bool PinBusy();
+    void TellBusy();
     int ErrorBox(const char* text);
 
     // Adapting a refused format (adapt.cpp).
@@ -155,7 +187,25 @@ class KSCore final : private KSStreamSite {
     bool PlayOut();
     DWORD StallMs();
     void CloseOutput();
+    void DropOutput();
     void ReleaseOutput(KSOutput* output);
+
+    // A device's life (devicelife.cpp): loss, the wait for its return, the reopen, the release
+    // while paused, the pre-roll and the audio kept across pins.
+    static void OnDeviceChange(void* context, bool arrived, const char* path);
+    void Recover();
+    bool ReopenNow();
+    bool TakeControl();
+    void LetGo(bool exact);
+    void KeepUnplayed(KSBytes& unplayed);
+    int Reopen();
+    void EndWithoutDevice();
+    void ReleaseForPause();
+    void ResumeReleased();
+    void StartPreroll(const WAVEFORMATEX& format);
+    DWORD WakeTimeout();
+    DWORD WaitLeftMs();
+    void ReadKept(BYTE*& dst, DWORD& n);
 
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
@@ -247,6 +297,25 @@ class KSCore final : private KSStreamSite {
     KSVolumeControls m_volumeControls;
     std::unique_ptr<KSHardwareVolume> m_pHwVolume;
     volatile LONG m_bDeviceVolume = 0;
+
+    // The stream's device (see kDevice*): set by the player thread on a loss, by the control path
+    // otherwise, and by the notification callback from held to lost.
+    volatile LONG m_nDevice = kDeviceHeld;
+    char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device (under m_csState)
+    const char* m_pszLostWhy = "";      // what told the engine the device was lost
+    DWORD m_dwWaitStart = 0;            // GetTickCount when the wait for the device began
+    volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
+    LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
+    KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
+    // Audio read out of the ring ahead of it: the pre-roll's silence (bytes left to play), then
+    // what a closed pin left unplayed (m_pFront, m_dwFrontRead of m_dwFront bytes played). Read by
+    // the player thread while it serves the output; set by the control path while it does not.
+    volatile DWORD m_dwPreroll = 0;
+    BYTE m_bSilence = 0;
+    std::unique_ptr<BYTE[]> m_pFront;
+    volatile DWORD m_dwFront = 0;
+    volatile DWORD m_dwFrontRead = 0;
+    DWORD m_dwUncounted = 0; // pre-roll and kept bytes read and not yet counted as submitted
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

@@ -63,7 +63,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
 // plain, or the adapted stream's own): the ring, the output and the pin carry on.
 bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
-    if (m_bPaused || !m_pSettings->gapless_enabled)
+    if (m_bPaused || m_nDevice != kDeviceHeld || !m_pSettings->gapless_enabled)
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
@@ -100,12 +100,27 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
             m_pRenderFilter->m_szFriendlyName, m_pSettings->input_buffer_size,
             m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
-    if (DeviceBusy(*m_pRenderFilter, &pwfx->Format))
-        return 0;
     // The ring holds the stream's own format when the device's differs; today's second attempt
-    // (plain) fills the ring as the device takes it.
+    // (plain) fills the ring as the device takes it. A busy device is asked again for a short
+    // while, and never offered other formats.
     WAVEFORMATEXTENSIBLE stream = *pwfx;
-    CKsPin* pin = CreatePin(pwfx);
+    CKsPin* pin = nullptr;
+    bool busy = false;
+    for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
+        *pwfx = stream;
+        busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
+        if (!busy) {
+            pin = CreatePin(pwfx);
+            busy = !pin && PinBusy();
+        }
+        if (!busy || waited >= kBusyRetryMs)
+            break;
+        Sleep(kBusyRetryStepMs);
+    }
+    if (busy) {
+        TellBusy();
+        return 0;
+    }
     bool adapted = false;
     if (!pin && m_pSettings->adapt_formats_enabled) {
         pin = Adapt(stream, pwfx);
@@ -122,6 +137,8 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     ULONG pinId = pin->m_nId;
     if (!PublishOutput(pin, *pwfx, ring, adapted))
         return 0;
+    InterlockedExchange(&m_nMode, kModeOpen);
+    InterlockedExchange(&m_bPaused, 0);
     // Whether the samples are scaled depends on the device's volume control.
     OpenDeviceVolume(pinId);
     if (adapted)
@@ -139,6 +156,8 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
         return pin;
     DiagLog(1, "Failed to create pin on first attempt!\n");
     LogPinCause(*m_pRenderFilter);
+    if (!PinRefusedOnlyFormat(m_pRenderFilter->m_hrLastError))
+        return nullptr; // busy or gone: no other format helps
     MakePlainWaveFormat(pwfx, pwfx);
     LogAttempt("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):", *pwfx);
     pin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
@@ -172,6 +191,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         return false;
     }
     ResetEvent(m_phEvents[0]);
+    StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
@@ -179,26 +199,28 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         m_wfxRing = ring;
         m_bAdapted = adapted;
         m_pOutput.reset(output);
+        lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);
     }
-    InterlockedExchange(&m_nMode, kModeOpen);
-    InterlockedExchange(&m_bPaused, 0);
     DiagLog(1, "Output Opened");
     return true;
 }
 
-CKsEnumFilters* KSCore::EnsureFilterList() {
+// Quiet: the user is told nothing (a stream looking for its device again).
+CKsEnumFilters* KSCore::EnsureFilterList(bool quiet) {
     if (m_pEnumFilters)
         return m_pEnumFilters.get();
     HRESULT hr = S_OK;
     m_pEnumFilters.reset(new (std::nothrow) CKsEnumFilters(hr));
     if (!m_pEnumFilters) {
         LogCause("new CKsEnumFilters", E_OUTOFMEMORY);
-        ErrorBox("Failed to allocate CKsEnumFilters");
+        if (!quiet)
+            ErrorBox("Failed to allocate CKsEnumFilters");
         return nullptr;
     }
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::CKsEnumFilters", hr);
-        ErrorBox("Failed to create CKsEnumFilters");
+        if (!quiet)
+            ErrorBox("Failed to create CKsEnumFilters");
         return nullptr;
     }
     // A plain local: a function-local static would need a thread-safe guard of the runtime.
@@ -206,10 +228,19 @@ CKsEnumFilters* KSCore::EnsureFilterList() {
     hr = m_pEnumFilters->EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::EnumFilters", hr);
-        ErrorBox("CKsEnumFilters::EnumFilters failed");
+        if (!quiet)
+            ErrorBox("CKsEnumFilters::EnumFilters failed");
         return nullptr;
     }
     return m_pEnumFilters.get();
+}
+
+// The filter with this device path, or null.
+CKsAudRenFilter* KSCore::FindDevice(const char* path) {
+    if (!m_pEnumFilters)
+        return nullptr;
+    return static_cast<CKsAudRenFilter*>(m_pEnumFilters->FirstFilter(
+        [path](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, path); }));
 }
 
 // The enumeration made render filters only (filter type 1).

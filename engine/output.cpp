@@ -54,15 +54,19 @@ KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
     return NewPacketOutput(std::move(owner), packets, site);
 }
 
+// A count of (ULONG)-1 is indeterminate: only counts that say so make a device busy.
 bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format) {
-    if (!filter.m_bRealtime)
-        return false;
-    CKsRtPin* pin = CKsRtPin::FromPin(filter.FindViablePin(format));
+    CKsPin* pin = filter.FindViablePin(format);
     KSPIN_CINSTANCES n = {};
-    if (!pin || FAILED(pin->GetInstances(&n)) || n.CurrentCount < n.PossibleCount)
+    if (!pin ||
+        FAILED(filter.GetPinPropertySimple(pin->m_nId, KSPROPSETID_Pin, KSPROPERTY_PIN_CINSTANCES,
+                                           &n, sizeof n)) ||
+        n.PossibleCount == (ULONG)-1 || n.CurrentCount == (ULONG)-1 ||
+        n.CurrentCount < n.PossibleCount)
         return false;
-    DiagLog(1, "WaveRT device busy: %s is in use by another program (%lu of %lu pins taken)",
-            filter.m_szFriendlyName, n.CurrentCount, n.PossibleCount);
+    DiagLog(1, "%s busy: %s is in use by another program (%lu of %lu pins taken)",
+            filter.m_bRealtime ? "WaveRT device" : "Render device", filter.m_szFriendlyName,
+            n.CurrentCount, n.PossibleCount);
     return true;
 }
 

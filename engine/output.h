@@ -31,6 +31,13 @@ constexpr LONG kModeClosed = 0;
 constexpr LONG kModeOpen = 1;
 constexpr LONG kModeEnding = 2; // draining: only inside EndInternal
 
+// Audio a closed output gave back unplayed, in the device's format, to be played first on the
+// next pin: data holds size bytes (new[]), or is null.
+struct KSBytes {
+    std::unique_ptr<BYTE[]> data;
+    DWORD size = 0;
+};
+
 // Handles an output adds to the player thread's wait, after the stop event.
 constexpr int kMaxOutputWaits = 8;
 
@@ -66,6 +73,8 @@ class KSStreamSite {
     virtual bool Paused() = 0;
     virtual bool Started() = 0;
     virtual void CountSubmitted(DWORD n) = 0; // adds to the bytes submitted since the start
+    // The device stopped taking audio (a failed request): the engine reopens it or waits for it.
+    virtual void DeviceLost(const char* why) = 0;
     virtual void WakeThread() = 0;
     virtual void HoldPlayerThread() = 0; // as a pause: the thread fills and writes nothing
     virtual bool OnPlayerThread() = 0;
@@ -89,6 +98,11 @@ class KSOutput {
     // After the play-out (or with the device stopped): the pin paused and stopped, and what the
     // device still held given back. Returns the packets the device kept even so.
     virtual int Stop() = 0;
+    // As Stop, keeping in *unplayed what the device was given and did not play, in order: the
+    // packets the stop gave back unplayed or that the device never took, then the packet being
+    // filled; for a cyclic buffer, only when exact (the play position held by a pause), what lies
+    // between the play position and the end of the audio written.
+    virtual int StopKeeping(bool exact, KSBytes* unplayed) = 0;
     // A gapless underrun ends the stream: what is waiting to be submitted goes first.
     virtual void SubmitPartial() = 0;
     // True once everything taken from the ring has played (the ring itself is the engine's).
@@ -133,8 +147,8 @@ struct KSPacketMemory {
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
                     const KSPacketMemory& packets, KSStreamSite& site);
 
-// True when the filter's WaveRT pin for the format is held by another program (logged): the
-// open is refused before a pin is made. False for every other filter.
+// True when the instance counts of the filter's pin for the format say every pin is taken
+// (logged): the open is refused before a pin is made.
 bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format);
 
 // Asks the pin for a state; a refusal is logged with its cause.

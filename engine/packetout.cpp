@@ -7,6 +7,21 @@
 #include "engine/kscore.h"
 #include "ks/pin.h"
 
+#include <cstring>
+#include <new>
+
+namespace {
+
+// The completion a stop gives the packets it hands back unplayed.
+constexpr ULONG kStatusCancelled = 0xC0000120;
+
+// A completion that is neither success nor the stop's: the device failed the request.
+bool FailedCompletion(ULONG status) {
+    return (status & 0xC0000000) == 0xC0000000 && status != kStatusCancelled;
+}
+
+} // namespace
+
 // Each packet's header travels to the driver as the platform defines it; its size is taken from
 // the header file, and these figures pin the layout down for each architecture.
 #ifdef _WIN64
@@ -44,6 +59,11 @@ KSNext KSPacketOutput::BeforeWait(KSWaitList& list) {
 // ring holds and goes to the device when full, or when the stream ends with anything in it.
 KSNext KSPacketOutput::AfterWait(int wait) {
     if (wait == kWaitFailed)
+        return KSNext::kSleep;
+    if (CheckCompletions())
+        return KSNext::kDone;
+    // Paused, the packets are left as they are: a release takes what they hold.
+    if (m_site.Paused())
         return KSNext::kSleep;
     if (wait >= 0 && m_nCurrentPacket < 0) {
         m_Packets[wait].Header.DataUsed = 0;
@@ -93,13 +113,71 @@ void KSPacketOutput::SubmitCurrentPacket() {
     m_site.CountSubmitted(p.Header.DataUsed);
     InterlockedExchangeAdd((volatile LONG*)&m_dwSubmitted, (LONG)p.Header.DataUsed);
     ResetEvent(m_phEvents[index]);
+    m_seq[index] = m_dwNextSeq++;
+    m_bNotTaken[index] = false;
     HRESULT hr = m_pRenderPin->WriteData(&p.Header, &p.Signal);
+    InterlockedExchange(&m_nCurrentPacket, -1);
     if (FAILED(hr)) {
         DiagLog(1, "KS Packet write failed (buffer %d)", (int)index);
         LogCause("CKsPin::WriteData", hr);
+        m_bNotTaken[index] = true;
         SetEvent(m_phEvents[index]);
+        m_site.DeviceLost("a packet write failed");
     }
-    InterlockedExchange(&m_nCurrentPacket, -1);
+}
+
+// Any failure of a running pin means the device is gone or asleep. True when one came back failed.
+bool KSPacketOutput::CheckCompletions() {
+    for (int i = 0; i < m_nPacketCount; i++) {
+        ULONG status = (ULONG)m_Packets[i].Signal.Internal; // an NTSTATUS
+        if (FailedCompletion(status) && WaitForSingleObject(m_phEvents[i], 0) == WAIT_OBJECT_0) {
+            DiagLog(1, "KS Packet %d came back failed, status=0x%08lx", i, (unsigned long)status);
+            m_site.DeviceLost("a packet came back failed");
+            return true;
+        }
+    }
+    return false;
+}
+
+// Given to the device and given back unplayed by the stop, or never taken.
+bool KSPacketOutput::Unplayed(int index) {
+    return m_seq[index] &&
+           (m_bNotTaken[index] || (ULONG)m_Packets[index].Signal.Internal == kStatusCancelled);
+}
+
+// The packets' bytes in the order they went to the device, then the packet being filled. Memory
+// that cannot be had loses them, logged.
+int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
+    int lost = Stop();
+    int order[kMaxPackets + 1], count = 0;
+    DWORD total = 0;
+    for (int i = 0; i < m_nPacketCount; i++) {
+        if (!Unplayed(i))
+            continue;
+        int at = count++;
+        for (; at > 0 && m_seq[order[at - 1]] > m_seq[i]; at--)
+            order[at] = order[at - 1];
+        order[at] = i;
+    }
+    if (HasPartial())
+        order[count++] = m_nCurrentPacket;
+    for (int i = 0; i < count; i++)
+        total += m_Packets[order[i]].Header.DataUsed;
+    if (!total)
+        return lost;
+    unplayed->data.reset(new (std::nothrow) BYTE[total]);
+    if (!unplayed->data) {
+        DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", total);
+        return lost;
+    }
+    unplayed->size = total;
+    BYTE* at = unplayed->data.get();
+    for (int i = 0; i < count; i++) {
+        const KSSTREAM_HEADER& h = m_Packets[order[i]].Header;
+        memcpy(at, h.Data, h.DataUsed);
+        at += h.DataUsed;
+    }
+    return lost;
 }
 
 void KSPacketOutput::SubmitPartial() {

@@ -25,6 +25,7 @@ class KSPacketOutput final : public KSOutput {
     CKsPin& Pin() override { return *m_pRenderPin; }
     void Running() override {}
     int Stop() override;
+    int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override;
     bool PlayedOut() override;
     void AwaitPlayOut(bool self) override;
@@ -47,6 +48,8 @@ class KSPacketOutput final : public KSOutput {
     bool AllPacketsFree(DWORD timeout);
     int FreePacketCount();
     int ReclaimPackets();
+    bool Unplayed(int index);
+    bool CheckCompletions();
 
     KSStreamSite& m_site;
     PinOwner m_pRenderPin;
@@ -56,4 +59,8 @@ class KSPacketOutput final : public KSOutput {
     DWORD m_dwPacketSize;                // bytes per packet
     volatile LONG m_nCurrentPacket = -1; // packet being filled, -1 for none
     volatile DWORD m_dwSubmitted = 0;    // bytes submitted by this output: progress
+    // Player thread and, with it held, the control path.
+    DWORD m_seq[kMaxPackets] = {}; // order of submission (from 1; 0: never submitted)
+    DWORD m_dwNextSeq = 1;
+    bool m_bNotTaken[kMaxPackets] = {}; // the write failed: the device never had the packet
 };

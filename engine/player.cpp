@@ -20,7 +20,7 @@ DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
 // stream's output has work until it ends, waiting in each pass for the driver or the next look.
 void KSCore::PlayerThread() {
     do {
-        WaitForSingleObject(m_hWakeEvent.Get(), INFINITE);
+        WaitForSingleObject(m_hWakeEvent.Get(), WakeTimeout());
         InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
         Pass();
@@ -32,6 +32,13 @@ void KSCore::PlayerThread() {
 // The output does its part before and after the wait. It may end the stream only once this
 // pass has let go of it: the gapless rule runs last.
 void KSCore::Pass() {
+    if (m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting) {
+        Recover();
+        if (m_nDevice != kDeviceHeld) {
+            GoToSleep(nullptr);
+            return;
+        }
+    }
     KSOutput* output = BeginServing();
     KSWaitList list = {};
     KSNext next = output ? output->BeforeWait(list) : KSNext::kSleep;
@@ -83,9 +90,13 @@ int KSCore::Wait(const KSWaitList& list) {
 bool KSCore::HasWork(KSOutput* output) {
     if (m_bExitThread)
         return true;
-    if (m_bPaused)
+    if (m_nDevice == kDeviceLost) // the end's play-out takes a loss in hand itself
+        return m_nMode == kModeOpen;
+    if (m_nDevice == kDeviceWaiting)
+        return m_nArrivals != m_nArrivalsSeen;
+    if (m_bPaused || !output)
         return false;
-    return m_nInputUsed > 0 || (output && output->HasWork());
+    return Pending() || output->HasWork();
 }
 
 // True when the thread now sleeps: the next pass waits for WakeThread.
@@ -101,8 +112,8 @@ bool KSCore::GoToSleep(KSOutput* output) {
 }
 
 bool KSCore::GaplessUnderrun() const {
-    return m_nMode == kModeOpen && !m_bStarted && !m_bPaused && m_nInputUsed == 0 &&
-           m_pSettings->gapless_enabled;
+    return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !m_bPaused &&
+           !Pending() && m_pSettings->gapless_enabled;
 }
 
 // In gapless mode, once the host has closed the stream and the ring has run dry with no new
@@ -129,6 +140,9 @@ void KSCore::EndOnGaplessUnderrun() {
 }
 
 void KSCore::ReadRing(BYTE* dst, DWORD n) {
+    ReadKept(dst, n);
+    if (!n)
+        return;
     if (m_conv.active) {
         ReadConverted(dst, n);
         return;
@@ -141,7 +155,9 @@ void KSCore::ReadRing(BYTE* dst, DWORD n) {
 }
 
 void KSCore::CountSubmitted(DWORD n) {
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)n);
+    DWORD skip = n < m_dwUncounted ? n : m_dwUncounted;
+    m_dwUncounted -= skip;
+    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)(n - skip));
 }
 
 void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {

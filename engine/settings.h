@@ -1,4 +1,4 @@
-// The settings record that the engine reads: ten user settings and the limits of the two buffer
+// The settings record that the engine reads: twelve user settings and the limits of the two buffer
 // sizes. The host loads it from the player's INI file and saves it (host/settings.cpp); the
 // engine and the settings dialog share it by pointer. No lock: the dialog writes fields in place
 // while the engine reads them.
@@ -12,6 +12,8 @@
 // 64 MiB as the ring). The settings dialog offers at most 128 KiB and 32 KiB.
 constexpr int kMaxInputBufferSize = 64 * 1024 * 1024;
 constexpr int kMaxOutputBufferSize = 8 * 1024 * 1024;
+// The longest silence a new pin plays before the stream's first sample, for a DAC to lock on.
+constexpr int kMaxPrerollMs = 2000;
 
 class KSSettings {
   public:
@@ -26,6 +28,8 @@ class KSSettings {
     int logarithmic_volume;           // map the host volume through the square-law table
     int adapt_formats_enabled;        // play formats the device refuses in a wider, lossless form
     int hardware_volume_enabled;      // the volume on the device's own control where it has one
+    int release_on_pause_enabled;     // close the pin while paused, open it again on resume
+    int preroll_ms;                   // silence before the first sample of a new pin, 0..2000
 
     // The store's part, in host/settings.cpp: the file's path from the player's executable, the
     // defaults, then Load.

@@ -128,6 +128,14 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
         s.kind == KSOutputKind::kCyclicEvent || s.kind == KSOutputKind::kCyclicPolled;
     const int n = cyclic ? 3 : s.packetCount; // lines of the output part below y = 180
     DrawStatusText(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
+    // The line below the thread's state: the device's absence, else where the volume goes.
+    if (s.device == kDeviceWaiting)
+        DrawStatusText(dc, 20, 40, "waiting for the device, %lu.%lu s left", s.waitLeftMs / 1000,
+                       s.waitLeftMs % 1000 / 100);
+    else if (s.device == kDeviceReleased)
+        DrawStatusText(dc, 20, 40, "released while paused");
+    else
+        DrawVolume(dc, s, 40);
     DrawStatusText(dc, 20, 60, "Input Buffer:");
     DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,
                    Millis(s.inputSize, f.nAvgBytesPerSec));
@@ -138,7 +146,6 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     else
         DrawPacketList(dc, s);
     DrawFormat(dc, s, 200 + 20 * n);
-    DrawVolume(dc, s, 40);
 }
 
 } // namespace

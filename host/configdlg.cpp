@@ -135,6 +135,8 @@ void OnShow(HWND hwnd) {
     SetCheck(hwnd, IDC_LOGGING, g_pSettings->logging_enabled);
     SetCheck(hwnd, IDC_ADAPT_FORMATS, g_pSettings->adapt_formats_enabled);
     SetCheck(hwnd, IDC_HARDWARE_VOLUME, g_pSettings->hardware_volume_enabled);
+    SetCheck(hwnd, IDC_RELEASE_ON_PAUSE, g_pSettings->release_on_pause_enabled);
+    SetDlgItemInt(hwnd, IDC_PREROLL, (UINT)g_pSettings->preroll_ms, FALSE);
     ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
     ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
     g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
@@ -168,6 +170,15 @@ void OnSliderMoved(HWND hwnd, int code, HWND slider) {
         g_nPendingBufferCount = (int)SendMessageA(slider, TBM_GETPOS, 0, 0);
         SetLabel(hwnd, IDC_COUNT_LABEL, "%d", g_nPendingBufferCount);
     }
+}
+
+// The pre-roll field, held to 0..kMaxPrerollMs; what is not a number keeps the setting.
+int ReadPreroll(HWND hwnd) {
+    BOOL ok = FALSE;
+    UINT ms = GetDlgItemInt(hwnd, IDC_PREROLL, &ok, FALSE);
+    if (!ok)
+        return g_pSettings->preroll_ms;
+    return ms > (UINT)kMaxPrerollMs ? kMaxPrerollMs : (int)ms;
 }
 
 // Stores value into field; a change marks the engine for rebuilding. True when it changed.
@@ -206,6 +217,8 @@ void OnOk(HWND hwnd) {
     int logging = GetCheck(hwnd, IDC_LOGGING);
     int adapt = GetCheck(hwnd, IDC_ADAPT_FORMATS);
     int hardwareVolume = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
+    int release = GetCheck(hwnd, IDC_RELEASE_ON_PAUSE);
+    int preroll = ReadPreroll(hwnd);
     Store(s.volume_enabled, volume);
     Store(s.gapless_enabled, gapless);
     Store(s.input_buffer_size, g_nPendingInputSize);
@@ -213,6 +226,8 @@ void OnOk(HWND hwnd) {
     Store(s.output_buffer_cnt, g_nPendingBufferCount);
     Store(s.adapt_formats_enabled, adapt);
     Store(s.hardware_volume_enabled, hardwareVolume);
+    Store(s.release_on_pause_enabled, release);
+    Store(s.preroll_ms, preroll);
     if (Store(s.logarithmic_volume, logVolume))
         ApplyVolume(g_nVolume);
     if (Store(s.logging_enabled, logging))

@@ -82,6 +82,7 @@ void __cdecl About(HWND parent) {
 void __cdecl Init() {
     g_pSettings = new (std::nothrow) KSSettings;
     LogInit();
+    ForgetBusyNotices();
     LogEnable(g_pSettings ? g_pSettings->logging_enabled : 0);
     DiagLog(1, "Quellor Plugin v3.61 (x86) Diagnostic log\n");
     BuildVolumeTable();

@@ -61,6 +61,8 @@ void KSSettings::SetDefaults() {
     logarithmic_volume = 1;
     adapt_formats_enabled = 1;
     hardware_volume_enabled = 1;
+    release_on_pause_enabled = 0;
+    preroll_ms = 0;
 }
 
 void KSSettings::ReadString(const char* key, char* field, DWORD size) {
@@ -81,6 +83,10 @@ void KSSettings::Load() {
     adapt_formats_enabled = ReadInt("adapt_formats_enabled", adapt_formats_enabled, ini_file) != 0;
     hardware_volume_enabled =
         ReadInt("hardware_volume_enabled", hardware_volume_enabled, ini_file) != 0;
+    release_on_pause_enabled =
+        ReadInt("release_on_pause_enabled", release_on_pause_enabled, ini_file) != 0;
+    preroll_ms = ReadInt("preroll_ms", preroll_ms, ini_file);
+    preroll_ms = preroll_ms < 0 ? 0 : preroll_ms > kMaxPrerollMs ? kMaxPrerollMs : preroll_ms;
 
     input_buffer_size = ClampKiB(input_buffer_size, 4, kMaxInputBufferSize / 1024);
     output_buffer_size = ClampKiB(output_buffer_size, 2, kMaxOutputBufferSize / 1024);
@@ -105,4 +111,6 @@ void KSSettings::Save() {
     WriteInt("logarithmic_volume", logarithmic_volume, ini_file);
     WriteInt("adapt_formats_enabled", adapt_formats_enabled, ini_file);
     WriteInt("hardware_volume_enabled", hardware_volume_enabled, ini_file);
+    WriteInt("release_on_pause_enabled", release_on_pause_enabled, ini_file);
+    WriteInt("preroll_ms", preroll_ms, ini_file);
 }

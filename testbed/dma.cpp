@@ -152,7 +152,7 @@ void HalfDone(Stream& s, ULONG half) {
 }
 
 bool Moves(const Stream& s) {
-    return s.rt.buffer && s.rt.size >= 2 && !FindDevice(s.device)->removed;
+    return s.rt.buffer && s.rt.size >= 2 && !s.asleep && !FindDevice(s.device)->removed;
 }
 
 double Rate(const Stream& s) {

@@ -1,5 +1,6 @@
 // Fault injection on devices: property faults, format quirks, pin creation, opening, stream
 // writes, state requests, held packets and surprise removal.
+#include "testbed/hooks.h"
 #include "testbed/stream.h"
 
 #include <climits>
@@ -40,6 +41,10 @@ BOOL SimKs_SetCreatePinError(int device, DWORD error) {
     return ChangeDevice(device, [&](Device& d) { d.createPinError = error; });
 }
 
+BOOL SimKs_SetHeldElsewhere(int device, ULONG instances) {
+    return ChangeDevice(device, [&](Device& d) { d.heldElsewhere = instances; });
+}
+
 BOOL SimKs_SetOpenError(int device, DWORD error) {
     return ChangeDevice(device, [&](Device& d) { d.openError = error; });
 }
@@ -73,14 +78,17 @@ BOOL SimKs_SetHold(int device, int mode) {
 }
 
 BOOL SimKs_RemoveDevice(int device) {
-    Lock lock;
-    Device* d = FindDevice(device);
-    if (!d)
-        return FALSE;
-    d->removed = true;
-    for (Stream& s : Bed().streams)
-        if (s.device == device && s.info.Open)
-            CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusDeviceRemoved, NowUs());
+    {
+        Lock lock;
+        Device* d = FindDevice(device);
+        if (!d)
+            return FALSE;
+        d->removed = true;
+        for (Stream& s : Bed().streams)
+            if (s.device == device && s.info.Open)
+                CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusDeviceRemoved, NowUs());
+    }
+    NotifyRemoval(device);
     return TRUE;
 }
 

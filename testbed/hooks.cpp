@@ -145,6 +145,8 @@ BOOL WINAPI HookCloseHandle(HANDLE h) {
 }
 
 HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
+    if (name && IsCfgMgrName(name))
+        return CfgMgr();
     if (!name || !IsKsUserName(name))
         return LoadLibraryA(name);
     Lock lock;
@@ -157,6 +159,8 @@ HMODULE WINAPI HookLoadLibraryA(LPCSTR name) {
 }
 
 FARPROC WINAPI HookGetProcAddress(HMODULE module, LPCSTR name) {
+    if (module == CfgMgr())
+        return CfgMgrProc(name);
     if (module != KsUser())
         return GetProcAddress(module, name);
     Lock lock;

@@ -44,6 +44,13 @@ int WINAPI HookMessageBoxA(HWND owner, LPCSTR text, LPCSTR caption, UINT type);
 DWORD WINAPI HookGetModuleFileNameA(HMODULE module, LPSTR buffer, DWORD size);
 void WINAPI HookOutputDebugStringA(LPCSTR text);
 
+// The configuration manager's notifications (notify.cpp): "cfgmgr32.dll" and its two functions,
+// and the removal notification of a device (called without the bed's lock).
+bool IsCfgMgrName(const char* name);
+HMODULE CfgMgr();
+FARPROC CfgMgrProc(const char* name);
+void NotifyRemoval(int device);
+
 // The system timer (timer.cpp).
 DWORD WINAPI HookWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD ms);
 DWORD WINAPI HookWaitForSingleObject(HANDLE handle, DWORD ms);

@@ -27,7 +27,8 @@ bool ValidOptions(const SimKsWaveRtOptions& o) {
 namespace simks {
 
 ULONG HeldElsewhere(const Device& d, ULONG pinId) {
-    return d.wavert && pinId == kRenderPin && (d.rt.Flags & SIMKS_RT_IN_USE) ? 1 : 0;
+    ULONG rt = d.wavert && pinId == kRenderPin && (d.rt.Flags & SIMKS_RT_IN_USE) ? 1 : 0;
+    return rt + d.heldElsewhere;
 }
 
 } // namespace simks

@@ -374,6 +374,10 @@ SIMKS_API const char* SimKs_ZooName(int zooClass);
 /* KsCreatePin on the device returns error (0: checks as usual). */
 SIMKS_API BOOL SimKs_SetCreatePinError(int device, DWORD error);
 
+/* Another program holds instances of every pin of the device: the instance counts include them,
+ * and KsCreatePin past the limit fails with ERROR_BUSY (0: none). */
+SIMKS_API BOOL SimKs_SetHeldElsewhere(int device, ULONG instances);
+
 /* CreateFileA of the device path fails with error (0: opens as usual). */
 SIMKS_API BOOL SimKs_SetOpenError(int device, DWORD error);
 
@@ -425,6 +429,23 @@ SIMKS_API BOOL SimKs_SetHold(int device, int mode);
  * fails with ERROR_DEVICE_REMOVED (closing still works). A WaveRT stream's DMA engine stops: its
  * position freezes and its events no longer fire. */
 SIMKS_API BOOL SimKs_RemoveDevice(int device);
+
+/* Device notifications: redirected modules find "cfgmgr32.dll" with CM_Register_Notification and
+ * CM_Unregister_Notification. SimKs_RemoveDevice notifies the removal of the device's interfaces,
+ * SimKs_RestoreDevice takes a removed device back (same path, present again) and notifies its
+ * arrival, SimKs_AnnounceDevice notifies the arrival of a device as it is (one added mid-stream).
+ * The callbacks run on the calling thread before these return; an unregistration waits for a
+ * callback in progress. SimKs_SetNotifications(FALSE) makes CM_Register_Notification missing
+ * (clients must poll); it is not reset by SimKs_Reset. */
+SIMKS_API BOOL SimKs_RestoreDevice(int device);
+SIMKS_API BOOL SimKs_AnnounceDevice(int device);
+SIMKS_API void SimKs_SetNotifications(BOOL available);
+
+/* Sleep and wake in which the device's pins do not survive: every request queued on its open
+ * pins completes failed (SIMKS_PACKET_FAILED, STATUS_DEVICE_POWERED_OFF), later stream writes on
+ * them fail with ERROR_NOT_READY and their WaveRT DMA engines stand still; the device stays
+ * present and new pins on it work. */
+SIMKS_API BOOL SimKs_SleepDevice(int device);
 
 /* Allocation failure in redirected modules. Arming starts counting the allocation calls
  * (malloc, calloc, realloc with a size) the modules make, from any thread; failAt > 0 makes the

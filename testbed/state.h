@@ -90,6 +90,7 @@ struct Device {
     int hold; // SIMKS_HOLD_*
     bool removed;
     DWORD rangeLayout;     // SIMKS_RANGES_*: how its data ranges are laid out
+    ULONG heldElsewhere;   // pin instances another program holds (every pin)
     bool wavert;           // a WaveRT render device (pin 0 streams over a cyclic buffer)
     SimKsWaveRtOptions rt; // its options
 };
@@ -160,6 +161,7 @@ struct Stream {
     LONGLONG headStartUs;  // real-time clock: when the head packet last started or resumed
     LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
     WaveRt rt;
+    bool asleep; // SimKs_SleepDevice: the pin takes nothing more
 };
 
 // A request answered later by the bed's thread.

@@ -190,6 +190,8 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
         return ERROR_INVALID_PARAMETER;
     if (d.removed)
         return ERROR_DEVICE_REMOVED;
+    if (s.asleep)
+        return ERROR_NOT_READY;
     // A WaveRT pin takes no stream writes: its hardware reads the cyclic buffer.
     if (s.rt.active)
         return ERROR_INVALID_FUNCTION;

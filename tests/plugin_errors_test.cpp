@@ -132,26 +132,36 @@ TEST_F(NoDevices, DeviceAddedAfterInitIsFoundByTheNextOpen) {
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
-TEST_F(Errors, RemovedDeviceFailsWritesAndCloseStillReturns) {
+// While the device is away the host finds the ring full; its close ends the wait.
+TEST_F(Errors, RemovedDeviceRefusesWritesAndCloseStillReturns) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(44100);
     ASSERT_EQ(0, mod->Write(pcm.data(), 32768));
     ASSERT_TRUE(SimKs_WaitQueued(0, 2, kHangMs));
     SimKs_RemoveDevice(SIMKS_DEFAULT_VERSATILE);
-    EXPECT_TRUE(WriteAll(std::vector<char>(pcm.begin(), pcm.begin() + 65536)));
+    ASSERT_TRUE(WaitUntil([this] { return mod->CanWrite() == 0 && mod->IsPlaying() == 1; }));
+    EXPECT_EQ(1, mod->Write(pcm.data(), 4096));
     mod->Close();
-    EXPECT_NE(std::string::npos, Log().find("KS Packet write failed (buffer "));
+    EXPECT_NE(std::string::npos, Log().find("Device removed: "));
     EXPECT_NE(std::string::npos, Log().find("Output Closed"));
 }
 
-TEST_F(Errors, FailedWritesFreeTheirPacketsAndLogTheirCause) {
+// A write the device fails is a lost pin: the engine opens the device again and plays what the
+// failed packet held, so nothing is lost.
+TEST_F(Errors, FailedWritesReopenThePinAndLoseNothing) {
     SimKs_SetWriteFault(SIMKS_DEFAULT_VERSATILE, SIMKS_WRITE_IMMEDIATE, 1, 3, ERROR_GEN_FAILURE);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     std::vector<char> pcm = Pcm16(32768);
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
-    EXPECT_EQ(pcm.size() - 3 * 8192, Consumed(0).size());
+    std::vector<char> all;
+    for (int i = 0; i < SimKs_StreamCount(); i++) {
+        std::vector<char> got = Consumed(i);
+        all.insert(all.end(), got.begin(), got.end());
+    }
+    EXPECT_TRUE(SameBytes(all, pcm));
+    EXPECT_EQ(4, SimKs_StreamCount());
     EXPECT_NE(std::string::npos, Log().find("KS Packet write failed (buffer 0)\r\n"
                                             "CKsPin::WriteData failed, hr=0x8007001f\r\n"));
 }

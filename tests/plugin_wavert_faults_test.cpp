@@ -111,6 +111,7 @@ TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     EXPECT_EQ("", PlayTrack());
 }
 
+// The stream waits for the removed device; the host's close ends the wait at once.
 TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     std::vector<char> pcm = Pcm(44100, 2, 16, 1.0);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
@@ -121,7 +122,8 @@ TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     stepper.Start();
     MustReturn("Close", [this] { mod->Close(); });
     stepper.Stop();
-    EXPECT_EQ(1, LogCount("Device stopped: the WaveRT play position stood still for"));
+    EXPECT_EQ(1, LogCount("Device removed: "));
+    EXPECT_EQ(0, LogCount("Device stopped:")) << "ended at once, not by the stall watch";
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
     SimKsStreamInfo info;
@@ -134,9 +136,9 @@ TEST_F(WaveRtFault, PinHeldByAnotherProgramMeansBusy) {
     Options(SIMKS_RT_IN_USE);
     EXPECT_EQ(-1, mod->Open(44100, 2, 16, -1, -1));
     EXPECT_EQ(0, SimKs_StreamCount()) << "no pin is tried";
-    EXPECT_EQ(1, LogCount("WaveRT device busy: Speakers (Realtek(R) Audio) is in use by another "
+    EXPECT_LE(1, LogCount("WaveRT device busy: Speakers (Realtek(R) Audio) is in use by another "
                           "program (1 of 1 pins taken)"));
-    EXPECT_EQ(0, SimKs_MessageBoxCount());
+    EXPECT_EQ(1, SimKs_MessageBoxCount());
     Options(0);
     EXPECT_EQ("", PlayTrack());
 }

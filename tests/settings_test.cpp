@@ -82,6 +82,8 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
     EXPECT_EQ(1, settings.logarithmic_volume);
     EXPECT_EQ(1, settings.adapt_formats_enabled);
     EXPECT_EQ(1, settings.hardware_volume_enabled);
+    EXPECT_EQ(0, settings.release_on_pause_enabled);
+    EXPECT_EQ(0, settings.preroll_ms);
 }
 
 TEST_F(SettingsFile, SizesAndCountAreClamped) {
@@ -147,6 +149,10 @@ TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
     EXPECT_EQ(1, LoadInt("adapt_formats_enabled", "7", &KSSettings::adapt_formats_enabled));
     EXPECT_EQ(0, LoadInt("hardware_volume_enabled", "0", &KSSettings::hardware_volume_enabled));
     EXPECT_EQ(1, LoadInt("hardware_volume_enabled", "7", &KSSettings::hardware_volume_enabled));
+    EXPECT_EQ(1, LoadInt("release_on_pause_enabled", "7", &KSSettings::release_on_pause_enabled));
+    EXPECT_EQ(2000, LoadInt("preroll_ms", "99999", &KSSettings::preroll_ms));
+    EXPECT_EQ(0, LoadInt("preroll_ms", "-5", &KSSettings::preroll_ms));
+    EXPECT_EQ(250, LoadInt("preroll_ms", "250", &KSSettings::preroll_ms));
 }
 
 TEST_F(SettingsFile, LongDevicePathIsCutTo260) {

@@ -1,0 +1,255 @@
+// A device's life under a running stream: the loss of its pin (a failed request, or the system's
+// word that it was removed), the bounded wait for it to come back with the same device path, the
+// reopen in the same format, the release of the pin while paused, and the audio kept across two
+// pins: what the closed pin left unplayed, after the pre-roll's silence of the new one.
+#include "engine/kscore.h"
+
+#include "diag/log.h"
+#include "engine/candidates.h"
+#include "engine/settings.h"
+#include "ks/audfilter.h"
+#include "ks/enum.h"
+
+#include <cstring>
+#include <new>
+
+namespace {
+
+// What Reopen found.
+constexpr int kReopened = 0;
+constexpr int kAbsent = 1;  // no device with the stream's device path
+constexpr int kRefused = 2; // the device is there and cannot play the stream (logged)
+
+DWORD Smaller(DWORD a, DWORD b) {
+    return a < b ? a : b;
+}
+
+} // namespace
+
+// The system's thread: quick, and never inside m_csControl.
+void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
+    KSCore* self = static_cast<KSCore*>(context);
+    DiagLog(1, "Device %s: %s", arrived ? "arrived" : "removed", path);
+    if (arrived) {
+        InterlockedIncrement(&self->m_nArrivals);
+        self->WakeThread();
+        return;
+    }
+    bool ours;
+    {
+        CsGuard lock(self->m_csState);
+        ours = self->m_pOutput && !lstrcmpiA(path, self->m_szDevice);
+    }
+    if (ours)
+        self->DeviceLost("the system reported it removed");
+}
+
+// The player thread takes the pin down and looks for the device in its next pass.
+void KSCore::DeviceLost(const char* why) {
+    if (InterlockedCompareExchange(&m_nDevice, kDeviceLost, kDeviceHeld) != kDeviceHeld)
+        return;
+    m_pszLostWhy = why;
+    WakeThread();
+}
+
+// The player thread's way into m_csControl: while a host thread holds it (and may wait for this
+// thread's acknowledgement of a pause) the thread keeps acknowledging, and gives up once that
+// thread has ended the stream or settled the device.
+bool KSCore::TakeControl() {
+    while (!m_csControl.TryEnter()) {
+        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        if (m_nMode != kModeOpen || m_nDevice == kDeviceHeld || m_bExitThread)
+            return false;
+        Sleep(kPollMs);
+    }
+    return true;
+}
+
+// On the player thread: a lost pin is taken down, then the device is looked for at each arrival
+// (at each look where the system gives no notifications) until the bound.
+void KSCore::Recover() {
+    if (!TakeControl())
+        return;
+    CsGuard lock(m_csControl, CsGuard::kAdopt);
+    if (m_nMode != kModeOpen || (m_nDevice != kDeviceLost && m_nDevice != kDeviceWaiting))
+        return;
+    if (m_nDevice == kDeviceLost) {
+        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
+        LetGo(false);
+        m_dwWaitStart = GetTickCount();
+        m_nArrivalsSeen = m_nArrivals - 1; // a device that slept is still there: look at once
+        InterlockedExchange(&m_nDevice, kDeviceWaiting);
+        DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
+    }
+    if (!WaitLeftMs()) {
+        DiagLog(1, "Device did not come back within %lu ms: given up, the stream ends",
+                kDeviceReturnMs);
+        EndWithoutDevice();
+        return;
+    }
+    LONG arrivals = m_nArrivals;
+    if (m_watch.Active() && arrivals == m_nArrivalsSeen)
+        return;
+    m_nArrivalsSeen = arrivals;
+    if (Reopen() == kRefused) {
+        DiagLog(1, "The device came back and cannot play the stream: the stream ends");
+        EndWithoutDevice();
+    }
+}
+
+// A loss while the stream plays out at its end: the host is closing, so the device is looked for
+// once, not waited for. False when it is not there to play the rest.
+bool KSCore::ReopenNow() {
+    DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
+    if (!OnPlayerThread())
+        HoldPlayerThread();
+    LetGo(false);
+    InterlockedExchange(&m_bPaused, 0);
+    return Reopen() == kReopened;
+}
+
+// Takes the output down and keeps the stream: the ring, the time, and what the pin left
+// unplayed. Under m_csControl, with the player thread held off or on it.
+void KSCore::LetGo(bool exact) {
+    LONG paused = m_bPaused;
+    KSBytes unplayed;
+    LONG kept = m_pOutput->StopKeeping(exact, &unplayed);
+    if (kept)
+        InterlockedExchange(&m_nLostPackets, kept);
+    KeepUnplayed(unplayed);
+    DropOutput();
+    InterlockedExchange(&m_bPaused, paused);
+}
+
+// The new kept audio: what the pin left unplayed, then what was kept before and not yet read. The
+// pre-roll left is silence that the next pin's own replaces.
+void KSCore::KeepUnplayed(KSBytes& unplayed) {
+    DWORD left = m_dwFront - m_dwFrontRead;
+    if (left) {
+        BYTE* both = new (std::nothrow) BYTE[unplayed.size + left];
+        if (!both) {
+            DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost",
+                    unplayed.size);
+            return;
+        }
+        if (unplayed.size)
+            memcpy(both, unplayed.data.get(), unplayed.size);
+        memcpy(both + unplayed.size, m_pFront.get() + m_dwFrontRead, left);
+        unplayed.data.reset(both);
+        unplayed.size += left;
+    }
+    m_pFront = std::move(unplayed.data);
+    m_dwFront = unplayed.size;
+    m_dwFrontRead = 0;
+    m_dwPreroll = 0;
+    m_dwUncounted = 0;
+    if (m_dwFront)
+        DiagLog(1, "Kept %lu bytes the device did not play", (DWORD)m_dwFront);
+}
+
+// A pin on the device with the stream's device path, in the format of the lost pin.
+int KSCore::Reopen() {
+    m_pEnumFilters.reset();
+    EnsureFilterList(true);
+    m_pRenderFilter = FindDevice(m_szDevice);
+    if (!m_pRenderFilter)
+        return kAbsent;
+    WAVEFORMATEXTENSIBLE wfx = m_wfxCurrent;
+    CKsPin* pin = nullptr;
+    if (!DeviceBusy(*m_pRenderFilter, &wfx.Format)) {
+        LogAttempt("Attempting to CreateRenderPin again with the stream's format:", wfx);
+        pin = m_pRenderFilter->CreateRenderPin(&wfx.Format, FALSE);
+        if (!pin)
+            LogPinCause(*m_pRenderFilter);
+    }
+    WAVEFORMATEXTENSIBLE ring = m_wfxRing;
+    ULONG pinId = pin ? pin->m_nId : 0;
+    if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
+        return kRefused;
+    OpenDeviceVolume(pinId);
+    char text[96];
+    DescribeFormat(m_wfxCurrent, text, sizeof text);
+    DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
+    InterlockedExchange(&m_nDevice, kDeviceHeld);
+    if (!m_bPaused) {
+        m_nPinState = KSSTATE_RUN;
+        if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
+            return kRefused;
+    }
+    m_pOutput->Running();
+    WakeThread();
+    return kReopened;
+}
+
+// The stream ends as one whose device was removed: nothing kept, the output closed.
+void KSCore::EndWithoutDevice() {
+    LONG paused = m_bPaused;
+    if (m_pOutput) {
+        HoldPlayerThread();
+        LONG kept = m_pOutput->Stop();
+        if (kept)
+            InterlockedExchange(&m_nLostPackets, kept);
+    }
+    DiscardRing();
+    CloseOutput();
+    InterlockedExchange(&m_bPaused, paused);
+}
+
+// Pause with release_on_pause_enabled: the pin is paused and the player thread holds; the pin
+// goes, what it had not played is kept for the resume.
+void KSCore::ReleaseForPause() {
+    LetGo(true);
+    InterlockedExchange(&m_nDevice, kDeviceReleased);
+    DiagLog(1, "Device released while paused: %s", m_szDevice);
+}
+
+void KSCore::ResumeReleased() {
+    InterlockedExchange(&m_bPaused, 0);
+    int found = Reopen();
+    if (found == kReopened)
+        return;
+    DiagLog(1, "Resume: %s cannot be opened again (%s); the stream ends", m_szDevice,
+            found == kAbsent ? "the device is gone" : "it refused the stream");
+    EndWithoutDevice();
+}
+
+// Every new pin plays the pre-roll's silence first, in whole frames of its format.
+void KSCore::StartPreroll(const WAVEFORMATEX& format) {
+    int ms = m_pSettings->preroll_ms;
+    ms = ms < 0 ? 0 : ms > kMaxPrerollMs ? kMaxPrerollMs : ms;
+    ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
+    if (format.nBlockAlign)
+        bytes -= bytes % format.nBlockAlign;
+    m_dwPreroll = (DWORD)bytes;
+    m_bSilence = format.wBitsPerSample == 8 ? 0x80 : 0;
+    if (bytes)
+        DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
+}
+
+DWORD KSCore::WaitLeftMs() {
+    DWORD gone = GetTickCount() - m_dwWaitStart;
+    return gone >= kDeviceReturnMs ? 0 : kDeviceReturnMs - gone;
+}
+
+// The player thread's sleep: while it waits for a device, no longer than the wait has left, and
+// no longer than a look's period where nothing notifies it.
+DWORD KSCore::WakeTimeout() {
+    if (m_nDevice != kDeviceWaiting)
+        return INFINITE;
+    DWORD left = WaitLeftMs();
+    return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
+}
+
+// The pre-roll's silence and the kept audio go first; neither counts as submitted again.
+void KSCore::ReadKept(BYTE*& dst, DWORD& n) {
+    DWORD silence = Smaller(n, m_dwPreroll);
+    memset(dst, m_bSilence, silence);
+    m_dwPreroll -= silence;
+    DWORD kept = Smaller(n - silence, m_dwFront - m_dwFrontRead);
+    if (kept)
+        memcpy(dst + silence, m_pFront.get() + m_dwFrontRead, kept);
+    m_dwFrontRead += kept;
+    m_dwUncounted += silence + kept;
+    dst += silence + kept;
+    n -= silence + kept;
+}
