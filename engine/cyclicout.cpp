@@ -154,8 +154,8 @@ void KSCyclicOutput::Put(ULONGLONG at, DWORD n) {
     }
     InterlockedExchange(&m_bPlayedOut, 0);
     m_audioEnd = at + n;
-    m_site.CountSubmitted(n);
     m_site.ReadRing(m_pBuffer + (DWORD)(at % m_dwSize), n);
+    m_site.CountSubmitted(n);
 }
 
 // The end: the ring goes into halves and plays, silence follows. On the player thread (a gapless

@@ -315,7 +315,12 @@ class KSCore final : private KSStreamSite {
     std::unique_ptr<BYTE[]> m_pFront;
     volatile DWORD m_dwFront = 0;
     volatile DWORD m_dwFrontRead = 0;
-    DWORD m_dwUncounted = 0; // pre-roll and kept bytes read and not yet counted as submitted
+    // The kept audio's last m_dwFrontFresh bytes were never counted as submitted (a packet the
+    // closed pin was filling). m_dwUncounted: pre-roll and kept bytes read and not yet submitted,
+    // which the next submissions pass over in counting, except its last m_dwFreshRead bytes.
+    DWORD m_dwFrontFresh = 0;
+    DWORD m_dwUncounted = 0;
+    DWORD m_dwFreshRead = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

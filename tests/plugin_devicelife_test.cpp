@@ -22,6 +22,7 @@ struct DeviceLife : PluginFixture {
         if (initDone)
             MustReturn("Quit", [this] { mod->Quit(); });
         initDone = false;
+        SimKs_SetNotifications(TRUE);
         PluginFixture::TearDown();
     }
     int LogCount(const char* text) {
@@ -35,14 +36,17 @@ struct DeviceLife : PluginFixture {
         return WaitUntil([&] { return LogCount(text) > 0; });
     }
     // Opens, writes the track and lets the device play `played` of the eight packets it holds;
-    // the player thread hands it as many new ones from the ring.
-    void PlayInto(const std::vector<char>& pcm, int played) {
+    // the player thread hands it new ones from the ring until `queued` are with it, and fills
+    // the next one with what is left of the ring.
+    void PlayInto(const std::vector<char>& pcm, int played, ULONG queued = 8) {
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
         ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        int empty = mod->CanWrite();
         ASSERT_TRUE(WriteAll(pcm));
         ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
         ASSERT_EQ(played, SimKs_CompletePackets(0, played));
-        ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
+        ASSERT_TRUE(SimKs_WaitQueued(0, queued, kHangMs));
+        ASSERT_TRUE(WaitUntil([&] { return mod->CanWrite() == empty || queued == 8; }));
     }
     // The rest plays at once, the host closes and waits for the end.
     void Finish() {
@@ -113,16 +117,23 @@ struct LossCase {
     Gone gone;
     bool strangerFirst; // another device arrives before ours is back
     int flaps;          // removals and returns before the last return
+    bool polled;        // the system gives no notifications: the engine looks for the device
 };
 
 const LossCase kLoss[] = {
-    {"removed and back", Gone::kRemoved, false, 0},
-    {"another device arrives first", Gone::kRemoved, true, 0},
-    {"flapping", Gone::kRemoved, false, 40},
-    {"asleep and awake", Gone::kAsleep, false, 0},
+    {"removed and back", Gone::kRemoved, false, 0, false},
+    {"another device arrives first", Gone::kRemoved, true, 0, false},
+    {"flapping", Gone::kRemoved, false, 40, false},
+    {"asleep and awake", Gone::kAsleep, false, 0, false},
+    {"no notifications", Gone::kRemoved, true, 0, true},
 };
 
-struct LossAndReturn : DeviceLife, ::testing::WithParamInterface<LossCase> {};
+struct LossAndReturn : DeviceLife, ::testing::WithParamInterface<LossCase> {
+    void AddDevices() override {
+        SimKs_SetNotifications(!GetParam().polled);
+        DeviceLife::AddDevices();
+    }
+};
 
 // Three packets played, eight in flight when the device went (lost with it); the rest of the
 // track plays on the device that came back, in order and once.
@@ -159,6 +170,7 @@ TEST_P(LossAndReturn, PlaysOnFromWhereTheDeviceStopped) {
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     ASSERT_TRUE(WaitUntil([] { return SimKs_StreamCount() >= 2; }));
     Finish();
+    EXPECT_EQ((int)(pcm.size() * 1000 / kRate), mod->GetOutputTime()) << "the lost audio counts";
     int last = SimKs_StreamCount() - 1;
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(last, &info));
@@ -229,13 +241,15 @@ INSTANTIATE_TEST_SUITE_P(EachEnd, WaitEnds, ::testing::ValuesIn(kEnds),
 struct PauseCase {
     const char* what;
     int prerollMs;
-    bool gone; // the device leaves while paused
+    bool gone;    // the device leaves while paused
+    bool partial; // the pin is filling a packet with the ring's last half packet
 };
 
 const PauseCase kPauses[] = {
-    {"released and back", 0, false},
-    {"with a pre-roll", 100, false},
-    {"gone while paused", 0, true},
+    {"released and back", 0, false, false},
+    {"with a pre-roll", 100, false, false},
+    {"gone while paused", 0, true, false},
+    {"a packet partly filled", 0, false, true},
 };
 
 struct ReleaseOnPause : DeviceLife, ::testing::WithParamInterface<PauseCase> {
@@ -249,10 +263,15 @@ struct ReleaseOnPause : DeviceLife, ::testing::WithParamInterface<PauseCase> {
 // pre-roll and then exactly what the old one had not played.
 TEST_P(ReleaseOnPause, NothingLostOrRepeated) {
     const PauseCase& c = GetParam();
-    std::vector<char> pcm = Pcm16(kTrack / 2);
+    std::vector<char> pcm = Pcm16((c.partial ? kTrack - kPacket / 2 : kTrack) / 2);
     size_t preroll = (size_t)c.prerollMs * kRate / 1000;
-    PlayInto(pcm, 3);
+    if (c.partial)
+        PlayInto(pcm, 4, 7);
+    else
+        PlayInto(pcm, 3);
+    int time = mod->GetOutputTime();
     EXPECT_EQ(0, mod->Pause(1));
+    EXPECT_EQ(time, mod->GetOutputTime()) << "held while released";
     EXPECT_FALSE(StreamOpen(0)) << "released";
     EXPECT_EQ(1, LogCount("Device released while paused"));
     EXPECT_EQ(1, mod->IsPlaying());
