@@ -45,6 +45,15 @@ const Tool kTools[] = {
     {IDC_ADAPT_FORMATS,
      "If checked, a format the device refuses plays in a wider container or on more channels, "
      "every bit unchanged (the volume control, when used, scales it)"},
+    {IDC_HARDWARE_VOLUME,
+     "If checked and the device has a volume control of its own, the WinAmp volume sets it and "
+     "the samples reach the device unchanged"},
+    {IDC_RELEASE_ON_PAUSE,
+     "If checked, pausing closes the device so that other programs can use it; playback goes on "
+     "where it stopped when resumed"},
+    {IDC_PREROLL,
+     "Milliseconds of silence (0 to 2000) played before the first sample whenever the device is "
+     "opened, for DACs that need time to lock onto a new rate"},
 };
 
 // One size slider: its table, its label and the pending value it drives.

@@ -65,7 +65,7 @@ HWND TooltipWindow() {
     return NULL;
 }
 
-TEST_F(Dialog, RegistersNineTooltipsWhileShownAndNamesTheLogFile) {
+TEST_F(Dialog, RegistersTwelveTooltipsWhileShownAndNamesTheLogFile) {
     LRESULT whileShown = -1;
     WCHAR logText[512] = L"";
     ASSERT_TRUE(RunConfig([&](HWND d) {
@@ -79,7 +79,7 @@ TEST_F(Dialog, RegistersNineTooltipsWhileShownAndNamesTheLogFile) {
         ti.lpszText = logText;
         SendMessageW(tip, TTM_GETTEXTW, 512, (LPARAM)&ti);
     }));
-    EXPECT_EQ(9, whileShown);
+    EXPECT_EQ(12, whileShown);
     EXPECT_STREQ(L"Activates diagnostic logging. Diagnostic information is output to "
                  L"\"quellor log.txt\"",
                  logText);
