@@ -30,6 +30,7 @@ DWORD Smaller(DWORD a, DWORD b) {
 void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
     KSCore* self = static_cast<KSCore*>(context);
     DiagLog(1, "Device %s: %s", arrived ? "arrived" : "removed", path);
+    InterlockedIncrement(&self->m_nDeviceChanges);
     if (arrived) {
         InterlockedIncrement(&self->m_nArrivals);
         self->WakeThread();

@@ -98,6 +98,13 @@ class KSCore final : private KSStreamSite {
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
     // Opens the status window on the calling thread, unless one is open.
     void OpenDiagnosticWindow();
+    // Arrivals and removals of devices the system has notified since construction, and whether
+    // it notifies them at all.
+    LONG DeviceChanges() const { return m_nDeviceChanges; }
+    bool WatchesDevices() const { return m_watch.Active(); }
+    // The render devices as the engine lists them: KSCATEGORY_AUDIO with an active
+    // KSCATEGORY_RENDER alias, their pins read, their filters opened.
+    static HRESULT ListRenderDevices(CKsEnumFilters& list);
 
     // Ends any stream, closes the status window and the device list, and stops the player thread:
     // the destructor's work, done once. False when the device kept packets even after its pin was
@@ -305,6 +312,7 @@ class KSCore final : private KSStreamSite {
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
     DWORD m_dwWaitStart = 0;            // GetTickCount when the wait for the device began
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
+    volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
     LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
     KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
     // Audio read out of the ring ahead of it: the pre-roll's silence (bytes left to play), then
