@@ -53,12 +53,6 @@ class KSSettings;
 class CKsEnumFilters;
 class CKsAudRenFilter;
 
-// How long the engine waits for the device to answer before it treats the device as stopped: the
-// return of the packets after KSSTATE_STOP and after the pin was closed, and the player thread's
-// acknowledgement of a pause or of its end. A device answers in milliseconds; one that starts or
-// stops its clock (USB, Bluetooth) takes up to about a second.
-constexpr DWORD kDeviceAnswerMs = 3000;
-
 // How long a stream whose device was lost waits for it to come back before it ends, and how often
 // the device list is looked at meanwhile where the system gives no notifications.
 constexpr DWORD kDeviceReturnMs = 10000;

@@ -4,6 +4,7 @@
 // the test's own removals, arrivals and sleeps drive every step.
 #include "tests/plugin_fixture.h"
 #include "tests/waits.h"
+#include "tests/wavert_fixture.h"
 
 #include <setupapi.h>
 #include <ks.h>
@@ -325,5 +326,68 @@ TEST_F(Preroll, OnlyNewPinsPlayIt) {
     EXPECT_TRUE(SameBytes(Consumed(0), want));
     EXPECT_EQ(1, SimKs_StreamCount());
 }
+
+// ---- WaveRT -------------------------------------------------------------------------------------
+
+struct RtLifeCase {
+    const char* what;
+    bool asleep; // the DMA engine stops in a sleep; else the pin is released while paused
+};
+
+const RtLifeCase kRtLife[] = {
+    {"asleep: the play position stands still", true},
+    {"released while paused", false},
+};
+
+struct WaveRtLife : WaveRtPlugin, ::testing::WithParamInterface<RtLifeCase> {
+    std::vector<std::string> Settings() override {
+        std::vector<std::string> s = WaveRtPlugin::Settings();
+        s.push_back("release_on_pause_enabled=1");
+        return s;
+    }
+    // What the stream played without the silence before and after its audio.
+    std::vector<char> Audio(int stream) {
+        std::vector<char> got = Consumed(stream);
+        size_t lead = Lead(got, 0, 4), end = got.size() / 4 * 4;
+        while (end > lead && !memcmp(&got[end - 4], "\0\0\0\0", 4))
+            end -= 4;
+        return std::vector<char>(got.begin() + (ptrdiff_t)lead, got.begin() + (ptrdiff_t)end);
+    }
+};
+
+// Two halves played, then the pin goes; the new pin plays the rest to the end, nothing twice (and,
+// released while paused, nothing lost). The DMA engine moves only by the test's steps.
+TEST_P(WaveRtLife, PlaysOnWithNothingRepeated) {
+    const RtLifeCase& c = GetParam();
+    std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
+    Open(44100, 2, 16);
+    ASSERT_TRUE(WriteAll(pcm));
+    ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
+    ASSERT_TRUE(StepQuarters(8));
+    if (c.asleep) {
+        ASSERT_TRUE(SimKs_SleepDevice(SIMKS_DEFAULT_WAVERT));
+        ASSERT_TRUE(WaitUntil([] { return SimKs_StreamCount() >= 2; }));
+        EXPECT_EQ(1, LogCount("stood still for"));
+    } else {
+        EXPECT_EQ(0, mod->Pause(1));
+        EXPECT_EQ(1, mod->Pause(0));
+    }
+    stepper.Start();
+    MustReturn("Close", [this] { mod->Close(); });
+    stepper.Stop();
+    ASSERT_EQ(2, SimKs_StreamCount());
+    std::vector<char> first = Audio(0), second = Audio(1);
+    EXPECT_TRUE(HoldsAt(pcm, 0, first));
+    EXPECT_TRUE(HoldsAt(pcm, pcm.size() - second.size(), second)) << "the rest, to the end";
+    EXPECT_LE(first.size() + second.size(), pcm.size()) << "nothing played twice";
+    if (!c.asleep) {
+        EXPECT_EQ(pcm.size(), first.size() + second.size()) << "nothing lost";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, WaveRtLife, ::testing::ValuesIn(kRtLife),
+                         [](const ::testing::TestParamInfo<RtLifeCase>& i) {
+                             return std::to_string(i.index);
+                         });
 
 } // namespace
