@@ -12,9 +12,12 @@
 // The pass looks at the pause and the mode before it touches the buffer; a thread that the end
 // holds off (HoldPlayerThread) is in its wait or between passes, never inside Serve.
 KSNext KSCyclicOutput::BeforeWait(KSWaitList& list) {
-    if (m_site.Paused() || m_site.Mode() == kModeClosed)
+    if (m_site.Paused() || m_site.Mode() == kModeClosed) {
+        m_bWatching = false;
         return KSNext::kSleep;
+    }
     Serve();
+    WatchPosition();
     FillWait(list);
     return m_site.RingHeld() == 0 ? KSNext::kRanDry : KSNext::kWait;
 }
@@ -79,6 +82,28 @@ void KSCyclicOutput::Serve() {
     InterlockedExchange(&m_bPlayedOut, played >= m_audioEnd);
     InterlockedExchange(&m_bWantAudio, m_source != kNoPosition && m_audioEnd < m_written &&
                                            m_site.Mode() == kModeOpen);
+}
+
+// A running stream's position moves on its own, whether or not the host writes: one that stands
+// still for the time the device has to answer plus two halves' playing means the device stopped
+// taking audio (unplugged, or its DMA engine stopped in a sleep). The stream's device is then lost
+// and awaited. The end watches its play-out itself.
+void KSCyclicOutput::WatchPosition() {
+    ULONGLONG played = m_position.Played();
+    DWORD now = GetTickCount();
+    if (!m_bWatching || played != m_stillAt || m_site.Mode() != kModeOpen) {
+        m_bWatching = true;
+        m_stillAt = played;
+        m_dwStillSince = now;
+        return;
+    }
+    ULONGLONG bound = kDeviceAnswerMs + (m_dwRate ? 2ULL * m_dwHalf * 1000 / m_dwRate : 0);
+    if (now - m_dwStillSince <= bound)
+        return;
+    DiagLog(1, "WaveRT play position stood still for %lu ms while the stream ran",
+            now - m_dwStillSince);
+    m_bWatching = false;
+    m_site.DeviceLost(StallText());
 }
 
 // Brings the count of bytes played up to the hardware: by the play position where it can be
@@ -154,8 +179,8 @@ void KSCyclicOutput::Put(ULONGLONG at, DWORD n) {
     }
     InterlockedExchange(&m_bPlayedOut, 0);
     m_audioEnd = at + n;
-    m_site.CountSubmitted(n);
     m_site.ReadRing(m_pBuffer + (DWORD)(at % m_dwSize), n);
+    m_site.CountSubmitted(n);
 }
 
 // The end: the ring goes into halves and plays, silence follows. On the player thread (a gapless

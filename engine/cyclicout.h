@@ -67,6 +67,7 @@ class KSCyclicOutput final : public KSOutput {
     void FillWait(KSWaitList& list);
     DWORD MsUntilDue();
     void Look();
+    void WatchPosition();
     bool ReadPosition(ULONG* offset);
     void WriteHalf();
     void TopUp();
@@ -108,6 +109,9 @@ class KSCyclicOutput final : public KSOutput {
     bool m_bLoggedPosition = false; // a position that could not be used has been logged
     bool m_bLoggedLate = false;     // halves the hardware reached before they were rewritten
     bool m_bLoggedBack = false;     // a position that went back
+    bool m_bWatching = false;       // m_stillAt and m_dwStillSince hold (reset by a pause)
+    ULONGLONG m_stillAt = 0;        // played when the position was last seen to move
+    DWORD m_dwStillSince = 0;       // GetTickCount then
 
     // Shared with the host's threads and the snapshot.
     volatile LONG m_bEvents = 0;       // event-driven (else polled)

@@ -30,6 +30,7 @@ DWORD Smaller(DWORD a, DWORD b) {
 void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
     KSCore* self = static_cast<KSCore*>(context);
     DiagLog(1, "Device %s: %s", arrived ? "arrived" : "removed", path);
+    InterlockedIncrement(&self->m_nDeviceChanges);
     if (arrived) {
         InterlockedIncrement(&self->m_nArrivals);
         self->WakeThread();
@@ -122,9 +123,13 @@ void KSCore::LetGo(bool exact) {
 }
 
 // The new kept audio: what the pin left unplayed, then what was kept before and not yet read. The
-// pre-roll left is silence that the next pin's own replaces.
+// pre-roll left is silence that the next pin's own replaces. Of the packet the pin was filling,
+// the bytes that came from the ring were never counted: they count when they go out again.
 void KSCore::KeepUnplayed(KSBytes& unplayed) {
     DWORD left = m_dwFront - m_dwFrontRead;
+    DWORD readAhead = m_dwUncounted - m_dwFreshRead;
+    DWORD fresh = unplayed.uncounted > readAhead ? unplayed.uncounted - readAhead : 0;
+    DWORD freshLeft = Smaller(left, m_dwFrontFresh);
     if (left) {
         BYTE* both = new (std::nothrow) BYTE[unplayed.size + left];
         if (!both) {
@@ -141,8 +146,10 @@ void KSCore::KeepUnplayed(KSBytes& unplayed) {
     m_pFront = std::move(unplayed.data);
     m_dwFront = unplayed.size;
     m_dwFrontRead = 0;
+    m_dwFrontFresh = freshLeft == left ? left + fresh : freshLeft;
     m_dwPreroll = 0;
     m_dwUncounted = 0;
+    m_dwFreshRead = 0;
     if (m_dwFront)
         DiagLog(1, "Kept %lu bytes the device did not play", (DWORD)m_dwFront);
 }
@@ -240,7 +247,8 @@ DWORD KSCore::WakeTimeout() {
     return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
 }
 
-// The pre-roll's silence and the kept audio go first; neither counts as submitted again.
+// The pre-roll's silence and the kept audio go first; neither counts as submitted again, except
+// the kept audio's fresh end.
 void KSCore::ReadKept(BYTE*& dst, DWORD& n) {
     DWORD silence = Smaller(n, m_dwPreroll);
     memset(dst, m_bSilence, silence);
@@ -248,7 +256,11 @@ void KSCore::ReadKept(BYTE*& dst, DWORD& n) {
     DWORD kept = Smaller(n - silence, m_dwFront - m_dwFrontRead);
     if (kept)
         memcpy(dst + silence, m_pFront.get() + m_dwFrontRead, kept);
-    m_dwFrontRead += kept;
+    DWORD freshFrom = m_dwFront - m_dwFrontFresh;
+    DWORD end = m_dwFrontRead + kept;
+    m_dwFreshRead +=
+        end > freshFrom ? end - (m_dwFrontRead > freshFrom ? m_dwFrontRead : freshFrom) : 0;
+    m_dwFrontRead = end;
     m_dwUncounted += silence + kept;
     dst += silence + kept;
     n -= silence + kept;

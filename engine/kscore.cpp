@@ -162,6 +162,7 @@ void KSCore::DiscardRing() {
     m_dwCarry = 0;
     m_pFront.reset();
     m_dwFront = m_dwFrontRead = m_dwPreroll = m_dwUncounted = 0;
+    m_dwFrontFresh = m_dwFreshRead = 0;
 }
 
 void KSCore::WakeThread() {

@@ -53,12 +53,6 @@ class KSSettings;
 class CKsEnumFilters;
 class CKsAudRenFilter;
 
-// How long the engine waits for the device to answer before it treats the device as stopped: the
-// return of the packets after KSSTATE_STOP and after the pin was closed, and the player thread's
-// acknowledgement of a pause or of its end. A device answers in milliseconds; one that starts or
-// stops its clock (USB, Bluetooth) takes up to about a second.
-constexpr DWORD kDeviceAnswerMs = 3000;
-
 // How long a stream whose device was lost waits for it to come back before it ends, and how often
 // the device list is looked at meanwhile where the system gives no notifications.
 constexpr DWORD kDeviceReturnMs = 10000;
@@ -98,6 +92,13 @@ class KSCore final : private KSStreamSite {
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
     // Opens the status window on the calling thread, unless one is open.
     void OpenDiagnosticWindow();
+    // Arrivals and removals of devices the system has notified since construction, and whether
+    // it notifies them at all.
+    LONG DeviceChanges() const { return m_nDeviceChanges; }
+    bool WatchesDevices() const { return m_watch.Active(); }
+    // The render devices as the engine lists them: KSCATEGORY_AUDIO with an active
+    // KSCATEGORY_RENDER alias, their pins read, their filters opened.
+    static HRESULT ListRenderDevices(CKsEnumFilters& list);
 
     // Ends any stream, closes the status window and the device list, and stops the player thread:
     // the destructor's work, done once. False when the device kept packets even after its pin was
@@ -305,6 +306,7 @@ class KSCore final : private KSStreamSite {
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
     DWORD m_dwWaitStart = 0;            // GetTickCount when the wait for the device began
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
+    volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
     LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
     KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
     // Audio read out of the ring ahead of it: the pre-roll's silence (bytes left to play), then
@@ -315,7 +317,12 @@ class KSCore final : private KSStreamSite {
     std::unique_ptr<BYTE[]> m_pFront;
     volatile DWORD m_dwFront = 0;
     volatile DWORD m_dwFrontRead = 0;
-    DWORD m_dwUncounted = 0; // pre-roll and kept bytes read and not yet counted as submitted
+    // The kept audio's last m_dwFrontFresh bytes were never counted as submitted (a packet the
+    // closed pin was filling). m_dwUncounted: pre-roll and kept bytes read and not yet submitted,
+    // which the next submissions pass over in counting, except its last m_dwFreshRead bytes.
+    DWORD m_dwFrontFresh = 0;
+    DWORD m_dwUncounted = 0;
+    DWORD m_dwFreshRead = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

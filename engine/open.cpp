@@ -206,6 +206,12 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
 }
 
 // Quiet: the user is told nothing (a stream looking for its device again).
+HRESULT KSCore::ListRenderDevices(CKsEnumFilters& list) {
+    // A plain local: a function-local static would need a thread-safe guard of the runtime.
+    const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
+    return list.EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
+}
+
 CKsEnumFilters* KSCore::EnsureFilterList(bool quiet) {
     if (m_pEnumFilters)
         return m_pEnumFilters.get();
@@ -223,9 +229,7 @@ CKsEnumFilters* KSCore::EnsureFilterList(bool quiet) {
             ErrorBox("Failed to create CKsEnumFilters");
         return nullptr;
     }
-    // A plain local: a function-local static would need a thread-safe guard of the runtime.
-    const GUID categories[] = {KSCATEGORY_AUDIO, KSCATEGORY_RENDER};
-    hr = m_pEnumFilters->EnumFilters(kFilterTypeRender, categories, 2, TRUE, FALSE, TRUE);
+    hr = ListRenderDevices(*m_pEnumFilters);
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::EnumFilters", hr);
         if (!quiet)

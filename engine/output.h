@@ -36,6 +36,7 @@ constexpr LONG kModeEnding = 2; // draining: only inside EndInternal
 struct KSBytes {
     std::unique_ptr<BYTE[]> data;
     DWORD size = 0;
+    DWORD uncounted = 0; // bytes at its end that were never counted as submitted
 };
 
 // Handles an output adds to the player thread's wait, after the stop event.

@@ -159,8 +159,10 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
             order[at] = order[at - 1];
         order[at] = i;
     }
-    if (HasPartial())
+    if (HasPartial()) {
         order[count++] = m_nCurrentPacket;
+        unplayed->uncounted = m_Packets[m_nCurrentPacket].Header.DataUsed;
+    }
     for (int i = 0; i < count; i++)
         total += m_Packets[order[i]].Header.DataUsed;
     if (!total)

@@ -154,10 +154,15 @@ void KSCore::ReadRing(BYTE* dst, DWORD n) {
     InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
 }
 
+// Bytes read ahead of the ring were counted when first submitted (or are pre-roll), unless they
+// are the fresh ones at the kept audio's end.
 void KSCore::CountSubmitted(DWORD n) {
     DWORD skip = n < m_dwUncounted ? n : m_dwUncounted;
+    DWORD old = m_dwUncounted - m_dwFreshRead;
+    DWORD fresh = skip > old ? skip - old : 0;
     m_dwUncounted -= skip;
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)(n - skip));
+    m_dwFreshRead -= fresh;
+    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)(n - skip + fresh));
 }
 
 void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {

@@ -8,6 +8,7 @@
 #include "host/devicenames.h"
 #include "host/out_module.h"
 #include "host/settings.h"
+#include "ks/enum.h"
 #include "resources/resource.h"
 
 #include <commctrl.h>
@@ -45,6 +46,15 @@ const Tool kTools[] = {
     {IDC_ADAPT_FORMATS,
      "If checked, a format the device refuses plays in a wider container or on more channels, "
      "every bit unchanged (the volume control, when used, scales it)"},
+    {IDC_HARDWARE_VOLUME,
+     "If checked and the device has a volume control of its own, the WinAmp volume sets it and "
+     "the samples reach the device unchanged"},
+    {IDC_RELEASE_ON_PAUSE,
+     "If checked, pausing closes the device so that other programs can use it; playback goes on "
+     "where it stopped when resumed"},
+    {IDC_PREROLL,
+     "Milliseconds of silence (0 to 2000) played before the first sample whenever the device is "
+     "opened, for DACs that need time to lock onto a new rate"},
 };
 
 // One size slider: its table, its label and the pending value it drives.
@@ -77,22 +87,62 @@ void RemoveTools(HWND hwnd) {
         g_pTooltip->DeleteTool(GetDlgItem(hwnd, t.id));
 }
 
-// Lists the devices head first; the stored device path selects its item, byte for byte, and an
-// empty one selects the first item.
-void FillDeviceList(HWND hwnd) {
-    const char* chosen = g_pSettings->output_device;
+// Lists the devices head first; the chosen device path selects its item, byte for byte, an empty
+// one selects the first item and none selects none.
+void FillDeviceList(HWND hwnd, const char* chosen) {
     for (const TListNode<DeviceName>* node = g_DeviceNames.Head(); node; node = node->pNext) {
         const DeviceName* d = node->pData;
         const char* name = d->pszFriendlyName ? d->pszFriendlyName : "";
         LRESULT i = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_ADDSTRING, 0, (LPARAM)name);
         if (i < 0)
             continue;
-        bool select = chosen[0] ? d->pszFilterName && !strcmp(d->pszFilterName, chosen) : i == 0;
+        bool select =
+            chosen && (chosen[0] ? d->pszFilterName && !strcmp(d->pszFilterName, chosen) : i == 0);
         if (select)
             SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_SETCURSEL, (WPARAM)i, 0);
         SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_SETITEMDATA, (WPARAM)i,
                             (LPARAM)d->pszFilterName);
     }
+}
+
+// The list follows the devices while the dialog is shown: it looks at the engine's count of the
+// system's notifications every kListLookMs, or lists the devices anew every kListPollLooks looks
+// where the system gives none.
+constexpr UINT_PTR kListTimer = 1;
+constexpr UINT kListLookMs = 250;
+constexpr int kListPollLooks = 8;
+LONG g_nListChanges = 0;
+int g_nListLooks = 0;
+
+// Lists the devices anew; the item the user selected stays selected while its device is there.
+void RefreshDeviceList(HWND hwnd) {
+    char chosen[MAX_PATH + 1] = "";
+    LRESULT sel = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETCURSEL, 0, 0);
+    LRESULT data =
+        sel == LB_ERR ? 0 : SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETITEMDATA, sel, 0);
+    if (data && data != LB_ERR)
+        lstrcpynA(chosen, (const char*)data, sizeof chosen);
+    HRESULT hr = S_OK;
+    CKsEnumFilters list(hr);
+    hr = KSCore::ListRenderDevices(list);
+    if (FAILED(hr)) {
+        LogCause("Settings dialog: listing the devices again", hr);
+        return;
+    }
+    SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_RESETCONTENT, 0, 0);
+    g_DeviceNames.Build(&list);
+    FillDeviceList(hwnd, sel == LB_ERR ? nullptr : chosen);
+}
+
+void OnListTimer(HWND hwnd) {
+    if (!g_pEngine)
+        return;
+    LONG changes = g_pEngine->DeviceChanges();
+    bool due = g_pEngine->WatchesDevices() ? changes != g_nListChanges
+                                           : ++g_nListLooks % kListPollLooks == 0;
+    g_nListChanges = changes;
+    if (due)
+        RefreshDeviceList(hwnd);
 }
 
 void CentreOnScreen(HWND hwnd) {
@@ -127,7 +177,10 @@ void ShowSize(HWND hwnd, const SizeSlider& s, int size) {
 void OnShow(HWND hwnd) {
     if (g_pTooltip)
         RegisterTools(hwnd);
-    FillDeviceList(hwnd);
+    FillDeviceList(hwnd, g_pSettings->output_device);
+    g_nListChanges = g_pEngine ? g_pEngine->DeviceChanges() : 0;
+    g_nListLooks = 0;
+    SetTimer(hwnd, kListTimer, kListLookMs, NULL);
     CentreOnScreen(hwnd);
     SetCheck(hwnd, IDC_VOLUME_ENABLED, g_pSettings->volume_enabled);
     SetCheck(hwnd, IDC_GAPLESS, g_pSettings->gapless_enabled);
@@ -276,7 +329,12 @@ INT_PTR CALLBACK ConfigDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam
         return TRUE;
     case WM_COMMAND:
         return OnCommand(hwnd, LOWORD(wParam));
+    case WM_TIMER:
+        if (wParam == kListTimer)
+            OnListTimer(hwnd);
+        return TRUE;
     case WM_DESTROY:
+        KillTimer(hwnd, kListTimer);
         if (g_pTooltip)
             RemoveTools(hwnd);
         return FALSE;

@@ -1,9 +1,10 @@
 #!/bin/sh
 # Plays a short programme through qhost and the simulated devices and prints the verdicts:
 # 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode,
-# then one track on the simulated WaveRT device, then a 16-bit track on the zoo's USB Audio 2.0
-# DAC that takes only 32-bit containers (adapted bit-transparently), and the matrix of streams
-# against every device class of the zoo.
+# then one track on the simulated WaveRT device, then one whose device is unplugged and plugged
+# back mid-track, then a 16-bit track on the zoo's USB Audio 2.0 DAC that takes only 32-bit
+# containers (adapted bit-transparently), and the matrix of streams against every device class of
+# the zoo.
 # Plays the shipped i686 build where this machine runs 32-bit programs, else the x86_64 build.
 # Use: demo.sh BUILD_ROOT (the folder holding build/i686 and build/x86_64)
 set -e
@@ -30,6 +31,9 @@ qhost play --sim --clock realtime:4 --gapless tone:44100:2:16:3 tone:44100:2:16:
 echo
 echo "== One track on the simulated WaveRT device (event-driven, cyclic buffer)"
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event tone:48000:2:16:3
+echo
+echo "== The device unplugged after 1 s of play and plugged back 0.5 s later; the stream plays on"
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --unplug 1000,500 tone:44100:2:16:3
 echo
 echo "== A 16-bit track on the USB Audio 2.0 DAC that takes only 32-bit containers"
 qhost play --sim --clock realtime:1 --set gapless_enabled=0 --device "USB Audio 2.0" \

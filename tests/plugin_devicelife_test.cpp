@@ -4,6 +4,7 @@
 // the test's own removals, arrivals and sleeps drive every step.
 #include "tests/plugin_fixture.h"
 #include "tests/waits.h"
+#include "tests/wavert_fixture.h"
 
 #include <setupapi.h>
 #include <ks.h>
@@ -22,6 +23,7 @@ struct DeviceLife : PluginFixture {
         if (initDone)
             MustReturn("Quit", [this] { mod->Quit(); });
         initDone = false;
+        SimKs_SetNotifications(TRUE);
         PluginFixture::TearDown();
     }
     int LogCount(const char* text) {
@@ -35,14 +37,17 @@ struct DeviceLife : PluginFixture {
         return WaitUntil([&] { return LogCount(text) > 0; });
     }
     // Opens, writes the track and lets the device play `played` of the eight packets it holds;
-    // the player thread hands it as many new ones from the ring.
-    void PlayInto(const std::vector<char>& pcm, int played) {
+    // the player thread hands it new ones from the ring until `queued` are with it, and fills
+    // the next one with what is left of the ring.
+    void PlayInto(const std::vector<char>& pcm, int played, ULONG queued = 8) {
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
         ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        int empty = mod->CanWrite();
         ASSERT_TRUE(WriteAll(pcm));
         ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
         ASSERT_EQ(played, SimKs_CompletePackets(0, played));
-        ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
+        ASSERT_TRUE(SimKs_WaitQueued(0, queued, kHangMs));
+        ASSERT_TRUE(WaitUntil([&] { return mod->CanWrite() == empty || queued == 8; }));
     }
     // The rest plays at once, the host closes and waits for the end.
     void Finish() {
@@ -113,16 +118,23 @@ struct LossCase {
     Gone gone;
     bool strangerFirst; // another device arrives before ours is back
     int flaps;          // removals and returns before the last return
+    bool polled;        // the system gives no notifications: the engine looks for the device
 };
 
 const LossCase kLoss[] = {
-    {"removed and back", Gone::kRemoved, false, 0},
-    {"another device arrives first", Gone::kRemoved, true, 0},
-    {"flapping", Gone::kRemoved, false, 40},
-    {"asleep and awake", Gone::kAsleep, false, 0},
+    {"removed and back", Gone::kRemoved, false, 0, false},
+    {"another device arrives first", Gone::kRemoved, true, 0, false},
+    {"flapping", Gone::kRemoved, false, 40, false},
+    {"asleep and awake", Gone::kAsleep, false, 0, false},
+    {"no notifications", Gone::kRemoved, true, 0, true},
 };
 
-struct LossAndReturn : DeviceLife, ::testing::WithParamInterface<LossCase> {};
+struct LossAndReturn : DeviceLife, ::testing::WithParamInterface<LossCase> {
+    void AddDevices() override {
+        SimKs_SetNotifications(!GetParam().polled);
+        DeviceLife::AddDevices();
+    }
+};
 
 // Three packets played, eight in flight when the device went (lost with it); the rest of the
 // track plays on the device that came back, in order and once.
@@ -159,6 +171,7 @@ TEST_P(LossAndReturn, PlaysOnFromWhereTheDeviceStopped) {
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     ASSERT_TRUE(WaitUntil([] { return SimKs_StreamCount() >= 2; }));
     Finish();
+    EXPECT_EQ((int)(pcm.size() * 1000 / kRate), mod->GetOutputTime()) << "the lost audio counts";
     int last = SimKs_StreamCount() - 1;
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(last, &info));
@@ -229,13 +242,15 @@ INSTANTIATE_TEST_SUITE_P(EachEnd, WaitEnds, ::testing::ValuesIn(kEnds),
 struct PauseCase {
     const char* what;
     int prerollMs;
-    bool gone; // the device leaves while paused
+    bool gone;    // the device leaves while paused
+    bool partial; // the pin is filling a packet with the ring's last half packet
 };
 
 const PauseCase kPauses[] = {
-    {"released and back", 0, false},
-    {"with a pre-roll", 100, false},
-    {"gone while paused", 0, true},
+    {"released and back", 0, false, false},
+    {"with a pre-roll", 100, false, false},
+    {"gone while paused", 0, true, false},
+    {"a packet partly filled", 0, false, true},
 };
 
 struct ReleaseOnPause : DeviceLife, ::testing::WithParamInterface<PauseCase> {
@@ -249,10 +264,15 @@ struct ReleaseOnPause : DeviceLife, ::testing::WithParamInterface<PauseCase> {
 // pre-roll and then exactly what the old one had not played.
 TEST_P(ReleaseOnPause, NothingLostOrRepeated) {
     const PauseCase& c = GetParam();
-    std::vector<char> pcm = Pcm16(kTrack / 2);
+    std::vector<char> pcm = Pcm16((c.partial ? kTrack - kPacket / 2 : kTrack) / 2);
     size_t preroll = (size_t)c.prerollMs * kRate / 1000;
-    PlayInto(pcm, 3);
+    if (c.partial)
+        PlayInto(pcm, 4, 7);
+    else
+        PlayInto(pcm, 3);
+    int time = mod->GetOutputTime();
     EXPECT_EQ(0, mod->Pause(1));
+    EXPECT_EQ(time, mod->GetOutputTime()) << "held while released";
     EXPECT_FALSE(StreamOpen(0)) << "released";
     EXPECT_EQ(1, LogCount("Device released while paused"));
     EXPECT_EQ(1, mod->IsPlaying());
@@ -306,5 +326,68 @@ TEST_F(Preroll, OnlyNewPinsPlayIt) {
     EXPECT_TRUE(SameBytes(Consumed(0), want));
     EXPECT_EQ(1, SimKs_StreamCount());
 }
+
+// ---- WaveRT -------------------------------------------------------------------------------------
+
+struct RtLifeCase {
+    const char* what;
+    bool asleep; // the DMA engine stops in a sleep; else the pin is released while paused
+};
+
+const RtLifeCase kRtLife[] = {
+    {"asleep: the play position stands still", true},
+    {"released while paused", false},
+};
+
+struct WaveRtLife : WaveRtPlugin, ::testing::WithParamInterface<RtLifeCase> {
+    std::vector<std::string> Settings() override {
+        std::vector<std::string> s = WaveRtPlugin::Settings();
+        s.push_back("release_on_pause_enabled=1");
+        return s;
+    }
+    // What the stream played without the silence before and after its audio.
+    std::vector<char> Audio(int stream) {
+        std::vector<char> got = Consumed(stream);
+        size_t lead = Lead(got, 0, 4), end = got.size() / 4 * 4;
+        while (end > lead && !memcmp(&got[end - 4], "\0\0\0\0", 4))
+            end -= 4;
+        return std::vector<char>(got.begin() + (ptrdiff_t)lead, got.begin() + (ptrdiff_t)end);
+    }
+};
+
+// Two halves played, then the pin goes; the new pin plays the rest to the end, nothing twice (and,
+// released while paused, nothing lost). The DMA engine moves only by the test's steps.
+TEST_P(WaveRtLife, PlaysOnWithNothingRepeated) {
+    const RtLifeCase& c = GetParam();
+    std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
+    Open(44100, 2, 16);
+    ASSERT_TRUE(WriteAll(pcm));
+    ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
+    ASSERT_TRUE(StepQuarters(8));
+    if (c.asleep) {
+        ASSERT_TRUE(SimKs_SleepDevice(SIMKS_DEFAULT_WAVERT));
+        ASSERT_TRUE(WaitUntil([] { return SimKs_StreamCount() >= 2; }));
+        EXPECT_EQ(1, LogCount("stood still for"));
+    } else {
+        EXPECT_EQ(0, mod->Pause(1));
+        EXPECT_EQ(1, mod->Pause(0));
+    }
+    stepper.Start();
+    MustReturn("Close", [this] { mod->Close(); });
+    stepper.Stop();
+    ASSERT_EQ(2, SimKs_StreamCount());
+    std::vector<char> first = Audio(0), second = Audio(1);
+    EXPECT_TRUE(HoldsAt(pcm, 0, first));
+    EXPECT_TRUE(HoldsAt(pcm, pcm.size() - second.size(), second)) << "the rest, to the end";
+    EXPECT_LE(first.size() + second.size(), pcm.size()) << "nothing played twice";
+    if (!c.asleep) {
+        EXPECT_EQ(pcm.size(), first.size() + second.size()) << "nothing lost";
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(EachWay, WaveRtLife, ::testing::ValuesIn(kRtLife),
+                         [](const ::testing::TestParamInfo<RtLifeCase>& i) {
+                             return std::to_string(i.index);
+                         });
 
 } // namespace

@@ -1,10 +1,15 @@
 // The settings dialog driven as a user drives it: what it shows, its sliders and labels, its
 // tooltips, OK with the buffer-size correction, Defaults, the device list's exact matching and
-// the Open Status button.
+// its following of arrivals and removals, and the Open Status button.
 #include "tests/dialog_driver.h"
+
+#include "tests/waits.h"
 
 #include <commctrl.h>
 #include <cstring>
+#include <ks.h>
+#include <ksmedia.h>
+#include <setupapi.h>
 
 namespace {
 
@@ -65,7 +70,7 @@ HWND TooltipWindow() {
     return NULL;
 }
 
-TEST_F(Dialog, RegistersNineTooltipsWhileShownAndNamesTheLogFile) {
+TEST_F(Dialog, RegistersTwelveTooltipsWhileShownAndNamesTheLogFile) {
     LRESULT whileShown = -1;
     WCHAR logText[512] = L"";
     ASSERT_TRUE(RunConfig([&](HWND d) {
@@ -79,7 +84,7 @@ TEST_F(Dialog, RegistersNineTooltipsWhileShownAndNamesTheLogFile) {
         ti.lpszText = logText;
         SendMessageW(tip, TTM_GETTEXTW, 512, (LPARAM)&ti);
     }));
-    EXPECT_EQ(9, whileShown);
+    EXPECT_EQ(12, whileShown);
     EXPECT_STREQ(L"Activates diagnostic logging. Diagnostic information is output to "
                  L"\"quellor log.txt\"",
                  logText);
@@ -286,6 +291,45 @@ TEST_F(ExactCase, SelectsItsDeviceAndOkStoresAnotherChoice) {
     }));
     EXPECT_EQ(1, selection);
     EXPECT_EQ(SimKs_DevicePath(SIMKS_DEFAULT_VERSATILE), Ini("output_device"));
+}
+
+std::string SelectedPath(HWND d) {
+    LRESULT sel = SendDlgItemMessageA(d, IDC_DEVICE_LIST, LB_GETCURSEL, 0, 0);
+    LRESULT data = SendDlgItemMessageA(d, IDC_DEVICE_LIST, LB_GETITEMDATA, (WPARAM)sel, 0);
+    return sel == LB_ERR || !data ? "" : (const char*)data;
+}
+
+LRESULT Items(HWND d) {
+    return SendDlgItemMessageA(d, IDC_DEVICE_LIST, LB_GETCOUNT, 0, 0);
+}
+
+// A device plugged in and another unplugged while the dialog is open: the list follows, the
+// user's choice stays chosen.
+TEST_F(ExactCase, TheListFollowsArrivalsAndRemovals) {
+    LRESULT arrived = 0, removed = 0;
+    std::string afterArrival, afterRemoval;
+    ASSERT_TRUE(RunConfig([&](HWND d) {
+        int other = SimKs_AddDevice("\\\\?\\sim#stranger", "Stranger");
+        SimKs_AddCategory(other, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
+        SimKs_AddCategory(other, &KSCATEGORY_RENDER, SPINT_ACTIVE);
+        SimKsPinDesc pin;
+        SimKs_InitRenderPin(&pin, 2, 16, 16, 44100, 44100);
+        SimKs_AddPin(other, &pin);
+        SimKs_AnnounceDevice(other);
+        WaitUntil([&] { return Items(d) == 4; });
+        arrived = Items(d);
+        afterArrival = SelectedPath(d);
+        SimKs_RemoveDevice(SIMKS_DEFAULT_VERSATILE);
+        WaitUntil([&] { return Items(d) == 3; });
+        removed = Items(d);
+        afterRemoval = SelectedPath(d);
+        Press(d, IDOK);
+    }));
+    EXPECT_EQ(4, arrived);
+    EXPECT_EQ(3, removed);
+    EXPECT_EQ(SimKs_DevicePath(SIMKS_DEFAULT_LEGACY), afterArrival);
+    EXPECT_EQ(SimKs_DevicePath(SIMKS_DEFAULT_LEGACY), afterRemoval);
+    EXPECT_EQ(SimKs_DevicePath(SIMKS_DEFAULT_LEGACY), Ini("output_device"));
 }
 
 TEST_F(Dialog, OpenStatusTwiceGivesOneWindowThatQuitCloses) {

@@ -7,8 +7,9 @@
 #include "tools/common/hostenv.h"
 #include "tools/qhost/devices.h"
 #include "tools/qhost/plugin.h"
-#include "tools/qhost/verdict.h"
 #include "tools/qhost/prefs.h"
+#include "tools/qhost/unplug.h"
+#include "tools/qhost/verdict.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -40,6 +41,11 @@ const char kUsage[] =
     "                        (packet mode offered)\n"
     "  --device NAME         with --sim, play on the zoo's device class whose name holds NAME\n"
     "                        (any letter case; qhost devices --sim lists them)\n"
+    "  --unplug AT_MS[,BACK_AFTER_MS]\n"
+    "                        with --sim, unplug the device once the first stream has played\n"
+    "                        AT_MS of audio and plug it back BACK_AFTER_MS later (default 1000);\n"
+    "                        the verdict shows what the device lost in flight and that the rest\n"
+    "                        played whole and once\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
     "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
     "  --volume N            host volume 0..255 (default 255)\n"
@@ -58,6 +64,7 @@ struct Options {
     std::string wavert; // "": the chosen device; else how the simulated WaveRT device behaves
     std::string device; // a zoo class's name, or part of it
     std::string wavOut;
+    UnplugPlan unplug;
     std::string plugin;
     int volume = 255;
     bool quiet = false;
@@ -102,7 +109,10 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                 return false;
         } else if (a == "--device" && hasValue)
             o.device = argv[++i];
-        else if (a == "--wav-out" && hasValue)
+        else if (a == "--unplug" && hasValue) {
+            if (!ParseUnplug(argv[++i], o.unplug))
+                return false;
+        } else if (a == "--wav-out" && hasValue)
             o.wavOut = argv[++i];
         else if (a == "--plugin" && hasValue)
             o.plugin = argv[++i];
@@ -118,7 +128,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
     return o.command == "play" && !o.sources.empty() &&
-           (o.sim || (o.wavert.empty() && o.device.empty()));
+           (o.sim || (o.wavert.empty() && o.device.empty() && o.unplug.atMs < 0));
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -234,16 +244,19 @@ int Play(const Options& o) {
     run.options.volume = o.volume;
     run.options.progress = !o.quiet;
     run.options.inputBufferSize = settings.input_buffer_size;
+    Unplugger unplugger(o.unplug);
     if (o.status)
         PlayWithStatus(s, run);
     else
         PlayThread(&run);
+    UnplugOutcome unplugged = unplugger.Finish();
     s.mod->Quit();
     s.choice.Restore();
     if (!o.sim)
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;
-    bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0);
+    bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0,
+                              o.unplug, unplugged);
     SimKs_Remove(s.dll);
     return clean ? 0 : 1;
 }

@@ -113,12 +113,14 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
     printf("%s: %d Hz, %d channels, %d bits\n", t.name.c_str(), t.rate, t.channels, t.bits);
     mod->SetVolume(o.volume);
     mod->SetPan(0);
+    int before = newStream ? newStream() : -1;
     if (mod->Open(t.rate, t.channels, t.bits, -1, -1) < 0) {
         printf("  the plug-in could not open this stream; skipped\n");
         return;
     }
     outcome.opened = true;
     outcome.stream = newStream ? newStream() : -1;
+    outcome.newPin = outcome.stream > before;
     mod->SetVolume(-666);
     TrackRun run = {mod, &t, &o, &outcome, 0};
     HANDLE decode = CreateThread(NULL, 0, DecodeThread, &run, 0, NULL);

@@ -23,6 +23,7 @@ struct PlayOptions {
 struct TrackOutcome {
     bool opened = false;
     int stream = -1;      // simulated stream that took the track (with --sim), or -1
+    bool newPin = false;  // the track's Open created that stream (no gapless hand-over)
     size_t bytesSent = 0; // bytes accepted by Write
     bool endSeen = true;  // IsPlaying() reported the end of the track
 };

@@ -12,15 +12,18 @@ bool Silent(const char* frame, size_t block, char silence) {
     return true;
 }
 
-// Bytes of whole silent frames at the start of bytes.
 size_t SilentStart(const std::vector<char>& bytes, size_t block, char silence) {
-    size_t n = 0;
-    while (n + block <= bytes.size() && Silent(&bytes[n], block, silence))
-        n += block;
-    return n;
+    return SilentFrames(bytes, block, silence, false);
 }
 
 } // namespace
+
+size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, bool atEnd) {
+    size_t n = 0, whole = bytes.size() / block * block;
+    while (n + block <= whole && Silent(&bytes[atEnd ? whole - n - block : n], block, silence))
+        n += block;
+    return n;
+}
 
 RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& want, char silence,
                         size_t block) {

@@ -13,6 +13,9 @@ struct RtPlayed {
     size_t gapBytes = 0;     // their bytes
 };
 
+// Bytes of whole silent frames at the start of bytes, or at its end.
+size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, bool atEnd);
+
 // Takes the added silence out of got, frame by frame, as far as want says where audio is: whole
 // frames of silence before want's first frame, where want has a frame that is not silence, and
 // after want's end. Where got differs otherwise, the rest of got stays in audio as it is.

@@ -8,6 +8,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -100,31 +101,108 @@ struct Tally {
     std::vector<char> expected, received;
     int boundaryGaps = 0, starved = 0, stale = 0, adapted = 0;
     double starvedMs = 0;
+    int reopens = 0;      // pins opened again after their device was lost
+    size_t lostBytes = 0; // what the lost devices had taken and not played
+    double lostMs = 0;
+    size_t repeatedBytes = 0; // what a reopened pin played again
 };
 
-void AddStream(Tally& t, int stream, const std::vector<char>& sent) {
-    std::vector<char> r = Received(stream, sent, &t.starved, &t.starvedMs);
-    t.received.insert(t.received.end(), r.begin(), r.end());
-    t.expected.insert(t.expected.end(), sent.begin(), sent.end());
-    t.stale += SimKs_StaleCount(stream);
-    t.starved += MidStreamStarvation(stream, &t.starvedMs);
+// A pin opened again on a WaveRT device plays silence before the audio it was given and after it:
+// its slice is the audio between. Silent frames that the audio itself begins with go with that
+// silence and count as lost; the comparison still judges every byte.
+bool RtSlice(int stream, std::vector<char>* part, size_t* block, char* silence) {
+    SimKsWaveRtInfo rt;
+    SimKsStreamInfo info;
+    if (!SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info))
+        return false;
+    const WAVEFORMATEX& f = info.Format.Format;
+    *block = f.nBlockAlign ? f.nBlockAlign : 1;
+    *silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
+    std::vector<char> got = Consumed(stream);
+    size_t lead = SilentFrames(got, *block, *silence, false);
+    size_t tail = lead < got.size() ? SilentFrames(got, *block, *silence, true) : 0;
+    part->assign(got.begin() + (ptrdiff_t)lead, got.end() - (ptrdiff_t)tail);
+    return true;
 }
 
-// The tracks of one stream follow each other; a stream is added once all its tracks are known.
+// Where part lies in sent at or after from: the last pin's part ends the stream; a pin between
+// lies at its first match.
+size_t PlaceOf(const std::vector<char>& part, const std::vector<char>& sent, size_t from,
+               bool last) {
+    if (last)
+        return part.size() <= sent.size() ? sent.size() - part.size() : 0;
+    for (size_t at = from; at + part.size() <= sent.size(); at++)
+        if (!memcmp(&sent[at], part.data(), part.size()))
+            return at;
+    return from;
+}
+
+// A stream whose device was lost and whose pin was opened again: each pin played a slice of
+// what was sent. The slices are joined with what the lost device took and never played (counted,
+// and taken from sent so that the comparison judges the rest); a slice that starts before the end
+// of the one before it repeats audio.
+std::vector<char> JoinSlices(Tally& t, const std::vector<int>& streams,
+                             const std::vector<char>& sent) {
+    std::vector<char> joined;
+    size_t block = 1, end = sent.size();
+    char silence = 0;
+    for (size_t i = 0; i < streams.size(); i++) {
+        std::vector<char> part;
+        if (i && RtSlice(streams[i], &part, &block, &silence))
+            end = sent.size() - SilentFrames(sent, block, silence, true);
+        else
+            part = Received(streams[i], sent, &t.starved, &t.starvedMs);
+        std::vector<char> upTo(sent.begin(), sent.begin() + (ptrdiff_t)end);
+        size_t at = i ? PlaceOf(part, upTo, joined.size(), i + 1 == streams.size()) : 0;
+        if (at < joined.size()) {
+            t.repeatedBytes += joined.size() - at;
+        } else if (at > joined.size()) {
+            SimKsStreamInfo info;
+            SimKs_GetStream(streams[i], &info);
+            DWORD rate = info.Format.Format.nAvgBytesPerSec;
+            t.lostBytes += at - joined.size();
+            t.lostMs += rate ? (at - joined.size()) * 1000.0 / rate : 0;
+            joined.insert(joined.end(), sent.begin() + (ptrdiff_t)joined.size(),
+                          sent.begin() + (ptrdiff_t)at);
+        }
+        joined.insert(joined.end(), part.begin(), part.end());
+        t.stale += SimKs_StaleCount(streams[i]);
+        t.starved += MidStreamStarvation(streams[i], &t.starvedMs);
+    }
+    if (joined.size() < sent.size() && end < sent.size()) // the track's own closing silence
+        joined.insert(joined.end(), sent.begin() + (ptrdiff_t)joined.size(), sent.end());
+    t.reopens += (int)streams.size() - 1;
+    return joined;
+}
+
+// The streams first .. last played sent, one after another (more than one: the device was lost).
+void AddStreams(Tally& t, int first, int last, const std::vector<char>& sent) {
+    std::vector<int> streams;
+    for (int s = first; s <= last; s++)
+        streams.push_back(s);
+    std::vector<char> r = JoinSlices(t, streams, sent);
+    t.received.insert(t.received.end(), r.begin(), r.end());
+    t.expected.insert(t.expected.end(), sent.begin(), sent.end());
+}
+
+// Tracks follow each other on a pin until a track opens a new one; the streams between are the
+// pins opened again after a loss. A pin's stream is added once all its tracks are known.
 Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
               bool gapless) {
     Tally t;
     std::vector<char> sent;
-    int last = -1;
+    int first = -1;
     for (size_t i = 0; i < tracks.size(); i++) {
         const TrackOutcome& o = outcomes[i];
         if (!o.opened || o.stream < 0)
             continue;
-        if (o.stream != last && last >= 0) {
-            AddStream(t, last, sent);
+        if (o.newPin && first >= 0) {
+            AddStreams(t, first, o.stream - 1, sent);
             sent.clear();
             t.boundaryGaps += gapless;
         }
+        if (o.newPin)
+            first = o.stream;
         SimKsStreamInfo info;
         SimKs_GetStream(o.stream, &info);
         if (Adapted(tracks[i], info.Format)) {
@@ -133,17 +211,33 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
         }
         std::vector<char> e = ExpectedBytes(tracks[i], o.bytesSent, info.Format);
         sent.insert(sent.end(), e.begin(), e.end());
-        last = o.stream;
     }
-    if (last >= 0)
-        AddStream(t, last, sent);
+    if (first >= 0)
+        AddStreams(t, first, SimKs_StreamCount() - 1, sent);
     return t;
+}
+
+// The device taken out mid-track: when, for how long, and what the stream lost and kept.
+bool ReportUnplug(const Tally& t, const UnplugPlan& plan, const UnplugOutcome& u, bool whole) {
+    if (!u.unplugged) {
+        printf("  unplugged: no (the first stream ended before %d ms had played)\n", plan.atMs);
+        return true;
+    }
+    printf("  unplugged at %d ms, back %s: pin opened again %d time(s)\n", plan.atMs,
+           u.back ? ("after " + std::to_string(plan.backAfterMs) + " ms").c_str()
+                  : "only after playing ended",
+           t.reopens);
+    printf("  lost in flight at the unplug: %zu bytes (%.1f ms)\n", t.lostBytes, t.lostMs);
+    printf("  after the gap: %s; played twice: %zu bytes\n",
+           whole ? "every byte played, in order" : "NOT every byte played", t.repeatedBytes);
+    return whole && t.repeatedBytes == 0;
 }
 
 } // namespace
 
 bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-                  bool compareBits, bool gapless) {
+                  bool compareBits, bool gapless, const UnplugPlan& plan,
+                  const UnplugOutcome& unplug) {
     printf("Verdict (simulated devices):\n");
     Tally t = Collect(tracks, outcomes, gapless);
     size_t diff = 0;
@@ -161,7 +255,9 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
         if (SimKs_GetMessageBox(i, &box))
             printf("  message box \"%s\": %s\n", box.Caption, box.Text);
     }
-    bool clean = (!compareBits || exact) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0;
+    bool kept = plan.atMs < 0 || ReportUnplug(t, plan, unplug, exact || !compareBits);
+    bool clean =
+        (!compareBits || exact) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0 && kept;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
 }

@@ -3,12 +3,16 @@
 #pragma once
 
 #include "tools/qhost/plugin.h"
+#include "tools/qhost/unplug.h"
 
 #include <vector>
 
 // Prints the verdict and returns true when the run was clean: every opened track reached the
 // device bit for bit (when compared; a WaveRT device's added silence taken out), nothing starved
 // while audio remained, no WaveRT half was played again stale, and gapless boundaries kept their
-// pin. compareBits is false when the volume scaled the samples.
+// pin. compareBits is false when the volume scaled the samples. After an unplugging (plan.atMs
+// >= 0) the audio the lost device took and never played is shown and not held against the run;
+// what follows it must be whole and nothing may be played twice.
 bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-                  bool compareBits, bool gapless);
+                  bool compareBits, bool gapless, const UnplugPlan& plan,
+                  const UnplugOutcome& unplug);

@@ -1,0 +1,82 @@
+// The unplugging thread: it polls the first stream's consumed bytes until the chosen point, takes
+// its device out, and puts it back once the chosen pause has passed or qhost has finished playing.
+#include "tools/qhost/unplug.h"
+
+#include "testbed/simks.h"
+
+#include <cstdio>
+
+namespace {
+
+const DWORD kLookMs = 2;
+
+} // namespace
+
+bool ParseUnplug(const char* text, UnplugPlan& plan) {
+    int at = -1, back = plan.backAfterMs;
+    char tail = 0;
+    int n = sscanf(text, "%d,%d%c", &at, &back, &tail);
+    if (n < 1 || n > 2 || at < 0 || back < 0)
+        return false;
+    plan.atMs = at;
+    plan.backAfterMs = back;
+    return true;
+}
+
+Unplugger::Unplugger(const UnplugPlan& plan) : m_plan(plan) {
+    if (plan.atMs < 0)
+        return;
+    m_stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
+    if (!m_thread)
+        fprintf(stderr, "qhost: cannot start the unplugging thread; the device stays in\n");
+}
+
+Unplugger::~Unplugger() {
+    Finish();
+    if (m_stop)
+        CloseHandle(m_stop);
+}
+
+UnplugOutcome Unplugger::Finish() {
+    if (m_thread) {
+        SetEvent(m_stop);
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = NULL;
+    }
+    return m_outcome;
+}
+
+// False when qhost finished before the first stream played that far.
+bool Unplugger::WaitForPoint() {
+    for (;;) {
+        SimKsStreamInfo info;
+        if (SimKs_StreamCount() > 0 && SimKs_GetStream(0, &info)) {
+            ULONGLONG at = (ULONGLONG)m_plan.atMs * info.Format.Format.nAvgBytesPerSec / 1000;
+            if (info.ConsumedBytes >= at && info.Open) {
+                m_outcome.device = info.Device;
+                return true;
+            }
+        }
+        if (!Wait(kLookMs))
+            return false;
+    }
+}
+
+// True when the time passed; false when qhost asked the thread to end.
+bool Unplugger::Wait(DWORD ms) {
+    return WaitForSingleObject(m_stop, ms) == WAIT_TIMEOUT;
+}
+
+DWORD WINAPI Unplugger::Thread(LPVOID param) {
+    Unplugger& self = *(Unplugger*)param;
+    if (!self.WaitForPoint())
+        return 0;
+    self.m_outcome.unplugged = SimKs_RemoveDevice(self.m_outcome.device) != FALSE;
+    if (!self.m_outcome.unplugged)
+        return 0;
+    bool inTime = self.Wait((DWORD)self.m_plan.backAfterMs);
+    self.m_outcome.back = SimKs_RestoreDevice(self.m_outcome.device) && inTime;
+    return 0;
+}
