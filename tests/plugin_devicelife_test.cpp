@@ -6,10 +6,6 @@
 #include "tests/waits.h"
 #include "tests/wavert_fixture.h"
 
-#include <setupapi.h>
-#include <ks.h>
-#include <ksmedia.h>
-
 namespace {
 
 const int kVersatile = SIMKS_DEFAULT_VERSATILE;
@@ -151,13 +147,7 @@ TEST_P(LossAndReturn, PlaysOnFromWhereTheDeviceStopped) {
         EXPECT_EQ(0, mod->CanWrite());
         int time = mod->GetOutputTime();
         if (c.strangerFirst) {
-            int other = SimKs_AddDevice("\\\\?\\sim#stranger", "Stranger");
-            SimKs_AddCategory(other, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-            SimKs_AddCategory(other, &KSCATEGORY_RENDER, SPINT_ACTIVE);
-            SimKsPinDesc pin;
-            SimKs_InitRenderPin(&pin, 2, 16, 16, 44100, 44100);
-            SimKs_AddPin(other, &pin);
-            ASSERT_TRUE(SimKs_AnnounceDevice(other));
+            ASSERT_GE(AnnounceStranger(), 0);
         }
         for (int i = 0; i < c.flaps; i++) {
             SimKs_RestoreDevice(kVersatile);

@@ -4,6 +4,10 @@
 
 #include "tools/common/hostenv.h"
 
+#include <ks.h>
+#include <ksmedia.h>
+#include <setupapi.h>
+
 #include <cstdio>
 #include <fstream>
 #include <iterator>
@@ -150,4 +154,14 @@ std::vector<char> Widen24(const std::vector<char>& packed) {
         out.insert(out.end(), packed.begin() + i, packed.begin() + i + 3);
     }
     return out;
+}
+
+int AnnounceStranger() {
+    int other = SimKs_AddDevice("\\\\?\\sim#stranger", "Stranger");
+    SimKs_AddCategory(other, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
+    SimKs_AddCategory(other, &KSCATEGORY_RENDER, SPINT_ACTIVE);
+    SimKsPinDesc pin;
+    SimKs_InitRenderPin(&pin, 2, 16, 16, 44100, 44100);
+    SimKs_AddPin(other, &pin);
+    return SimKs_AnnounceDevice(other) ? other : -1;
 }

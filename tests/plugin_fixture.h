@@ -58,6 +58,11 @@ class PluginFixture : public ::testing::Test {
 // Deletes the files of a folder (not its subfolders) and the folder, when it is then empty.
 void RemoveFolder(const std::string& path);
 
+// Adds and announces a stereo 16-bit 44.1 kHz render device that is not one of the set
+// ("Stranger", path "\\?\sim#stranger"); returns its index in the bed, -1
+// when the announcement failed.
+int AnnounceStranger();
+
 // PCM test data: count 16-bit samples from a simple deterministic sequence.
 std::vector<char> Pcm16(size_t samples, unsigned seed = 1);
 // Packed 24-bit samples.

@@ -7,9 +7,6 @@
 
 #include <commctrl.h>
 #include <cstring>
-#include <ks.h>
-#include <ksmedia.h>
-#include <setupapi.h>
 
 namespace {
 
@@ -309,13 +306,7 @@ TEST_F(ExactCase, TheListFollowsArrivalsAndRemovals) {
     LRESULT arrived = 0, removed = 0;
     std::string afterArrival, afterRemoval;
     ASSERT_TRUE(RunConfig([&](HWND d) {
-        int other = SimKs_AddDevice("\\\\?\\sim#stranger", "Stranger");
-        SimKs_AddCategory(other, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-        SimKs_AddCategory(other, &KSCATEGORY_RENDER, SPINT_ACTIVE);
-        SimKsPinDesc pin;
-        SimKs_InitRenderPin(&pin, 2, 16, 16, 44100, 44100);
-        SimKs_AddPin(other, &pin);
-        SimKs_AnnounceDevice(other);
+        AnnounceStranger();
         WaitUntil([&] { return Items(d) == 4; });
         arrived = Items(d);
         afterArrival = SelectedPath(d);
