@@ -36,12 +36,16 @@ void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
         self->WakeThread();
         return;
     }
-    bool ours;
+    bool ours, held;
     {
         CsGuard lock(self->m_csState);
-        ours = self->m_pOutput && !lstrcmpiA(path, self->m_szDevice);
+        ours = !lstrcmpiA(path, self->m_szDevice);
+        held = self->m_pOutput != nullptr;
     }
-    if (ours)
+    if (!ours)
+        return;
+    InterlockedIncrement(&self->m_nRemovals);
+    if (held)
         self->DeviceLost("the system reported it removed");
 }
 
@@ -156,6 +160,7 @@ void KSCore::KeepUnplayed(KSBytes& unplayed) {
 
 // A pin on the device with the stream's device path, in the format of the lost pin.
 int KSCore::Reopen() {
+    LONG removals = m_nRemovals;
     m_pEnumFilters.reset();
     EnsureFilterList(true);
     m_pRenderFilter = FindDevice(m_szDevice);
@@ -180,11 +185,14 @@ int KSCore::Reopen() {
     InterlockedExchange(&m_nDevice, kDeviceHeld);
     if (!m_bPaused) {
         m_nPinState = KSSTATE_RUN;
-        if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
+        if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)) && m_nRemovals == removals)
             return kRefused;
     }
     m_pOutput->Running();
     WakeThread();
+    // A removal while the pin was being made found no held device to lose: it is lost now.
+    if (m_nRemovals != removals)
+        DeviceLost("the system reported it removed while it was opened again");
     return kReopened;
 }
 

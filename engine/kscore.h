@@ -306,6 +306,7 @@ class KSCore final : private KSStreamSite {
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
     DWORD m_dwWaitStart = 0;            // GetTickCount when the wait for the device began
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
+    volatile LONG m_nRemovals = 0;      // removals of the stream's device notified
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
     LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
     KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
