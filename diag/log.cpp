@@ -66,9 +66,21 @@ void LogEnable(int flag) {
 
 namespace {
 
+// Threads whose lines are dropped (LogMuteThread); 0 marks a free slot.
+volatile LONG g_mutedThreads[4];
+
+bool Muted(DWORD thread) {
+    for (volatile LONG& slot : g_mutedThreads)
+        if ((DWORD)slot == thread)
+            return true;
+    return false;
+}
+
 // Formats one line and appends it to the file, under the log lock; dropped outside
 // LogInit..LogShutdown.
 void WriteLine(int level, const char* format, va_list args) {
+    if (Muted(GetCurrentThreadId()))
+        return;
     SrwGuard lock(g_srwLog);
     if (!g_bLogReady)
         return;
@@ -88,6 +100,15 @@ void WriteLine(int level, const char* format, va_list args) {
 }
 
 } // namespace
+
+void LogMuteThread(DWORD thread, bool mute) {
+    if (Muted(thread) == mute)
+        return;
+    for (volatile LONG& slot : g_mutedThreads)
+        if (InterlockedCompareExchange(&slot, mute ? (LONG)thread : 0, mute ? 0 : (LONG)thread) ==
+            (mute ? 0 : (LONG)thread))
+            return;
+}
 
 void DiagLog(int level, const char* format, ...) {
     va_list args;

@@ -11,6 +11,9 @@ void LogInit();
 void LogEnable(int flag);
 void DiagLog(int level, const char* format, ...)
     __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
+// Drops the lines the thread logs from now on (mute), or no longer. A few threads at a time: a
+// thread that finds no free slot keeps logging.
+void LogMuteThread(DWORD thread, bool mute);
 // Drops the lines logged from now on, once the one under way, if any, is written.
 void LogShutdown();
 

@@ -71,46 +71,60 @@ bool KSCore::TakeControl() {
 }
 
 // On the player thread: a lost pin is taken down, then the device is looked for at each arrival
-// (at each look where the system gives no notifications) until the bound.
+// (at each look where the system gives no notifications), as the episode's back-off allows,
+// until the deadline. A device that does not come back, or refuses the stream, leaves the
+// stream without a device.
 void KSCore::Recover() {
     if (!TakeControl())
         return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
     if (m_nMode != kModeOpen || (m_nDevice != kDeviceLost && m_nDevice != kDeviceWaiting))
         return;
-    if (m_nDevice == kDeviceLost) {
-        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
-        LetGo(false);
-        m_dwWaitStart = GetTickCount();
-        m_nArrivalsSeen = m_nArrivals - 1; // a device that slept is still there: look at once
-        InterlockedExchange(&m_nDevice, kDeviceWaiting);
-        DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
-    }
+    if (m_nDevice == kDeviceLost)
+        TakeLoss();
+    if (m_nDevice != kDeviceWaiting)
+        return;
     if (!WaitLeftMs()) {
-        DiagLog(1, "Device did not come back within %lu ms: given up, the stream ends",
+        DiagLog(1, "Device did not come back within %lu ms: given up, its audio is dropped",
                 kDeviceReturnMs);
-        EndWithoutDevice();
+        GoWithoutDevice("the device did not come back");
         return;
     }
     LONG arrivals = m_nArrivals;
-    if (m_watch.Active() && arrivals == m_nArrivalsSeen)
+    if (!ReopenDue() || (m_watch.Active() && arrivals == m_nArrivalsSeen))
         return;
     m_nArrivalsSeen = arrivals;
+    if (m_episode.reopens)
+        LogMuteThread(m_dwThreadId, true);
     if (Reopen() == kRefused) {
-        DiagLog(1, "The device came back and cannot play the stream: the stream ends");
-        EndWithoutDevice();
+        CloseEpisode();
+        DiagLog(1, "The device came back and cannot play the stream: its audio is dropped");
+        GoWithoutDevice("the device came back and refused the stream");
     }
 }
 
-// A loss while the stream plays out at its end: the host is closing, so the device is looked for
-// once, not waited for. False when it is not there to play the rest.
+// A loss while the stream plays out at its end: the host is closing, so the device is not
+// waited for, only reopened when it is there, as the episode's back-off and bounds allow. False
+// when it is not there to play the rest.
 bool KSCore::ReopenNow() {
-    DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
+    if (BeginLoss())
+        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
     if (!OnPlayerThread())
         HoldPlayerThread();
     LetGo(false);
     InterlockedExchange(&m_bPaused, 0);
-    return Reopen() == kReopened;
+    if (m_episode.quick >= kQuickFailLimit || !WaitLeftMs())
+        return false;
+    DWORD wait = m_episode.nextTryMs - GetTickCount();
+    if (!ReopenDue())
+        Sleep(wait);
+    bool repeat = m_episode.reopens != 0;
+    LogMuteThread(GetCurrentThreadId(), repeat);
+    LogMuteThread(m_dwThreadId, repeat);
+    bool back = Reopen() == kReopened;
+    if (!OnPlayerThread())
+        LogMuteThread(GetCurrentThreadId(), false);
+    return back;
 }
 
 // Takes the output down and keeps the stream: the ring, the time, and what the pin left
@@ -189,6 +203,7 @@ int KSCore::Reopen() {
             return kRefused;
     }
     m_pOutput->Running();
+    NoteReopened();
     WakeThread();
     // A removal while the pin was being made found no held device to lose: it is lost now.
     if (m_nRemovals != removals)
@@ -196,15 +211,13 @@ int KSCore::Reopen() {
     return kReopened;
 }
 
-// The stream ends as one whose device was removed: nothing kept, the output closed.
+// The stream ends as one whose device was removed: nothing kept, the output closed. A player
+// thread that drops the audio of a stream without a device is held off the ring first.
 void KSCore::EndWithoutDevice() {
     LONG paused = m_bPaused;
-    if (m_pOutput) {
+    if (m_nDevice == kDeviceGone)
         HoldPlayerThread();
-        LONG kept = m_pOutput->Stop();
-        if (kept)
-            InterlockedExchange(&m_nLostPackets, kept);
-    }
+    StopOutputNow();
     DiscardRing();
     CloseOutput();
     InterlockedExchange(&m_bPaused, paused);
@@ -218,14 +231,25 @@ void KSCore::ReleaseForPause() {
     DiagLog(1, "Device released while paused: %s", m_szDevice);
 }
 
+// A device that is gone at the resume is waited for as a lost one; one that refuses the stream
+// leaves it without a device.
 void KSCore::ResumeReleased() {
     InterlockedExchange(&m_bPaused, 0);
     int found = Reopen();
     if (found == kReopened)
         return;
-    DiagLog(1, "Resume: %s cannot be opened again (%s); the stream ends", m_szDevice,
-            found == kAbsent ? "the device is gone" : "it refused the stream");
-    EndWithoutDevice();
+    if (found == kRefused) {
+        DiagLog(1, "Resume: %s cannot be opened again (it refused the stream)", m_szDevice);
+        GoWithoutDevice("the device refused the stream at the resume");
+        return;
+    }
+    DiagLog(1, "Resume: %s cannot be opened again (the device is gone)", m_szDevice);
+    if (BeginLoss())
+        DiagLog(1, "Device lost: %s (gone while released)", m_szDevice);
+    m_nArrivalsSeen = m_nArrivals;
+    InterlockedExchange(&m_nDevice, kDeviceWaiting);
+    DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
+    WakeThread();
 }
 
 // Every new pin plays the pre-roll's silence first, in whole frames of its format.
@@ -242,16 +266,22 @@ void KSCore::StartPreroll(const WAVEFORMATEX& format) {
 }
 
 DWORD KSCore::WaitLeftMs() {
-    DWORD gone = GetTickCount() - m_dwWaitStart;
+    DWORD gone = GetTickCount() - m_episode.startMs;
     return gone >= kDeviceReturnMs ? 0 : kDeviceReturnMs - gone;
 }
 
 // The player thread's sleep: while it waits for a device, no longer than the wait has left, and
 // no longer than a look's period where nothing notifies it.
 DWORD KSCore::WakeTimeout() {
+    if (m_nDevice == kDeviceGone)
+        return m_nInputUsed && !m_bPaused ? kDropStepMs : INFINITE;
     if (m_nDevice != kDeviceWaiting)
         return INFINITE;
     DWORD left = WaitLeftMs();
+    if (!ReopenDue()) {
+        DWORD backoff = m_episode.nextTryMs - GetTickCount();
+        left = backoff < left ? backoff : left;
+    }
     return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
 }
 

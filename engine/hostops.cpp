@@ -33,10 +33,12 @@ void KSCore::PutRing(const BYTE* src, DWORD length, bool widen) {
 }
 
 // While the device is lost or awaited the ring is full to the host: it waits, as for a slow
-// device.
+// device. Without a device for good the ring takes the audio, which is dropped in time. An empty
+// write without data is the host's end of its track.
 int KSCore::Write(const char* data, int length) {
     if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
         return 1;
+    InterlockedExchange(&m_bEndWritten, length == 0 && !data);
     if (length == 0)
         return 0;
     if (length < 0 || !data)
@@ -63,10 +65,13 @@ int KSCore::CanWrite() {
 }
 
 // The output says whether everything handed to the device has played; a stream without its pin
-// (lost, awaited, released) still plays.
+// (lost, awaited, released) still plays, and one without a device for good until the host has
+// written its end.
 int KSCore::IsPlaying() {
     if (m_nMode != kModeOpen)
         return 0;
+    if (m_nDevice == kDeviceGone)
+        return m_bEndWritten ? 0 : 1;
     if (m_nDevice != kDeviceHeld)
         return 1;
     if (Pending())

@@ -206,6 +206,7 @@ KSSnapshot KSCore::Snapshot() {
     }
     s.device = m_nDevice;
     s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
+    s.dropWhy = s.device == kDeviceGone ? m_pszDropWhy : "";
     s.currentPacket = -1;
     s.starvedBytes = m_dwLastStarved;
     s.gaps = m_nLastGaps;

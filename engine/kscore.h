@@ -58,6 +58,19 @@ class CKsAudRenFilter;
 constexpr DWORD kDeviceReturnMs = 10000;
 constexpr DWORD kDevicePollMs = 250;
 
+// A loss begins an episode, which ends once a reopened device has played kSteadyMs without
+// failing. Within it the reopens back off (from kReopenBackoffMs, doubling, at most
+// kReopenBackoffMaxMs apart), and a device that fails again within kSteadyMs of kQuickFailLimit
+// reopens in a row is taken as gone: it takes a driver a moment to come up after a wake-up, not
+// five tries over a second and a half.
+constexpr DWORD kSteadyMs = 1000;
+constexpr DWORD kReopenBackoffMs = 50;
+constexpr DWORD kReopenBackoffMaxMs = 1000;
+constexpr LONG kQuickFailLimit = 5;
+
+// Without a device for good, the player thread drops the ring's audio in steps of this period.
+constexpr DWORD kDropStepMs = 20;
+
 // A busy device is asked again for this long in all before the open gives up: the system lets go
 // of a device shortly after its last sound.
 constexpr DWORD kBusyRetryMs = 1000;
@@ -69,6 +82,21 @@ constexpr LONG kDeviceHeld = 0;     // the pin is open, or no stream is
 constexpr LONG kDeviceLost = 1;     // the pin stopped taking audio: the player thread takes it down
 constexpr LONG kDeviceWaiting = 2;  // no pin: waiting for the device to come back
 constexpr LONG kDeviceReleased = 3; // no pin: let go while paused
+constexpr LONG kDeviceGone = 4;     // no pin for good: the audio is dropped at the stream's rate
+
+// A device's episode, from its first loss (see kSteadyMs). Changed by the thread that takes a
+// loss in hand, under m_csControl; active is ended once, by any thread.
+struct KSEpisode {
+    volatile LONG active = 0;
+    DWORD startMs = 0;    // the first loss (GetTickCount): the wait's deadline counts from it
+    DWORD reopenedMs = 0; // the last reopen
+    bool reopened = false; // a reopen since the last loss
+    LONG reopens = 0;
+    LONG refails = 0;   // losses after a reopen
+    LONG quick = 0;     // of them, in a row, within kSteadyMs of their reopen
+    DWORD backoffMs = 0; // the wait after the next quick failure
+    DWORD nextTryMs = 0; // no reopen before (GetTickCount)
+};
 
 // Forgets which busy devices the user has been told about: a new run of the player.
 void ForgetBusyNotices();
@@ -208,6 +236,17 @@ class KSCore final : private KSStreamSite {
     DWORD WaitLeftMs();
     void ReadKept(BYTE*& dst, DWORD& n);
 
+    // Episodes and the stream without a device (episode.cpp, dropout.cpp).
+    bool BeginLoss();
+    void NoteReopened();
+    bool ReopenDue();
+    void EndSteadyEpisode();
+    void CloseEpisode();
+    void TakeLoss();
+    void GoWithoutDevice(const char* why);
+    void StopOutputNow();
+    void DropDue();
+
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
     void PlayerThread();
@@ -304,7 +343,15 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_nDevice = kDeviceHeld;
     char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device (under m_csState)
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
-    DWORD m_dwWaitStart = 0;            // GetTickCount when the wait for the device began
+    KSEpisode m_episode;                // the device's episode under way, if any
+    // Without a device for good (kDeviceGone): why, and the player thread's dropping of the
+    // ring at the stream's rate: unpaused time since it began, the ring bytes it stood for and
+    // were dropped, and the clock at the last step.
+    const char* m_pszDropWhy = "";
+    ULONGLONG m_qwDropMs = 0;
+    ULONGLONG m_qwDropped = 0;
+    DWORD m_dwDropLastMs = 0;
+    volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
     volatile LONG m_nRemovals = 0;      // removals of the stream's device notified
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction

@@ -28,6 +28,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         DiagLog(1, "Start refused: the engine has no events or player thread");
         return -1;
     }
+    InterlockedExchange(&m_bEndWritten, 0);
     if (m_nLostPackets) {
         DiagLog(1, "Start refused: %d packets are still with the device", (int)m_nLostPackets);
         return -1;

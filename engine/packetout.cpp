@@ -145,12 +145,27 @@ bool KSPacketOutput::Unplayed(int index) {
            (m_bNotTaken[index] || (ULONG)m_Packets[index].Signal.Internal == kStatusCancelled);
 }
 
-// The packets' bytes in the order they went to the device, then the packet being filled. Memory
-// that cannot be had loses them, logged.
+// Of the packets given back unplayed, the bytes the device had played all the same: the start of
+// the one under way when it paused or failed. The pin's position says how far it got; an answer
+// that does not fit within that packet is not used, and nothing is taken as played.
+DWORD KSPacketOutput::PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DWORD firstSize) {
+    ULONGLONG notPlayed = m_dwSubmitted >= played ? m_dwSubmitted - played : MAXDWORD;
+    if (notPlayed >= unplayedBytes || unplayedBytes - notPlayed >= firstSize)
+        return 0;
+    DWORD skip = unplayedBytes - (DWORD)notPlayed;
+    DiagLog(1, "The device had played %lu bytes of the packet under way; they are not sent again",
+            skip);
+    return skip;
+}
+
+// The packets' bytes in the order they went to the device, then the packet being filled, less
+// what the device had played of the first. Memory that cannot be had loses them, logged.
 int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
+    ULONGLONG played = 0;
+    bool known = SUCCEEDED(m_pRenderPin->GetPlayedBytes(&played));
     int lost = Stop();
     int order[kMaxPackets + 1], count = 0;
-    DWORD total = 0;
+    DWORD sent = 0;
     for (int i = 0; i < m_nPacketCount; i++) {
         if (!Unplayed(i))
             continue;
@@ -158,13 +173,16 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
         for (; at > 0 && m_seq[order[at - 1]] > m_seq[i]; at--)
             order[at] = order[at - 1];
         order[at] = i;
+        sent += m_Packets[i].Header.DataUsed;
     }
+    DWORD skip =
+        known && count ? PlayedOfUnplayed(played, sent, m_Packets[order[0]].Header.DataUsed) : 0;
+    DWORD total = sent - skip;
     if (HasPartial()) {
         order[count++] = m_nCurrentPacket;
         unplayed->uncounted = m_Packets[m_nCurrentPacket].Header.DataUsed;
+        total += unplayed->uncounted;
     }
-    for (int i = 0; i < count; i++)
-        total += m_Packets[order[i]].Header.DataUsed;
     if (!total)
         return lost;
     unplayed->data.reset(new (std::nothrow) BYTE[total]);
@@ -176,8 +194,9 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
     BYTE* at = unplayed->data.get();
     for (int i = 0; i < count; i++) {
         const KSSTREAM_HEADER& h = m_Packets[order[i]].Header;
-        memcpy(at, h.Data, h.DataUsed);
-        at += h.DataUsed;
+        DWORD from = i == 0 ? skip : 0;
+        memcpy(at, (const BYTE*)h.Data + from, h.DataUsed - from);
+        at += h.DataUsed - from;
     }
     return lost;
 }

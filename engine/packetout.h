@@ -49,6 +49,7 @@ class KSPacketOutput final : public KSOutput {
     int FreePacketCount();
     int ReclaimPackets();
     bool Unplayed(int index);
+    DWORD PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DWORD firstSize);
     bool CheckCompletions();
 
     KSStreamSite& m_site;

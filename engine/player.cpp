@@ -32,6 +32,12 @@ void KSCore::PlayerThread() {
 // The output does its part before and after the wait. It may end the stream only once this
 // pass has let go of it: the gapless rule runs last.
 void KSCore::Pass() {
+    if (m_nDevice == kDeviceGone) {
+        DropDue();
+        GoToSleep(nullptr);
+        return;
+    }
+    EndSteadyEpisode();
     if (m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting) {
         Recover();
         if (m_nDevice != kDeviceHeld) {
@@ -93,7 +99,9 @@ bool KSCore::HasWork(KSOutput* output) {
     if (m_nDevice == kDeviceLost) // the end's play-out takes a loss in hand itself
         return m_nMode == kModeOpen;
     if (m_nDevice == kDeviceWaiting)
-        return m_nArrivals != m_nArrivalsSeen;
+        return m_nArrivals != m_nArrivalsSeen && ReopenDue();
+    if (m_nDevice == kDeviceGone) // it drops the audio at each step of WakeTimeout
+        return false;
     if (m_bPaused || !output)
         return false;
     return Pending() || output->HasWork();

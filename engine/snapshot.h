@@ -40,8 +40,9 @@ struct KSSnapshot {
     KSVolumeKind volumeKind;           // where the player's volume goes now
     LONG deviceLevel;                  // the device's control: its level in 1/65536 dB
     bool deviceMuted;                  // the device's control: muted by the slider's bottom
-    LONG device;                       // kDeviceHeld .. kDeviceReleased (kscore.h)
+    LONG device;                       // kDeviceHeld .. kDeviceGone (kscore.h)
     DWORD waitLeftMs;                  // waiting for a lost device: the time the wait has left
+    const char* dropWhy;               // without a device for good: why (a constant string)
 
     // The open stream's output.
     KSOutputKind kind;

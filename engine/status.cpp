@@ -134,6 +134,8 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
                        s.waitLeftMs % 1000 / 100);
     else if (s.device == kDeviceReleased)
         DrawStatusText(dc, 20, 40, "released while paused");
+    else if (s.device == kDeviceGone)
+        DrawStatusText(dc, 20, 40, "no device, audio dropped: %s", s.dropWhy);
     else
         DrawVolume(dc, s, 40);
     DrawStatusText(dc, 20, 60, "Input Buffer:");

@@ -61,6 +61,9 @@ class CKsPin : public CKsIrpTarget {
     // event signals completion. S_OK when completed or pending, otherwise the platform's error
     // as an HRESULT (HRESULT_FROM_WIN32).
     HRESULT WriteData(PKSSTREAM_HEADER pKsStreamHeader, LPOVERLAPPED pOverlapped);
+    // KSPROPERTY_AUDIO_POSITION's PlayOffset: on a pin that takes stream writes, the bytes the
+    // device has played of the stream.
+    HRESULT GetPlayedBytes(ULONGLONG* pPlayed);
     HRESULT GetDataFlow(PKSPIN_DATAFLOW pDataFlow);
     HRESULT GetCommunication(PKSPIN_COMMUNICATION pCommunication);
 

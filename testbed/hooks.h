@@ -55,6 +55,10 @@ void NotifyRemoval(int device);
 DWORD WINAPI HookWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD ms);
 DWORD WINAPI HookWaitForSingleObject(HANDLE handle, DWORD ms);
 void WINAPI HookSleep(DWORD ms);
+// The millisecond clock of the redirected modules, which a test may move forward (ticks.cpp),
+// and their timed waits, which end by it: a wait longer than a slice is waited in slices.
+DWORD WINAPI HookGetTickCount();
+DWORD TickedWait(DWORD ms, DWORD (*wait)(const void* context, DWORD ms), const void* context);
 UINT WINAPI HookTimeBeginPeriod(UINT period);
 UINT WINAPI HookTimeEndPeriod(UINT period);
 // Turns the coarse timer off (SimKs_Reset).

@@ -38,6 +38,7 @@ const Hook kHooks[] = {
     {"WaitForMultipleObjects", (void*)&HookWaitForMultipleObjects, false},
     {"WaitForSingleObject", (void*)&HookWaitForSingleObject, false},
     {"Sleep", (void*)&HookSleep, false},
+    {"GetTickCount", (void*)&HookGetTickCount, false},
     {"timeBeginPeriod", (void*)&HookTimeBeginPeriod, false},
     {"timeEndPeriod", (void*)&HookTimeEndPeriod, false},
     {"malloc", (void*)&HookMalloc, true},

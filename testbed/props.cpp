@@ -284,6 +284,8 @@ Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize
         a = FilterProperty(d, req, inputSize, rangeCut);
     else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, KSPROPSETID_Connection))
         a = AnswerWaveRt(stream, input, inputSize, output, outputSize);
+    else if (IsPositionRequest(req))
+        a = StandardPosition(stream, req, outputSize);
     else
         a = StateProperty(stream, req, output, outputSize);
     if (f && !a.error)

@@ -178,6 +178,15 @@ SIMKS_API LONG SimKs_TimerPeriods(void);
  * (off after SimKs_Reset): a process whose timer request fails, for the benchmarks. */
 SIMKS_API void SimKs_RefuseTimerPeriod(BOOL refuse);
 
+/* Moves the millisecond clock of the redirected modules (GetTickCount) forward by ms; their timed
+ * waits end by that clock. It never goes back, SimKs_Reset included. */
+SIMKS_API void SimKs_AdvanceTicks(DWORD ms);
+
+/* Manual clock: plays up to bytes more of the head packet of the stream without completing it,
+ * if the stream is in KSSTATE_RUN: they count as consumed, and its position includes them.
+ * Returns the bytes played. */
+SIMKS_API ULONG SimKs_PlayPart(int stream, ULONG bytes);
+
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
 SIMKS_API int SimKs_CompletePackets(int stream, int count);

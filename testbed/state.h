@@ -162,6 +162,7 @@ struct Stream {
     LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
     WaveRt rt;
     bool asleep; // SimKs_SleepDevice: the pin takes nothing more
+    ULONG headPart; // bytes of the head packet played ahead of its completion (SimKs_PlayPart)
 };
 
 // A request answered later by the bed's thread.

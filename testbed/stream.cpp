@@ -26,11 +26,12 @@ void UpdateStarvation(Stream& s, LONGLONG t) {
             t > s.starvation.back().StartUs ? t : s.starvation.back().StartUs + 1;
 }
 
+// The head packet's part played ahead (SimKs_PlayPart) is consumed already.
 void Consume(Stream& s, Packet& p) {
-    ULONG n = p.info.DataUsed;
-    p.info.StreamOffset = s.info.ConsumedBytes;
+    ULONG n = p.info.DataUsed - s.headPart;
+    p.info.StreamOffset = s.info.ConsumedBytes - s.headPart;
     if (n) {
-        const unsigned char* data = static_cast<const unsigned char*>(p.header->Data);
+        const unsigned char* data = static_cast<const unsigned char*>(p.header->Data) + s.headPart;
         if (s.toMemory)
             s.consumed.insert(s.consumed.end(), data, data + n);
         WavAppend(s, data, n);
@@ -79,6 +80,7 @@ int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG t)
         s.queue.pop_front();
         if (outcome == SIMKS_PACKET_CONSUMED)
             Consume(s, p);
+        s.headPart = 0;
         p.info.Outcome = outcome;
         p.info.Status = status;
         p.info.CompleteUs = NowUs();

@@ -25,12 +25,32 @@ DWORD OnTicks(DWORD ms) {
 
 namespace simks {
 
+namespace {
+
+struct MultipleWait {
+    DWORD count;
+    const HANDLE* handles;
+    BOOL all;
+};
+
+DWORD WaitMultiple(const void* context, DWORD ms) {
+    const MultipleWait& w = *static_cast<const MultipleWait*>(context);
+    return WaitForMultipleObjects(w.count, w.handles, w.all, OnTicks(ms));
+}
+
+DWORD WaitSingle(const void* context, DWORD ms) {
+    return WaitForSingleObject(*static_cast<const HANDLE*>(context), OnTicks(ms));
+}
+
+} // namespace
+
 DWORD WINAPI HookWaitForMultipleObjects(DWORD count, const HANDLE* handles, BOOL all, DWORD ms) {
-    return WaitForMultipleObjects(count, handles, all, OnTicks(ms));
+    MultipleWait w{count, handles, all};
+    return TickedWait(ms, WaitMultiple, &w);
 }
 
 DWORD WINAPI HookWaitForSingleObject(HANDLE handle, DWORD ms) {
-    return WaitForSingleObject(handle, OnTicks(ms));
+    return TickedWait(ms, WaitSingle, &handle);
 }
 
 void WINAPI HookSleep(DWORD ms) {

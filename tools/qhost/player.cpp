@@ -67,6 +67,7 @@ DWORD WINAPI DecodeThread(LPVOID param) {
     TrackRun& run = *(TrackRun*)param;
     WriteTrack(run);
     WaitForEnd(run);
+    run.outcome->endedMs = GetTickCount();
     InterlockedExchange(&run.done, 1);
     return 0;
 }

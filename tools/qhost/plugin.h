@@ -26,6 +26,7 @@ struct TrackOutcome {
     bool newPin = false;  // the track's Open created that stream (no gapless hand-over)
     size_t bytesSent = 0; // bytes accepted by Write
     bool endSeen = true;  // IsPlaying() reported the end of the track
+    DWORD endedMs = 0;    // GetTickCount when the end-of-track poll ended
 };
 
 // Plays the tracks one after another as the player does: Open, a decode thread writing while

@@ -5,6 +5,7 @@
 #include "testbed/simks.h"
 
 #include <cstdio>
+#include <cstring>
 
 namespace {
 
@@ -15,6 +16,11 @@ const DWORD kLookMs = 2;
 bool ParseUnplug(const char* text, UnplugPlan& plan) {
     int at = -1, back = plan.backAfterMs;
     char tail = 0;
+    if (sscanf(text, "%d,never%c", &at, &tail) == 1 && at >= 0 && strstr(text, ",never")) {
+        plan.atMs = at;
+        plan.backAfterMs = -1;
+        return true;
+    }
     int n = sscanf(text, "%d,%d%c", &at, &back, &tail);
     if (n < 1 || n > 2 || at < 0 || back < 0)
         return false;
@@ -73,10 +79,12 @@ DWORD WINAPI Unplugger::Thread(LPVOID param) {
     Unplugger& self = *(Unplugger*)param;
     if (!self.WaitForPoint())
         return 0;
+    self.m_outcome.atTick = GetTickCount();
     self.m_outcome.unplugged = SimKs_RemoveDevice(self.m_outcome.device) != FALSE;
     if (!self.m_outcome.unplugged)
         return 0;
-    bool inTime = self.Wait((DWORD)self.m_plan.backAfterMs);
+    bool never = self.m_plan.backAfterMs < 0;
+    bool inTime = self.Wait(never ? INFINITE : (DWORD)self.m_plan.backAfterMs) && !never;
     self.m_outcome.back = SimKs_RestoreDevice(self.m_outcome.device) && inTime;
     return 0;
 }

@@ -7,16 +7,17 @@
 
 struct UnplugPlan {
     int atMs = -1; // into the first stream's played audio; -1: no unplugging
-    int backAfterMs = 1000;
+    int backAfterMs = 1000; // -1: never (the device is put back only once playing has ended)
 };
 
 struct UnplugOutcome {
     bool unplugged = false;
     bool back = false; // put back while qhost still played
     int device = -1;
+    DWORD atTick = 0; // GetTickCount at the unplugging
 };
 
-// Parses "AT_MS[,BACK_AFTER_MS]".
+// Parses "AT_MS[,BACK_AFTER_MS]" and "AT_MS,never".
 bool ParseUnplug(const char* text, UnplugPlan& plan);
 
 class Unplugger {

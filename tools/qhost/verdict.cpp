@@ -218,10 +218,17 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
 }
 
 // The device taken out mid-track: when, for how long, and what the stream lost and kept.
-bool ReportUnplug(const Tally& t, const UnplugPlan& plan, const UnplugOutcome& u, bool whole) {
+bool ReportUnplug(const Tally& t, const UnplugPlan& plan, const UnplugOutcome& u, bool whole,
+                  DWORD endedMs) {
     if (!u.unplugged) {
         printf("  unplugged: no (the first stream ended before %d ms had played)\n", plan.atMs);
         return true;
+    }
+    if (plan.backAfterMs < 0) {
+        printf("  unplugged at %d ms for good: the track ended %lu ms after the unplug\n",
+               plan.atMs, endedMs - u.atTick);
+        printf("  before the unplug: %s\n", whole ? "every byte played, in order" : "NOT in order");
+        return whole;
     }
     printf("  unplugged at %d ms, back %s: pin opened again %d time(s)\n", plan.atMs,
            u.back ? ("after " + std::to_string(plan.backAfterMs) + " ms").c_str()
@@ -245,6 +252,8 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
            t.expected[diff] == t.received[diff])
         diff++;
     bool exact = t.expected.size() == t.received.size() && diff == t.expected.size();
+    // A device unplugged for good played the start of what was sent.
+    bool prefix = diff == t.received.size();
     Report(t.expected.size(), t.received.size(), compareBits, exact, diff, t.adapted > 0);
     printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
     printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
@@ -255,9 +264,12 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
         if (SimKs_GetMessageBox(i, &box))
             printf("  message box \"%s\": %s\n", box.Caption, box.Text);
     }
-    bool kept = plan.atMs < 0 || ReportUnplug(t, plan, unplug, exact || !compareBits);
+    bool forGood = plan.atMs >= 0 && plan.backAfterMs < 0 && unplug.unplugged;
+    DWORD endedMs = outcomes.empty() ? 0 : outcomes[0].endedMs;
+    bool kept = plan.atMs < 0 ||
+                ReportUnplug(t, plan, unplug, exact || !compareBits || (forGood && prefix), endedMs);
     bool clean =
-        (!compareBits || exact) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0 && kept;
+        (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0 && kept;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
 }

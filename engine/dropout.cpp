@@ -1,0 +1,62 @@
+// A stream whose device is gone for good: it stays open without a device until the host closes
+// it. The host writes as before; the player thread drops the ring's audio at the stream's byte
+// rate, so that the time moves on and the track ends in its own time.
+#include "engine/kscore.h"
+
+#include "diag/log.h"
+#include "engine/ring.h"
+
+// Under m_csControl. The output, if any, is stopped and closed; the ring stays, the kept audio
+// and the pre-roll go.
+void KSCore::GoWithoutDevice(const char* why) {
+    CloseEpisode();
+    LONG paused = m_bPaused;
+    StopOutputNow();
+    m_pFront.reset();
+    m_dwFront = m_dwFrontRead = m_dwFrontFresh = 0;
+    m_dwPreroll = m_dwUncounted = m_dwFreshRead = 0;
+    m_pszDropWhy = why;
+    m_qwDropMs = m_qwDropped = 0;
+    m_dwDropLastMs = GetTickCount();
+    InterlockedExchange(&m_nDevice, kDeviceGone);
+    InterlockedExchange(&m_bPaused, paused);
+    DiagLog(1, "Audio dropped from now on: %s; the stream goes on without a device until it is "
+               "closed",
+            why);
+    WakeThread();
+}
+
+// The output is stopped and closed, what it held given up.
+void KSCore::StopOutputNow() {
+    if (!m_pOutput)
+        return;
+    HoldPlayerThread();
+    LONG kept = m_pOutput->Stop();
+    if (kept)
+        InterlockedExchange(&m_nLostPackets, kept);
+    DropOutput();
+}
+
+// On the player thread: drops what the time since the last step stands for, in whole frames of
+// the ring. A ring that ran dry is not made up for later, as a device that starves does not.
+void KSCore::DropDue() {
+    DWORD now = GetTickCount();
+    DWORD ms = now - m_dwDropLastMs;
+    m_dwDropLastMs = now;
+    if (m_bPaused)
+        return;
+    m_qwDropMs += ms;
+    DWORD block = m_wfxRing.Format.nBlockAlign ? m_wfxRing.Format.nBlockAlign : 1;
+    ULONGLONG due = m_qwDropMs * m_wfxRing.Format.nAvgBytesPerSec / 1000;
+    ULONGLONG owed = due - m_qwDropped;
+    DWORD held = (DWORD)m_nInputUsed / block * block;
+    DWORD n = owed < held ? (DWORD)(owed / block * block) : held;
+    m_qwDropped = owed > held ? due : m_qwDropped + n;
+    if (!n)
+        return;
+    m_pReadPtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n,
+                             [](BYTE*, DWORD, DWORD) {});
+    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
+    DWORD bytes = n / block * m_wfxCurrent.Format.nBlockAlign;
+    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)bytes);
+}
