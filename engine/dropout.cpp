@@ -20,8 +20,9 @@ void KSCore::GoWithoutDevice(const char* why) {
     m_dwDropLastMs = GetTickCount();
     InterlockedExchange(&m_nDevice, kDeviceGone);
     InterlockedExchange(&m_bPaused, paused);
-    DiagLog(1, "Audio dropped from now on: %s; the stream goes on without a device until it is "
-               "closed",
+    DiagLog(1,
+            "Audio dropped from now on: %s; the stream goes on without a device until it is "
+            "closed",
             why);
     WakeThread();
 }
@@ -54,8 +55,8 @@ void KSCore::DropDue() {
     m_qwDropped = owed > held ? due : m_qwDropped + n;
     if (!n)
         return;
-    m_pReadPtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n,
-                             [](BYTE*, DWORD, DWORD) {});
+    m_pReadPtr =
+        RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n, [](BYTE*, DWORD, DWORD) {});
     InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
     DWORD bytes = n / block * m_wfxCurrent.Format.nBlockAlign;
     InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)bytes);

@@ -89,9 +89,9 @@ void KSCore::HoldPlayerThread() {
 
 // Lets the device play what the ring and the output hold. True when all of it was played; false
 // when the device stopped: no progress for StallMs(), or a loss the episode's bounds do not let
-// the play-out reopen (each reopen restarts the stall watch, and the bounds end the reopens). The player thread is woken so that, in
-// ending mode, it hands over even a partly filled packet; on the player thread itself (a gapless
-// underrun) the output is served by this loop.
+// the play-out reopen (each reopen restarts the stall watch, and the bounds end the reopens). The
+// player thread is woken so that, in ending mode, it hands over even a partly filled packet; on the
+// player thread itself (a gapless underrun) the output is served by this loop.
 bool KSCore::PlayOut() {
     bool self = OnPlayerThread();
     if (!self)
@@ -116,8 +116,8 @@ void KSCore::EndInternal(int force) {
     if (m_nMode != kModeOpen)
         return;
     if (m_nDevice == kDeviceWaiting || m_nDevice == kDeviceReleased || m_nDevice == kDeviceGone) {
-        // Awaited, released or gone: nothing to play out, and the wait ends now. (A pin just lost is
-        // opened again by the play-out, when the device is there.)
+        // Awaited, released or gone: nothing to play out, and the wait ends now. (A pin just lost
+        // is opened again by the play-out, when the device is there.)
         DiagLog(1, "The stream ends without its device");
         EndWithoutDevice();
         return;

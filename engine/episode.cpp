@@ -29,14 +29,15 @@ bool KSCore::BeginLoss() {
     return false;
 }
 
-// From the second reopen on, the player thread's lines (the reopen's, the failures that follow)
-// are counted instead of written, until the episode ends.
+// Once the device is back, the player thread's lines (the failures that may follow, the later
+// reopens) are counted instead of written, until the episode ends.
 void KSCore::NoteReopened() {
     if (!m_episode.active)
         return;
     m_episode.reopened = true;
     m_episode.reopenedMs = GetTickCount();
     m_episode.reopens++;
+    LogMuteThread(m_dwThreadId, true);
 }
 
 bool KSCore::ReopenDue() {

@@ -88,12 +88,12 @@ constexpr LONG kDeviceGone = 4;     // no pin for good: the audio is dropped at 
 // loss in hand, under m_csControl; active is ended once, by any thread.
 struct KSEpisode {
     volatile LONG active = 0;
-    DWORD startMs = 0;    // the first loss (GetTickCount): the wait's deadline counts from it
-    DWORD reopenedMs = 0; // the last reopen
+    DWORD startMs = 0;     // the first loss (GetTickCount): the wait's deadline counts from it
+    DWORD reopenedMs = 0;  // the last reopen
     bool reopened = false; // a reopen since the last loss
     LONG reopens = 0;
-    LONG refails = 0;   // losses after a reopen
-    LONG quick = 0;     // of them, in a row, within kSteadyMs of their reopen
+    LONG refails = 0;    // losses after a reopen
+    LONG quick = 0;      // of them, in a row, within kSteadyMs of their reopen
     DWORD backoffMs = 0; // the wait after the next quick failure
     DWORD nextTryMs = 0; // no reopen before (GetTickCount)
 };
@@ -351,7 +351,7 @@ class KSCore final : private KSStreamSite {
     ULONGLONG m_qwDropMs = 0;
     ULONGLONG m_qwDropped = 0;
     DWORD m_dwDropLastMs = 0;
-    volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
+    volatile LONG m_bEndWritten = 0;    // the host wrote the end of its track (Write(NULL, 0))
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
     volatile LONG m_nRemovals = 0;      // removals of the stream's device notified
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction

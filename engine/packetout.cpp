@@ -162,7 +162,10 @@ DWORD KSPacketOutput::PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DW
 // what the device had played of the first. Memory that cannot be had loses them, logged.
 int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
     ULONGLONG played = 0;
-    bool known = SUCCEEDED(m_pRenderPin->GetPlayedBytes(&played));
+    HRESULT hr = m_pRenderPin->GetPlayedBytes(&played);
+    bool known = SUCCEEDED(hr);
+    if (!known)
+        LogCause("CKsPin::GetPlayedBytes (the packet under way is sent again whole)", hr);
     int lost = Stop();
     int order[kMaxPackets + 1], count = 0;
     DWORD sent = 0;

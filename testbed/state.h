@@ -161,7 +161,7 @@ struct Stream {
     LONGLONG headStartUs;  // real-time clock: when the head packet last started or resumed
     LONGLONG headPlayedUs; // real-time clock: head playing time before the last pause
     WaveRt rt;
-    bool asleep; // SimKs_SleepDevice: the pin takes nothing more
+    bool asleep;    // SimKs_SleepDevice: the pin takes nothing more
     ULONG headPart; // bytes of the head packet played ahead of its completion (SimKs_PlayPart)
 };
 

@@ -12,9 +12,11 @@ namespace {
 
 // KSPROPSETID_Audio and KSPROPERTY_AUDIO_POSITION, from the documentation of the audio property
 // set ("KSPROPSETID_Audio", "KSPROPERTY_AUDIO_POSITION" in the Windows driver documentation):
-// the set {45FFAAA0-6E1B-11D0-BCF2-444553540000}, the position its ninth property (id 8).
-const GUID kSetAudio = {0x45FFAAA0, 0x6E1B, 0x11D0, {0xBC, 0xF2, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
-const ULONG kAudioPosition = 8;
+// the set {45FFAAA0-6E1B-11D0-BCF2-444553540000}, the position its fifth property (after
+// LATENCY 1, COPY_PROTECTION, CHANNEL_CONFIG and VOLUMELEVEL: id 5).
+const GUID kSetAudio = {
+    0x45FFAAA0, 0x6E1B, 0x11D0, {0xBC, 0xF2, 0x44, 0x45, 0x53, 0x54, 0x00, 0x00}};
+const ULONG kAudioPosition = 5;
 
 // KSAUDIO_POSITION ("KSAUDIO_POSITION structure"): PlayOffset, then WriteOffset, 64 bits each.
 struct AudioPosition {

@@ -15,6 +15,8 @@ const char* const kBack = "Device back: Speakers (High Definition Audio Device) 
 const size_t kPacket = 8192;        // the default packet
 const size_t kTrack = 12 * kPacket; // fits the ring and the packets: WriteAll needs no clock
 const DWORD kRate = 44100 * 4;      // 16-bit stereo
+const int kQuickFails = 5;          // reopens of a device that fails after each, before it is gone
+const DWORD kDeviceReturnMs = 10000;
 
 struct DeviceLife : PluginFixture {
     std::vector<std::string> Settings() override { return {"logging_enabled=1"}; }
@@ -222,7 +224,7 @@ TEST_P(WaitEnds, TheStreamEndsCleanly) {
     if (c.createError) {
         SimKs_SetCreatePinError(kVersatile, c.createError);
         ASSERT_TRUE(SimKs_RestoreDevice(kVersatile));
-        ASSERT_TRUE(WaitUntil([this] { return mod->IsPlaying() == 0; }));
+        ASSERT_TRUE(WaitLog("Audio dropped from now on"));
     }
     MustReturn("Close", [this] { mod->Close(); });
     EXPECT_EQ(1, LogCount(c.logged));
@@ -248,13 +250,15 @@ struct PauseCase {
     int prerollMs;
     bool gone;    // the device leaves while paused
     bool partial; // the pin is filling a packet with the ring's last half packet
+    ULONG part;   // bytes the device played of the packet under way before the pause
 };
 
 const PauseCase kPauses[] = {
-    {"released and back", 0, false, false},
-    {"with a pre-roll", 100, false, false},
-    {"gone while paused", 0, true, false},
-    {"a packet partly filled", 0, false, true},
+    {"released and back", 0, false, false, 0},
+    {"with a pre-roll", 100, false, false, 0},
+    {"gone while paused", 0, true, false, 0},
+    {"a packet partly filled", 0, false, true, 0},
+    {"a packet partly played", 0, false, false, 2552},
 };
 
 struct ReleaseOnPause : DeviceLife, ::testing::WithParamInterface<PauseCase> {
@@ -274,6 +278,7 @@ TEST_P(ReleaseOnPause, NothingLostOrRepeated) {
         PlayInto(pcm, 4, 7);
     else
         PlayInto(pcm, 3);
+    ASSERT_EQ(c.part, SimKs_PlayPart(0, c.part));
     int time = mod->GetOutputTime();
     EXPECT_EQ(0, mod->Pause(1));
     EXPECT_EQ(time, mod->GetOutputTime()) << "held while released";
@@ -285,8 +290,9 @@ TEST_P(ReleaseOnPause, NothingLostOrRepeated) {
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     EXPECT_EQ(1, mod->Pause(0));
     if (c.gone) {
-        EXPECT_EQ(0, mod->IsPlaying());
-        EXPECT_EQ(1, LogCount("cannot be opened again (the device is gone); the stream ends"));
+        EXPECT_EQ(1, mod->IsPlaying()) << "waited for";
+        EXPECT_EQ(1, LogCount("cannot be opened again (the device is gone)"));
+        EXPECT_EQ(1, LogCount("Waiting up to 10000 ms"));
         MustReturn("Close", [this] { mod->Close(); });
         return;
     }
@@ -330,6 +336,178 @@ TEST_F(Preroll, OnlyNewPinsPlayIt) {
     EXPECT_TRUE(SameBytes(Consumed(0), want));
     EXPECT_EQ(1, SimKs_StreamCount());
 }
+
+// ---- every state times every event -------------------------------------------------------------
+
+enum class State { kPlaying, kPaused, kReleased, kPlayingOut, kWaiting };
+enum class Event { kFailsOnce, kFailsAfterReopen, kGoneForGood, kAnotherArrives, kComesBack };
+const char* const kStateNames[] = {"Playing", "Paused", "Released", "PlayingOut", "Waiting"};
+const char* const kEventNames[] = {"FailsOnce", "FailsAfterReopen", "GoneForGood", "AnotherArrives",
+                                   "ComesBack"};
+
+// A host call returns within a second of the device's answers: the watchdog is ten times that.
+const DWORD kPromptMs = 10000;
+
+DWORD WINAPI RunHostCall(LPVOID call) {
+    (*static_cast<std::function<void()>*>(call))();
+    return 0;
+}
+
+// A host call on a thread of its own, judged by the watchdog once it must have returned.
+struct HostCall {
+    std::function<void()> call;
+    HANDLE thread = nullptr;
+    void Start(std::function<void()> f) {
+        call = std::move(f);
+        thread = CreateThread(NULL, 0, RunHostCall, &call, 0, NULL);
+    }
+    void MustEnd(const char* what) {
+        ASSERT_NE(nullptr, thread);
+        bool prompt = WaitForSingleObject(thread, kPromptMs) == WAIT_OBJECT_0;
+        EXPECT_TRUE(prompt) << what << " did not return within " << kPromptMs << " ms";
+        if (!prompt)
+            MustReturn(what, [this] { WaitForSingleObject(thread, INFINITE); });
+        CloseHandle(thread);
+        thread = nullptr;
+    }
+};
+
+struct LifeCase {
+    State state;
+    Event event;
+};
+
+struct EveryLife : DeviceLife, ::testing::WithParamInterface<LifeCase> {
+    std::vector<std::string> Settings() override {
+        if (GetParam().state == State::kReleased)
+            return {"logging_enabled=1", "release_on_pause_enabled=1"};
+        return DeviceLife::Settings();
+    }
+    void Prompt(const char* what, std::function<void()> f) {
+        HostCall c;
+        c.Start(std::move(f));
+        c.MustEnd(what);
+    }
+    // The device goes, as the event says; a waiting stream's device has gone already.
+    void Leave(Event e) {
+        if (e == Event::kFailsOnce || e == Event::kFailsAfterReopen) {
+            SimKs_SetWriteFault(kVersatile, SIMKS_WRITE_IMMEDIATE, 1,
+                                e == Event::kFailsOnce ? 1 : 0, ERROR_DEVICE_NOT_CONNECTED);
+            if (GetParam().state == State::kWaiting) {
+                ASSERT_TRUE(SimKs_RestoreDevice(kVersatile));
+            }
+            return;
+        }
+        if (GetParam().state != State::kWaiting) {
+            ASSERT_TRUE(SimKs_RemoveDevice(kVersatile));
+        }
+        if (e == Event::kAnotherArrives) {
+            ASSERT_GE(AnnounceStranger(), 0);
+        }
+        if (e == Event::kComesBack) {
+            ASSERT_TRUE(SimKs_RestoreDevice(kVersatile));
+        }
+    }
+    bool PlayedToEnd(const std::vector<char>& pcm) {
+        std::vector<char> last = Consumed(SimKs_StreamCount() - 1);
+        return last.size() >= 16 && !memcmp(&last[last.size() - 16], &pcm[pcm.size() - 16], 16);
+    }
+    // Every pin played a slice of the track after the one before: in order, nothing twice.
+    void JudgeOrder(const std::vector<char>& pcm, bool whole) {
+        auto next = pcm.begin();
+        int last = SimKs_StreamCount() - 1;
+        for (int i = 0; i <= last; i++) {
+            std::vector<char> slice = Consumed(i);
+            auto at = std::search(next, pcm.end(), slice.begin(), slice.end());
+            ASSERT_TRUE(at != pcm.end() || slice.empty()) << "pin " << i << " out of order";
+            next = slice.empty() ? next : at + slice.size();
+        }
+        if (whole) {
+            EXPECT_TRUE(next == pcm.end()) << "the track played to its end";
+        }
+    }
+};
+
+// The device's life from each state through each event: every host call returns under the
+// watchdog; a device that is back plays the rest in order and once; a device gone for good (or
+// failing after every reopen) leaves the stream open without it, taking and dropping the audio
+// until the host writes its end.
+TEST_P(EveryLife, HostCallsReturnAndNothingPlaysTwice) {
+    const LifeCase& c = GetParam();
+    bool back = c.event == Event::kFailsOnce || c.event == Event::kComesBack;
+    std::vector<char> pcm = Pcm16(14 * kPacket / 2);
+    PlayInto(pcm, 3);
+    if (c.state == State::kPaused || c.state == State::kReleased)
+        Prompt("Pause", [this] { mod->Pause(1); });
+    if (c.state == State::kWaiting) {
+        ASSERT_TRUE(SimKs_RemoveDevice(kVersatile));
+        ASSERT_TRUE(WaitLog("Waiting up to 10000 ms"));
+    }
+    HostCall close;
+    if (c.state == State::kPlayingOut) {
+        close.Start([this] { mod->Close(); });
+        ASSERT_TRUE(WaitLog("EndInternal() - mode=1"));
+    }
+    Leave(c.event);
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    if (c.state == State::kPaused || c.state == State::kReleased)
+        Prompt("Pause", [this] { mod->Pause(0); });
+    if (c.state == State::kPlayingOut) {
+        close.MustEnd("Close");
+        JudgeOrder(pcm, false);
+        EXPECT_LE(SimKs_StreamCount(), 2 + kQuickFails) << "reopened only as the episode allows";
+        return;
+    }
+    if (!back && c.event != Event::kFailsAfterReopen) {
+        ASSERT_TRUE(WaitLog("Waiting up to 10000 ms"));
+        SimKs_AdvanceTicks(kDeviceReturnMs);
+    }
+    if (back) {
+        ASSERT_TRUE(WaitUntil([&] { return PlayedToEnd(pcm); }));
+        Prompt("Close", [this] { mod->Close(); });
+        JudgeOrder(pcm, true);
+        return;
+    }
+    ASSERT_TRUE(WaitLog("Audio dropped from now on"));
+    std::vector<char> more = Pcm16(kPacket / 2);
+    ASSERT_TRUE(WaitUntil([&] { return mod->CanWrite() >= (int)more.size(); }));
+    EXPECT_EQ(0, mod->Write(more.data(), (int)more.size())) << "taken, and dropped";
+    EXPECT_EQ(1, mod->IsPlaying());
+    EXPECT_EQ(0, mod->Write(nullptr, 0));
+    EXPECT_EQ(0, mod->IsPlaying()) << "the end written";
+    int time = mod->GetOutputTime();
+    ASSERT_TRUE(WaitUntil([&] { return mod->GetOutputTime() > time; })) << "the time moves on";
+    Prompt("Close", [this] { mod->Close(); });
+    JudgeOrder(pcm, false);
+    if (c.event == Event::kFailsAfterReopen) {
+        // The resume's reopen of a released pin comes before the episode.
+        int resumed = c.state == State::kReleased ? 1 : 0;
+        EXPECT_EQ(1, LogCount("Device failed again after reopening, 5 times"));
+        EXPECT_EQ(1 + resumed, LogCount(kBack)) << "one line for the episode's reopens";
+        EXPECT_EQ(c.state == State::kWaiting ? 0 : 1, LogCount("KS Packet write failed"));
+        EXPECT_EQ(1 + resumed + kQuickFails, SimKs_StreamCount());
+    } else {
+        EXPECT_EQ(1, SimKs_StreamCount()) << "nothing opened on another device";
+    }
+    SimKs_SetWriteFault(kVersatile, SIMKS_WRITE_OK, 0, 0, 0);
+    SimKs_RestoreDevice(kVersatile);
+    EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "the device is there again";
+    Prompt("Close", [this] { mod->Close(); });
+}
+
+std::vector<LifeCase> AllLives() {
+    std::vector<LifeCase> all;
+    for (int s = 0; s < 5; s++)
+        for (int e = 0; e < 5; e++)
+            all.push_back(LifeCase{(State)s, (Event)e});
+    return all;
+}
+
+INSTANTIATE_TEST_SUITE_P(EachStateAndEvent, EveryLife, ::testing::ValuesIn(AllLives()),
+                         [](const ::testing::TestParamInfo<LifeCase>& i) {
+                             return std::string(kStateNames[(int)i.param.state]) +
+                                    kEventNames[(int)i.param.event];
+                         });
 
 // ---- WaveRT -------------------------------------------------------------------------------------
 

@@ -6,7 +6,7 @@
 #include <windows.h>
 
 struct UnplugPlan {
-    int atMs = -1; // into the first stream's played audio; -1: no unplugging
+    int atMs = -1;          // into the first stream's played audio; -1: no unplugging
     int backAfterMs = 1000; // -1: never (the device is put back only once playing has ended)
 };
 

@@ -266,10 +266,11 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     }
     bool forGood = plan.atMs >= 0 && plan.backAfterMs < 0 && unplug.unplugged;
     DWORD endedMs = outcomes.empty() ? 0 : outcomes[0].endedMs;
-    bool kept = plan.atMs < 0 ||
-                ReportUnplug(t, plan, unplug, exact || !compareBits || (forGood && prefix), endedMs);
-    bool clean =
-        (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 && t.boundaryGaps == 0 && kept;
+    bool kept =
+        plan.atMs < 0 ||
+        ReportUnplug(t, plan, unplug, exact || !compareBits || (forGood && prefix), endedMs);
+    bool clean = (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 &&
+                 t.boundaryGaps == 0 && kept;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
 }
