@@ -193,14 +193,21 @@ struct KsPinPhysicalConnection { // KSPIN_PHYSICALCONNECTION
     WCHAR SymbolicLinkName[1];
 };
 
-struct alignas(8) KsDataFormat { // KSDATAFORMAT, and KSDATARANGE
-    ULONG FormatSize;
-    ULONG Flags;
-    ULONG SampleSize;
-    ULONG Reserved;
-    GUID MajorFormat;
-    GUID SubFormat;
-    GUID Specifier;
+// KSDATAFORMAT, and KSDATARANGE: as declared, a union with a LONGLONG, which aligns it to 8 bytes
+// but for where a byte-packed record holds it.
+struct KsDataFormat {
+    union {
+        struct {
+            ULONG FormatSize;
+            ULONG Flags;
+            ULONG SampleSize;
+            ULONG Reserved;
+            GUID MajorFormat;
+            GUID SubFormat;
+            GUID Specifier;
+        };
+        LONGLONG Alignment;
+    };
 };
 
 struct KsDataRangeAudio { // KSDATARANGE_AUDIO
@@ -212,10 +219,13 @@ struct KsDataRangeAudio { // KSDATARANGE_AUDIO
     ULONG MaximumSampleFrequency;
 };
 
-struct KsDataFormatWave { // KSDATAFORMAT_WAVEFORMATEX
+// KSDATAFORMAT_WAVEFORMATEX is declared byte-packed, as WAVEFORMATEX is: 82 bytes.
+#pragma pack(push, 1)
+struct KsDataFormatWave {
     KsDataFormat DataFormat;
     WAVEFORMATEX WaveFormatEx;
 };
+#pragma pack(pop)
 
 struct alignas(8) KsAttribute { // KSATTRIBUTE
     ULONG Size;
@@ -297,7 +307,7 @@ static_assert(offsetof(KsPinPhysicalConnection, SymbolicLinkName) == 8, "physica
 static_assert(sizeof(KsDataFormat) == 64 && offsetof(KsDataFormat, MajorFormat) == 16, "format");
 static_assert(sizeof(KsDataRangeAudio) == 88, "KSDATARANGE_AUDIO: 84 padded to 8");
 static_assert(offsetof(KsDataRangeAudio, MaximumSampleFrequency) == 80, "KSDATARANGE_AUDIO");
-static_assert(sizeof(WAVEFORMATEX) == 18 && sizeof(KsDataFormatWave) == 88, "82 padded to 8");
+static_assert(sizeof(WAVEFORMATEX) == 18 && sizeof(KsDataFormatWave) == 82, "packed");
 static_assert(sizeof(KsAttribute) == 24, "KSATTRIBUTE");
 static_assert(sizeof(KsPropertyDescription) == 40 && sizeof(KsMembersHeader) == 16, "support");
 static_assert(sizeof(KsSteppingLong) == 16 && sizeof(KsAudioPosition) == 16, "support, position");
