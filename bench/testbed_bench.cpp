@@ -43,7 +43,7 @@ LONGLONG Median(std::vector<LONGLONG> v) {
 void UnpacedLatency() {
     Bed bed;
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    SetState(bed.pin, KSSTATE_RUN);
+    SetState(bed.pin, simks::kStateRun);
     Packet p(8192);
     std::vector<LONGLONG> seen, inside;
     for (int i = 0; i < 300; ++i) {

@@ -1,7 +1,7 @@
 // The WaveRT part of the KS platform that MinGW-w64's ks.h and ksmedia.h do not define: the
 // KSPROPSETID_RtAudio property ids beyond GETPOSITIONFUNCTION, the request and answer records of
-// the cyclic buffer, the notification event and the position register, and the storage of
-// KSCATEGORY_REALTIME (declared by ksmedia.h, absent from libksguid). Names are the platform's.
+// the cyclic buffer, the notification event and the position register (KSCATEGORY_REALTIME,
+// declared by ksmedia.h, is stored in ksguids.cpp). Names are the platform's.
 // The records are laid out as the platform lays them out on each architecture; the checks below
 // hold them to those layouts. A 32-bit process sends the 32-bit records also on 64-bit Windows:
 // the driver stack converts them.
@@ -11,9 +11,6 @@
 
 #include <cstddef>
 #include <cstring>
-
-// The device-interface category under which the WaveRT port driver registers its filters.
-EXTERN_C const GUID DECLSPEC_SELECTANY KSCATEGORY_REALTIME = {STATIC_KSCATEGORY_REALTIME};
 
 // KSPROPSETID_RtAudio: ksmedia.h's KSPROPERTY_RTAUDIO enumeration holds only id 0, so the ids used
 // here are constants of their own rather than a second enumeration.

@@ -2,12 +2,10 @@
 // product's KS layer, so that the bed's tests and its benchmark judge the bed on its own.
 #pragma once
 
+#include "testbed/ksplatform_doc.h"
 #include "testbed/redirect.h"
 
 #include <windows.h>
-#include <winioctl.h>
-#include <ks.h>
-#include <ksmedia.h>
 
 #include <memory>
 #include <vector>
@@ -19,11 +17,11 @@ inline HANDLE OpenFilter(int device) {
                        OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OVERLAPPED, NULL);
 }
 
-inline KSP_PIN PinRequest(ULONG pin, ULONG id) {
-    KSP_PIN p = {};
-    p.Property.Set = KSPROPSETID_Pin;
+inline simks::KsPinProperty PinRequest(ULONG pin, ULONG id) {
+    simks::KsPinProperty p = {};
+    p.Property.Set = simks::kSetPin;
     p.Property.Id = id;
-    p.Property.Flags = KSPROPERTY_TYPE_GET;
+    p.Property.Flags = simks::kPropGet;
     p.PinId = pin;
     return p;
 }
@@ -40,30 +38,31 @@ inline WAVEFORMATEXTENSIBLE Format(DWORD rate, WORD channels, WORD bits, bool ex
         x.Format.cbSize = 22;
         x.Samples.wValidBitsPerSample = bits;
         x.dwChannelMask = channels == 2 ? 3 : 4;
-        x.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
+        x.SubFormat = simks::kSubtypePcm;
     }
     return x;
 }
 
 // KsCreatePin through "ksuser.dll", as the product binds it, with the standard interface given.
 inline DWORD CreatePin(HANDLE filter, const WAVEFORMATEXTENSIBLE& wfx, HANDLE* pin,
-                       ULONG interfaceId = KSINTERFACE_STANDARD_STREAMING) {
+                       ULONG interfaceId = simks::kInterfaceStreaming) {
     ULONG wave = wfx.Format.wFormatTag == WAVE_FORMAT_PCM ? 18 : 18 + wfx.Format.cbSize;
-    std::vector<unsigned char> block(sizeof(KSPIN_CONNECT) + sizeof(KSDATAFORMAT) + wave);
-    KSPIN_CONNECT* c = reinterpret_cast<KSPIN_CONNECT*>(block.data());
-    c->Interface.Set = KSINTERFACESETID_Standard;
+    std::vector<unsigned char> block(sizeof(simks::KsPinConnect) + sizeof(simks::KsDataFormat) +
+                                     wave);
+    simks::KsPinConnect* c = reinterpret_cast<simks::KsPinConnect*>(block.data());
+    c->Interface.Set = simks::kInterfaceSetStandard;
     c->Interface.Id = interfaceId;
-    c->Medium.Set = KSMEDIUMSETID_Standard;
-    c->Priority.PriorityClass = KSPRIORITY_NORMAL;
+    c->Medium.Set = simks::kMediumSetStandard;
+    c->Priority.PriorityClass = simks::kPriorityNormal;
     c->Priority.PrioritySubClass = 1;
-    KSDATAFORMAT* f = reinterpret_cast<KSDATAFORMAT*>(c + 1);
-    f->FormatSize = sizeof(KSDATAFORMAT) + wave;
+    simks::KsDataFormat* f = reinterpret_cast<simks::KsDataFormat*>(c + 1);
+    f->FormatSize = sizeof(simks::KsDataFormat) + wave;
     f->SampleSize = wfx.Format.nBlockAlign;
-    f->MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    f->SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    f->Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    f->MajorFormat = simks::kFormatAudio;
+    f->SubFormat = simks::kSubtypePcm;
+    f->Specifier = simks::kSpecifierWaveFormatEx;
     memcpy(f + 1, &wfx, wave);
-    typedef DWORD(WINAPI * CreatePinFn)(HANDLE, PKSPIN_CONNECT, ACCESS_MASK, PHANDLE);
+    typedef DWORD(WINAPI * CreatePinFn)(HANDLE, simks::KsPinConnect*, ACCESS_MASK, PHANDLE);
     FARPROC proc = GetProcAddress(LoadLibraryA("ksuser.dll"), "KsCreatePin");
     if (!proc)
         return ERROR_PROC_NOT_FOUND;
@@ -90,15 +89,15 @@ inline DWORD Ioctl(HANDLE h, DWORD code, void* in, DWORD inSize, void* out, DWOR
     return error;
 }
 
-inline DWORD SetState(HANDLE pin, KSSTATE state) {
-    KSPROPERTY p = {KSPROPSETID_Connection, KSPROPERTY_CONNECTION_STATE, KSPROPERTY_TYPE_SET};
+inline DWORD SetState(HANDLE pin, ULONG state) {
+    simks::KsIdentifier p = {simks::kSetConnection, simks::kConnectionState, simks::kPropSet};
     DWORD n = 0;
-    return Ioctl(pin, IOCTL_KS_PROPERTY, &p, sizeof p, &state, sizeof state, &n);
+    return Ioctl(pin, simks::kIoctlProperty, &p, sizeof p, &state, sizeof state, &n);
 }
 
 // One output packet: a stream header, its OVERLAPPED with a manual-reset event, its data.
 struct Packet {
-    KSSTREAM_HEADER header;
+    simks::KsStreamHeader header;
     OVERLAPPED ov;
     std::vector<unsigned char> data;
 
@@ -120,7 +119,7 @@ struct Packet {
         ResetEvent(ov.hEvent);
         DWORD n = 0;
         BOOL ok =
-            DeviceIoControl(pin, IOCTL_KS_WRITE_STREAM, NULL, 0, &header, header.Size, &n, &ov);
+            DeviceIoControl(pin, simks::kIoctlWriteStream, NULL, 0, &header, header.Size, &n, &ov);
         return ok ? 0 : GetLastError();
     }
     bool Done() const { return WaitForSingleObject(ov.hEvent, 0) == WAIT_OBJECT_0; }
@@ -132,13 +131,13 @@ struct Packet {
 template <typename Done> bool KeepFourInFlight(HANDLE pin, ULONG packetBytes, Done done) {
     std::vector<std::unique_ptr<Packet>> packets;
     HANDLE events[4];
-    SetState(pin, KSSTATE_PAUSE);
+    SetState(pin, simks::kStatePause);
     for (int i = 0; i < 4; ++i) {
         packets.emplace_back(new Packet(packetBytes, (unsigned char)i));
         events[i] = packets[i]->ov.hEvent;
         packets[i]->Submit(pin);
     }
-    SetState(pin, KSSTATE_RUN);
+    SetState(pin, simks::kStateRun);
     bool ok = true;
     while (ok && !done()) {
         DWORD w = WaitForMultipleObjects(4, events, FALSE, 10);
@@ -146,7 +145,7 @@ template <typename Done> bool KeepFourInFlight(HANDLE pin, ULONG packetBytes, Do
             packets[w - WAIT_OBJECT_0]->Submit(pin);
         ok = w < WAIT_OBJECT_0 + 4 || w == WAIT_TIMEOUT;
     }
-    SetState(pin, KSSTATE_STOP);
+    SetState(pin, simks::kStateStop);
     return ok;
 }
 

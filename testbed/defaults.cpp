@@ -22,25 +22,25 @@ const char kWaveRtPath[] = "\\\\?\\hdaudio#func_01&ven_10ec&dev_0295&subsys_1028
                            "\\rtspeakerwave";
 
 void AddRender(int device, ULONG channels, ULONG maxBits, ULONG maxRate, ULONG instances) {
-    SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-    SimKs_AddCategory(device, &KSCATEGORY_RENDER, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryAudio, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryRender, SPINT_ACTIVE);
     SimKsPinDesc pin;
     SimKs_InitRenderPin(&pin, channels, 8, maxBits, 8000, maxRate);
     pin.PossibleInstances = instances;
     pin.GlobalPossibleInstances = instances;
     SimKs_AddPin(device, &pin);
-    AddBridgePin(device, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
+    AddBridgePin(device, simks::kDataFlowOut, simks::kNodeSpeaker);
 }
 
 void AddCapture(int device) {
-    SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-    SimKs_AddCategory(device, &KSCATEGORY_CAPTURE, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryAudio, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryCapture, SPINT_ACTIVE);
     SimKsPinDesc pin;
     SimKs_InitRenderPin(&pin, 2, 16, 16, 8000, 48000);
-    pin.DataFlow = KSPIN_DATAFLOW_OUT;
+    pin.DataFlow = simks::kDataFlowOut;
     lstrcpyW(pin.Name, L"Capture");
     SimKs_AddPin(device, &pin);
-    AddBridgePin(device, KSPIN_DATAFLOW_IN, KSNODETYPE_MICROPHONE);
+    AddBridgePin(device, simks::kDataFlowIn, simks::kNodeMicrophone);
 }
 
 } // namespace
@@ -52,9 +52,9 @@ extern "C" int SimKs_AddDefaultDevices(void) {
     if (versatile < 0 || legacy < 0 || capture < 0)
         return 0;
     AddRender(versatile, 8, 32, 192000, 4);
-    SimKs_AddNode(versatile, &KSNODETYPE_DAC);
-    SimKs_AddNode(versatile, &KSNODETYPE_VOLUME);
-    SimKs_AddNode(versatile, &KSNODETYPE_MUTE);
+    SimKs_AddNode(versatile, &simks::kNodeDac);
+    SimKs_AddNode(versatile, &simks::kNodeVolume);
+    SimKs_AddNode(versatile, &simks::kNodeMute);
     AddRender(legacy, 2, 16, 48000, 1);
     SimKsQuirks quirks;
     memset(&quirks, 0, sizeof quirks);

@@ -24,9 +24,9 @@ void simks::AddBridgePin(int device, ULONG dataFlow, const GUID& category) {
     SimKsPinDesc bridge;
     memset(&bridge, 0, sizeof bridge);
     bridge.DataFlow = dataFlow;
-    bridge.Communication = KSPIN_COMMUNICATION_BRIDGE;
+    bridge.Communication = kCommunicationBridge;
     bridge.cMediums = 1;
-    bridge.Mediums[0] = Ident(KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE);
+    bridge.Mediums[0] = Ident(kMediumSetStandard, kMediumAnyInstance);
     bridge.Category = category;
     SimKs_AddPin(device, &bridge);
 }
@@ -69,17 +69,17 @@ BOOL SimKs_SetRegistryQuirks(int device, DWORD flags) {
 void SimKs_InitRenderPin(SimKsPinDesc* desc, ULONG maxChannels, ULONG minBits, ULONG maxBits,
                          ULONG minRate, ULONG maxRate) {
     memset(desc, 0, sizeof *desc);
-    desc->DataFlow = KSPIN_DATAFLOW_IN;
-    desc->Communication = KSPIN_COMMUNICATION_SINK;
+    desc->DataFlow = kDataFlowIn;
+    desc->Communication = kCommunicationSink;
     desc->cInterfaces = 1;
-    desc->Interfaces[0] = Ident(KSINTERFACESETID_Standard, KSINTERFACE_STANDARD_STREAMING);
+    desc->Interfaces[0] = Ident(kInterfaceSetStandard, kInterfaceStreaming);
     desc->cMediums = 1;
-    desc->Mediums[0] = Ident(KSMEDIUMSETID_Standard, KSMEDIUM_TYPE_ANYINSTANCE);
+    desc->Mediums[0] = Ident(kMediumSetStandard, kMediumAnyInstance);
     desc->cRanges = 1;
     SimKsRange& r = desc->Ranges[0];
-    r.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    r.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    r.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    r.MajorFormat = kFormatAudio;
+    r.SubFormat = kSubtypePcm;
+    r.Specifier = kSpecifierWaveFormatEx;
     r.MaximumChannels = maxChannels;
     r.MinimumBitsPerSample = minBits;
     r.MaximumBitsPerSample = maxBits;
@@ -87,7 +87,7 @@ void SimKs_InitRenderPin(SimKsPinDesc* desc, ULONG maxChannels, ULONG minBits, U
     r.MaximumSampleFrequency = maxRate;
     desc->PossibleInstances = 1;
     desc->GlobalPossibleInstances = 1;
-    desc->Category = KSCATEGORY_AUDIO;
+    desc->Category = kCategoryAudio;
     lstrcpyW(desc->Name, L"Playback");
 }
 

@@ -253,7 +253,7 @@ void AdvanceDma(Stream& s, ULONGLONG bytes) {
 }
 
 void CatchUp(Stream& s, LONGLONG now) {
-    if (!s.rt.active || Bed().clock != SIMKS_CLOCK_REALTIME || s.info.State != KSSTATE_RUN ||
+    if (!s.rt.active || Bed().clock != SIMKS_CLOCK_REALTIME || s.info.State != kStateRun ||
         !Moves(s))
         return;
     ULONG block = s.info.Format.Format.nBlockAlign;
@@ -274,7 +274,7 @@ LONGLONG RunWaveRtClock(LONGLONG now) {
     if (Bed().clock != SIMKS_CLOCK_REALTIME)
         return next;
     for (Stream& s : Bed().streams) {
-        if (!s.rt.active || !s.info.Open || s.info.State != KSSTATE_RUN || !Moves(s))
+        if (!s.rt.active || !s.info.Open || s.info.State != kStateRun || !Moves(s))
             continue;
         CatchUp(s, now);
         LONGLONG due = NextDue(s);
@@ -287,16 +287,16 @@ void WaveRtStateChanging(Stream& s, ULONG state, LONGLONG now) {
     WaveRt& rt = s.rt;
     if (!rt.active)
         return;
-    if (s.info.State == KSSTATE_RUN)
+    if (s.info.State == kStateRun)
         CatchUp(s, now);
-    if (state == KSSTATE_RUN) {
+    if (state == kStateRun) {
         ReanchorWaveRt(s, now);
         if (!rt.ranOnce && rt.buffer && HasUnwritten(rt))
             Violation(s, SIMKS_VIOLATION_RUN_UNFILLED,
                       "RUN with bytes of the buffer never written");
         rt.ranOnce = true;
     }
-    if (state == KSSTATE_STOP) {
+    if (state == kStateStop) {
         rt.played = 0;
         rt.latePending = false;
         rt.lastPacket = -1;
@@ -312,7 +312,7 @@ extern "C" ULONG SimKs_AdvanceWaveRt(int stream, ULONG frames) {
     using namespace simks;
     Lock lock;
     Stream* s = FindStream(stream);
-    if (!s || !s->rt.active || !s->info.Open || s->info.State != KSSTATE_RUN || !Moves(*s) ||
+    if (!s || !s->rt.active || !s->info.Open || s->info.State != kStateRun || !Moves(*s) ||
         Bed().clock != SIMKS_CLOCK_MANUAL)
         return 0;
     AdvanceDma(*s, (ULONGLONG)frames * s->info.Format.Format.nBlockAlign);

@@ -13,7 +13,7 @@ BOOL SimKs_AddPropertyFault(int device, int pin, const GUID* set, ULONG id, int 
                             ULONG param) {
     if (fault < SIMKS_PROP_FAIL || fault > SIMKS_PROP_RANGE_PAST || pin < -1)
         return FALSE;
-    PropFault f{pin, set == nullptr, set ? *set : GUID_NULL, id, fault, param};
+    PropFault f{pin, set == nullptr, set ? *set : kGuidNull, id, fault, param};
     return ChangeDevice(device, [&](Device& d) { d.propFaults.push_back(f); });
 }
 
@@ -57,7 +57,7 @@ BOOL SimKs_SetWriteFault(int device, int mode, ULONG first, ULONG count, DWORD c
 }
 
 BOOL SimKs_SetStateFault(int device, ULONG state, int mode, ULONG first, ULONG count, DWORD code) {
-    bool known = state <= KSSTATE_RUN || state == SIMKS_ANY_STATE;
+    bool known = state <= kStateRun || state == SIMKS_ANY_STATE;
     if (mode < SIMKS_STATE_OK || mode > SIMKS_STATE_IGNORE || (mode && first == 0) || !known)
         return FALSE;
     StateFault f{mode, state, first, count, code, 0};

@@ -109,9 +109,9 @@ BOOL WINAPI HookDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
         return DeviceIoControl(h, code, in, inSize, out, outSize, returned, overlapped);
     if (!overlapped)
         return Fail(ERROR_INVALID_PARAMETER);
-    if (code == IOCTL_KS_PROPERTY)
+    if (code == kIoctlProperty)
         return Property(*sim, in, inSize, out, outSize, returned, overlapped);
-    if (code == IOCTL_KS_WRITE_STREAM && sim->kind == Kind::Pin) {
+    if (code == kIoctlWriteStream && sim->kind == Kind::Pin) {
         Count(SIMKS_REQ_WRITE);
         return Fail(WriteStream(sim->index, out, outSize, overlapped));
     }

@@ -9,7 +9,7 @@ namespace simks {
 
 namespace {
 
-bool HasIdent(const SimKsIdent* list, ULONG count, const KSIDENTIFIER& id) {
+bool HasIdent(const SimKsIdent* list, ULONG count, const KsIdentifier& id) {
     for (ULONG i = 0; i < count; ++i)
         if (IsEqualGUID(list[i].Set, id.Set) && list[i].Id == id.Id)
             return true;
@@ -20,19 +20,19 @@ bool HasIdent(const SimKsIdent* list, ULONG count, const KSIDENTIFIER& id) {
 GUID SubtypeOf(const WAVEFORMATEX& wfx) {
     if (wfx.wFormatTag == WAVE_FORMAT_EXTENSIBLE)
         return reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(wfx).SubFormat;
-    GUID g = KSDATAFORMAT_SUBTYPE_WAVEFORMATEX;
+    GUID g = kSubtypeWaveFormatEx;
     g.Data1 = wfx.wFormatTag;
     return g;
 }
 
 // The data format must be a whole, self-consistent KSDATAFORMAT_WAVEFORMATEX.
-DWORD CheckFormat(const KSDATAFORMAT_WAVEFORMATEX* f) {
+DWORD CheckFormat(const KsDataFormatWave* f) {
     const WAVEFORMATEX& w = f->WaveFormatEx;
     ULONG waveSize = w.wFormatTag == WAVE_FORMAT_PCM ? 18 : 18 + w.cbSize;
-    if (f->DataFormat.FormatSize < sizeof(KSDATAFORMAT) + waveSize)
+    if (f->DataFormat.FormatSize < sizeof(KsDataFormat) + waveSize)
         return ERROR_INVALID_PARAMETER;
-    if (!IsEqualGUID(f->DataFormat.MajorFormat, KSDATAFORMAT_TYPE_AUDIO) ||
-        !IsEqualGUID(f->DataFormat.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX) ||
+    if (!IsEqualGUID(f->DataFormat.MajorFormat, kFormatAudio) ||
+        !IsEqualGUID(f->DataFormat.Specifier, kSpecifierWaveFormatEx) ||
         !IsEqualGUID(f->DataFormat.SubFormat, SubtypeOf(w)))
         return ERROR_NO_MATCH;
     if (w.wFormatTag == WAVE_FORMAT_EXTENSIBLE) {
@@ -48,11 +48,10 @@ DWORD CheckFormat(const KSDATAFORMAT_WAVEFORMATEX* f) {
 }
 
 bool InRange(const SimKsRange& r, const WAVEFORMATEX& w) {
-    bool major = IsEqualGUID(r.MajorFormat, GUID_NULL) ||
-                 IsEqualGUID(r.MajorFormat, KSDATAFORMAT_TYPE_AUDIO);
-    bool sub = IsEqualGUID(r.SubFormat, GUID_NULL) || IsEqualGUID(r.SubFormat, SubtypeOf(w));
-    bool specifier = IsEqualGUID(r.Specifier, GUID_NULL) ||
-                     IsEqualGUID(r.Specifier, KSDATAFORMAT_SPECIFIER_WAVEFORMATEX);
+    bool major = IsEqualGUID(r.MajorFormat, kGuidNull) || IsEqualGUID(r.MajorFormat, kFormatAudio);
+    bool sub = IsEqualGUID(r.SubFormat, kGuidNull) || IsEqualGUID(r.SubFormat, SubtypeOf(w));
+    bool specifier =
+        IsEqualGUID(r.Specifier, kGuidNull) || IsEqualGUID(r.Specifier, kSpecifierWaveFormatEx);
     return major && sub && specifier && w.nChannels <= r.MaximumChannels &&
            w.wBitsPerSample >= r.MinimumBitsPerSample &&
            w.wBitsPerSample <= r.MaximumBitsPerSample &&
@@ -83,7 +82,7 @@ bool OnList(const SimKsAccept& a, const WAVEFORMATEX& w) {
         return w.wFormatTag == WAVE_FORMAT_PCM && a.Valid == a.Container;
     const WAVEFORMATEXTENSIBLE& x = reinterpret_cast<const WAVEFORMATEXTENSIBLE&>(w);
     return x.Samples.wValidBitsPerSample == a.Valid && x.dwChannelMask == a.ChannelMask &&
-           IsEqualGUID(x.SubFormat, KSDATAFORMAT_SUBTYPE_PCM);
+           IsEqualGUID(x.SubFormat, kSubtypePcm);
 }
 
 // The driver's own list, or else the ranges and the quirks.
@@ -103,19 +102,18 @@ bool Accepts(const Device& d, const SimKsPinDesc& pin, const WAVEFORMATEX& w) {
 }
 
 // Every check of a pin creation on the device; 0 when the pin may be created.
-DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
+DWORD CheckConnect(const Device& d, const KsPinConnect* c) {
     if (c->PinId >= d.pins.size())
         return ERROR_INVALID_PARAMETER;
     const SimKsPinDesc& pin = d.pins[c->PinId];
-    if (pin.Communication != KSPIN_COMMUNICATION_SINK &&
-        pin.Communication != KSPIN_COMMUNICATION_BOTH)
+    if (pin.Communication != kCommunicationSink && pin.Communication != kCommunicationBoth)
         return ERROR_NOT_SUPPORTED;
     if (c->PinToHandle != NULL)
         return ERROR_NOT_SUPPORTED;
     if (!HasIdent(pin.Interfaces, pin.cInterfaces, c->Interface) ||
         !HasIdent(pin.Mediums, pin.cMediums, c->Medium))
         return ERROR_NO_MATCH;
-    const KSDATAFORMAT_WAVEFORMATEX* f = reinterpret_cast<const KSDATAFORMAT_WAVEFORMATEX*>(c + 1);
+    const KsDataFormatWave* f = reinterpret_cast<const KsDataFormatWave*>(c + 1);
     DWORD bad = CheckFormat(f);
     if (bad)
         return bad;
@@ -126,7 +124,7 @@ DWORD CheckConnect(const Device& d, const KSPIN_CONNECT* c) {
     return 0;
 }
 
-DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDLE* pin) {
+DWORD CreatePin(HANDLE filter, KsPinConnect* connect, ACCESS_MASK access, HANDLE* pin) {
     Handle* h = FindHandle(filter);
     if (!h || h->kind != Kind::Filter)
         return ERROR_INVALID_HANDLE;
@@ -141,7 +139,7 @@ DWORD CreatePin(HANDLE filter, KSPIN_CONNECT* connect, ACCESS_MASK access, HANDL
     if (bad)
         return bad;
     int stream = OpenStream(h->index, connect->PinId, connect,
-                            reinterpret_cast<const KSDATAFORMAT_WAVEFORMATEX*>(connect + 1));
+                            reinterpret_cast<const KsDataFormatWave*>(connect + 1));
     HANDLE value = NewHandle(Kind::Pin, stream);
     if (!value) {
         CloseStream(stream);
@@ -161,5 +159,5 @@ extern "C" DWORD WINAPI SimKs_KsCreatePin(HANDLE filter, void* connect, ACCESS_M
     using namespace simks;
     Lock lock;
     Count(SIMKS_REQ_CREATE_PIN);
-    return CreatePin(filter, static_cast<KSPIN_CONNECT*>(connect), access, pin);
+    return CreatePin(filter, static_cast<KsPinConnect*>(connect), access, pin);
 }

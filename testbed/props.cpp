@@ -20,7 +20,7 @@ Bytes Value(const void* p, size_t size) {
 }
 
 Bytes Multi(const void* items, ULONG itemSize, ULONG count) {
-    KSMULTIPLE_ITEM head{ULONG(sizeof(KSMULTIPLE_ITEM) + itemSize * count), count};
+    KsMultipleItem head{ULONG(sizeof(KsMultipleItem) + itemSize * count), count};
     Bytes out(head.Size);
     memcpy(out.data(), &head, sizeof head);
     if (count)
@@ -28,8 +28,8 @@ Bytes Multi(const void* items, ULONG itemSize, ULONG count) {
     return out;
 }
 
-KSDATARANGE_AUDIO RangeRecord(const SimKsRange& r) {
-    KSDATARANGE_AUDIO a;
+KsDataRangeAudio RangeRecord(const SimKsRange& r) {
+    KsDataRangeAudio a;
     memset(&a, 0, sizeof a);
     a.DataRange.FormatSize = sizeof a;
     a.DataRange.MajorFormat = r.MajorFormat;
@@ -51,8 +51,8 @@ Bytes AttributeList() {
     const GUID deflt = {
         0xC18E2F7E, 0x933D, 0x4965, {0xB7, 0xD1, 0x1E, 0xEF, 0x22, 0x8D, 0x2A, 0xF3}};
     struct {
-        KSMULTIPLE_ITEM head;
-        KSATTRIBUTE attribute;
+        KsMultipleItem head;
+        KsAttribute attribute;
         GUID value;
     } list = {{sizeof list, 1}, {sizeof list.attribute + sizeof list.value, 0, mode}, deflt};
     static_assert(sizeof list == 48, "a list of one signal-processing mode");
@@ -67,17 +67,17 @@ void Pad(Bytes& out) {
 // The data ranges block in the device's layout; the first range is cut to firstSize bytes (its
 // FormatSize says so).
 Bytes Ranges(const Device& d, const SimKsPinDesc& pin, ULONG firstSize) {
-    const ULONG kTight = offsetof(KSDATARANGE_AUDIO, MaximumSampleFrequency) + sizeof(ULONG);
-    Bytes out(sizeof(KSMULTIPLE_ITEM), 0);
+    const ULONG kTight = offsetof(KsDataRangeAudio, MaximumSampleFrequency) + sizeof(ULONG);
+    Bytes out(sizeof(KsMultipleItem), 0);
     for (ULONG i = 0; i < pin.cRanges; ++i) {
-        KSDATARANGE_AUDIO a = RangeRecord(pin.Ranges[i]);
+        KsDataRangeAudio a = RangeRecord(pin.Ranges[i]);
         ULONG size = i == 0 && firstSize < sizeof a ? firstSize : ULONG(sizeof a);
         if ((d.rangeLayout & SIMKS_RANGES_TIGHT) && size > kTight)
             size = kTight;
         if (size >= sizeof(ULONG))
             a.DataRange.FormatSize = size;
         if (d.rangeLayout & SIMKS_RANGES_ATTRIBUTES)
-            a.DataRange.Flags |= KSDATARANGE_ATTRIBUTES;
+            a.DataRange.Flags |= kRangeAttributes;
         Bytes item = Value(&a, size);
         out.insert(out.end(), item.begin(), item.end());
         Pad(out);
@@ -86,18 +86,16 @@ Bytes Ranges(const Device& d, const SimKsPinDesc& pin, ULONG firstSize) {
             out.insert(out.end(), list.begin(), list.end());
         }
     }
-    KSMULTIPLE_ITEM head{ULONG(out.size()), pin.cRanges};
+    KsMultipleItem head{ULONG(out.size()), pin.cRanges};
     memcpy(out.data(), &head, sizeof head);
     return out;
 }
 
 bool IsMulti(const GUID& set, ULONG id) {
-    if (IsEqualGUID(set, KSPROPSETID_Topology))
-        return id == KSPROPERTY_TOPOLOGY_NODES || id == KSPROPERTY_TOPOLOGY_CATEGORIES ||
-               id == KSPROPERTY_TOPOLOGY_CONNECTIONS;
-    return IsEqualGUID(set, KSPROPSETID_Pin) &&
-           (id == KSPROPERTY_PIN_DATARANGES || id == KSPROPERTY_PIN_INTERFACES ||
-            id == KSPROPERTY_PIN_MEDIUMS);
+    if (IsEqualGUID(set, kSetTopology))
+        return id == kTopologyNodes || id == kTopologyCategories || id == kTopologyConnections;
+    return IsEqualGUID(set, kSetPin) &&
+           (id == kPinDataRanges || id == kPinInterfaces || id == kPinMediums);
 }
 
 bool Applies(const PropFault& f, int pin, const GUID& set, ULONG id) {
@@ -107,7 +105,7 @@ bool Applies(const PropFault& f, int pin, const GUID& set, ULONG id) {
         return false;
     if (f.id != SIMKS_ANY_ID && f.id != id)
         return false;
-    bool ranges = IsEqualGUID(set, KSPROPSETID_Pin) && id == KSPROPERTY_PIN_DATARANGES;
+    bool ranges = IsEqualGUID(set, kSetPin) && id == kPinDataRanges;
     switch (f.kind) {
     case SIMKS_PROP_SHORT:
     case SIMKS_PROP_COUNT_PAST:
@@ -139,42 +137,42 @@ Answer Data(const Bytes& data) {
     return a;
 }
 
-Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG rangeCut) {
+Answer PinProperty(const Device& d, const KsPinProperty* req, ULONG inputSize, ULONG rangeCut) {
     ULONG id = req->Property.Id;
-    if (id == KSPROPERTY_PIN_CTYPES) {
+    if (id == kPinCTypes) {
         ULONG count = (ULONG)d.pins.size();
         return Data(Value(&count, sizeof count));
     }
-    if (inputSize < sizeof(KSP_PIN) || req->Reserved != 0 || req->PinId >= d.pins.size())
+    if (inputSize < sizeof(KsPinProperty) || req->Reserved != 0 || req->PinId >= d.pins.size())
         return Error(ERROR_INVALID_PARAMETER);
     const SimKsPinDesc& pin = d.pins[req->PinId];
-    KSPIN_CINSTANCES inst{pin.PossibleInstances,
-                          d.instances[req->PinId] + HeldElsewhere(d, req->PinId)};
+    KsPinCInstances inst{pin.PossibleInstances,
+                         d.instances[req->PinId] + HeldElsewhere(d, req->PinId)};
     switch (id) {
-    case KSPROPERTY_PIN_CINSTANCES:
+    case kPinCInstances:
         return Data(Value(&inst, sizeof inst));
-    case KSPROPERTY_PIN_GLOBALCINSTANCES:
+    case kPinGlobalCInstances:
         inst.PossibleCount = pin.GlobalPossibleInstances;
         return Data(Value(&inst, sizeof inst));
-    case KSPROPERTY_PIN_DATAFLOW:
+    case kPinDataFlow:
         return Data(Value(&pin.DataFlow, sizeof pin.DataFlow));
-    case KSPROPERTY_PIN_COMMUNICATION:
+    case kPinCommunication:
         return Data(Value(&pin.Communication, sizeof pin.Communication));
-    case KSPROPERTY_PIN_DATARANGES:
+    case kPinDataRanges:
         return Data(Ranges(d, pin, rangeCut));
-    case KSPROPERTY_PIN_INTERFACES:
+    case kPinInterfaces:
         return Data(Multi(pin.Interfaces, sizeof(SimKsIdent), pin.cInterfaces));
-    case KSPROPERTY_PIN_MEDIUMS:
+    case kPinMediums:
         return Data(Multi(pin.Mediums, sizeof(SimKsIdent), pin.cMediums));
-    case KSPROPERTY_PIN_CATEGORY:
-        if (IsEqualGUID(pin.Category, GUID_NULL))
+    case kPinCategory:
+        if (IsEqualGUID(pin.Category, kGuidNull))
             return Error(ERROR_NOT_FOUND);
         return Data(Value(&pin.Category, sizeof pin.Category));
-    case KSPROPERTY_PIN_PHYSICALCONNECTION: {
+    case kPinPhysicalConnection: {
         Bytes link = PhysicalAnswer(d, req->PinId);
         return link.empty() ? Error(ERROR_NOT_FOUND) : Data(link);
     }
-    case KSPROPERTY_PIN_NAME:
+    case kPinName:
         if (!pin.Name[0])
             return Error(ERROR_NOT_FOUND);
         return Data(Value(pin.Name, (lstrlenW(pin.Name) + 1) * sizeof(WCHAR)));
@@ -184,11 +182,11 @@ Answer PinProperty(const Device& d, const KSP_PIN* req, ULONG inputSize, ULONG r
 }
 
 Answer TopologyProperty(const Device& d, ULONG id) {
-    if (id == KSPROPERTY_TOPOLOGY_NODES)
+    if (id == kTopologyNodes)
         return Data(Multi(d.nodes.data(), sizeof(GUID), (ULONG)d.nodes.size()));
-    if (id == KSPROPERTY_TOPOLOGY_CONNECTIONS)
+    if (id == kTopologyConnections)
         return Data(ConnectionsAnswer(d));
-    if (id == KSPROPERTY_TOPOLOGY_CATEGORIES) {
+    if (id == kTopologyCategories) {
         std::vector<GUID> cats;
         for (const Category& c : d.categories)
             cats.push_back(c.guid);
@@ -197,12 +195,12 @@ Answer TopologyProperty(const Device& d, ULONG id) {
     return Error(ERROR_NOT_FOUND);
 }
 
-Answer FilterProperty(const Device& d, const KSPROPERTY* req, ULONG inputSize, ULONG rangeCut) {
-    if ((req->Flags & ~KSPROPERTY_TYPE_TOPOLOGY) != KSPROPERTY_TYPE_GET)
+Answer FilterProperty(const Device& d, const KsIdentifier* req, ULONG inputSize, ULONG rangeCut) {
+    if ((req->Flags & ~kPropTopology) != kPropGet)
         return Error(ERROR_INVALID_FUNCTION);
-    if (IsEqualGUID(req->Set, KSPROPSETID_Pin))
-        return PinProperty(d, reinterpret_cast<const KSP_PIN*>(req), inputSize, rangeCut);
-    if (IsEqualGUID(req->Set, KSPROPSETID_Topology))
+    if (IsEqualGUID(req->Set, kSetPin))
+        return PinProperty(d, reinterpret_cast<const KsPinProperty*>(req), inputSize, rangeCut);
+    if (IsEqualGUID(req->Set, kSetTopology))
         return TopologyProperty(d, req->Id);
     return Error(ERROR_SET_NOT_FOUND);
 }
@@ -217,21 +215,21 @@ int StateFaultHit(Device& d, ULONG state) {
     return hit ? f.mode : SIMKS_STATE_OK;
 }
 
-Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULONG outputSize) {
-    if (!IsEqualGUID(req->Set, KSPROPSETID_Connection))
+Answer StateProperty(int stream, const KsIdentifier* req, const void* output, ULONG outputSize) {
+    if (!IsEqualGUID(req->Set, kSetConnection))
         return Error(ERROR_SET_NOT_FOUND);
-    if (req->Id != KSPROPERTY_CONNECTION_STATE)
+    if (req->Id != kConnectionState)
         return Error(ERROR_NOT_FOUND);
     Stream* s = FindStream(stream);
-    if (req->Flags == KSPROPERTY_TYPE_GET)
+    if (req->Flags == kPropGet)
         return Data(Value(&s->info.State, sizeof s->info.State));
-    if (req->Flags != KSPROPERTY_TYPE_SET)
+    if (req->Flags != kPropSet)
         return Error(ERROR_INVALID_FUNCTION);
     Count(SIMKS_REQ_SET_STATE);
-    if (!output || outputSize < sizeof(KSSTATE))
+    if (!output || outputSize < sizeof(KsState))
         return Error(ERROR_INVALID_PARAMETER);
     ULONG state = *static_cast<const ULONG*>(output);
-    if (state > KSSTATE_RUN)
+    if (state > kStateRun)
         return Error(ERROR_INVALID_PARAMETER);
     Device& d = *FindDevice(s->device);
     int fault = StateFaultHit(d, state);
@@ -250,11 +248,11 @@ Answer StateProperty(int stream, const KSPROPERTY* req, const void* output, ULON
 // Bends a well-formed multi-item answer as the fault says.
 void Malform(Bytes& data, const PropFault& f) {
     if (f.kind == SIMKS_PROP_SHORT) {
-        data.resize(f.param < sizeof(KSMULTIPLE_ITEM) ? f.param : sizeof(KSMULTIPLE_ITEM) - 1);
+        data.resize(f.param < sizeof(KsMultipleItem) ? f.param : sizeof(KsMultipleItem) - 1);
     } else if (f.kind == SIMKS_PROP_COUNT_PAST) {
-        reinterpret_cast<KSMULTIPLE_ITEM*>(data.data())->Count += f.param;
-    } else if (f.kind == SIMKS_PROP_RANGE_PAST && data.size() >= sizeof(KSMULTIPLE_ITEM) + 88) {
-        KSDATARANGE* last = reinterpret_cast<KSDATARANGE*>(data.data() + data.size() - 88);
+        reinterpret_cast<KsMultipleItem*>(data.data())->Count += f.param;
+    } else if (f.kind == SIMKS_PROP_RANGE_PAST && data.size() >= sizeof(KsMultipleItem) + 88) {
+        KsDataFormat* last = reinterpret_cast<KsDataFormat*>(data.data() + data.size() - 88);
         last->FormatSize += f.param;
     }
 }
@@ -264,25 +262,24 @@ void Malform(Bytes& data, const PropFault& f) {
 Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize,
                       const void* output, ULONG outputSize) {
     const Device& d = *FindDevice(device);
-    if (!input || inputSize < sizeof(KSPROPERTY))
+    if (!input || inputSize < sizeof(KsIdentifier))
         return Error(ERROR_INVALID_PARAMETER);
-    const KSPROPERTY* req = static_cast<const KSPROPERTY*>(input);
+    const KsIdentifier* req = static_cast<const KsIdentifier*>(input);
     int pin = -1;
     if (stream >= 0)
         pin = (int)FindStream(stream)->pinId;
-    else if (IsEqualGUID(req->Set, KSPROPSETID_Pin) && inputSize >= sizeof(KSP_PIN))
-        pin = (int)static_cast<const KSP_PIN*>(input)->PinId;
+    else if (IsEqualGUID(req->Set, kSetPin) && inputSize >= sizeof(KsPinProperty))
+        pin = (int)static_cast<const KsPinProperty*>(input)->PinId;
     const PropFault* f = MatchFault(d, pin, req->Set, req->Id);
     if (f && f->kind == SIMKS_PROP_FAIL)
         return Error(f->param);
     ULONG rangeCut = f && f->kind == SIMKS_PROP_RANGE_SMALL ? f->param : 0xFFFFFFFFu;
     Answer a;
-    if (stream < 0 && IsEqualGUID(req->Set, KSPROPSETID_Audio) &&
-        (req->Flags & KSPROPERTY_TYPE_TOPOLOGY))
+    if (stream < 0 && IsEqualGUID(req->Set, kSetAudio) && (req->Flags & kPropTopology))
         a = AnswerNodeProperty(*FindDevice(device), device, input, inputSize, output, outputSize);
     else if (stream < 0)
         a = FilterProperty(d, req, inputSize, rangeCut);
-    else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, KSPROPSETID_Connection))
+    else if (FindStream(stream)->rt.active && !IsEqualGUID(req->Set, kSetConnection))
         a = AnswerWaveRt(stream, input, inputSize, output, outputSize);
     else if (IsPositionRequest(req))
         a = StandardPosition(stream, req, outputSize);

@@ -20,8 +20,8 @@ Answer AnswerProperty(int device, int stream, const void* input, ULONG inputSize
                       const void* output, ULONG outputSize);
 
 // KSPROPERTY_AUDIO_POSITION on a standard-streaming pin (stdposition.cpp).
-bool IsPositionRequest(const KSPROPERTY* req);
-Answer StandardPosition(int stream, const KSPROPERTY* req, ULONG outputSize);
+bool IsPositionRequest(const KsIdentifier* req);
+Answer StandardPosition(int stream, const KsIdentifier* req, ULONG outputSize);
 
 // Requests of KSPROPSETID_Audio on a node (KSPROPERTY_TYPE_TOPOLOGY) of the device's filter.
 Answer AnswerNodeProperty(Device& d, int device, const void* input, ULONG inputSize,

@@ -46,14 +46,14 @@ int SimKs_AddWaveRtDevice(const char* path, const char* friendlyName,
     int device = SimKs_AddDevice(path ? path : kRtPath, friendlyName ? friendlyName : kRtName);
     if (device < 0)
         return -1;
-    SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-    SimKs_AddCategory(device, &KSCATEGORY_RENDER, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &kCategoryAudio, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &kCategoryRender, SPINT_ACTIVE);
     SimKs_AddCategory(device, &kCategoryRealtime, SPINT_ACTIVE);
     SimKsPinDesc pin;
     SimKs_InitRenderPin(&pin, 8, 8, 32, 8000, 192000);
-    pin.Interfaces[0].Id = KSINTERFACE_STANDARD_LOOPED_STREAMING;
+    pin.Interfaces[0].Id = kInterfaceLoopedStreaming;
     SimKs_AddPin(device, &pin);
-    AddBridgePin(device, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
+    AddBridgePin(device, kDataFlowOut, kNodeSpeaker);
     ChangeDevice(device, [&](Device& d) {
         d.wavert = true;
         d.rt = o;

@@ -5,9 +5,9 @@
 // documented sizes on each architecture.
 #pragma once
 
+#include "testbed/ksplatform_doc.h"
+
 #include <windows.h>
-#include <ks.h>
-#include <ksmedia.h>
 
 #include <cstddef>
 
@@ -31,13 +31,13 @@ enum RtAudioId : ULONG {
 };
 
 struct RtBufferRequest {
-    KSPROPERTY Property;
+    KsIdentifier Property;
     PVOID BaseAddress;
     ULONG RequestedBufferSize;
 };
 
 struct RtBufferNotifyRequest {
-    KSPROPERTY Property;
+    KsIdentifier Property;
     PVOID BaseAddress;
     ULONG RequestedBufferSize;
     ULONG NotificationCount;
@@ -50,12 +50,12 @@ struct RtBufferAnswer {
 };
 
 struct RtEventRequest {
-    KSPROPERTY Property;
+    KsIdentifier Property;
     HANDLE NotificationEvent;
 };
 
 struct RtRegisterRequest {
-    KSPROPERTY Property;
+    KsIdentifier Property;
     PVOID BaseAddress;
 };
 

@@ -97,7 +97,7 @@ Answer Buffer(Stream& s, int stream, const void* input, ULONG inputSize, ULONG o
         return Refuse(ERROR_INVALID_PARAMETER);
     if (s.rt.hasBuffer)
         return Violate(s, SIMKS_VIOLATION_REPEATED, "a second buffer was asked for");
-    if (s.info.State != KSSTATE_STOP)
+    if (s.info.State != kStateStop)
         return Violate(s, SIMKS_VIOLATION_NOT_STOPPED, "the buffer was asked for outside STOP");
     DWORD error = Allocate(s, stream, requested, count);
     if (error)
@@ -131,7 +131,7 @@ Answer Unregister(Stream& s, HANDLE client) {
     for (size_t i = 0; i < events.size(); ++i) {
         if (events[i].client != client)
             continue;
-        if (s.info.State != KSSTATE_STOP)
+        if (s.info.State != kStateStop)
             return Violate(s, SIMKS_VIOLATION_NOT_STOPPED,
                            "an event was unregistered outside STOP");
         CloseHandle(events[i].own);
@@ -179,15 +179,15 @@ Answer PositionRegister(Stream& s, ULONG inputSize, ULONG outputSize) {
 }
 
 Answer Position(Stream& s, ULONG flags, ULONG outputSize) {
-    if (flags != KSPROPERTY_TYPE_GET)
+    if (flags != kPropGet)
         return Refuse(ERROR_INVALID_FUNCTION);
-    if (outputSize < sizeof(KSAUDIO_POSITION))
-        return Probe(sizeof(KSAUDIO_POSITION));
+    if (outputSize < sizeof(KsAudioPosition))
+        return Probe(sizeof(KsAudioPosition));
     if (!s.rt.hasBuffer)
         return Violate(s, SIMKS_VIOLATION_OUT_OF_ORDER,
                        "the position was asked for before a buffer");
     CatchUp(s, NowUs());
-    KSAUDIO_POSITION position;
+    KsAudioPosition position;
     position.PlayOffset = ReportedPosition(s);
     position.WriteOffset = position.PlayOffset;
     ++s.rt.positionRequests;
@@ -248,7 +248,7 @@ Answer WritePacket(Stream& s, const void* output, ULONG outputSize) {
     }
     rt.lastPacket = w.PacketNumber;
     ++rt.packetsWritten;
-    if (w.Flags & KSSTREAM_HEADER_OPTIONSF_ENDOFSTREAM) {
+    if (w.Flags & kHeaderEndOfStream) {
         rt.eos = true;
         rt.eosAt = (ULONGLONG)w.PacketNumber * bytes +
                    (w.EosPacketLength < bytes ? w.EosPacketLength : bytes);
@@ -272,15 +272,15 @@ void Violation(Stream& s, ULONG kind, const char* text) {
 Answer AnswerWaveRt(int stream, const void* input, ULONG inputSize, const void* output,
                     ULONG outputSize) {
     Stream& s = *FindStream(stream);
-    const KSPROPERTY* req = static_cast<const KSPROPERTY*>(input);
-    if (IsEqualGUID(req->Set, KSPROPSETID_Audio))
-        return req->Id == KSPROPERTY_AUDIO_POSITION ? Position(s, req->Flags, outputSize)
-                                                    : Refuse(ERROR_NOT_FOUND);
-    if (!IsEqualGUID(req->Set, KSPROPSETID_RtAudio))
+    const KsIdentifier* req = static_cast<const KsIdentifier*>(input);
+    if (IsEqualGUID(req->Set, kSetAudio))
+        return req->Id == kAudioPosition ? Position(s, req->Flags, outputSize)
+                                         : Refuse(ERROR_NOT_FOUND);
+    if (!IsEqualGUID(req->Set, kSetRtAudio))
         return Refuse(ERROR_SET_NOT_FOUND);
-    if (req->Id == kRtSetWritePacket && req->Flags == KSPROPERTY_TYPE_SET)
+    if (req->Id == kRtSetWritePacket && req->Flags == kPropSet)
         return WritePacket(s, output, outputSize);
-    if (req->Flags != KSPROPERTY_TYPE_GET)
+    if (req->Flags != kPropGet)
         return Refuse(ERROR_INVALID_FUNCTION);
     switch (req->Id) {
     case kRtBuffer:
@@ -312,11 +312,11 @@ DWORD CheckWaveRtState(Stream& s, ULONG state) {
         Violation(s, SIMKS_VIOLATION_STATE_JUMP, text);
         return ERROR_BAD_COMMAND;
     }
-    if (old == KSSTATE_STOP && !s.rt.hasBuffer) {
+    if (old == kStateStop && !s.rt.hasBuffer) {
         Violation(s, SIMKS_VIOLATION_OUT_OF_ORDER, "the pin left STOP without a buffer");
         return ERROR_BAD_COMMAND;
     }
-    if (state == KSSTATE_RUN && (Options(s).Flags & SIMKS_RT_RUN_REFUSED))
+    if (state == kStateRun && (Options(s).Flags & SIMKS_RT_RUN_REFUSED))
         return ERROR_NOT_READY;
     return 0;
 }
@@ -328,7 +328,7 @@ void CloseWaveRt(Stream& s) {
         if (!s.rt.events.empty())
             Violation(s, SIMKS_VIOLATION_CLOSED_REGISTERED,
                       "the pin was closed with an event still registered");
-        if (s.info.State != KSSTATE_STOP)
+        if (s.info.State != kStateStop)
             Violation(s, SIMKS_VIOLATION_NOT_STOPPED, "the pin was closed outside STOP");
     }
     ReleaseWaveRt(s);

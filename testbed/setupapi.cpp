@@ -4,8 +4,6 @@
 #include "testbed/state.h"
 
 #include <devguid.h>
-#include <ks.h>
-#include <ksmedia.h>
 
 #include <cstring>
 
@@ -209,7 +207,7 @@ BOOL WINAPI HookSetupDiGetDeviceInterfacePropertyW(HDEVINFO set, PSP_DEVICE_INTE
         return Fail(ERROR_INVALID_PARAMETER);
     const Device& d = *FindDevice(device);
     bool published = d.wavert && (d.rt.Flags & SIMKS_RT_CONSTRAINTS) &&
-                     IsEqualGUID(s->cls, KSCATEGORY_AUDIO) &&
+                     IsEqualGUID(s->cls, kCategoryAudio) &&
                      IsEqualGUID(key->fmtid, kConstraints2.fmtid) && key->pid == kConstraints2.pid;
     if (!published)
         return Fail(ERROR_NOT_FOUND);

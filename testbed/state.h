@@ -2,12 +2,10 @@
 // one lock. Every function declared here expects the caller to hold Bed().cs unless it says so.
 #pragma once
 
+#include "testbed/ksplatform_doc.h"
 #include "testbed/simks.h"
 
 #include <windows.h>
-#include <winioctl.h>
-#include <ks.h>
-#include <ksmedia.h>
 
 #include <deque>
 #include <string>
@@ -76,7 +74,7 @@ struct Device {
     std::vector<SimKsPinDesc> pins;
     std::vector<ULONG> instances; // open pin instances per pin id
     std::vector<GUID> nodes;
-    std::vector<KSTOPOLOGY_CONNECTION> connections;
+    std::vector<KsTopologyConnection> connections;
     std::vector<Physical> physical;
     std::vector<NodeControl> controls;
     std::vector<PropFault> propFaults;
@@ -140,7 +138,7 @@ struct WaveRt {
 };
 
 struct Packet {
-    KSSTREAM_HEADER* header; // the caller's header, untouched until completion
+    KsStreamHeader* header; // the caller's header, untouched until completion
     OVERLAPPED* overlapped;
     ULONG headerBytes;
     SimKsPacketInfo info;

@@ -12,7 +12,7 @@ namespace simks {
 namespace {
 
 bool Starving(const Stream& s) {
-    return s.info.Open && s.info.State == KSSTATE_RUN && s.queue.empty() && s.info.Submitted > 0 &&
+    return s.info.Open && s.info.State == kStateRun && s.queue.empty() && s.info.Submitted > 0 &&
            Bed().clock != SIMKS_CLOCK_UNPACED;
 }
 
@@ -41,8 +41,8 @@ void Consume(Stream& s, Packet& p) {
 
 } // namespace
 
-int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
-               const KSDATAFORMAT_WAVEFORMATEX* format) {
+int OpenStream(int device, ULONG pinId, const KsPinConnect* connect,
+               const KsDataFormatWave* format) {
     State& bed = Bed();
     Stream s{};
     s.device = device;
@@ -50,7 +50,7 @@ int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
     s.info.Device = device;
     s.info.PinId = pinId;
     s.info.Open = TRUE;
-    s.info.State = KSSTATE_STOP;
+    s.info.State = kStateStop;
     s.info.InterfaceId = connect->Interface.Id;
     s.info.FormatSize = format->DataFormat.FormatSize;
     s.info.SampleSize = format->DataFormat.SampleSize;
@@ -104,7 +104,7 @@ bool Held(const Stream& s, int mode) {
 
 // Completes the queued packets of a playing stream at once when the clock is unpaced.
 void ConsumeUnpaced(Stream& s, LONGLONG now) {
-    if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.Open && s.info.State == KSSTATE_RUN &&
+    if (Bed().clock == SIMKS_CLOCK_UNPACED && s.info.Open && s.info.State == kStateRun &&
         !Held(s, SIMKS_HOLD_CLOCK))
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CONSUMED, kStatusSuccess, now);
 }
@@ -144,13 +144,13 @@ void SetStreamState(int stream, ULONG state) {
     if (old == state)
         return;
     WaveRtStateChanging(s, state, now);
-    if (old == KSSTATE_RUN && !s.queue.empty())
+    if (old == kStateRun && !s.queue.empty())
         s.headPlayedUs += now - s.headStartUs;
-    if (state == KSSTATE_RUN)
+    if (state == kStateRun)
         s.headStartUs = now;
     s.info.State = state;
     s.states.push_back(SimKsStateChange{state, now});
-    if (state == KSSTATE_STOP && !Held(s, SIMKS_HOLD_ALL)) {
+    if (state == kStateStop && !Held(s, SIMKS_HOLD_ALL)) {
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
         s.headPlayedUs = 0;
     }
@@ -163,8 +163,8 @@ void SetStreamState(int stream, ULONG state) {
 namespace {
 
 // Checks the stream header as the KS stream probe does; 0 when it may be queued.
-DWORD CheckHeader(const KSSTREAM_HEADER* h, ULONG outputSize) {
-    if (!h || outputSize < sizeof(KSSTREAM_HEADER) || h->Size < sizeof(KSSTREAM_HEADER) ||
+DWORD CheckHeader(const KsStreamHeader* h, ULONG outputSize) {
+    if (!h || outputSize < sizeof(KsStreamHeader) || h->Size < sizeof(KsStreamHeader) ||
         outputSize != h->Size)
         return ERROR_INVALID_PARAMETER;
     if (h->DataUsed > h->FrameExtent || (h->FrameExtent && !h->Data))
@@ -187,7 +187,7 @@ int WriteFaultHit(Device& d) {
 DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overlapped) {
     Stream& s = *FindStream(stream);
     Device& d = *FindDevice(s.device);
-    KSSTREAM_HEADER* h = static_cast<KSSTREAM_HEADER*>(output);
+    KsStreamHeader* h = static_cast<KsStreamHeader*>(output);
     if (!overlapped)
         return ERROR_INVALID_PARAMETER;
     if (d.removed)
@@ -200,9 +200,9 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
     DWORD bad = CheckHeader(h, outputSize);
     if (bad)
         return bad;
-    if (d.pins[s.pinId].DataFlow != KSPIN_DATAFLOW_IN)
+    if (d.pins[s.pinId].DataFlow != kDataFlowIn)
         return ERROR_INVALID_FUNCTION;
-    if (s.info.State == KSSTATE_STOP)
+    if (s.info.State == kStateStop)
         return ERROR_BAD_COMMAND;
     int fault = WriteFaultHit(d);
     if (fault == SIMKS_WRITE_IMMEDIATE)
@@ -257,7 +257,7 @@ extern "C" int SimKs_CompletePackets(int stream, int count) {
     using namespace simks;
     Lock lock;
     Stream* s = FindStream(stream);
-    if (!s || count <= 0 || Bed().clock != SIMKS_CLOCK_MANUAL || s->info.State != KSSTATE_RUN ||
+    if (!s || count <= 0 || Bed().clock != SIMKS_CLOCK_MANUAL || s->info.State != kStateRun ||
         Held(*s, SIMKS_HOLD_CLOCK))
         return 0;
     return CompleteQueued(*s, count, SIMKS_PACKET_CONSUMED, kStatusSuccess, NowUs());

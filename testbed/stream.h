@@ -7,8 +7,8 @@
 namespace simks {
 
 // Opens a stream for a created pin; returns its number, or -1 when out of memory.
-int OpenStream(int device, ULONG pinId, const KSPIN_CONNECT* connect,
-               const KSDATAFORMAT_WAVEFORMATEX* format);
+int OpenStream(int device, ULONG pinId, const KsPinConnect* connect,
+               const KsDataFormatWave* format);
 // Completes every queued packet unconsumed, finishes the WAV file and marks the stream closed.
 void CloseStream(int stream);
 void SetStreamState(int stream, ULONG state);

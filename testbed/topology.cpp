@@ -48,19 +48,17 @@ LONG Applied(LONG asked, const SimKsLevelRange& r) {
 
 Bytes BasicSupport(const NodeControl& c) {
     ULONG members = c.multichannel ? (ULONG)c.ranges.size() : 1;
-    KSPROPERTY_DESCRIPTION desc = {};
-    desc.AccessFlags = KSPROPERTY_TYPE_GET | KSPROPERTY_TYPE_SET | KSPROPERTY_TYPE_BASICSUPPORT;
-    desc.DescriptionSize =
-        sizeof desc + sizeof(KSPROPERTY_MEMBERSHEADER) + members * sizeof(KSPROPERTY_STEPPING_LONG);
+    KsPropertyDescription desc = {};
+    desc.AccessFlags = kPropGet | kPropSet | kPropBasicSupport;
+    desc.DescriptionSize = sizeof desc + sizeof(KsMembersHeader) + members * sizeof(KsSteppingLong);
     desc.MembersListCount = 1;
-    KSPROPERTY_MEMBERSHEADER head = {
-        KSPROPERTY_MEMBER_STEPPEDRANGES, sizeof(KSPROPERTY_STEPPING_LONG), members,
-        c.multichannel ? KSPROPERTY_MEMBER_FLAG_BASICSUPPORT_MULTICHANNEL : 0u};
+    KsMembersHeader head = {kMemberSteppedRanges, sizeof(KsSteppingLong), members,
+                            c.multichannel ? kMemberMultichannel : 0u};
     Bytes out(desc.DescriptionSize);
     memcpy(out.data(), &desc, sizeof desc);
     memcpy(out.data() + sizeof desc, &head, sizeof head);
     for (ULONG i = 0; i < members; i++) {
-        KSPROPERTY_STEPPING_LONG s = {};
+        KsSteppingLong s = {};
         s.SteppingDelta = c.ranges[i].Step;
         s.Bounds.SignedMinimum = c.ranges[i].Minimum;
         s.Bounds.SignedMaximum = c.ranges[i].Maximum;
@@ -75,8 +73,7 @@ Answer SetValue(NodeControl& c, int device, ULONG id, ULONG channel, const void*
         return Refuse(ERROR_INVALID_PARAMETER);
     LONG asked;
     memcpy(&asked, output, sizeof asked);
-    LONG applied =
-        id == KSPROPERTY_AUDIO_VOLUMELEVEL ? Applied(asked, c.ranges[channel]) : asked != 0;
+    LONG applied = id == kAudioVolumeLevel ? Applied(asked, c.ranges[channel]) : asked != 0;
     c.values[channel] = applied;
     Bed().levelSets.push_back(SimKsLevelSet{device, (ULONG)c.node, channel, id, asked, applied});
     Answer a{};
@@ -95,7 +92,7 @@ std::wstring Widen(const char* text) {
 int FirstPin(const Device& d, ULONG communication) {
     for (size_t i = 0; i < d.pins.size(); i++)
         if (d.pins[i].Communication == communication &&
-            (communication != KSPIN_COMMUNICATION_SINK || d.pins[i].DataFlow == KSPIN_DATAFLOW_IN))
+            (communication != kCommunicationSink || d.pins[i].DataFlow == kDataFlowIn))
             return (int)i;
     return -1;
 }
@@ -103,75 +100,74 @@ int FirstPin(const Device& d, ULONG communication) {
 const SimKsLevelRange kRange = {-96 * 65536, 0, 65536 / 2};
 
 int AddVolume(int device) {
-    int node = SimKs_AddNode(device, &KSNODETYPE_VOLUME);
+    int node = SimKs_AddNode(device, &kNodeVolume);
     SimKs_SetNodeChannels(device, node, 2, &kRange, TRUE, SIMKS_TOPO_START_LEVEL);
     return node;
 }
 
 int AddMute(int device) {
-    int node = SimKs_AddNode(device, &KSNODETYPE_MUTE);
+    int node = SimKs_AddNode(device, &kNodeMute);
     SimKs_SetNodeChannels(device, node, 2, &kRange, TRUE, FALSE);
     return node;
 }
 
 // Connects the filter pin `from` through the nodes to the filter pin `to`.
 void Chain(int device, ULONG from, std::initializer_list<int> nodes, ULONG to) {
-    ULONG node = KSFILTER_NODE, pin = from;
+    ULONG node = kFilterNode, pin = from;
     for (int n : nodes) {
         SimKs_AddConnection(device, node, pin, (ULONG)n, 1);
         node = (ULONG)n;
         pin = 0;
     }
-    SimKs_AddConnection(device, node, pin, KSFILTER_NODE, to);
+    SimKs_AddConnection(device, node, pin, kFilterNode, to);
 }
 
 } // namespace
 
 Answer simks::AnswerNodeProperty(Device& d, int device, const void* input, ULONG inputSize,
                                  const void* output, ULONG outputSize) {
-    if (inputSize < sizeof(KSNODEPROPERTY))
+    if (inputSize < sizeof(KsNodeProperty))
         return Refuse(ERROR_INVALID_PARAMETER);
-    const KSNODEPROPERTY* req = static_cast<const KSNODEPROPERTY*>(input);
-    ULONG id = req->Property.Id, verb = req->Property.Flags & ~KSPROPERTY_TYPE_TOPOLOGY;
+    const KsNodeProperty* req = static_cast<const KsNodeProperty*>(input);
+    ULONG id = req->Property.Id, verb = req->Property.Flags & ~kPropTopology;
     NodeControl* c = FindControl(d, req->NodeId);
     if (!c)
         return Refuse(ERROR_NOT_FOUND);
     const GUID& type = d.nodes[c->node];
-    bool volume = IsEqualGUID(type, KSNODETYPE_VOLUME) && id == KSPROPERTY_AUDIO_VOLUMELEVEL;
-    bool mute = IsEqualGUID(type, KSNODETYPE_MUTE) && id == KSPROPERTY_AUDIO_MUTE;
+    bool volume = IsEqualGUID(type, kNodeVolume) && id == kAudioVolumeLevel;
+    bool mute = IsEqualGUID(type, kNodeMute) && id == kAudioMute;
     if (!volume && !mute)
         return Refuse(ERROR_NOT_FOUND);
-    if (verb == KSPROPERTY_TYPE_BASICSUPPORT) {
+    if (verb == kPropBasicSupport) {
         if (!volume)
             return Refuse(ERROR_NOT_FOUND);
         // A buffer for the description alone gets the description, which gives the whole size.
         Answer a{};
         a.data = BasicSupport(*c);
-        if (outputSize >= sizeof(KSPROPERTY_DESCRIPTION) && outputSize < a.data.size())
-            a.data.resize(sizeof(KSPROPERTY_DESCRIPTION));
+        if (outputSize >= sizeof(KsPropertyDescription) && outputSize < a.data.size())
+            a.data.resize(sizeof(KsPropertyDescription));
         return a;
     }
-    if (inputSize < sizeof(KSNODEPROPERTY_AUDIO_CHANNEL))
+    if (inputSize < sizeof(KsNodeChannelProperty))
         return Refuse(ERROR_INVALID_PARAMETER);
-    LONG channel = static_cast<const KSNODEPROPERTY_AUDIO_CHANNEL*>(input)->Channel;
+    LONG channel = static_cast<const KsNodeChannelProperty*>(input)->Channel;
     if (channel < 0 || (size_t)channel >= c->values.size())
         return Refuse(ERROR_INVALID_PARAMETER);
-    if (verb == KSPROPERTY_TYPE_GET)
+    if (verb == kPropGet)
         return Give(&c->values[channel], sizeof(LONG));
-    if (verb == KSPROPERTY_TYPE_SET)
+    if (verb == kPropSet)
         return SetValue(*c, device, id, (ULONG)channel, output, outputSize);
     return Refuse(ERROR_INVALID_FUNCTION);
 }
 
 std::vector<unsigned char> simks::ConnectionsAnswer(const Device& d) {
-    KSMULTIPLE_ITEM head = {
-        ULONG(sizeof head + d.connections.size() * sizeof(KSTOPOLOGY_CONNECTION)),
-        (ULONG)d.connections.size()};
+    KsMultipleItem head = {ULONG(sizeof head + d.connections.size() * sizeof(KsTopologyConnection)),
+                           (ULONG)d.connections.size()};
     Bytes out(head.Size);
     memcpy(out.data(), &head, sizeof head);
     if (!d.connections.empty())
         memcpy(out.data() + sizeof head, d.connections.data(),
-               d.connections.size() * sizeof(KSTOPOLOGY_CONNECTION));
+               d.connections.size() * sizeof(KsTopologyConnection));
     return out;
 }
 
@@ -179,7 +175,7 @@ std::vector<unsigned char> simks::PhysicalAnswer(const Device& d, ULONG pin) {
     for (const Physical& p : d.physical) {
         if ((ULONG)p.pin != pin)
             continue;
-        ULONG size = (ULONG)(offsetof(KSPIN_PHYSICALCONNECTION, SymbolicLinkName) +
+        ULONG size = (ULONG)(offsetof(KsPinPhysicalConnection, SymbolicLinkName) +
                              (p.link.size() + 1) * sizeof(WCHAR));
         Bytes out(size, 0);
         memcpy(out.data(), &size, sizeof size);
@@ -194,7 +190,7 @@ extern "C" {
 
 BOOL SimKs_AddConnection(int device, ULONG fromNode, ULONG fromPin, ULONG toNode, ULONG toPin) {
     return ChangeDevice(device, [&](Device& d) {
-        d.connections.push_back(KSTOPOLOGY_CONNECTION{fromNode, fromPin, toNode, toPin});
+        d.connections.push_back(KsTopologyConnection{fromNode, fromPin, toNode, toPin});
     });
 }
 
@@ -270,27 +266,27 @@ BOOL SimKs_AddTopology(int renderDevice, int layout, SimKsTopology* topology) {
         if (!d || !topology || layout < SIMKS_TOPO_VOLUME_MUTE || layout > SIMKS_TOPO_NONE)
             return FALSE;
         path = d->path;
-        renderPin = FirstPin(*d, KSPIN_COMMUNICATION_SINK);
-        bridge = FirstPin(*d, KSPIN_COMMUNICATION_BRIDGE);
+        renderPin = FirstPin(*d, kCommunicationSink);
+        bridge = FirstPin(*d, kCommunicationBridge);
     }
     if (renderPin < 0 || path.compare(0, 4, "\\\\?\\") != 0)
         return FALSE;
     if (bridge < 0) {
-        AddBridgePin(renderDevice, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
+        AddBridgePin(renderDevice, kDataFlowOut, kNodeSpeaker);
         Lock lock;
-        bridge = FirstPin(*FindDevice(renderDevice), KSPIN_COMMUNICATION_BRIDGE);
+        bridge = FirstPin(*FindDevice(renderDevice), kCommunicationBridge);
     }
     int topo = SimKs_AddDevice((path + "topology").c_str(), "Topology");
     if (topo < 0)
         return FALSE;
-    SimKs_AddCategory(topo, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-    SimKs_AddCategory(topo, &KSCATEGORY_TOPOLOGY, SPINT_ACTIVE);
-    AddBridgePin(topo, KSPIN_DATAFLOW_IN, KSNODETYPE_SPEAKER);
-    AddBridgePin(topo, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
+    SimKs_AddCategory(topo, &kCategoryAudio, SPINT_ACTIVE);
+    SimKs_AddCategory(topo, &kCategoryTopology, SPINT_ACTIVE);
+    AddBridgePin(topo, kDataFlowIn, kNodeSpeaker);
+    AddBridgePin(topo, kDataFlowOut, kNodeSpeaker);
     SimKs_SetPhysicalConnection(renderDevice, bridge,
                                 ("\\??\\" + path.substr(4) + "topology").c_str(), 0);
     *topology = SimKsTopology{topo, -1, -1, -1};
-    int dac = SimKs_AddNode(renderDevice, &KSNODETYPE_DAC);
+    int dac = SimKs_AddNode(renderDevice, &kNodeDac);
     if (layout == SIMKS_TOPO_WAVE_VOLUME) {
         int volume = AddVolume(renderDevice);
         Chain(renderDevice, (ULONG)renderPin, {volume, dac}, (ULONG)bridge);

@@ -45,7 +45,7 @@ LONGLONG RunDeferred(LONGLONG now) {
 
 // When the head packet of a playing stream has played out, or kNever.
 LONGLONG HeadDue(const Stream& s) {
-    if (!s.info.Open || s.info.State != KSSTATE_RUN || s.queue.empty() || Held(s, SIMKS_HOLD_CLOCK))
+    if (!s.info.Open || s.info.State != kStateRun || s.queue.empty() || Held(s, SIMKS_HOLD_CLOCK))
         return kNever;
     double rate = s.info.Format.Format.nAvgBytesPerSec * Bed().factor;
     const Packet& p = s.packets[s.queue.front()];

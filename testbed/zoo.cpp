@@ -127,9 +127,9 @@ const ZooClass kZoo[SIMKS_ZOO_COUNT] = {
 
 SimKsRange Range(const ZooClass& z, DWORD minRate, DWORD maxRate) {
     SimKsRange r;
-    r.MajorFormat = KSDATAFORMAT_TYPE_AUDIO;
-    r.SubFormat = KSDATAFORMAT_SUBTYPE_PCM;
-    r.Specifier = KSDATAFORMAT_SPECIFIER_WAVEFORMATEX;
+    r.MajorFormat = simks::kFormatAudio;
+    r.SubFormat = simks::kSubtypePcm;
+    r.Specifier = simks::kSpecifierWaveFormatEx;
     r.MaximumChannels = z.maxChannels;
     r.MinimumBitsPerSample = z.minBits;
     r.MaximumBitsPerSample = z.maxBits;
@@ -142,12 +142,12 @@ int AddPacketDevice(const ZooClass& z) {
     int device = SimKs_AddDevice(z.path, z.name);
     if (device < 0)
         return -1;
-    SimKs_AddCategory(device, &KSCATEGORY_AUDIO, SPINT_ACTIVE);
-    SimKs_AddCategory(device, &KSCATEGORY_RENDER, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryAudio, SPINT_ACTIVE);
+    SimKs_AddCategory(device, &simks::kCategoryRender, SPINT_ACTIVE);
     SimKsPinDesc pin;
     SimKs_InitRenderPin(&pin, z.maxChannels, z.minBits, z.maxBits, z.rates[0], z.rates[0]);
     SimKs_AddPin(device, &pin);
-    simks::AddBridgePin(device, KSPIN_DATAFLOW_OUT, KSNODETYPE_SPEAKER);
+    simks::AddBridgePin(device, simks::kDataFlowOut, simks::kNodeSpeaker);
     return device;
 }
 

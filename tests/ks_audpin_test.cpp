@@ -5,6 +5,7 @@
 namespace {
 
 const GUID kOtherGuid = {0x12345678, 0x9ABC, 0xDEF0, {1, 2, 3, 4, 5, 6, 7, 8}};
+// The wave-format tag 3 as a subtype: KSDATAFORMAT_SUBTYPE_IEEE_FLOAT.
 const GUID kWaveTag3 = {
     0x00000003, 0x0000, 0x0010, {0x80, 0x00, 0x00, 0xAA, 0x00, 0x38, 0x9B, 0x71}};
 
@@ -147,7 +148,7 @@ TEST_F(KsAudPin, FormatBoundsAreInclusive) {
 TEST_F(KsAudPin, ExtensibleFormatIsTestedByItsSubFormat) {
     Make();
     EXPECT_TRUE(Supports(Extensible(44100, 2, 16)));
-    EXPECT_FALSE(Supports(Extensible(44100, 2, 16, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)));
+    EXPECT_FALSE(Supports(Extensible(44100, 2, 16, kWaveTag3)));
     WAVEFORMATEXTENSIBLE truncated = Extensible(44100, 2, 16);
     truncated.Format.cbSize = 6; // too short to carry a SubFormat
     EXPECT_FALSE(Supports(truncated));
@@ -160,8 +161,8 @@ TEST_F(KsAudPin, WildcardRangeTakesAnyFormatTag) {
     WAVEFORMATEX floatFormat = Pcm(44100, 2, 16);
     floatFormat.wFormatTag = WAVE_FORMAT_IEEE_FLOAT;
     EXPECT_TRUE(Supports(floatFormat));
-    EXPECT_TRUE(Supports(Extensible(44100, 2, 16, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)));
-    EXPECT_FALSE(Supports(Extensible(44100, 3, 16, KSDATAFORMAT_SUBTYPE_IEEE_FLOAT)));
+    EXPECT_TRUE(Supports(Extensible(44100, 2, 16, kWaveTag3)));
+    EXPECT_FALSE(Supports(Extensible(44100, 3, 16, kWaveTag3)));
 }
 
 // The connect block: the KSPIN_CONNECT (64 bytes on i686, 72 on x86_64), a 64-byte KSDATAFORMAT,

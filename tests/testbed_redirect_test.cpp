@@ -1,5 +1,6 @@
 // The import redirection: what is not simulated still reaches the real functions, removal puts
 // the import table back as it was, and allocations of the module can be made to fail.
+#include "ks/ksplatform.h"
 #include "testbed/client.h"
 #include "testbed/simfixture.h"
 #include "tests/waits.h"

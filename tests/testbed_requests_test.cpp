@@ -1,5 +1,6 @@
 // The simulated devices answer requests as a KS driver and SetupAPI do: size probes, pending
 // answers, the device-interface walk and pin creation against ranges and quirks.
+#include "ks/ksplatform.h"
 #include "testbed/client.h"
 #include "testbed/simfixture.h"
 #include "tests/waits.h"
@@ -15,7 +16,7 @@ typedef SimKsFixture BedRequests;
 TEST_F(BedRequests, SizeProbeReportsTheSizeAndTheReadReturnsTheBytes) {
     HANDLE filter = OpenFilter(SIMKS_DEFAULT_VERSATILE);
     ASSERT_NE(INVALID_HANDLE_VALUE, filter);
-    KSP_PIN req = PinRequest(0, KSPROPERTY_PIN_DATARANGES);
+    auto req = PinRequest(0, KSPROPERTY_PIN_DATARANGES);
     OVERLAPPED ov = {};
     ov.hEvent = CreateEventA(NULL, FALSE, FALSE, NULL);
     DWORD size = 0;
@@ -52,7 +53,7 @@ TEST_F(BedRequests, PendingAnswerSetsTheCallersEventWithTheMarkerBitCleared) {
     HANDLE event = CreateEventA(NULL, FALSE, FALSE, NULL);
     OVERLAPPED ov = {};
     ov.hEvent = (HANDLE)((ULONG_PTR)event | 1);
-    KSP_PIN req = PinRequest(0, KSPROPERTY_PIN_DATAFLOW);
+    auto req = PinRequest(0, KSPROPERTY_PIN_DATAFLOW);
     ULONG flow = 0;
     DWORD n = 0;
     EXPECT_FALSE(

@@ -1,5 +1,6 @@
 // Streaming on a simulated pin: completion order and captured bytes, PAUSE and STOP, how long the
 // real-time clock plays each packet, and the unpaced clock's completion inside the request.
+#include "ks/ksplatform.h"
 #include "testbed/client.h"
 #include "testbed/simfixture.h"
 #include "tests/waits.h"

@@ -285,7 +285,7 @@ TEST_F(BedWaveRt, VariantsAnswerAsTheirDriversWould) {
 
 TEST_F(BedWaveRt, PinHeldByAnotherClientIsBusy) {
     Options(SIMKS_RT_IN_USE);
-    KSP_PIN p = PinRequest(0, KSPROPERTY_PIN_CINSTANCES);
+    auto p = PinRequest(0, KSPROPERTY_PIN_CINSTANCES);
     KSPIN_CINSTANCES counts = {};
     DWORD n = 0;
     ASSERT_EQ(0u, Ioctl(filter, IOCTL_KS_PROPERTY, &p, sizeof p, &counts, sizeof counts, &n));

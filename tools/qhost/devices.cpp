@@ -138,6 +138,7 @@ void SimDeviceChoice::Choose(const char* path) {
 
 void SimDeviceChoice::ChooseWaveRt(const std::string& choice) {
     Choose(SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
+    m_device = SIMKS_DEFAULT_WAVERT;
     SimKsWaveRtOptions options;
     SimKsQuirks quirks;
     ParseWaveRtChoice(choice, options, quirks);
@@ -154,9 +155,19 @@ bool SimDeviceChoice::ChooseZoo(const std::string& name) {
         if (device < 0)
             return false;
         Choose(SimKs_DevicePath(device));
+        m_device = device;
         return true;
     }
     return false;
+}
+
+bool SimDeviceChoice::AddTopology(int layout) {
+    if (m_device < 0) {
+        m_device = SIMKS_DEFAULT_VERSATILE;
+        Choose(SimKs_DevicePath(m_device));
+    }
+    SimKsTopology topology;
+    return SimKs_AddTopology(m_device, layout, &topology) != FALSE;
 }
 
 void SimDeviceChoice::Restore() {

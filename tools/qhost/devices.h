@@ -20,16 +20,20 @@ int PrintRenderDevices();
 //   frames).
 // - ChooseZoo: the first class of the zoo whose name holds name (any letter case); false when
 //   none does.
+// - AddTopology: gives the device chosen (the default set's versatile device when none is, which
+//   it then chooses) a topology filter in one of the test bed's layouts (SIMKS_TOPO_*).
 class SimDeviceChoice {
   public:
     // False for a WaveRT choice it does not know.
     static bool ValidWaveRt(const std::string& choice);
     void ChooseWaveRt(const std::string& choice);
     bool ChooseZoo(const std::string& name);
+    bool AddTopology(int layout);
     void Restore();
 
   private:
     void Choose(const char* path);
     bool m_chosen = false;
+    int m_device = -1; // the simulated device chosen; -1: none yet
     std::string m_previous;
 };

@@ -41,6 +41,10 @@ const char kUsage[] =
     "                        (packet mode offered)\n"
     "  --device NAME         with --sim, play on the zoo's device class whose name holds NAME\n"
     "                        (any letter case; qhost devices --sim lists them)\n"
+    "  --topology LAYOUT     with --sim, give the device played a topology filter of the test\n"
+    "                        bed's: volume-mute (volume and mute nodes on the topology filter),\n"
+    "                        wave-volume (a volume node on the wave filter's path) or none (no\n"
+    "                        volume node); the device's own volume control is looked for there\n"
     "  --unplug AT_MS[,BACK_AFTER_MS]\n"
     "                        with --sim, unplug the device once the first stream has played\n"
     "                        AT_MS of audio and plug it back BACK_AFTER_MS later (default 1000);\n"
@@ -64,6 +68,7 @@ struct Options {
     double factor = 1.0;
     std::string wavert; // "": the chosen device; else how the simulated WaveRT device behaves
     std::string device; // a zoo class's name, or part of it
+    int topology = -1;  // SIMKS_TOPO_*, or -1: none added
     std::string wavOut;
     UnplugPlan unplug;
     std::string plugin;
@@ -82,6 +87,20 @@ bool ParseClock(const char* text, Options& o) {
     }
     o.clock = SIMKS_CLOCK_REALTIME;
     return sscanf(text, "realtime:%lf", &o.factor) == 1 && o.factor > 0;
+}
+
+// A topology layout by its name on the command line; -1 for a name it does not know.
+int ParseTopology(const char* text) {
+    const struct {
+        const char* name;
+        int layout;
+    } layouts[] = {{"volume-mute", SIMKS_TOPO_VOLUME_MUTE},
+                   {"wave-volume", SIMKS_TOPO_WAVE_VOLUME},
+                   {"none", SIMKS_TOPO_NONE}};
+    for (const auto& l : layouts)
+        if (!strcmp(text, l.name))
+            return l.layout;
+    return -1;
 }
 
 bool ParseArgs(int argc, char** argv, Options& o) {
@@ -110,7 +129,11 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                 return false;
         } else if (a == "--device" && hasValue)
             o.device = argv[++i];
-        else if (a == "--unplug" && hasValue) {
+        else if (a == "--topology" && hasValue) {
+            o.topology = ParseTopology(argv[++i]);
+            if (o.topology < 0)
+                return false;
+        } else if (a == "--unplug" && hasValue) {
             if (!ParseUnplug(argv[++i], o.unplug))
                 return false;
         } else if (a == "--wav-out" && hasValue)
@@ -129,7 +152,7 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
     return o.command == "play" && !o.sources.empty() &&
-           (o.sim || (o.wavert.empty() && o.device.empty() && o.unplug.atMs < 0));
+           (o.sim || (o.wavert.empty() && o.device.empty() && o.topology < 0 && o.unplug.atMs < 0));
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -190,6 +213,10 @@ bool StartSession(const Options& o, Session& s) {
             s.choice.ChooseWaveRt(o.wavert);
         if (!o.device.empty() && !s.choice.ChooseZoo(o.device)) {
             fprintf(stderr, "qhost: no simulated device is named like \"%s\"\n", o.device.c_str());
+            return false;
+        }
+        if (o.topology >= 0 && !s.choice.AddTopology(o.topology)) {
+            fprintf(stderr, "qhost: the simulated device cannot have that topology\n");
             return false;
         }
     }
