@@ -157,6 +157,20 @@ HRESULT CKsIrpTarget::GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
     return KsTraceLeave("CKsIrpTarget::GetPropertyMulti", hr);
 }
 
+HRESULT CKsIrpTarget::GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
+                                        ULONG cbValue) {
+    KsTraceEnter("CKsIrpTarget::GetPropertySimple()");
+    KSPROPERTY request;
+    memset(&request, 0, sizeof request);
+    request.Set = guidPropertySet;
+    request.Id = nProperty;
+    request.Flags = KSPROPERTY_TYPE_GET;
+    memset(pvValue, 0, cbValue);
+    HRESULT hr =
+        SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, pvValue, cbValue, NULL);
+    return KsTraceLeave("CKsIrpTarget::GetPropertySimple", hr);
+}
+
 HRESULT CKsIrpTarget::SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
                                         ULONG cbValue, PVOID pvExtra, ULONG cbExtra) {
     KsTraceEnter("CKsIrpTarget::SetPropertySimple()");

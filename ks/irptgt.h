@@ -40,6 +40,11 @@ class CKsIrpTarget {
     HRESULT GetPropertyMulti(REFGUID guidPropertySet, ULONG nProperty,
                              PKSMULTIPLE_ITEM* ppKsMultipleItem, PULONG pcbBlock = NULL);
 
+    // Reads a property whose request is a plain KSPROPERTY into cbValue bytes at pvValue (zeroed
+    // first).
+    HRESULT GetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,
+                              ULONG cbValue);
+
     // Writes a property: the KSPROPERTY (and the extra request data, if any) travel in the
     // request's input buffer, the value in its output buffer.
     HRESULT SetPropertySimple(REFGUID guidPropertySet, ULONG nProperty, PVOID pvValue,

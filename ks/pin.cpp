@@ -167,16 +167,9 @@ HRESULT CKsPin::WriteData(PKSSTREAM_HEADER pKsStreamHeader, LPOVERLAPPED pOverla
 
 HRESULT CKsPin::GetPlayedBytes(ULONGLONG* pPlayed) {
     KsTraceEnter("CKsPin::GetPlayedBytes()");
-    KSPROPERTY request;
-    memset(&request, 0, sizeof request);
-    request.Set = KSPROPSETID_Audio;
-    request.Id = KSPROPERTY_AUDIO_POSITION;
-    request.Flags = KSPROPERTY_TYPE_GET;
     KSAUDIO_POSITION position;
-    memset(&position, 0, sizeof position);
-    ULONG returned = 0;
-    HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, &position,
-                           sizeof position, &returned);
+    HRESULT hr =
+        GetPropertySimple(KSPROPSETID_Audio, KSPROPERTY_AUDIO_POSITION, &position, sizeof position);
     if (SUCCEEDED(hr))
         *pPlayed = position.PlayOffset;
     return KsTraceLeave("CKsPin::GetPlayedBytes", hr);

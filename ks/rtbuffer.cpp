@@ -144,14 +144,7 @@ HRESULT CKsRtPin::ReadPositionRegister(PULONG pulOffset) {
 HRESULT CKsRtPin::GetPlain(REFGUID set, ULONG nId, PVOID pValue, ULONG cbValue,
                            const char* pszName) {
     KsTraceEnter("CKsRtPin::GetPlain()");
-    KSPROPERTY request;
-    memset(&request, 0, sizeof request);
-    request.Set = set;
-    request.Id = nId;
-    request.Flags = KSPROPERTY_TYPE_GET;
-    memset(pValue, 0, cbValue);
-    HRESULT hr =
-        SyncIoctl(m_handle, IOCTL_KS_PROPERTY, &request, sizeof request, pValue, cbValue, NULL);
+    HRESULT hr = GetPropertySimple(set, nId, pValue, cbValue);
     if (FAILED(hr))
         DebugTrace(1, "Failed to get %s. hr=0x%08x", pszName, (unsigned)hr);
     return KsTraceLeave("CKsRtPin::GetPlain", hr);
