@@ -6,10 +6,10 @@
 #include "engine/arith.h"
 #include "engine/format.h"
 #include "engine/kscore.h"
-#include "engine/settings.h"
 #include "testbed/simfixture.h"
 #include "tests/bytes_match.h"
 #include "tests/resource_counts.h"
+#include "tests/test_host.h"
 #include "tests/waits.h"
 
 #include <cstdio>
@@ -21,13 +21,13 @@
 namespace {
 
 struct Core : SimKsFixture {
-    KSSettings settings;
+    TestHost host;
+    KSSettings& settings = host.settings;
     KSCore* core = nullptr;
 
     void SetUp() override {
         SimKsFixture::SetUp();
-        settings.SetDefaults();
-        core = new KSCore(NULL, NULL, &settings);
+        core = new KSCore(host);
         ASSERT_TRUE(core->IsReady());
     }
     void TearDown() override {
@@ -79,13 +79,13 @@ std::string ReadLog() {
 TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
     LogInit();
     LogEnable(1);
-    KSSettings huge = settings;
-    huge.output_buffer_size = 1 << 30;
-    huge.output_buffer_cnt = 4;
-    KSCore* engine = new KSCore(NULL, NULL, &huge);
+    TestHost huge;
+    huge.settings.output_buffer_size = 1 << 30;
+    huge.settings.output_buffer_cnt = 4;
+    KSCore* engine = new KSCore(huge);
     EXPECT_EQ(0u, engine->Snapshot().packetSize) << "no packet memory";
     EXPECT_EQ(-1, engine->Start(44100, 2, 16));
-    huge.output_buffer_size = 8192;
+    huge.settings.output_buffer_size = 8192;
     EXPECT_EQ(1000, engine->Start(44100, 2, 16));
     engine->End();
     delete engine;
@@ -101,7 +101,7 @@ TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
 // after each one: it keeps a record of every device set handed out.
 TEST_F(Core, RebuildsLeaveNothingBehind) {
     auto rebuild = [this] {
-        delete new KSCore(NULL, NULL, &settings);
+        delete new KSCore(host);
         EXPECT_EQ(SimKs_RequestCount(SIMKS_REQ_OPEN), SimKs_RequestCount(SIMKS_REQ_CLOSE))
             << "every filter opened was closed";
         SimKs_Reset();
