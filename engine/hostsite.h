@@ -10,7 +10,7 @@ class KSHostSite {
     // when it opens a stream, and reads only its copy; called with the engine's control lock held.
     virtual void CopySettings(KSSettings* out) = 0;
     // Tells the user why a stream cannot play (the text as the user reads it), and returns once
-    // the user has seen it. Called on the thread that opens the stream.
+    // the user has seen it. Called on the thread that makes the engine or opens a stream.
     virtual void TellUser(const char* text) = 0;
 
   protected:

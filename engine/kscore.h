@@ -24,8 +24,8 @@
 // - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
 //   Interlocked operations; the other cross-thread flags are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
-//   under m_csControl, before it takes m_csState, and shows no window of its own. A status window
-//   of the host paints from Snapshot, whose lock m_csState is the innermost of the engine's.
+//   under m_csControl, before it takes m_csState, and shows no window of its own. The host's
+//   status window paints from Snapshot, taking its own lock before m_csState.
 //
 // A device that stops: every wait of a stream's end, a pause and the shut-down keeps its meaning
 // while the device makes progress and is bounded when it does not (kDeviceAnswerMs, StallMs).

@@ -260,12 +260,13 @@ void Store(const KSSettings& next) {
 void OnOk(HWND hwnd) {
     KSSettings s = *g_pSettings;
     ReadDevice(hwnd, s.output_device);
-    if (g_nPendingInputSize <= g_nPendingOutputSize) {
+    s.input_buffer_size = g_nPendingInputSize;
+    s.output_buffer_size = g_nPendingOutputSize;
+    s.output_buffer_cnt = g_nPendingBufferCount;
+    if (KeepRingAbovePacket(s))
         MessageBoxA(hwnd,
                     "The input buffer MUST be larger than output buffer.\nThis has been corrected.",
                     "Warning!", MB_OK);
-        g_nPendingInputSize = 2 * g_nPendingOutputSize;
-    }
     s.volume_enabled = GetCheck(hwnd, IDC_VOLUME_ENABLED);
     s.gapless_enabled = GetCheck(hwnd, IDC_GAPLESS);
     s.logarithmic_volume = GetCheck(hwnd, IDC_LOG_VOLUME);
@@ -274,9 +275,6 @@ void OnOk(HWND hwnd) {
     s.hardware_volume_enabled = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
     s.release_on_pause_enabled = GetCheck(hwnd, IDC_RELEASE_ON_PAUSE);
     s.preroll_ms = ReadPreroll(hwnd, s.preroll_ms);
-    s.input_buffer_size = g_nPendingInputSize;
-    s.output_buffer_size = g_nPendingOutputSize;
-    s.output_buffer_cnt = g_nPendingBufferCount;
     bool remap = s.logarithmic_volume != g_pSettings->logarithmic_volume;
     bool relog = s.logging_enabled != g_pSettings->logging_enabled;
     Store(s);

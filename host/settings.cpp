@@ -99,10 +99,14 @@ void LoadSettings(KSSettings& s) {
         const SettingKey& k = kSettingKeys[i];
         s.*k.field = Kept(k, ReadInt(k.name, s.*k.field, s.ini_file));
     }
-    // A ring no larger than a packet never lets the host write (CanWrite asks for a packet's
-    // room): corrected as the settings dialog corrects it.
-    if (s.input_buffer_size <= s.output_buffer_size)
-        s.input_buffer_size = 2 * s.output_buffer_size;
+    KeepRingAbovePacket(s);
+}
+
+bool KeepRingAbovePacket(KSSettings& s) {
+    if (s.input_buffer_size > s.output_buffer_size)
+        return false;
+    s.input_buffer_size = 2 * s.output_buffer_size;
+    return true;
 }
 
 void SaveSettings(const KSSettings& s) {

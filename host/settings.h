@@ -43,8 +43,11 @@ void ReadSettings(KSSettings& s);
 // Every key's default; the file's path stays.
 void SetDefaultSettings(KSSettings& s);
 // Each key from s.ini_file, kept within its range; a key the file lacks keeps the field's value.
-// A ring no larger than a packet becomes two packets, as the settings dialog makes it.
+// Then KeepRingAbovePacket, as the settings dialog does.
 void LoadSettings(KSSettings& s);
+// A ring no larger than a packet never lets the host write (CanWrite asks for a packet's room):
+// it becomes two packets. True when it was corrected.
+bool KeepRingAbovePacket(KSSettings& s);
 void SaveSettings(const KSSettings& s);
 // True when every key of a and b holds the same value (the file's path aside).
 bool SameSettings(const KSSettings& a, const KSSettings& b);

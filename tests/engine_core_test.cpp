@@ -73,9 +73,8 @@ std::string ReadLog() {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The settings record is shared with the dialog and the tests, which can put any size in it: a
-// product beyond 32 bits fails the open cleanly, with the size in the log, and a later open with
-// a size that fits goes on.
+// A host may give any size: a product beyond 32 bits fails the open cleanly, with the size in the
+// log, and a later open with a size that fits goes on.
 TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
     LogInit();
     LogEnable(1);
@@ -127,6 +126,26 @@ TEST_F(Core, SetVolumeClamps) {
     core->SetVolume(17);
     core->SetVolume(-1);
     EXPECT_EQ(17u, core->Snapshot().volume);
+}
+
+// A stream plays with the settings of its open: the host's record changed meanwhile (as the
+// settings dialog changes it) counts from the next open.
+TEST_F(Core, SettingsChangedWhileAStreamPlaysCountFromTheNextOpen) {
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    core->SetVolume(128);
+    std::vector<char> pcm(16384);
+    for (size_t i = 0; i < pcm.size(); i += 2)
+        pcm[i + 1] = 0x10; // 16-bit samples of 4096
+    for (int stream = 0; stream < 2; stream++) {
+        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+        settings.volume_enabled = 1;
+        ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
+        core->End();
+        std::vector<char> got(pcm.size());
+        got.resize(SimKs_CopyConsumed(stream, 0, got.data(), (ULONG)got.size()));
+        ASSERT_EQ(pcm.size(), got.size());
+        EXPECT_EQ(stream == 0, (bool)SameBytes(got, pcm)) << "stream " << stream;
+    }
 }
 
 // A stream on the manual clock, where the test waits for the player thread to be asleep on the
