@@ -1,7 +1,8 @@
 // The plug-in's surface: the output-module record and its entry points, which forward to the
 // engine and add the square-law volume map, the seek time offset and the engine rebuild after
-// a settings change. Without a settings record or an engine (out of memory) every entry point
-// still answers: Open -1, Write 1, CanWrite 0, the others 0 or nothing.
+// a settings change; and the engine's host (its settings, its message boxes). Without a settings
+// record or an engine (out of memory) every entry point still answers: Open -1, Write 1, CanWrite
+// 0, the others 0 or nothing.
 #include "host/out_module.h"
 
 #include "diag/log.h"
