@@ -99,7 +99,7 @@ void KSCore::RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const KSRangeSet& ra
         }
     }
     m_dwShownRefusals[m_nShownRefusals++ % 16] = hash;
-    ErrorBox(text);
+    TellUser(text);
 }
 
 void KSCore::LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTENSIBLE& device) {
@@ -116,7 +116,7 @@ void KSCore::LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTE
 // the volume.
 int KSCore::SampleVolume() {
     DWORD volume = m_nVolume;
-    if (!m_pSettings->volume_enabled || volume == (DWORD)kMaxVolume || m_bDeviceVolume)
+    if (!m_settings.volume_enabled || volume == (DWORD)kMaxVolume || m_bDeviceVolume)
         return kUnityVolume;
     return (int)volume;
 }

@@ -73,5 +73,5 @@ void KSCore::TellBusy() {
              "%s is in use by another program or by Windows' audio engine.\n"
              "Stop other sound on this device and Quellor can play.",
              name);
-    ErrorBox(text);
+    TellUser(text);
 }

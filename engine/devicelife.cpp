@@ -254,8 +254,7 @@ void KSCore::ResumeReleased() {
 
 // Every new pin plays the pre-roll's silence first, in whole frames of its format.
 void KSCore::StartPreroll(const WAVEFORMATEX& format) {
-    int ms = m_pSettings->preroll_ms;
-    ms = ms < 0 ? 0 : ms > kMaxPrerollMs ? kMaxPrerollMs : ms;
+    int ms = m_settings.preroll_ms;
     ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
     if (format.nBlockAlign)
         bytes -= bytes % format.nBlockAlign;

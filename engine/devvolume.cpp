@@ -9,7 +9,7 @@
 
 void KSCore::OpenDeviceVolume(ULONG nRenderPin) {
     InterlockedExchange(&m_bDeviceVolume, 0);
-    if (!m_pSettings->volume_enabled || !m_pSettings->hardware_volume_enabled || !m_pRenderFilter)
+    if (!m_settings.volume_enabled || !m_settings.hardware_volume_enabled || !m_pRenderFilter)
         return;
     const char* found = "";
     const KsLevelControl* control = m_volumeControls.Find(*m_pRenderFilter, nRenderPin, &found);
@@ -46,7 +46,7 @@ void KSCore::CloseDeviceVolume() {
 }
 
 KSVolumeKind KSCore::VolumeKind() const {
-    if (!m_pSettings->volume_enabled)
+    if (!m_settings.volume_enabled)
         return KSVolumeKind::kOff;
     return m_bDeviceVolume ? KSVolumeKind::kDevice : KSVolumeKind::kSoftware;
 }

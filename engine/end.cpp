@@ -122,7 +122,7 @@ void KSCore::EndInternal(int force) {
         EndWithoutDevice();
         return;
     }
-    if (m_pSettings->gapless_enabled && !force)
+    if (m_settings.gapless_enabled && !force)
         return;
     LONG paused = m_bPaused;
     if (paused)

@@ -107,7 +107,7 @@ int KSCore::Pause(int pause) {
         WaitForPauseAck();
         m_nPinState = KSSTATE_PAUSE;
         RequestState(pin, KSSTATE_PAUSE);
-        if (m_pSettings->release_on_pause_enabled && !old)
+        if (m_settings.release_on_pause_enabled && !old)
             ReleaseForPause();
     } else {
         m_nPinState = KSSTATE_RUN;

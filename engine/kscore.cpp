@@ -4,13 +4,10 @@
 
 #include "diag/log.h"
 #include "diag/sizes.h"
-#include "engine/settings.h"
 #include "ks/enum.h"
 
 #include <mmsystem.h>
 #include <new>
-
-KSCore* g_pKSCore = nullptr;
 
 namespace {
 
@@ -44,19 +41,18 @@ void KSCore::FilterListDeleter::operator()(CKsEnumFilters* p) const {
     delete p;
 }
 
-KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
-    : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
-    AttachToStatus();
-    // The settings record keeps the count within 2..8 (Load, the dialog); the packet output has
-    // room for no more, whatever else writes the record.
-    int count = pSettings->output_buffer_cnt;
+KSCore::KSCore(KSHostSite& host) : m_host(host) {
+    m_host.CopySettings(&m_settings);
+    // The host keeps the count within 2..8; the packet output has room for no more, whatever the
+    // host gives.
+    int count = m_settings.output_buffer_cnt;
     m_nPacketCount = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
     bool ok = AllocateEvents();
-    ConfigureInputBuffer(pSettings->input_buffer_size);
-    ConfigureOutputBuffer(pSettings->output_buffer_size);
+    ConfigureInputBuffer(m_settings.input_buffer_size);
+    ConfigureOutputBuffer(m_settings.output_buffer_size);
 
-    LogEnable(pSettings->logging_enabled);
+    LogEnable(m_settings.logging_enabled);
     KSHardwareVolume::RecoverLeftLevel();
     EnsureFilterList();
 
@@ -66,8 +62,8 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     if (m_bReady)
         m_watch.Start(&KSCore::OnDeviceChange, this);
     DiagLog(1, "Constructed KSCore (Input Size:%d) (Output Size %d) (Output Cnt %d)",
-            pSettings->input_buffer_size, pSettings->output_buffer_size,
-            pSettings->output_buffer_cnt);
+            m_settings.input_buffer_size, m_settings.output_buffer_size,
+            m_settings.output_buffer_cnt);
 }
 
 // Creates the event array (the stop event and one completion event per packet) and the wake
@@ -122,7 +118,6 @@ bool KSCore::Shutdown() {
     // No notification reaches the engine once this returns.
     m_watch.Stop();
     End(1);
-    CloseDiagnosticWindow();
     DiagLog(1, "Attempting to close player thread");
     bool ended = StopPlayerThread();
     if (ended)
@@ -198,7 +193,7 @@ KSSnapshot KSCore::Snapshot() {
     s.format = m_wfxCurrent;
     s.streamFormat = m_wfxRing;
     s.adapted = m_bAdapted;
-    s.deviceVolumeAllowed = m_pSettings->hardware_volume_enabled != 0;
+    s.deviceVolumeAllowed = m_settings.hardware_volume_enabled != 0;
     s.volumeKind = VolumeKind();
     if (m_pHwVolume) {
         s.deviceLevel = m_pHwVolume->Level();

@@ -23,10 +23,9 @@
 //   thread only after it has left m_csControl. The log lock is always innermost.
 // - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
 //   Interlocked operations; the other cross-thread flags are volatile LONGs.
-// - The status window (status.cpp) runs on the thread that opened it (the settings dialog's) and
-//   paints from Snapshot. The status lock guards g_pKSCore and m_hwndStatus between that thread
-//   and the destructor, which may run on another thread; it is taken before m_csState and never
-//   together with m_csControl, m_csWake or the log lock.
+// - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
+//   under m_csControl, before it takes m_csState, and shows no window of its own. The host's
+//   status window paints from Snapshot, taking its own lock before m_csState.
 //
 // A device that stops: every wait of a stream's end, a pause and the shut-down keeps its meaning
 // while the device makes progress and is bounded when it does not (kDeviceAnswerMs, StallMs).
@@ -40,7 +39,9 @@
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
 #include "engine/devicewatch.h"
+#include "engine/hostsite.h"
 #include "engine/output.h"
+#include "engine/settings.h"
 #include "engine/snapshot.h"
 
 #include <windows.h>
@@ -49,7 +50,6 @@
 #include <cstdio>
 #include <memory>
 
-class KSSettings;
 class CKsEnumFilters;
 class CKsAudRenFilter;
 
@@ -103,7 +103,7 @@ void ForgetBusyNotices();
 
 class KSCore final : private KSStreamSite {
   public:
-    KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings);
+    explicit KSCore(KSHostSite& host);
     ~KSCore();
     KSCore(const KSCore&) = delete;
     KSCore& operator=(const KSCore&) = delete;
@@ -118,8 +118,6 @@ class KSCore final : private KSStreamSite {
     int GetOutputTime();
     void End();          // the host's close
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
-    // Opens the status window on the calling thread, unless one is open.
-    void OpenDiagnosticWindow();
     // Arrivals and removals of devices the system has notified since construction, and whether
     // it notifies them at all.
     LONG DeviceChanges() const { return m_nDeviceChanges; }
@@ -128,7 +126,7 @@ class KSCore final : private KSStreamSite {
     // KSCATEGORY_RENDER alias, their pins read, their filters opened.
     static HRESULT ListRenderDevices(CKsEnumFilters& list);
 
-    // Ends any stream, closes the status window and the device list, and stops the player thread:
+    // Ends any stream, closes the device list, and stops the player thread:
     // the destructor's work, done once. False when the device kept packets even after its pin was
     // closed, or the player thread did not end: the engine's memory must then never be freed.
     bool Shutdown();
@@ -141,9 +139,6 @@ class KSCore final : private KSStreamSite {
     const CKsEnumFilters* Devices() const { return m_pEnumFilters.get(); }
     // The player thread (for its CPU time); null once it has ended.
     HANDLE PlayerThreadHandle() const { return m_hThread.Get(); }
-    // The status window, or null. Under the status lock (status.cpp).
-    HWND StatusWindow() const { return m_hwndStatus; }
-    void ForgetStatusWindow() { m_hwndStatus = nullptr; }
 
   private:
     struct FilterListDeleter {
@@ -174,10 +169,6 @@ class KSCore final : private KSStreamSite {
     bool OnPlayerThread() override { return GetCurrentThreadId() == m_dwThreadId; }
     int Wait(const KSWaitList& list) override;
 
-    // The status window (status.cpp).
-    void AttachToStatus();
-    void CloseDiagnosticWindow();
-
     // Life (kscore.cpp).
     bool AllocateEvents();
     bool StartPlayerThread();
@@ -187,6 +178,7 @@ class KSCore final : private KSStreamSite {
     void DiscardRing();
 
     // Opening (open.cpp).
+    void TakeSettings();
     int StartInternal(int rate, int channels, int bits);
     bool ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
@@ -199,7 +191,7 @@ class KSCore final : private KSStreamSite {
     CKsPin* CreatePinOrBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
     bool PinBusy();
     void TellBusy();
-    int ErrorBox(const char* text);
+    int TellUser(const char* text); // returns -1, Start's refusal
 
     // Adapting a refused format (adapt.cpp).
     CKsPin* Adapt(const WAVEFORMATEXTENSIBLE& stream, WAVEFORMATEXTENSIBLE* pwfx);
@@ -280,9 +272,7 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_nInputUsed = 0;        // bytes held in the ring
     volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
     DWORD m_dwPacketSize = 8192;           // bytes per packet
-    HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
-    HWND m_hwndParent;                     // owner of every message box
-    HINSTANCE m_hInstance;                 // module holding the status dialog resource
+    KSHostSite& m_host;                    // the settings' source and the user's messages
     DWORD m_dwThreadId = 0;                // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
@@ -307,7 +297,10 @@ class KSCore final : private KSStreamSite {
     CriticalSection m_csControl;         // see the threading note
     CriticalSection m_csState;           // see the threading note
     volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
-    KSSettings* m_pSettings;             // the settings record (not owned)
+    // The settings this engine plays with: the host's, copied at construction and by each open
+    // while no output exists (TakeSettings, under m_csControl and m_csState). The control path
+    // and the player thread read it without a lock, the snapshot under m_csState.
+    KSSettings m_settings;
     WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with (see m_wfxRing)
     // The format the ring holds: the pin's, or the stream's own when the device's differs
     // (adapted). Written with m_wfxCurrent and m_bAdapted under m_csState as the output is
@@ -376,22 +369,3 @@ class KSCore final : private KSStreamSite {
     bool m_bShutDown = false; // Shutdown has run
     bool m_bKeep = false;     // Shutdown found the engine still in use by the device or thread
 };
-
-// The newest engine, for the status window; null once it is being destroyed. Changed only under
-// the status lock.
-extern KSCore* g_pKSCore;
-
-// The status window (status.cpp): built from dialog resource 102 of the engine's module,
-// repainted every 20 ms from g_pKSCore while the window is that engine's status window.
-INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
-void CALLBACK StatusTimerProc(HWND hwnd, UINT msg, UINT_PTR idEvent, DWORD time);
-// Paints the window into hdc, drawn off-screen first; hdc may be any device context.
-void PaintStatus(HWND hwnd, HDC hdc);
-// Formats into 256 bytes and draws the text with its top-left corner at x, y.
-void DrawStatusText(HDC hdc, int x, int y, const char* format, ...)
-    __attribute__((format(__MINGW_PRINTF_FORMAT, 4, 5)));
-// Width in pixels of the formatted text.
-int GetStatusTextWidth(HDC hdc, const char* format, ...)
-    __attribute__((format(__MINGW_PRINTF_FORMAT, 2, 3)));
-// Fills the rectangle and returns 1; returns 0 and draws nothing when it is empty.
-int FillBar(int left, int top, int right, int bottom, HDC hdc, HBRUSH brush);

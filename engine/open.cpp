@@ -13,9 +13,17 @@
 #include <cstring>
 #include <new>
 
-int KSCore::ErrorBox(const char* text) {
-    MessageBoxA(m_hwndParent, text, "Error!", MB_OK);
+int KSCore::TellUser(const char* text) {
+    m_host.TellUser(text);
     return -1;
+}
+
+// Only while no output exists: the player thread and the outputs read the copy without a lock.
+void KSCore::TakeSettings() {
+    KSSettings now;
+    m_host.CopySettings(&now);
+    CsGuard lock(m_csState);
+    m_settings = now;
 }
 
 int KSCore::Start(int rate, int channels, int bits) {
@@ -33,22 +41,26 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         DiagLog(1, "Start refused: %d packets are still with the device", (int)m_nLostPackets);
         return -1;
     }
+    // A stream that may go on gapless keeps the settings it opened with.
+    if (m_nMode != kModeOpen)
+        TakeSettings();
     // Adapted, 24-bit audio of up to 8 channels travels in 32-bit containers, and 20-bit audio
     // in 24- or 32-bit ones.
-    bool adapt = m_pSettings->adapt_formats_enabled != 0;
+    bool adapt = m_settings.adapt_formats_enabled != 0;
     int wide24 = adapt ? kMaxConvertChannels : 2;
     WAVEFORMATEXTENSIBLE wfx;
     BuildWaveFormat(&wfx, rate, channels, bits, wide24);
     if (bits == 20 && !adapt)
-        return ErrorBox("20 bit audio is not currently supported");
+        return TellUser("20 bit audio is not currently supported");
     if (bits == 24 && (channels < 1 || channels > wide24))
-        return ErrorBox("Only 1 or 2 channels is supported for 24 bit playback.");
+        return TellUser("Only 1 or 2 channels is supported for 24 bit playback.");
 
     if (m_nMode == kModeOpen) {
         if (ReuseForGapless(wfx))
             return 1000;
         DiagLog(1, "StartInternal - Forcing End");
         End(1);
+        TakeSettings();
     }
     if (!OpenOutput(&wfx))
         return -1;
@@ -64,7 +76,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
 // plain, or the adapted stream's own): the ring, the output and the pin carry on.
 bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
-    if (m_bPaused || m_nDevice != kDeviceHeld || !m_pSettings->gapless_enabled)
+    if (m_bPaused || m_nDevice != kDeviceHeld || !m_settings.gapless_enabled)
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
@@ -79,10 +91,10 @@ bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
 }
 
 int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
-    if ((DWORD)m_pSettings->input_buffer_size != m_dwInputSize)
-        ConfigureInputBuffer(m_pSettings->input_buffer_size);
-    if ((DWORD)m_pSettings->output_buffer_size != m_dwPacketSize)
-        ConfigureOutputBuffer(m_pSettings->output_buffer_size);
+    if ((DWORD)m_settings.input_buffer_size != m_dwInputSize)
+        ConfigureInputBuffer(m_settings.input_buffer_size);
+    if ((DWORD)m_settings.output_buffer_size != m_dwPacketSize)
+        ConfigureOutputBuffer(m_settings.output_buffer_size);
     if (!m_pInputBuffer)
         return 0; // the allocation logged the size
     // A stream starts with an empty ring at its start, so that widened 24-bit samples never
@@ -93,14 +105,14 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     if (!m_pRenderFilter) {
         // The list is stale: a device that is switched on later is found by the next open.
         m_pEnumFilters.reset();
-        ErrorBox("Could not find suitable output filter");
+        TellUser("Could not find suitable output filter");
         return 0;
     }
     DiagLog(1,
             "OpenOutput - Current Settings:\nChosen Filter:       %s\nInput Buffer Size:   %d\n"
             "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
-            m_pRenderFilter->m_szFriendlyName, m_pSettings->input_buffer_size,
-            m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
+            m_pRenderFilter->m_szFriendlyName, m_settings.input_buffer_size,
+            m_settings.output_buffer_size, m_settings.output_buffer_cnt);
     // The ring holds the stream's own format when the device's differs; today's second attempt
     // (plain) fills the ring as the device takes it. A busy device is asked again for a short
     // while, and never offered other formats.
@@ -123,7 +135,7 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
         return 0;
     }
     bool adapted = false;
-    if (!pin && m_pSettings->adapt_formats_enabled) {
+    if (!pin && m_settings.adapt_formats_enabled) {
         pin = Adapt(stream, pwfx);
         adapted = pin != nullptr;
     }
@@ -186,7 +198,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
     KSPacketMemory packets = {m_pOutputBuffer.get(), packetSize, m_nPacketCount,
                               m_phEvents.Data() + 1};
     KSOutput* output =
-        NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this);
+        NewOutput(pin, wfx.Format, (DWORD)m_settings.output_buffer_size, packets, *this);
     if (!output) {
         m_pEnumFilters.reset();
         return false;
@@ -221,20 +233,20 @@ CKsEnumFilters* KSCore::EnsureFilterList(bool quiet) {
     if (!m_pEnumFilters) {
         LogCause("new CKsEnumFilters", E_OUTOFMEMORY);
         if (!quiet)
-            ErrorBox("Failed to allocate CKsEnumFilters");
+            TellUser("Failed to allocate CKsEnumFilters");
         return nullptr;
     }
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::CKsEnumFilters", hr);
         if (!quiet)
-            ErrorBox("Failed to create CKsEnumFilters");
+            TellUser("Failed to create CKsEnumFilters");
         return nullptr;
     }
     hr = ListRenderDevices(*m_pEnumFilters);
     if (FAILED(hr)) {
         LogCause("CKsEnumFilters::EnumFilters", hr);
         if (!quiet)
-            ErrorBox("CKsEnumFilters::EnumFilters failed");
+            TellUser("CKsEnumFilters::EnumFilters failed");
         return nullptr;
     }
     return m_pEnumFilters.get();
@@ -252,7 +264,7 @@ CKsAudRenFilter* KSCore::FindDevice(const char* path) {
 CKsAudRenFilter* KSCore::FindFilter() {
     if (!m_pEnumFilters)
         return nullptr;
-    const char* device = m_pSettings->output_device;
+    const char* device = m_settings.output_device;
     CKsFilter* chosen = m_pEnumFilters->FirstFilter(
         [device](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, device); });
     if (!chosen)

@@ -121,7 +121,7 @@ bool KSCore::GoToSleep(KSOutput* output) {
 
 bool KSCore::GaplessUnderrun() const {
     return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !m_bPaused &&
-           !Pending() && m_pSettings->gapless_enabled;
+           !Pending() && m_settings.gapless_enabled;
 }
 
 // In gapless mode, once the host has closed the stream and the ring has run dry with no new
@@ -175,7 +175,7 @@ void KSCore::CountSubmitted(DWORD n) {
 
 void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
     DWORD volume = m_nVolume;
-    if (volume != (DWORD)kMaxVolume && m_pSettings->volume_enabled && !m_bDeviceVolume)
+    if (volume != (DWORD)kMaxVolume && m_settings.volume_enabled && !m_bDeviceVolume)
         CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
     else
         memcpy(dst, src, count);

@@ -1,7 +1,7 @@
-// The settings record that the engine reads: twelve user settings and the limits of the two buffer
-// sizes. The host loads it from the player's INI file and saves it (host/settings.cpp); the
-// engine and the settings dialog share it by pointer. No lock: the dialog writes fields in place
-// while the engine reads them.
+// The settings record: twelve user settings, plain data, and the limits of the two buffer sizes
+// and the pre-roll. The host loads it from the player's INI file and saves it (host/settings.cpp),
+// keeping every field within its key's range; the engine plays with a copy it takes from the host
+// at each open (KSHostSite), so that the settings dialog never writes what the engine reads.
 #pragma once
 
 #include <windows.h>
@@ -15,8 +15,7 @@ constexpr int kMaxOutputBufferSize = 8 * 1024 * 1024;
 // The longest silence a new pin plays before the stream's first sample, for a DAC to lock on.
 constexpr int kMaxPrerollMs = 2000;
 
-class KSSettings {
-  public:
+struct KSSettings {
     char ini_file[MAX_PATH + 1];      // full path of the settings file
     char output_device[MAX_PATH + 1]; // device path of the chosen render filter, "" for the first
     int volume_enabled;               // scale samples by the volume
@@ -30,13 +29,4 @@ class KSSettings {
     int hardware_volume_enabled;      // the volume on the device's own control where it has one
     int release_on_pause_enabled;     // close the pin while paused, open it again on resume
     int preroll_ms;                   // silence before the first sample of a new pin, 0..2000
-
-    // The store's part, in host/settings.cpp: the file's path from the player's executable, the
-    // defaults, then Load.
-    KSSettings();
-    void SetDefaults();
-    void Load();
-    void Save();
-    // Reads key into field (size bytes with the terminator); the field's text is the default.
-    void ReadString(const char* key, char* field, DWORD size);
 };

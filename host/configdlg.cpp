@@ -1,5 +1,5 @@
 // The settings dialog: device list, the three buffer sliders, six switches, Defaults and Open
-// Status. The sliders' values stay pending until OK stores them in the settings record.
+// Status. What it shows stays pending until OK stores it in the settings record, whole.
 #include "host/dialogs.h"
 
 #include "diag/log.h"
@@ -8,6 +8,7 @@
 #include "host/devicenames.h"
 #include "host/out_module.h"
 #include "host/settings.h"
+#include "host/status.h"
 #include "ks/enum.h"
 #include "resources/resource.h"
 
@@ -193,7 +194,9 @@ void OnShow(HWND hwnd) {
     ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
     ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
     g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
-    SendDlgItemMessageA(hwnd, IDC_COUNT_SLIDER, TBM_SETRANGE, FALSE, MAKELPARAM(2, 8));
+    const SettingKey& count = KeyOf(&KSSettings::output_buffer_cnt);
+    SendDlgItemMessageA(hwnd, IDC_COUNT_SLIDER, TBM_SETRANGE, FALSE,
+                        MAKELPARAM(count.least, count.most));
     SendDlgItemMessageA(hwnd, IDC_COUNT_SLIDER, TBM_SETPOS, TRUE, g_nPendingBufferCount);
     SetLabel(hwnd, IDC_COUNT_LABEL, "%d", g_nPendingBufferCount);
 }
@@ -225,73 +228,69 @@ void OnSliderMoved(HWND hwnd, int code, HWND slider) {
     }
 }
 
-// The pre-roll field, held to 0..kMaxPrerollMs; what is not a number keeps the setting.
-int ReadPreroll(HWND hwnd) {
+// The pre-roll field, held to the key's range; what is not a number keeps the setting.
+int ReadPreroll(HWND hwnd, int current) {
     BOOL ok = FALSE;
     UINT ms = GetDlgItemInt(hwnd, IDC_PREROLL, &ok, FALSE);
     if (!ok)
-        return g_pSettings->preroll_ms;
-    return ms > (UINT)kMaxPrerollMs ? kMaxPrerollMs : (int)ms;
+        return current;
+    const SettingKey& key = KeyOf(&KSSettings::preroll_ms);
+    return ms > (UINT)key.most ? key.most : (int)ms;
 }
 
-// Stores value into field; a change marks the engine for rebuilding. True when it changed.
-bool Store(int& field, int value) {
-    if (field == value)
-        return false;
-    field = value;
-    InterlockedExchange(&g_bRecreateEngine, 1);
-    return true;
-}
-
-void StoreDevice(HWND hwnd) {
+// The selected device's path into device; no selection keeps it.
+void ReadDevice(HWND hwnd, char (&device)[MAX_PATH + 1]) {
     LRESULT sel = SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETCURSEL, 0, 0);
     if (sel == LB_ERR)
         return;
     const char* path =
         (const char*)SendDlgItemMessageA(hwnd, IDC_DEVICE_LIST, LB_GETITEMDATA, (WPARAM)sel, 0);
-    if (!path || path == (const char*)LB_ERR || !strcmp(path, g_pSettings->output_device))
-        return;
-    lstrcpynA(g_pSettings->output_device, path, sizeof g_pSettings->output_device);
-    InterlockedExchange(&g_bRecreateEngine, 1);
+    if (path && path != (const char*)LB_ERR)
+        lstrcpynA(device, path, sizeof device);
+}
+
+// The record replaced whole; a change marks the engine for rebuilding once it is stored.
+void Store(const KSSettings& next) {
+    bool same = SameSettings(next, *g_pSettings);
+    StoreSettings(next);
+    if (!same)
+        InterlockedExchange(&g_bRecreateEngine, 1);
 }
 
 void OnOk(HWND hwnd) {
-    KSSettings& s = *g_pSettings;
-    StoreDevice(hwnd);
-    if (g_nPendingInputSize <= g_nPendingOutputSize) {
+    KSSettings s = *g_pSettings;
+    ReadDevice(hwnd, s.output_device);
+    s.input_buffer_size = g_nPendingInputSize;
+    s.output_buffer_size = g_nPendingOutputSize;
+    s.output_buffer_cnt = g_nPendingBufferCount;
+    if (KeepRingAbovePacket(s))
         MessageBoxA(hwnd,
                     "The input buffer MUST be larger than output buffer.\nThis has been corrected.",
                     "Warning!", MB_OK);
-        g_nPendingInputSize = 2 * g_nPendingOutputSize;
-    }
-    int volume = GetCheck(hwnd, IDC_VOLUME_ENABLED);
-    int gapless = GetCheck(hwnd, IDC_GAPLESS);
-    int logVolume = GetCheck(hwnd, IDC_LOG_VOLUME);
-    int logging = GetCheck(hwnd, IDC_LOGGING);
-    int adapt = GetCheck(hwnd, IDC_ADAPT_FORMATS);
-    int hardwareVolume = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
-    int release = GetCheck(hwnd, IDC_RELEASE_ON_PAUSE);
-    int preroll = ReadPreroll(hwnd);
-    Store(s.volume_enabled, volume);
-    Store(s.gapless_enabled, gapless);
-    Store(s.input_buffer_size, g_nPendingInputSize);
-    Store(s.output_buffer_size, g_nPendingOutputSize);
-    Store(s.output_buffer_cnt, g_nPendingBufferCount);
-    Store(s.adapt_formats_enabled, adapt);
-    Store(s.hardware_volume_enabled, hardwareVolume);
-    Store(s.release_on_pause_enabled, release);
-    Store(s.preroll_ms, preroll);
-    if (Store(s.logarithmic_volume, logVolume))
+    s.volume_enabled = GetCheck(hwnd, IDC_VOLUME_ENABLED);
+    s.gapless_enabled = GetCheck(hwnd, IDC_GAPLESS);
+    s.logarithmic_volume = GetCheck(hwnd, IDC_LOG_VOLUME);
+    s.logging_enabled = GetCheck(hwnd, IDC_LOGGING);
+    s.adapt_formats_enabled = GetCheck(hwnd, IDC_ADAPT_FORMATS);
+    s.hardware_volume_enabled = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
+    s.release_on_pause_enabled = GetCheck(hwnd, IDC_RELEASE_ON_PAUSE);
+    s.preroll_ms = ReadPreroll(hwnd, s.preroll_ms);
+    bool remap = s.logarithmic_volume != g_pSettings->logarithmic_volume;
+    bool relog = s.logging_enabled != g_pSettings->logging_enabled;
+    Store(s);
+    if (remap)
         ApplyVolume(g_nVolume);
-    if (Store(s.logging_enabled, logging))
-        LogEnable(logging);
-    s.Save();
+    if (relog)
+        LogEnable(s.logging_enabled);
+    SaveSettings(s);
     EndDialog(hwnd, 0);
 }
 
 void OnDefaults(HWND hwnd) {
-    g_pSettings->SetDefaults();
-    g_pSettings->Save();
+    KSSettings s = *g_pSettings;
+    SetDefaultSettings(s);
+    StoreSettings(s);
+    SaveSettings(s);
     InterlockedExchange(&g_bRecreateEngine, 1);
     EndDialog(hwnd, 0);
 }
@@ -309,7 +308,7 @@ BOOL OnCommand(HWND hwnd, int id) {
         return TRUE;
     case IDC_OPEN_STATUS:
         if (g_pEngine)
-            g_pEngine->OpenDiagnosticWindow();
+            OpenStatusWindow((HINSTANCE)GetWindowLongPtrA(hwnd, GWLP_HINSTANCE), g_pEngine);
         return TRUE;
     }
     return FALSE;

@@ -3,8 +3,9 @@
 
 #include <windows.h>
 
-// Procedure of the settings dialog (resource 101), run modally by Config. Edits the settings
-// record in place, saves it on OK and Defaults, and marks the engine for rebuilding.
+// Procedure of the settings dialog (resource 101), run modally by Config. Replaces the settings
+// record whole on OK and Defaults (StoreSettings), saves it, and marks the engine for rebuilding
+// (on OK only when something changed).
 INT_PTR CALLBACK ConfigDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM lParam);
 
 // The About box: a message box owned by parent.

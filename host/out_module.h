@@ -37,12 +37,12 @@ static_assert(sizeof(Out_Module) == 80, "i686, the player's build: twenty 32-bit
 
 extern "C" __declspec(dllexport) Out_Module* __cdecl winampGetOutModule();
 
-class KSSettings;
+struct KSSettings;
 class KSCore;
 class CTooltip;
 
 // Module state, created by Init and released by Quit.
-extern KSSettings* g_pSettings;           // the settings record (owned)
+extern KSSettings* g_pSettings;           // the settings record (owned; see StoreSettings)
 extern KSCore* g_pEngine;                 // the one engine (owned)
 extern CTooltip* g_pTooltip;              // the settings dialog's tooltip window (owned)
 extern volatile LONG g_bRecreateEngine;   // the settings dialog changed something: rebuild at Open
@@ -50,6 +50,11 @@ extern int g_nVolume;                     // last valid host volume, 0..kMaxVolu
 extern int g_nTimeOffset;                 // added to the engine's time by the time queries
 extern int g_VolumeTable[kMaxVolume + 1]; // square-law volume map
 
+// Replaces the settings record whole, under the settings lock, against the engine's copy of it
+// (taken on the player's threads at each open, with the engine's control lock held: the settings
+// lock comes after it, and nothing is called while it is held). Only the settings dialog's thread
+// writes the record; it reads it without the lock.
+void StoreSettings(const KSSettings& next);
 // Fills g_VolumeTable: entry i is floor(i * i / kMaxVolume), computed in single precision.
 void BuildVolumeTable();
 // Stores the volume and passes it (mapped when logarithmic_volume is set) to the engine.

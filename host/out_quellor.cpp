@@ -1,15 +1,18 @@
 // The plug-in's surface: the output-module record and its entry points, which forward to the
 // engine and add the square-law volume map, the seek time offset and the engine rebuild after
-// a settings change. Without a settings record or an engine (out of memory) every entry point
-// still answers: Open -1, Write 1, CanWrite 0, the others 0 or nothing.
+// a settings change; and the engine's host (its settings, its message boxes). Without a settings
+// record or an engine (out of memory) every entry point still answers: Open -1, Write 1, CanWrite
+// 0, the others 0 or nothing.
 #include "host/out_module.h"
 
 #include "diag/log.h"
+#include "diag/owned.h"
 #include "diag/util.h"
 #include "engine/kscore.h"
 #include "host/devicenames.h"
 #include "host/dialogs.h"
 #include "host/settings.h"
+#include "host/status.h"
 #include "resources/resource.h"
 
 #include <new>
@@ -52,16 +55,33 @@ Out_Module g_OutModule = {
     GetTime,  GetTime,
 };
 
+// Guards g_pSettings's fields: see StoreSettings.
+SRWLOCK g_srwSettings = SRWLOCK_INIT;
+
+// The engine's host: the module's settings record, and message boxes owned by the player's main
+// window.
+class ModuleSite final : public KSHostSite {
+  public:
+    void CopySettings(KSSettings* out) override {
+        SrwGuard lock(g_srwSettings);
+        *out = *g_pSettings;
+    }
+    void TellUser(const char* text) override {
+        MessageBoxA(g_OutModule.hMainWindow, text, "Error!", MB_OK);
+    }
+};
+ModuleSite g_ModuleSite;
+
 KSCore* NewEngine() {
     if (!g_pSettings)
         return nullptr;
-    return new (std::nothrow)
-        KSCore(g_OutModule.hMainWindow, g_OutModule.hDllInstance, g_pSettings);
+    return new (std::nothrow) KSCore(g_ModuleSite);
 }
 
-// An engine whose device or player thread still uses it (Shutdown says so, and logs it) is left
-// in memory for good rather than freed under them.
+// The status window lets go of the engine first. An engine whose device or player thread still
+// uses it (Shutdown says so, and logs it) is left in memory for good rather than freed under them.
 void DeleteEngine() {
+    CloseStatusWindow();
     if (g_pEngine && g_pEngine->Shutdown())
         delete g_pEngine;
     g_pEngine = nullptr;
@@ -80,7 +100,9 @@ void __cdecl About(HWND parent) {
 }
 
 void __cdecl Init() {
-    g_pSettings = new (std::nothrow) KSSettings;
+    g_pSettings = new (std::nothrow) KSSettings();
+    if (g_pSettings)
+        ReadSettings(*g_pSettings);
     LogInit();
     ForgetBusyNotices();
     LogEnable(g_pSettings ? g_pSettings->logging_enabled : 0);
@@ -153,6 +175,11 @@ int __cdecl GetTime() {
 }
 
 } // namespace
+
+void StoreSettings(const KSSettings& next) {
+    SrwGuard lock(g_srwSettings);
+    *g_pSettings = next;
+}
 
 extern "C" Out_Module* __cdecl winampGetOutModule() {
     return &g_OutModule;

@@ -1,6 +1,7 @@
-// The settings store: the record's file path, defaults, clamps, load and save.
+// The settings store: the record's file path, its table of keys, load and save.
 #include "host/settings.h"
 
+#include <climits>
 #include <cstdio>
 #include <cstring>
 
@@ -9,13 +10,7 @@ namespace {
 const char kSection[] = "Quellor";
 const char kExt[] = ".ini";
 const size_t kExtLen = sizeof kExt - 1;
-
-// n / 1024, truncated toward zero, kept between minimum and maximum, times 1024.
-int ClampKiB(int n, int minimum, int maximum) {
-    int q = n / 1024;
-    q = q < minimum ? minimum : q > maximum ? maximum : q;
-    return q * 1024;
-}
+const char kDeviceKey[] = "output_device";
 
 int ReadInt(const char* key, int current, const char* file) {
     return (int)GetPrivateProfileIntA(kSection, key, current, file);
@@ -29,6 +24,45 @@ void WriteInt(const char* key, int value, const char* file) {
 
 } // namespace
 
+// The four switches of the first versions are kept as read, whatever number the file holds.
+const SettingKey kSettingKeys[] = {
+    {"volume_enabled", &KSSettings::volume_enabled, 0, INT_MIN, INT_MAX, SettingKind::kNumber},
+    {"gapless_enabled", &KSSettings::gapless_enabled, 0, INT_MIN, INT_MAX, SettingKind::kNumber},
+    {"input_buffer_size", &KSSettings::input_buffer_size, 65536, 4096, kMaxInputBufferSize,
+     SettingKind::kKiB},
+    {"output_buffer_size", &KSSettings::output_buffer_size, 8192, 2048, kMaxOutputBufferSize,
+     SettingKind::kKiB},
+    {"output_buffer_cnt", &KSSettings::output_buffer_cnt, 8, 2, 8, SettingKind::kNumber},
+    {"logging_enabled", &KSSettings::logging_enabled, 0, INT_MIN, INT_MAX, SettingKind::kNumber},
+    {"logarithmic_volume", &KSSettings::logarithmic_volume, 1, INT_MIN, INT_MAX,
+     SettingKind::kNumber},
+    {"adapt_formats_enabled", &KSSettings::adapt_formats_enabled, 1, 0, 1, SettingKind::kSwitch},
+    {"hardware_volume_enabled", &KSSettings::hardware_volume_enabled, 1, 0, 1,
+     SettingKind::kSwitch},
+    {"release_on_pause_enabled", &KSSettings::release_on_pause_enabled, 0, 0, 1,
+     SettingKind::kSwitch},
+    {"preroll_ms", &KSSettings::preroll_ms, 0, 0, kMaxPrerollMs, SettingKind::kNumber},
+};
+const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
+
+const SettingKey& KeyOf(int KSSettings::*field) {
+    size_t i = 0;
+    while (i + 1 < kSettingKeyCount && kSettingKeys[i].field != field)
+        i++;
+    return kSettingKeys[i];
+}
+
+int Kept(const SettingKey& key, int value) {
+    if (key.kind == SettingKind::kSwitch)
+        return value != 0;
+    if (key.kind == SettingKind::kKiB) {
+        int q = value / 1024;
+        int least = key.least / 1024, most = key.most / 1024;
+        return (q < least ? least : q > most ? most : q) * 1024;
+    }
+    return value < key.least ? key.least : value > key.most ? key.most : value;
+}
+
 void BuildIniPath(const char* exePath, char* out) {
     const size_t maxLen = MAX_PATH; // characters before the terminator
     size_t len = strnlen(exePath, maxLen);
@@ -41,76 +75,49 @@ void BuildIniPath(const char* exePath, char* out) {
     memcpy(out + cut, kExt, kExtLen + 1);
 }
 
-KSSettings::KSSettings() {
+void ReadSettings(KSSettings& s) {
     char exePath[MAX_PATH + 1];
     DWORD n = GetModuleFileNameA(NULL, exePath, sizeof exePath);
     exePath[n < sizeof exePath ? n : sizeof exePath - 1] = '\0';
-    BuildIniPath(exePath, ini_file);
-    SetDefaults();
-    Load();
+    BuildIniPath(exePath, s.ini_file);
+    SetDefaultSettings(s);
+    LoadSettings(s);
 }
 
-void KSSettings::SetDefaults() {
-    output_device[0] = '\0';
-    volume_enabled = 0;
-    gapless_enabled = 0;
-    input_buffer_size = 65536;
-    output_buffer_size = 8192;
-    output_buffer_cnt = 8;
-    logging_enabled = 0;
-    logarithmic_volume = 1;
-    adapt_formats_enabled = 1;
-    hardware_volume_enabled = 1;
-    release_on_pause_enabled = 0;
-    preroll_ms = 0;
+void SetDefaultSettings(KSSettings& s) {
+    s.output_device[0] = '\0';
+    for (size_t i = 0; i < kSettingKeyCount; i++)
+        s.*kSettingKeys[i].field = kSettingKeys[i].initial;
 }
 
-void KSSettings::ReadString(const char* key, char* field, DWORD size) {
+void LoadSettings(KSSettings& s) {
     char fallback[MAX_PATH + 1];
-    lstrcpynA(fallback, field, sizeof fallback);
-    GetPrivateProfileStringA(kSection, key, fallback, field, size, ini_file);
+    lstrcpynA(fallback, s.output_device, sizeof fallback);
+    GetPrivateProfileStringA(kSection, kDeviceKey, fallback, s.output_device,
+                             sizeof s.output_device, s.ini_file);
+    for (size_t i = 0; i < kSettingKeyCount; i++) {
+        const SettingKey& k = kSettingKeys[i];
+        s.*k.field = Kept(k, ReadInt(k.name, s.*k.field, s.ini_file));
+    }
+    KeepRingAbovePacket(s);
 }
 
-void KSSettings::Load() {
-    ReadString("output_device", output_device, sizeof output_device);
-    volume_enabled = ReadInt("volume_enabled", volume_enabled, ini_file);
-    gapless_enabled = ReadInt("gapless_enabled", gapless_enabled, ini_file);
-    input_buffer_size = ReadInt("input_buffer_size", input_buffer_size, ini_file);
-    output_buffer_size = ReadInt("output_buffer_size", output_buffer_size, ini_file);
-    output_buffer_cnt = ReadInt("output_buffer_cnt", output_buffer_cnt, ini_file);
-    logging_enabled = ReadInt("logging_enabled", logging_enabled, ini_file);
-    logarithmic_volume = ReadInt("logarithmic_volume", logarithmic_volume, ini_file);
-    adapt_formats_enabled = ReadInt("adapt_formats_enabled", adapt_formats_enabled, ini_file) != 0;
-    hardware_volume_enabled =
-        ReadInt("hardware_volume_enabled", hardware_volume_enabled, ini_file) != 0;
-    release_on_pause_enabled =
-        ReadInt("release_on_pause_enabled", release_on_pause_enabled, ini_file) != 0;
-    preroll_ms = ReadInt("preroll_ms", preroll_ms, ini_file);
-    preroll_ms = preroll_ms < 0 ? 0 : preroll_ms > kMaxPrerollMs ? kMaxPrerollMs : preroll_ms;
-
-    input_buffer_size = ClampKiB(input_buffer_size, 4, kMaxInputBufferSize / 1024);
-    output_buffer_size = ClampKiB(output_buffer_size, 2, kMaxOutputBufferSize / 1024);
-    // A ring no larger than a packet never lets the host write (CanWrite asks for a packet's
-    // room): corrected as the settings dialog corrects it.
-    if (input_buffer_size <= output_buffer_size)
-        input_buffer_size = 2 * output_buffer_size;
-    if (output_buffer_cnt > 8)
-        output_buffer_cnt = 8;
-    if (output_buffer_cnt < 2)
-        output_buffer_cnt = 2;
+bool KeepRingAbovePacket(KSSettings& s) {
+    if (s.input_buffer_size > s.output_buffer_size)
+        return false;
+    s.input_buffer_size = 2 * s.output_buffer_size;
+    return true;
 }
 
-void KSSettings::Save() {
-    WritePrivateProfileStringA(kSection, "output_device", output_device, ini_file);
-    WriteInt("volume_enabled", volume_enabled, ini_file);
-    WriteInt("gapless_enabled", gapless_enabled, ini_file);
-    WriteInt("input_buffer_size", input_buffer_size, ini_file);
-    WriteInt("output_buffer_size", output_buffer_size, ini_file);
-    WriteInt("output_buffer_cnt", output_buffer_cnt, ini_file);
-    WriteInt("logging_enabled", logging_enabled, ini_file);
-    WriteInt("logarithmic_volume", logarithmic_volume, ini_file);
-    WriteInt("adapt_formats_enabled", adapt_formats_enabled, ini_file);
-    WriteInt("hardware_volume_enabled", hardware_volume_enabled, ini_file);
-    WriteInt("release_on_pause_enabled", release_on_pause_enabled, ini_file);
-    WriteInt("preroll_ms", preroll_ms, ini_file);
+void SaveSettings(const KSSettings& s) {
+    WritePrivateProfileStringA(kSection, kDeviceKey, s.output_device, s.ini_file);
+    for (size_t i = 0; i < kSettingKeyCount; i++)
+        WriteInt(kSettingKeys[i].name, s.*kSettingKeys[i].field, s.ini_file);
+}
+
+bool SameSettings(const KSSettings& a, const KSSettings& b) {
+    for (size_t i = 0; i < kSettingKeyCount; i++)
+        if (a.*kSettingKeys[i].field != b.*kSettingKeys[i].field)
+            return false;
+    return !strcmp(a.output_device, b.output_device);
 }

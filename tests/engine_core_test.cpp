@@ -6,10 +6,10 @@
 #include "engine/arith.h"
 #include "engine/format.h"
 #include "engine/kscore.h"
-#include "engine/settings.h"
 #include "testbed/simfixture.h"
 #include "tests/bytes_match.h"
 #include "tests/resource_counts.h"
+#include "tests/test_host.h"
 #include "tests/waits.h"
 
 #include <cstdio>
@@ -21,13 +21,13 @@
 namespace {
 
 struct Core : SimKsFixture {
-    KSSettings settings;
+    TestHost host;
+    KSSettings& settings = host.settings;
     KSCore* core = nullptr;
 
     void SetUp() override {
         SimKsFixture::SetUp();
-        settings.SetDefaults();
-        core = new KSCore(NULL, NULL, &settings);
+        core = new KSCore(host);
         ASSERT_TRUE(core->IsReady());
     }
     void TearDown() override {
@@ -73,19 +73,18 @@ std::string ReadLog() {
     return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-// The settings record is shared with the dialog and the tests, which can put any size in it: a
-// product beyond 32 bits fails the open cleanly, with the size in the log, and a later open with
-// a size that fits goes on.
+// A host may give any size: a product beyond 32 bits fails the open cleanly, with the size in the
+// log, and a later open with a size that fits goes on.
 TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
     LogInit();
     LogEnable(1);
-    KSSettings huge = settings;
-    huge.output_buffer_size = 1 << 30;
-    huge.output_buffer_cnt = 4;
-    KSCore* engine = new KSCore(NULL, NULL, &huge);
+    TestHost huge;
+    huge.settings.output_buffer_size = 1 << 30;
+    huge.settings.output_buffer_cnt = 4;
+    KSCore* engine = new KSCore(huge);
     EXPECT_EQ(0u, engine->Snapshot().packetSize) << "no packet memory";
     EXPECT_EQ(-1, engine->Start(44100, 2, 16));
-    huge.output_buffer_size = 8192;
+    huge.settings.output_buffer_size = 8192;
     EXPECT_EQ(1000, engine->Start(44100, 2, 16));
     engine->End();
     delete engine;
@@ -101,7 +100,7 @@ TEST_F(Core, PacketMemoryBeyond32BitsFailsTheOpenWithItsSize) {
 // after each one: it keeps a record of every device set handed out.
 TEST_F(Core, RebuildsLeaveNothingBehind) {
     auto rebuild = [this] {
-        delete new KSCore(NULL, NULL, &settings);
+        delete new KSCore(host);
         EXPECT_EQ(SimKs_RequestCount(SIMKS_REQ_OPEN), SimKs_RequestCount(SIMKS_REQ_CLOSE))
             << "every filter opened was closed";
         SimKs_Reset();
@@ -127,6 +126,26 @@ TEST_F(Core, SetVolumeClamps) {
     core->SetVolume(17);
     core->SetVolume(-1);
     EXPECT_EQ(17u, core->Snapshot().volume);
+}
+
+// A stream plays with the settings of its open: the host's record changed meanwhile (as the
+// settings dialog changes it) counts from the next open.
+TEST_F(Core, SettingsChangedWhileAStreamPlaysCountFromTheNextOpen) {
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    core->SetVolume(128);
+    std::vector<char> pcm(16384);
+    for (size_t i = 0; i < pcm.size(); i += 2)
+        pcm[i + 1] = 0x10; // 16-bit samples of 4096
+    for (int stream = 0; stream < 2; stream++) {
+        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+        settings.volume_enabled = 1;
+        ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
+        core->End();
+        std::vector<char> got(pcm.size());
+        got.resize(SimKs_CopyConsumed(stream, 0, got.data(), (ULONG)got.size()));
+        ASSERT_EQ(pcm.size(), got.size());
+        EXPECT_EQ(stream == 0, (bool)SameBytes(got, pcm)) << "stream " << stream;
+    }
 }
 
 // A stream on the manual clock, where the test waits for the player thread to be asleep on the

@@ -1,9 +1,9 @@
 // The host's close in gapless mode, made in each phase of the player thread: the track always
 // plays out whole and the pin ends, closed by the player thread's underrun rule.
 #include "engine/kscore.h"
-#include "engine/settings.h"
 #include "testbed/simfixture.h"
 #include "tests/bytes_match.h"
+#include "tests/test_host.h"
 #include "tests/waits.h"
 
 #include <functional>
@@ -12,14 +12,14 @@
 namespace {
 
 struct GaplessClose : SimKsFixture {
-    KSSettings settings;
+    TestHost host;
+    KSSettings& settings = host.settings;
     KSCore* core = nullptr;
 
     void SetUp() override {
         SimKsFixture::SetUp();
-        settings.SetDefaults();
         settings.gapless_enabled = 1;
-        core = new KSCore(NULL, NULL, &settings);
+        core = new KSCore(host);
         ASSERT_TRUE(core->IsReady());
     }
     void TearDown() override {

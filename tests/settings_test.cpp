@@ -48,7 +48,7 @@ struct SettingsFile : ::testing::Test {
         path = std::string(dir) + "\\settings_test.ini";
         DeleteFileA(path.c_str());
         lstrcpynA(settings.ini_file, path.c_str(), sizeof settings.ini_file);
-        settings.SetDefaults();
+        SetDefaultSettings(settings);
     }
     void TearDown() override { DeleteFileA(path.c_str()); }
 
@@ -57,21 +57,21 @@ struct SettingsFile : ::testing::Test {
     }
     int LoadInt(const char* key, const char* value, int KSSettings::*field) {
         Put(key, value);
-        settings.SetDefaults();
-        settings.Load();
+        SetDefaultSettings(settings);
+        LoadSettings(settings);
         return settings.*field;
     }
     // Loads the two sizes as the file gives them.
     void LoadSizes(const char* input, const char* output) {
         Put("input_buffer_size", input);
         Put("output_buffer_size", output);
-        settings.SetDefaults();
-        settings.Load();
+        SetDefaultSettings(settings);
+        LoadSettings(settings);
     }
 };
 
 TEST_F(SettingsFile, MissingFileGivesDefaults) {
-    settings.Load();
+    LoadSettings(settings);
     EXPECT_STREQ("", settings.output_device);
     EXPECT_EQ(0, settings.volume_enabled);
     EXPECT_EQ(0, settings.gapless_enabled);
@@ -158,7 +158,7 @@ TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
 TEST_F(SettingsFile, LongDevicePathIsCutTo260) {
     std::string device = "\\\\?\\" + std::string(400, 'd');
     Put("output_device", device.c_str());
-    settings.Load();
+    LoadSettings(settings);
     EXPECT_EQ(device.substr(0, MAX_PATH), std::string(settings.output_device));
 }
 
@@ -174,11 +174,11 @@ TEST_F(SettingsFile, SaveAndLoadRoundTripLeavesOtherSectionsAlone) {
     settings.logging_enabled = 1;
     settings.logarithmic_volume = 0;
     settings.hardware_volume_enabled = 0;
-    settings.Save();
+    SaveSettings(settings);
 
     KSSettings loaded = settings;
-    loaded.SetDefaults();
-    loaded.Load();
+    SetDefaultSettings(loaded);
+    LoadSettings(loaded);
     EXPECT_STREQ(settings.output_device, loaded.output_device);
     EXPECT_EQ(1, loaded.volume_enabled);
     EXPECT_EQ(1, loaded.gapless_enabled);

@@ -2,8 +2,9 @@
 // into a memory bitmap (the usage bar, the lines and their positions), its timer, Escape, and
 // its closing when the engine is destroyed on another thread.
 #include "engine/kscore.h"
-#include "engine/settings.h"
+#include "host/status.h"
 #include "testbed/simfixture.h"
+#include "tests/test_host.h"
 #include "tests/waits.h"
 
 #include <functional>
@@ -84,19 +85,20 @@ Picture Expected(HWND window, const std::vector<Line>& lines) {
         DeleteObject(face);
         SetBkMode(dc, TRANSPARENT);
         for (const Line& l : lines)
-            DrawStatusText(dc, 20, l.y, "%s", l.text.c_str());
+            StatusTextOut(dc, 20, l.y, "%s", l.text.c_str());
     });
 }
 
 int UsageWidth() {
     HDC dc = CreateCompatibleDC(NULL);
-    int w = GetStatusTextWidth(dc, "Usage:");
+    int w = StatusTextWidth(dc, "Usage:");
     DeleteDC(dc);
     return w;
 }
 
 struct Status : SimKsFixture {
-    KSSettings settings;
+    TestHost host;
+    KSSettings& settings = host.settings;
     KSCore* core = nullptr;
     HWND window = NULL;
 
@@ -104,15 +106,15 @@ struct Status : SimKsFixture {
     void SetUp() override {
         SimKsFixture::SetUp();
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
-        settings.SetDefaults();
         settings.output_buffer_cnt = Packets();
-        core = new KSCore(NULL, GetModuleHandleA(NULL), &settings);
+        core = new KSCore(host);
         ASSERT_TRUE(core->IsReady());
-        core->OpenDiagnosticWindow();
-        window = core->StatusWindow();
+        OpenStatusWindow(GetModuleHandleA(NULL), core);
+        window = StatusWindow();
         ASSERT_TRUE(window);
     }
     void TearDown() override {
+        CloseStatusWindow();
         delete core;
         SimKsFixture::TearDown();
     }
@@ -244,10 +246,10 @@ TEST_F(Status, VolumeLineShowsOffSoftwareOrTheDeviceLevel) {
     const struct {
         int volumeEnabled, hardware, volume;
         const char* text; // nullptr: no line
-    } cases[] = {{0, 1, 128, "Volume: off"},
+    } cases[] = {{1, 0, 128, nullptr},
+                 {0, 1, 128, "Volume: off"},
                  {1, 1, 128, "Volume: device control, -48.0 dB"},
-                 {1, 1, 0, "Volume: device control, muted"},
-                 {1, 0, 128, nullptr}};
+                 {1, 1, 0, "Volume: device control, muted"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.volume);
         settings.volume_enabled = c.volumeEnabled;
@@ -261,7 +263,6 @@ TEST_F(Status, VolumeLineShowsOffSoftwareOrTheDeviceLevel) {
         EXPECT_TRUE(Paint().SameRows(Expected(window, lines), 40, 60));
         core->End();
     }
-    settings.hardware_volume_enabled = 1;
     EXPECT_TRUE(Paint().SameRows(Expected(window, {{40, "Volume: software"}}), 40, 60))
         << "no stream, no device control";
 }
@@ -324,12 +325,14 @@ TEST_F(Status, TheTimerInvalidatesTheWindowAndEscapeClosesIt) {
     EXPECT_TRUE(TimerInvalidates(window));
     SendMessageA(window, WM_COMMAND, IDCANCEL, 0);
     EXPECT_FALSE(IsWindow(window));
-    EXPECT_EQ(NULL, core->StatusWindow());
-    core->OpenDiagnosticWindow();
-    EXPECT_TRUE(IsWindow(core->StatusWindow())) << "it opens again";
+    EXPECT_EQ(NULL, StatusWindow());
+    OpenStatusWindow(GetModuleHandleA(NULL), core);
+    EXPECT_TRUE(IsWindow(StatusWindow())) << "it opens again";
 }
 
+// The host's order: the status window lets go of the engine, then the engine goes.
 DWORD WINAPI DeleteEngine(LPVOID p) {
+    CloseStatusWindow();
     delete (KSCore*)p;
     return 0;
 }
@@ -343,6 +346,7 @@ struct Deletion {
 
 DWORD WINAPI DeleteEngineAndLook(LPVOID p) {
     Deletion& d = *(Deletion*)p;
+    CloseStatusWindow();
     delete d.core;
     d.goneAtReturn = !IsWindow(d.window);
     return 0;

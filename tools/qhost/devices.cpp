@@ -127,7 +127,8 @@ int PrintRenderDevices() {
 }
 
 void SimDeviceChoice::Choose(const char* path) {
-    KSSettings where;
+    KSSettings where{};
+    ReadSettings(where);
     char previous[MAX_PATH + 1] = "";
     GetPrivateProfileStringA("Quellor", "output_device", "", previous, sizeof previous,
                              where.ini_file);
@@ -173,7 +174,8 @@ bool SimDeviceChoice::AddTopology(int layout) {
 void SimDeviceChoice::Restore() {
     if (!m_chosen)
         return;
-    KSSettings where;
+    KSSettings where{};
+    ReadSettings(where);
     WritePrivateProfileStringA("Quellor", "output_device", m_previous.c_str(), where.ini_file);
     m_chosen = false;
 }

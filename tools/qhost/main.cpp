@@ -157,7 +157,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
 void ApplySettings(const Options& o) {
-    KSSettings where;
+    KSSettings where{};
+    ReadSettings(where);
     hostenv::WriteSettings(where.ini_file, o.settings);
 }
 
@@ -267,7 +268,8 @@ int Play(const Options& o) {
     Session s;
     if (!StartSession(o, s))
         return 2;
-    KSSettings settings;
+    KSSettings settings{};
+    ReadSettings(settings);
     PlayRun run = {s.mod, &tracks, PlayOptions(), o.sim, {}};
     run.options.volume = o.volume;
     run.options.progress = !o.quiet;

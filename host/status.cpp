@@ -1,10 +1,11 @@
 // The status window: a modeless dialog that repaints the engine's live state 50 times a second,
 // double-buffered, and its closing when the engine goes away on any thread.
-#include "engine/kscore.h"
+#include "host/status.h"
 
 #include "diag/log.h"
 #include "diag/owned.h"
 #include "diag/util.h"
+#include "engine/kscore.h"
 #include "resources/resource.h"
 
 #include <cstdarg>
@@ -13,14 +14,15 @@ namespace {
 
 const UINT_PTR kStatusTimer = 1;
 const UINT kStatusPeriodMs = 20;
-// How long a destructor on another thread waits for the window's own thread to close it.
+// How long a close on another thread waits for the window's own thread to close it.
 const DWORD kCloseWaitMs = 1000;
 
-// Guards g_pKSCore and m_hwndStatus against the status window's thread, so that a paint or a
-// timer tick never reads an engine that another thread is destroying. Never taken while holding
-// m_csControl, m_csWake, m_csState or the log lock; under it only the engine's state lock is
-// taken (the snapshot of a paint), and nothing is sent.
+// Guards g_hwndStatus and g_pStatusEngine against the window's thread, so that a paint or a timer
+// tick never reads an engine that another thread is shutting down. Under it only the engine's
+// state lock is taken (the snapshot of a paint), and nothing is sent.
 SRWLOCK g_srwStatus = SRWLOCK_INIT;
+HWND g_hwndStatus = nullptr;       // the window, or null
+KSCore* g_pStatusEngine = nullptr; // the engine it paints, while it is g_hwndStatus
 
 // Holds the status lock for its scope.
 class StatusLock : public SrwGuard {
@@ -43,8 +45,18 @@ class SelectedObject {
 
 // The engine whose status window hwnd is, or null. Only with the status lock held.
 KSCore* EngineOf(HWND hwnd) {
-    KSCore* e = g_pKSCore;
-    return e && hwnd && e->StatusWindow() == hwnd ? e : nullptr;
+    return hwnd && hwnd == g_hwndStatus ? g_pStatusEngine : nullptr;
+}
+
+void CALLBACK StatusTimerProc(HWND hwnd, UINT msg, UINT_PTR idEvent, DWORD time);
+
+// Fills the rectangle and returns 1; returns 0 and draws nothing when it is empty.
+int FillBar(int left, int top, int right, int bottom, HDC hdc, HBRUSH brush) {
+    if (left >= right || bottom <= top)
+        return 0;
+    RECT r = {left, top, right, bottom};
+    FillRect(hdc, &r, brush);
+    return 1;
 }
 
 // Milliseconds of audio in bytes at the format's rate; 0 before any format is open.
@@ -53,58 +65,58 @@ double Millis(DWORD bytes, DWORD rate) {
 }
 
 void DrawUsageBar(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
-    DrawStatusText(dc, 20, 100, "Usage:");
-    int w = GetStatusTextWidth(dc, "Usage:");
+    StatusTextOut(dc, 20, 100, "Usage:");
+    int w = StatusTextWidth(dc, "Usage:");
     LONGLONG used = (LONG)s.inputUsed;
     int p = (int)(used * 100 / s.inputSize);
     p = p < 0 ? 0 : p > 100 ? 100 : p; // a frame may catch the counters mid-change
     FillBar(w + 30, 100, w + 230, 120, dc, grey);
     FillBar(w + 30, 100, w + 30 + 2 * p, 120, dc, green);
-    DrawStatusText(dc, w + 130 - GetStatusTextWidth(dc, "%d%%", p) / 2, 100, "%d%%", p);
+    StatusTextOut(dc, w + 130 - StatusTextWidth(dc, "%d%%", p) / 2, 100, "%d%%", p);
 }
 
 // A WaveRT stream's cyclic buffer in place of the packets: its kind, size and duration, and where
 // the hardware plays, on the line where the packet list would start.
 void DrawCyclicBuffer(HDC dc, const KSSnapshot& s) {
     DWORD size = s.cyclicSize, offset = s.playOffset;
-    DrawStatusText(dc, 20, 140, "Cyclic Buffer (WaveRT, %s):",
-                   s.kind == KSOutputKind::kCyclicEvent ? "event-driven" : "polled");
-    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS)", (int)size,
-                   Millis(size, s.format.Format.nAvgBytesPerSec));
-    DrawStatusText(dc, 20, 180, "Playing: %s half, at byte %d",
-                   offset < size / 2 ? "first" : "second", (int)offset);
-    DrawStatusText(dc, 20, 200, "Halves: %d frames, %d-byte alignment", (int)s.cyclicHalfFrames,
-                   (int)s.cyclicAlign);
-    DrawStatusText(dc, 20, 220, "Latency: %dmS; packet mode off (%s)", (int)s.latencyMs,
-                   s.packetModeOffered ? "offered by the driver" : "not offered");
+    StatusTextOut(dc, 20, 140, "Cyclic Buffer (WaveRT, %s):",
+                  s.kind == KSOutputKind::kCyclicEvent ? "event-driven" : "polled");
+    StatusTextOut(dc, 20, 160, "Size: %d bytes (%.1fmS)", (int)size,
+                  Millis(size, s.format.Format.nAvgBytesPerSec));
+    StatusTextOut(dc, 20, 180, "Playing: %s half, at byte %d",
+                  offset < size / 2 ? "first" : "second", (int)offset);
+    StatusTextOut(dc, 20, 200, "Halves: %d frames, %d-byte alignment", (int)s.cyclicHalfFrames,
+                  (int)s.cyclicAlign);
+    StatusTextOut(dc, 20, 220, "Latency: %dmS; packet mode off (%s)", (int)s.latencyMs,
+                  s.packetModeOffered ? "offered by the driver" : "not offered");
 }
 
 void DrawPacketList(HDC dc, const KSSnapshot& s) {
     const int n = s.packetCount;
-    DrawStatusText(dc, 20, 140, "Output Buffers:");
-    DrawStatusText(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)s.packetSize,
-                   Millis(s.packetSize, s.format.Format.nAvgBytesPerSec), n);
+    StatusTextOut(dc, 20, 140, "Output Buffers:");
+    StatusTextOut(dc, 20, 160, "Size: %d bytes (%.1fmS x %d)", (int)s.packetSize,
+                  Millis(s.packetSize, s.format.Format.nAvgBytesPerSec), n);
     for (int i = 0; i < n; i++)
-        DrawStatusText(dc, 20, 180 + 20 * i, "%d : %s", i, s.packetFree[i] ? "FREE" : "IN USE");
+        StatusTextOut(dc, 20, 180 + 20 * i, "%d : %s", i, s.packetFree[i] ? "FREE" : "IN USE");
 }
 
 // The device's format; an adapted stream's own format beside it, and the device's container.
 void DrawFormat(HDC dc, const KSSnapshot& s, int y) {
     const WAVEFORMATEX& f = s.format.Format;
     WORD valid = s.format.Samples.wValidBitsPerSample;
-    DrawStatusText(dc, 20, y, "Output Format:");
-    DrawStatusText(dc, 20, y + 20, "Frequency: %dHz", (int)f.nSamplesPerSec);
+    StatusTextOut(dc, 20, y, "Output Format:");
+    StatusTextOut(dc, 20, y + 20, "Frequency: %dHz", (int)f.nSamplesPerSec);
     if (!s.adapted) {
-        DrawStatusText(dc, 20, y + 40, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
-        DrawStatusText(dc, 20, y + 60, "Number of Channels: %d", f.nChannels);
+        StatusTextOut(dc, 20, y + 40, "Sample Size: %d bits", valid ? valid : f.wBitsPerSample);
+        StatusTextOut(dc, 20, y + 60, "Number of Channels: %d", f.nChannels);
         return;
     }
     const WAVEFORMATEX& st = s.streamFormat.Format;
     WORD streamValid = s.streamFormat.Samples.wValidBitsPerSample;
-    DrawStatusText(dc, 20, y + 40, "Sample Size: %d in %d bits (stream %d)",
-                   valid ? valid : f.wBitsPerSample, f.wBitsPerSample,
-                   streamValid ? streamValid : st.wBitsPerSample);
-    DrawStatusText(dc, 20, y + 60, "Number of Channels: %d (stream %d)", f.nChannels, st.nChannels);
+    StatusTextOut(dc, 20, y + 40, "Sample Size: %d in %d bits (stream %d)",
+                  valid ? valid : f.wBitsPerSample, f.wBitsPerSample,
+                  streamValid ? streamValid : st.wBitsPerSample);
+    StatusTextOut(dc, 20, y + 60, "Number of Channels: %d (stream %d)", f.nChannels, st.nChannels);
 }
 
 // Where the player's volume goes: nowhere, the samples, or the device's control at its level; on
@@ -113,13 +125,13 @@ void DrawVolume(HDC dc, const KSSnapshot& s, int y) {
     if (!s.deviceVolumeAllowed)
         return;
     if (s.volumeKind == KSVolumeKind::kOff)
-        DrawStatusText(dc, 20, y, "Volume: off");
+        StatusTextOut(dc, 20, y, "Volume: off");
     else if (s.volumeKind == KSVolumeKind::kSoftware)
-        DrawStatusText(dc, 20, y, "Volume: software");
+        StatusTextOut(dc, 20, y, "Volume: software");
     else if (s.deviceMuted)
-        DrawStatusText(dc, 20, y, "Volume: device control, muted");
+        StatusTextOut(dc, 20, y, "Volume: device control, muted");
     else
-        DrawStatusText(dc, 20, y, "Volume: device control, %.1f dB", s.deviceLevel / 65536.0);
+        StatusTextOut(dc, 20, y, "Volume: device control, %.1f dB", s.deviceLevel / 65536.0);
 }
 
 void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
@@ -127,20 +139,20 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     const bool cyclic =
         s.kind == KSOutputKind::kCyclicEvent || s.kind == KSOutputKind::kCyclicPolled;
     const int n = cyclic ? 3 : s.packetCount; // lines of the output part below y = 180
-    DrawStatusText(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
+    StatusTextOut(dc, 20, 20, "Player Thread State: %s", s.sleeping ? "SLEEPING" : "AWAKE");
     // The line below the thread's state: the device's absence, else where the volume goes.
     if (s.device == kDeviceWaiting)
-        DrawStatusText(dc, 20, 40, "waiting for the device, %lu.%lu s left", s.waitLeftMs / 1000,
-                       s.waitLeftMs % 1000 / 100);
+        StatusTextOut(dc, 20, 40, "waiting for the device, %lu.%lu s left", s.waitLeftMs / 1000,
+                      s.waitLeftMs % 1000 / 100);
     else if (s.device == kDeviceReleased)
-        DrawStatusText(dc, 20, 40, "released while paused");
+        StatusTextOut(dc, 20, 40, "released while paused");
     else if (s.device == kDeviceGone)
-        DrawStatusText(dc, 20, 40, "no device, audio dropped: %s", s.dropWhy);
+        StatusTextOut(dc, 20, 40, "no device, audio dropped: %s", s.dropWhy);
     else
         DrawVolume(dc, s, 40);
-    DrawStatusText(dc, 20, 60, "Input Buffer:");
-    DrawStatusText(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,
-                   Millis(s.inputSize, f.nAvgBytesPerSec));
+    StatusTextOut(dc, 20, 60, "Input Buffer:");
+    StatusTextOut(dc, 20, 80, "Size: %d bytes (%.1fmS)", (int)s.inputSize,
+                  Millis(s.inputSize, f.nAvgBytesPerSec));
     if (s.inputSize != 0)
         DrawUsageBar(dc, s, green, grey);
     if (cyclic)
@@ -148,59 +160,6 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     else
         DrawPacketList(dc, s);
     DrawFormat(dc, s, 200 + 20 * n);
-}
-
-} // namespace
-
-void KSCore::AttachToStatus() {
-    StatusLock lock;
-    g_pKSCore = this;
-}
-
-void KSCore::OpenDiagnosticWindow() {
-    DiagLog(1, "OpenDiagnosticWindow - current thread (%d)", (int)GetCurrentThreadId());
-    {
-        StatusLock lock;
-        // A window whose thread has ended is gone without having told the engine.
-        if (m_hwndStatus && IsWindow(m_hwndStatus))
-            return;
-        m_hwndStatus = nullptr;
-    }
-    HWND hwnd =
-        CreateDialogParamA(m_hInstance, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
-    if (!hwnd)
-        return;
-    {
-        StatusLock lock;
-        m_hwndStatus = hwnd;
-    }
-    ShowWindow(hwnd, SW_RESTORE);
-}
-
-// On the window's own thread the window is destroyed at once. From any other thread it is
-// detached under the status lock (its paints and timer ticks then read nothing) and its thread
-// is asked to close it; the wait for that is bounded, because that thread may itself be waiting
-// for this one.
-void KSCore::CloseDiagnosticWindow() {
-    HWND hwnd;
-    {
-        StatusLock lock;
-        hwnd = m_hwndStatus;
-    }
-    if (hwnd && GetWindowThreadProcessId(hwnd, NULL) == GetCurrentThreadId())
-        DestroyWindow(hwnd);
-    {
-        StatusLock lock;
-        hwnd = m_hwndStatus;
-        m_hwndStatus = nullptr;
-        if (g_pKSCore == this)
-            g_pKSCore = nullptr;
-    }
-    if (!hwnd || !PostMessageA(hwnd, WM_CLOSE, 0, 0))
-        return;
-    for (DWORD waited = 0; IsWindow(hwnd) && waited < kCloseWaitMs; waited += kPollMs)
-        Sleep(kPollMs);
-    DiagLog(1, "Status window %s by its own thread", IsWindow(hwnd) ? "left to close" : "closed");
 }
 
 INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
@@ -226,8 +185,10 @@ INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {
     case WM_DESTROY: {
         KillTimer(hwnd, kStatusTimer);
         StatusLock lock;
-        if (KSCore* e = EngineOf(hwnd))
-            e->ForgetStatusWindow();
+        if (hwnd == g_hwndStatus) {
+            g_hwndStatus = nullptr;
+            g_pStatusEngine = nullptr;
+        }
         break;
     }
     }
@@ -240,6 +201,52 @@ void CALLBACK StatusTimerProc(HWND hwnd, UINT, UINT_PTR idEvent, DWORD) {
     StatusLock lock;
     if (EngineOf(hwnd))
         InvalidateRect(hwnd, NULL, FALSE);
+}
+
+} // namespace
+
+void OpenStatusWindow(HINSTANCE module, KSCore* engine) {
+    DiagLog(1, "OpenDiagnosticWindow - current thread (%d)", (int)GetCurrentThreadId());
+    {
+        StatusLock lock;
+        // A window whose thread has ended is gone without having told anyone.
+        if (g_hwndStatus && IsWindow(g_hwndStatus))
+            return;
+        g_hwndStatus = nullptr;
+        g_pStatusEngine = nullptr;
+    }
+    HWND hwnd = CreateDialogParamA(module, MAKEINTRESOURCEA(IDD_STATUS), NULL, StatusDlgProc, 0);
+    if (!hwnd)
+        return;
+    {
+        StatusLock lock;
+        g_hwndStatus = hwnd;
+        g_pStatusEngine = engine;
+    }
+    ShowWindow(hwnd, SW_RESTORE);
+}
+
+HWND StatusWindow() {
+    StatusLock lock;
+    return g_hwndStatus;
+}
+
+// Detached under the status lock, the window's paints and timer ticks read nothing more.
+void CloseStatusWindow() {
+    HWND hwnd = StatusWindow();
+    if (hwnd && GetWindowThreadProcessId(hwnd, NULL) == GetCurrentThreadId())
+        DestroyWindow(hwnd);
+    {
+        StatusLock lock;
+        hwnd = g_hwndStatus;
+        g_hwndStatus = nullptr;
+        g_pStatusEngine = nullptr;
+    }
+    if (!hwnd || !PostMessageA(hwnd, WM_CLOSE, 0, 0))
+        return;
+    for (DWORD waited = 0; IsWindow(hwnd) && waited < kCloseWaitMs; waited += kPollMs)
+        Sleep(kPollMs);
+    DiagLog(1, "Status window %s by its own thread", IsWindow(hwnd) ? "left to close" : "closed");
 }
 
 // Draws a frame off-screen and copies it to dc in one transfer. A window that no longer belongs
@@ -270,7 +277,7 @@ void PaintStatus(HWND hwnd, HDC hdc) {
     BitBlt(hdc, 0, 0, rc.right, rc.bottom, mem.Get(), 0, 0, SRCCOPY);
 }
 
-void DrawStatusText(HDC hdc, int x, int y, const char* format, ...) {
+void StatusTextOut(HDC hdc, int x, int y, const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
@@ -279,7 +286,7 @@ void DrawStatusText(HDC hdc, int x, int y, const char* format, ...) {
     TextOutA(hdc, x, y, text, (int)length);
 }
 
-int GetStatusTextWidth(HDC hdc, const char* format, ...) {
+int StatusTextWidth(HDC hdc, const char* format, ...) {
     char text[256];
     va_list args;
     va_start(args, format);
@@ -288,12 +295,4 @@ int GetStatusTextWidth(HDC hdc, const char* format, ...) {
     SIZE size = {0, 0};
     GetTextExtentPoint32A(hdc, text, (int)length, &size);
     return size.cx;
-}
-
-int FillBar(int left, int top, int right, int bottom, HDC hdc, HBRUSH brush) {
-    if (left >= right || bottom <= top)
-        return 0;
-    RECT r = {left, top, right, bottom};
-    FillRect(hdc, &r, brush);
-    return 1;
 }
