@@ -198,7 +198,6 @@ int KSCore::Reopen() {
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
     InterlockedExchange(&m_nDevice, kDeviceHeld);
     if (!m_bPaused) {
-        m_nPinState = KSSTATE_RUN;
         if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)) && m_nRemovals == removals)
             return kRefused;
     }

@@ -65,7 +65,7 @@ DWORD KSCore::StallMs() {
 // the device (it looks at the pause flag before it fills anything). A pass waits for nothing but
 // its device calls, so the acknowledgement comes within kDeviceAnswerMs.
 bool KSCore::WaitForPauseAck() {
-    for (DWORD waited = 0; !m_bPauseAck && !m_bInPacketWait; waited += kPollMs) {
+    for (DWORD waited = 0; !m_bPauseAck && !m_bInDeviceWait; waited += kPollMs) {
         if (waited >= kDeviceAnswerMs) {
             DiagLog(1, "Player thread did not acknowledge the pause within %lu ms",
                     kDeviceAnswerMs);
@@ -161,10 +161,8 @@ void KSCore::DropOutput() {
     {
         CsGuard lock(m_csState);
         if (m_pOutput) {
-            KSSnapshot last = {};
-            m_pOutput->Describe(last);
-            m_dwLastStarved = last.starvedBytes;
-            m_nLastGaps = last.gaps;
+            m_closed = KSSnapshot{};
+            m_pOutput->Describe(m_closed);
         }
         output = m_pOutput.release();
     }
@@ -190,7 +188,7 @@ void KSCore::ReleaseOutput(KSOutput* output) {
                     kDeviceAnswerMs);
             return;
         }
-        SetEvent(m_phEvents[0]);
+        SetEvent(m_hStopEvent.Get());
         Sleep(waited ? kPollMs : 0);
     }
     if (!m_nLostPackets)

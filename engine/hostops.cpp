@@ -60,7 +60,7 @@ int KSCore::Write(const char* data, int length) {
 int KSCore::CanWrite() {
     if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
         return 0;
-    return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_dwPacketSize,
+    return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_packets.packetSize,
                          IsWidened24(m_wfxRing));
 }
 
@@ -105,12 +105,10 @@ int KSCore::Pause(int pause) {
         // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
         WakeThread();
         WaitForPauseAck();
-        m_nPinState = KSSTATE_PAUSE;
         RequestState(pin, KSSTATE_PAUSE);
         if (m_pSettings->release_on_pause_enabled && !old)
             ReleaseForPause();
     } else {
-        m_nPinState = KSSTATE_RUN;
         if (FAILED(RequestState(pin, KSSTATE_RUN))) {
             DiagLog(1, "Resume refused by the device: playback stays paused");
             return old;

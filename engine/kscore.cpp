@@ -8,26 +8,32 @@
 #include "ks/enum.h"
 
 #include <mmsystem.h>
+#include <cstring>
 #include <new>
 
 KSCore* g_pKSCore = nullptr;
 
 namespace {
 
-// A buffer of count x size bytes, or null. The engine keeps sizes and offsets in 32 bits, so a
-// buffer must fit them; a size that does not, or memory that cannot be had, is logged with the
-// size asked for.
-BYTE* AllocateBuffer(const char* what, int count, int size) {
-    unsigned long long asked = (unsigned long long)count * (unsigned long long)size;
+// The engine keeps sizes and offsets in 32 bits, so a buffer of count x size bytes must fit them;
+// a size that does not is logged with the size asked for.
+bool SizeFits(const char* what, int count, int size) {
     SIZE_T bytes = 0;
-    if (count <= 0 || size <= 0 || !SizeProduct((SIZE_T)count, (SIZE_T)size, &bytes) ||
-        bytes > MAXDWORD) {
-        DiagLog(1, "Cannot allocate the %s: %d x %d bytes is out of range", what, count, size);
+    if (count > 0 && size > 0 && SizeProduct((SIZE_T)count, (SIZE_T)size, &bytes) &&
+        bytes <= MAXDWORD)
+        return true;
+    DiagLog(1, "Cannot allocate the %s: %d x %d bytes is out of range", what, count, size);
+    return false;
+}
+
+// A buffer of size bytes, or null (logged).
+BYTE* AllocateBuffer(const char* what, int size) {
+    if (!SizeFits(what, 1, size))
         return nullptr;
-    }
-    BYTE* buffer = new (std::nothrow) BYTE[bytes];
+    BYTE* buffer = new (std::nothrow) BYTE[(SIZE_T)size];
     if (!buffer)
-        DiagLog(1, "Cannot allocate the %s: out of memory for %llu bytes", what, asked);
+        DiagLog(1, "Cannot allocate the %s: out of memory for %llu bytes", what,
+                (unsigned long long)size);
     return buffer;
 }
 
@@ -50,7 +56,7 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
     // The settings record keeps the count within 2..8 (Load, the dialog); the packet output has
     // room for no more, whatever else writes the record.
     int count = pSettings->output_buffer_cnt;
-    m_nPacketCount = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
+    m_packets.count = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
     bool ok = AllocateEvents();
     ConfigureInputBuffer(pSettings->input_buffer_size);
@@ -70,20 +76,11 @@ KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
             pSettings->output_buffer_cnt);
 }
 
-// Creates the event array (the stop event and one completion event per packet) and the wake
-// event. Returns false when any is missing.
+// Creates the player thread's wake and stop events. Returns false when either is missing.
 bool KSCore::AllocateEvents() {
-    if (!m_phEvents.Allocate(m_nPacketCount + 1)) {
-        LogCause("new HANDLE[]", E_OUTOFMEMORY);
-        return false;
-    }
     m_hWakeEvent.Reset(NewEvent());
-    bool ok = m_hWakeEvent.Valid();
-    for (int i = 0; i <= m_nPacketCount; i++) {
-        m_phEvents[i] = NewEvent();
-        ok = ok && m_phEvents[i] != NULL;
-    }
-    return ok;
+    m_hStopEvent.Reset(NewEvent());
+    return m_hWakeEvent.Valid() && m_hStopEvent.Valid();
 }
 
 bool KSCore::StartPlayerThread() {
@@ -105,7 +102,7 @@ bool KSCore::StopPlayerThread() {
     if (!m_hThread.Valid())
         return true;
     InterlockedExchange(&m_bExitThread, 1);
-    SetEvent(m_phEvents[0]);
+    SetEvent(m_hStopEvent.Get());
     WakeThread();
     if (WaitForSingleObject(m_hThread.Get(), kDeviceAnswerMs) != WAIT_OBJECT_0) {
         DiagLog(1, "Player thread did not end within %lu ms", kDeviceAnswerMs);
@@ -141,17 +138,16 @@ KSCore::~KSCore() {
 }
 
 void KSCore::ConfigureInputBuffer(int size) {
-    m_pInputBuffer.reset(AllocateBuffer("input buffer", 1, size));
+    m_pInputBuffer.reset(AllocateBuffer("input buffer", size));
     m_dwInputSize = m_pInputBuffer ? (DWORD)size : 0;
     DiscardRing();
     DiagLog(1, "input buffer configured to %d bytes", (int)m_dwInputSize);
 }
 
-// The packet records are made by each packet output from this memory.
+// Each packet output makes its packets from this plan.
 void KSCore::ConfigureOutputBuffer(int size) {
-    m_pOutputBuffer.reset(AllocateBuffer("output buffer", m_nPacketCount, size));
-    m_dwPacketSize = m_pOutputBuffer ? (DWORD)size : 0;
-    DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_dwPacketSize);
+    m_packets.packetSize = SizeFits("output buffer", m_packets.count, size) ? (DWORD)size : 0;
+    DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_packets.packetSize);
 }
 
 // Empties the ring and puts both positions at its start. Only while the player thread leaves the
@@ -176,22 +172,20 @@ void KSCore::WakeThread() {
         m_pOutput->AudioWritten();
 }
 
-// The packets' events live as long as the engine: they are looked at before the lock is taken.
+// Without an output, the last closed output's figures.
 KSSnapshot KSCore::Snapshot() {
     KSSnapshot s = {};
-    for (int i = 0; m_phEvents && i < m_nPacketCount; i++)
-        s.packetFree[i] = WaitForSingleObject(m_phEvents[i + 1], 0) == WAIT_OBJECT_0;
     CsGuard lock(m_csState);
     s.mode = m_nMode;
     s.started = m_bStarted != 0;
     s.paused = m_bPaused != 0;
     s.sleeping = m_bSleeping != 0;
-    s.inDeviceWait = m_bInPacketWait != 0;
+    s.inDeviceWait = m_bInDeviceWait != 0;
     s.passes = m_nPasses;
     s.inputSize = m_dwInputSize;
     s.inputUsed = (DWORD)m_nInputUsed;
-    s.packetSize = m_dwPacketSize;
-    s.packetCount = m_nPacketCount;
+    s.packetSize = m_packets.packetSize;
+    s.packetCount = m_packets.count;
     s.volume = m_nVolume;
     s.bytesWritten = m_dwBytesWritten;
     s.lostPackets = m_nLostPackets;
@@ -208,8 +202,9 @@ KSSnapshot KSCore::Snapshot() {
     s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
     s.dropWhy = s.device == kDeviceGone ? m_pszDropWhy : "";
     s.currentPacket = -1;
-    s.starvedBytes = m_dwLastStarved;
-    s.gaps = m_nLastGaps;
+    s.starvedBytes = m_closed.starvedBytes;
+    s.gaps = m_closed.gaps;
+    memcpy(s.packetFree, m_closed.packetFree, sizeof s.packetFree);
     if (m_pOutput)
         m_pOutput->Describe(s);
     return s;

@@ -196,7 +196,6 @@ class KSCore final : private KSStreamSite {
     CKsEnumFilters* EnsureFilterList(bool quiet = false);
     CKsAudRenFilter* FindFilter();
     CKsAudRenFilter* FindDevice(const char* path);
-    CKsPin* CreatePinOrBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
     bool PinBusy();
     void TellBusy();
     int ErrorBox(const char* text);
@@ -269,7 +268,6 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_nMode = kModeClosed;
     std::unique_ptr<BYTE[]> m_pInputBuffer; // the ring
     DWORD m_dwInputSize = 0;                // ring size in bytes
-    int m_nPacketCount = 0;                 // packets in use, 2..8, fixed for the engine's life
     volatile LONG m_bStarted = 0;           // 1 from a successful Start until the host's End()
     // Ring read and write positions. While a stream runs the player thread alone moves the read
     // position and Write alone the write position; the control path sets both back to the start
@@ -279,28 +277,25 @@ class KSCore final : private KSStreamSite {
     BYTE* m_pWritePtr = nullptr;
     volatile LONG m_nInputUsed = 0;        // bytes held in the ring
     volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
-    DWORD m_dwPacketSize = 8192;           // bytes per packet
     HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
     HWND m_hwndParent;                     // owner of every message box
     HINSTANCE m_hInstance;                 // module holding the status dialog resource
     DWORD m_dwThreadId = 0;                // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
-    // m_nPacketCount + 1 manual-reset events. [0] is the stop event: set by Shutdown and by
-    // ReleaseOutput to end the player thread's wait, reset by OpenOutput and by the player thread
-    // when it sees it. [i + 1] is packet i's completion event: signalled = free, non-signalled =
-    // with the device. The packet output resets it before submitting; the platform sets it when
-    // the device has consumed the packet (or given it back at KSSTATE_STOP or when the pin is
-    // closed); a new packet output and a failed submission set it.
-    HandleArray m_phEvents;
+    // The stop event (manual-reset): set by Shutdown and by ReleaseOutput to end the player
+    // thread's wait, reset by OpenOutput and by the player thread when it sees it.
+    UniqueHandle m_hStopEvent;
+    // The packets each packet output makes: the count is fixed for the engine's life, the size
+    // follows the settings at each open.
+    KSPacketPlan m_packets = {8192, 2};
     std::unique_ptr<CKsEnumFilters, FilterListDeleter> m_pEnumFilters; // device list, or null
     CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the list's)
-    std::unique_ptr<BYTE[]> m_pOutputBuffer;    // packet memory
     // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
     // thread resets it under m_csWake when it goes to sleep with nothing to do.
     UniqueHandle m_hWakeEvent;
     volatile LONG m_bSleeping = 0;       // player thread asleep
-    volatile LONG m_bInPacketWait = 0;   // player thread in its wait for the device
+    volatile LONG m_bInDeviceWait = 0;   // player thread in its wait for the device
     volatile LONG m_nPasses = 0;         // passes of the player loop since construction
     volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
     CriticalSection m_csWake;            // see the threading note
@@ -321,16 +316,14 @@ class KSCore final : private KSStreamSite {
     DWORD m_dwShownRefusals[16]; // missing-rate messages shown (hashes of their text)
     int m_nShownRefusals = 0;    // entries of m_dwShownRefusals in use, oldest replaced
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
-    int m_nPinState = 0;              // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
     // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by
     // CloseOutput, both under m_csControl and m_csState.
     std::unique_ptr<KSOutput> m_pOutput;
     // The output the player thread serves in its current pass, or null (under m_csState).
     KSOutput* m_pServing = nullptr;
-    // The last closed output's figures, which the snapshot keeps until the next open.
-    DWORD m_dwLastStarved = 0;
-    LONG m_nLastGaps = 0;
+    // The last closed output's figures (Describe), which the snapshot keeps until the next open.
+    KSSnapshot m_closed{};
     // The device's volume controls found so far, and the open stream's (made after the output,
     // closed after it, under m_csControl; published under m_csState). m_bDeviceVolume is set
     // while it takes the volume: the samples then pass unscaled.

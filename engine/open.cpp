@@ -53,7 +53,6 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (!OpenOutput(&wfx))
         return -1;
     InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
-    m_nPinState = KSSTATE_RUN;
     if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
@@ -81,7 +80,7 @@ bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
 int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     if ((DWORD)m_pSettings->input_buffer_size != m_dwInputSize)
         ConfigureInputBuffer(m_pSettings->input_buffer_size);
-    if ((DWORD)m_pSettings->output_buffer_size != m_dwPacketSize)
+    if ((DWORD)m_pSettings->output_buffer_size != m_packets.packetSize)
         ConfigureOutputBuffer(m_pSettings->output_buffer_size);
     if (!m_pInputBuffer)
         return 0; // the allocation logged the size
@@ -180,18 +179,16 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         return false;
     }
     // Converted packets hold whole device frames.
-    DWORD packetSize = m_dwPacketSize;
+    KSPacketPlan packets = m_packets;
     if (m_conv.active)
-        packetSize -= packetSize % wfx.Format.nBlockAlign;
-    KSPacketMemory packets = {m_pOutputBuffer.get(), packetSize, m_nPacketCount,
-                              m_phEvents.Data() + 1};
+        packets.packetSize -= packets.packetSize % wfx.Format.nBlockAlign;
     KSOutput* output =
         NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this);
     if (!output) {
         m_pEnumFilters.reset();
         return false;
     }
-    ResetEvent(m_phEvents[0]);
+    ResetEvent(m_hStopEvent.Get());
     StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.

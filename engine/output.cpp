@@ -30,13 +30,18 @@ KSOutput* NewCyclicOutput(PinOwner pin, CKsRtPin* rtPin, const WAVEFORMATEX& for
     return nullptr;
 }
 
-KSOutput* NewPacketOutput(PinOwner pin, const KSPacketMemory& packets, KSStreamSite& site) {
-    if (!packets.data)
-        return nullptr; // the allocation logged the size
-    KSOutput* output = new (std::nothrow) KSPacketOutput(std::move(pin), packets, site);
-    if (!output)
+KSOutput* NewPacketOutput(PinOwner pin, const KSPacketPlan& packets, KSStreamSite& site) {
+    if (!packets.packetSize)
+        return nullptr; // the engine logged the size
+    KSPacketOutput* output = new (std::nothrow) KSPacketOutput(std::move(pin), packets, site);
+    if (!output) {
         LogCause("new KSPacketOutput", E_OUTOFMEMORY);
-    return output;
+        return nullptr;
+    }
+    if (output->Open())
+        return output;
+    delete output;
+    return nullptr;
 }
 
 } // namespace
@@ -47,7 +52,7 @@ void PinCloser::operator()(CKsPin* pin) const {
 }
 
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
-                    const KSPacketMemory& packets, KSStreamSite& site) {
+                    const KSPacketPlan& packets, KSStreamSite& site) {
     PinOwner owner(pin);
     if (CKsRtPin* rtPin = CKsRtPin::FromPin(pin))
         return NewCyclicOutput(std::move(owner), rtPin, format, halfSize, site);

@@ -133,20 +133,18 @@ class KSOutput {
     KSOutput() = default;
 };
 
-// What the packet output works on, owned by the engine for its life: the packet memory and the
-// packets' completion events.
-struct KSPacketMemory {
-    BYTE* data;           // m_nPacketCount x packetSize bytes, or null
-    DWORD packetSize;     // bytes per packet
-    int count;            // packets, 2..8
-    const HANDLE* events; // count completion events (manual-reset; signalled = free)
+// The packets a packet output makes for itself, from the settings: packetSize 0 when the
+// settings' size cannot be had (logged by the engine).
+struct KSPacketPlan {
+    DWORD packetSize; // bytes per packet
+    int count;        // packets, 2..8
 };
 
 // The output for the pin, or null (logged): a cyclic-buffer output for a WaveRT pin (halves of
 // about halfSize bytes), else a packet output. Takes the pin whatever the result: on failure it
 // is closed and deleted.
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
-                    const KSPacketMemory& packets, KSStreamSite& site);
+                    const KSPacketPlan& packets, KSStreamSite& site);
 
 // True when the instance counts of the filter's pin for the format say every pin is taken
 // (logged): the open is refused before a pin is made.

@@ -30,19 +30,34 @@ static_assert(sizeof(KSSTREAM_HEADER) == 56, "x86_64: 64-bit Data pointer and a 
 static_assert(sizeof(KSSTREAM_HEADER) == 48, "i686: the 48-byte stream header");
 #endif
 
-KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketMemory& memory, KSStreamSite& site)
-    : m_site(site), m_pRenderPin(std::move(pin)), m_phEvents(memory.events),
-      m_nPacketCount(memory.count), m_dwPacketSize(memory.packetSize) {
+KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site)
+    : m_site(site), m_pRenderPin(std::move(pin)), m_nPacketCount(plan.count),
+      m_dwPacketSize(plan.packetSize) {}
+
+bool KSPacketOutput::Open() {
+    // The engine's plan keeps count x size within 32 bits, so no offset overflows.
+    DWORD bytes = (DWORD)m_nPacketCount * m_dwPacketSize;
+    m_pMemory.reset(new (std::nothrow) BYTE[bytes]);
+    if (!m_pMemory) {
+        DiagLog(1, "Cannot allocate the output buffer: out of memory for %llu bytes",
+                (unsigned long long)bytes);
+        return false;
+    }
     for (int i = 0; i < m_nPacketCount; i++) {
+        m_hEvents[i].Reset(CreateEventA(NULL, TRUE, TRUE, NULL));
+        if (!m_hEvents[i].Valid()) {
+            LogCause("CreateEventA", HRESULT_FROM_WIN32(GetLastError()));
+            return false;
+        }
+        m_phEvents[i] = m_hEvents[i].Get();
         KSPacket& p = m_Packets[i];
         p.Signal.hEvent = m_phEvents[i];
-        // The packet memory fits 32 bits (the engine's allocation), so no offset overflows.
-        p.Header.Data = memory.data + (DWORD)i * m_dwPacketSize;
+        p.Header.Data = m_pMemory.get() + (DWORD)i * m_dwPacketSize;
         p.Header.PresentationTime.Numerator = 1;
         p.Header.PresentationTime.Denominator = 1;
         p.Header.Size = sizeof(KSSTREAM_HEADER);
-        SetEvent(m_phEvents[i]);
     }
+    return true;
 }
 
 // Waits for the stop event or a free packet, without a time limit: the device's completions
@@ -264,6 +279,8 @@ int KSPacketOutput::ReclaimPackets() {
 
 void KSPacketOutput::Describe(KSSnapshot& s) {
     s.kind = KSOutputKind::kPackets;
+    for (int i = 0; i < m_nPacketCount; i++)
+        s.packetFree[i] = WaitForSingleObject(m_phEvents[i], 0) == WAIT_OBJECT_0;
     LONG current = m_nCurrentPacket;
     s.currentPacket = current;
     s.currentUsed = current >= 0 ? m_Packets[current].Header.DataUsed : 0;

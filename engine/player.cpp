@@ -71,14 +71,14 @@ void KSCore::EndServing() {
 // The stop event first, then the output's events; the lowest signalled one is reported.
 int KSCore::Wait(const KSWaitList& list) {
     HANDLE handles[kMaxOutputWaits + 1];
-    handles[0] = m_phEvents[0];
+    handles[0] = m_hStopEvent.Get();
     memcpy(handles + 1, list.handles, list.count * sizeof(HANDLE));
-    InterlockedExchange(&m_bInPacketWait, 1);
+    InterlockedExchange(&m_bInDeviceWait, 1);
     DWORD wait = WaitForMultipleObjects(list.count + 1, handles, FALSE, list.timeoutMs);
-    InterlockedExchange(&m_bInPacketWait, 0);
+    InterlockedExchange(&m_bInDeviceWait, 0);
     switch (wait) {
     case WAIT_OBJECT_0 + 0: // stop event
-        ResetEvent(m_phEvents[0]);
+        ResetEvent(m_hStopEvent.Get());
         return kWaitStop;
     case WAIT_TIMEOUT: // the output's time for a look
         return kWaitTimeout;
