@@ -20,10 +20,6 @@ constexpr int kReopened = 0;
 constexpr int kAbsent = 1;  // no device with the stream's device path
 constexpr int kRefused = 2; // the device is there and cannot play the stream (logged)
 
-DWORD Smaller(DWORD a, DWORD b) {
-    return a < b ? a : b;
-}
-
 } // namespace
 
 // The system's thread: quick, and never inside m_csControl.
@@ -135,41 +131,9 @@ void KSCore::LetGo(bool exact) {
     LONG kept = m_pOutput->StopKeeping(exact, &unplayed);
     if (kept)
         InterlockedExchange(&m_nLostPackets, kept);
-    KeepUnplayed(unplayed);
+    m_bytes.Keep(unplayed);
     DropOutput();
     InterlockedExchange(&m_bPaused, paused);
-}
-
-// The new kept audio: what the pin left unplayed, then what was kept before and not yet read. The
-// pre-roll left is silence that the next pin's own replaces. Of the packet the pin was filling,
-// the bytes that came from the ring were never counted: they count when they go out again.
-void KSCore::KeepUnplayed(KSBytes& unplayed) {
-    DWORD left = m_dwFront - m_dwFrontRead;
-    DWORD readAhead = m_dwUncounted - m_dwFreshRead;
-    DWORD fresh = unplayed.uncounted > readAhead ? unplayed.uncounted - readAhead : 0;
-    DWORD freshLeft = Smaller(left, m_dwFrontFresh);
-    if (left) {
-        BYTE* both = new (std::nothrow) BYTE[unplayed.size + left];
-        if (!both) {
-            DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost",
-                    unplayed.size);
-            return;
-        }
-        if (unplayed.size)
-            memcpy(both, unplayed.data.get(), unplayed.size);
-        memcpy(both + unplayed.size, m_pFront.get() + m_dwFrontRead, left);
-        unplayed.data.reset(both);
-        unplayed.size += left;
-    }
-    m_pFront = std::move(unplayed.data);
-    m_dwFront = unplayed.size;
-    m_dwFrontRead = 0;
-    m_dwFrontFresh = freshLeft == left ? left + fresh : freshLeft;
-    m_dwPreroll = 0;
-    m_dwUncounted = 0;
-    m_dwFreshRead = 0;
-    if (m_dwFront)
-        DiagLog(1, "Kept %lu bytes the device did not play", (DWORD)m_dwFront);
 }
 
 // A pin on the device with the stream's device path, in the format of the lost pin.
@@ -180,7 +144,7 @@ int KSCore::Reopen() {
     m_pRenderFilter = FindDevice(m_szDevice);
     if (!m_pRenderFilter)
         return kAbsent;
-    WAVEFORMATEXTENSIBLE wfx = m_wfxCurrent;
+    WAVEFORMATEXTENSIBLE wfx = m_bytes.DeviceFormat();
     CKsPin* pin = nullptr;
     if (!DeviceBusy(*m_pRenderFilter, &wfx.Format)) {
         LogAttempt("Attempting to CreateRenderPin again with the stream's format:", wfx);
@@ -188,13 +152,13 @@ int KSCore::Reopen() {
         if (!pin)
             LogPinCause(*m_pRenderFilter);
     }
-    WAVEFORMATEXTENSIBLE ring = m_wfxRing;
+    WAVEFORMATEXTENSIBLE ring = m_bytes.RingFormat();
     ULONG pinId = pin ? pin->m_nId : 0;
     if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
         return kRefused;
     OpenDeviceVolume(pinId);
     char text[96];
-    DescribeFormat(m_wfxCurrent, text, sizeof text);
+    DescribeFormat(m_bytes.DeviceFormat(), text, sizeof text);
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
     InterlockedExchange(&m_nDevice, kDeviceHeld);
     if (!m_bPaused) {
@@ -217,7 +181,7 @@ void KSCore::EndWithoutDevice() {
     if (m_nDevice == kDeviceGone)
         HoldPlayerThread();
     StopOutputNow();
-    DiscardRing();
+    m_bytes.Discard();
     CloseOutput();
     InterlockedExchange(&m_bPaused, paused);
 }
@@ -258,8 +222,7 @@ void KSCore::StartPreroll(const WAVEFORMATEX& format) {
     ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
     if (format.nBlockAlign)
         bytes -= bytes % format.nBlockAlign;
-    m_dwPreroll = (DWORD)bytes;
-    m_bSilence = format.wBitsPerSample == 8 ? 0x80 : 0;
+    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
     if (bytes)
         DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
 }
@@ -273,7 +236,7 @@ DWORD KSCore::WaitLeftMs() {
 // no longer than a look's period where nothing notifies it.
 DWORD KSCore::WakeTimeout() {
     if (m_nDevice == kDeviceGone)
-        return m_nInputUsed && !m_bPaused ? kDropStepMs : INFINITE;
+        return m_bytes.Used() && !m_bPaused ? kDropStepMs : INFINITE;
     if (m_nDevice != kDeviceWaiting)
         return INFINITE;
     DWORD left = WaitLeftMs();
@@ -282,23 +245,4 @@ DWORD KSCore::WakeTimeout() {
         left = backoff < left ? backoff : left;
     }
     return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
-}
-
-// The pre-roll's silence and the kept audio go first; neither counts as submitted again, except
-// the kept audio's fresh end.
-void KSCore::ReadKept(BYTE*& dst, DWORD& n) {
-    DWORD silence = Smaller(n, m_dwPreroll);
-    memset(dst, m_bSilence, silence);
-    m_dwPreroll -= silence;
-    DWORD kept = Smaller(n - silence, m_dwFront - m_dwFrontRead);
-    if (kept)
-        memcpy(dst + silence, m_pFront.get() + m_dwFrontRead, kept);
-    DWORD freshFrom = m_dwFront - m_dwFrontFresh;
-    DWORD end = m_dwFrontRead + kept;
-    m_dwFreshRead +=
-        end > freshFrom ? end - (m_dwFrontRead > freshFrom ? m_dwFrontRead : freshFrom) : 0;
-    m_dwFrontRead = end;
-    m_dwUncounted += silence + kept;
-    dst += silence + kept;
-    n -= silence + kept;
 }

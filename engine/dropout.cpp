@@ -4,7 +4,6 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
-#include "engine/ring.h"
 
 // Under m_csControl. The output, if any, is stopped and closed; the ring stays, the kept audio
 // and the pre-roll go.
@@ -12,9 +11,7 @@ void KSCore::GoWithoutDevice(const char* why) {
     CloseEpisode();
     LONG paused = m_bPaused;
     StopOutputNow();
-    m_pFront.reset();
-    m_dwFront = m_dwFrontRead = m_dwFrontFresh = 0;
-    m_dwPreroll = m_dwUncounted = m_dwFreshRead = 0;
+    m_bytes.ForgetKept();
     m_pszDropWhy = why;
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();
@@ -47,17 +44,13 @@ void KSCore::DropDue() {
     if (m_bPaused)
         return;
     m_qwDropMs += ms;
-    DWORD block = m_wfxRing.Format.nBlockAlign ? m_wfxRing.Format.nBlockAlign : 1;
-    ULONGLONG due = m_qwDropMs * m_wfxRing.Format.nAvgBytesPerSec / 1000;
+    const WAVEFORMATEX& ring = m_bytes.RingFormat().Format;
+    DWORD block = ring.nBlockAlign ? ring.nBlockAlign : 1;
+    ULONGLONG due = m_qwDropMs * ring.nAvgBytesPerSec / 1000;
     ULONGLONG owed = due - m_qwDropped;
-    DWORD held = (DWORD)m_nInputUsed / block * block;
+    DWORD held = m_bytes.Used() / block * block;
     DWORD n = owed < held ? (DWORD)(owed / block * block) : held;
     m_qwDropped = owed > held ? due : m_qwDropped + n;
-    if (!n)
-        return;
-    m_pReadPtr =
-        RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n, [](BYTE*, DWORD, DWORD) {});
-    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-    DWORD bytes = n / block * m_wfxCurrent.Format.nBlockAlign;
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)bytes);
+    if (n)
+        m_bytes.Drop(n);
 }

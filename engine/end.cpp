@@ -55,7 +55,7 @@ void KSCore::End(int force) {
 // (a packet, a half of the cyclic buffer) comes back or moves on each unit's worth of audio, so
 // two units' playing time plus the answer time.
 DWORD KSCore::StallMs() {
-    DWORD rate = m_wfxCurrent.Format.nAvgBytesPerSec;
+    DWORD rate = m_bytes.DeviceFormat().Format.nAvgBytesPerSec;
     ULONGLONG unitMs = rate ? (ULONGLONG)m_pOutput->StallUnit() * 1000 / rate : 0;
     ULONGLONG bound = kDeviceAnswerMs + 2 * unitMs;
     return bound < MAXDWORD ? (DWORD)bound : MAXDWORD;
@@ -97,7 +97,7 @@ bool KSCore::PlayOut() {
     if (!self)
         WakeThread();
     StallWatch watch(m_pOutput->Progress());
-    while (Pending() || !m_pOutput->PlayedOut()) {
+    while (m_bytes.Pending() || !m_pOutput->PlayedOut()) {
         if (m_nDevice == kDeviceLost) {
             if (!ReopenNow())
                 return false;
@@ -126,7 +126,7 @@ void KSCore::EndInternal(int force) {
         return;
     LONG paused = m_bPaused;
     if (paused)
-        DiscardRing();
+        m_bytes.Discard();
     InterlockedExchange(&m_nMode, kModeEnding);
     if (!paused && !PlayOut()) {
         if (m_nDevice != kDeviceHeld)
@@ -135,7 +135,7 @@ void KSCore::EndInternal(int force) {
             DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
                     m_pOutput->StallText(), StallMs());
         HoldPlayerThread();
-        DiscardRing();
+        m_bytes.Discard();
     }
     // A device lost during the play-out and not found again has taken its output with it.
     LONG lost = m_pOutput ? m_pOutput->Stop() : 0;

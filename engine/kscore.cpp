@@ -51,7 +51,7 @@ void KSCore::FilterListDeleter::operator()(CKsEnumFilters* p) const {
 }
 
 KSCore::KSCore(HWND hwndParent, HINSTANCE hInstance, KSSettings* pSettings)
-    : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings) {
+    : m_hwndParent(hwndParent), m_hInstance(hInstance), m_pSettings(pSettings), m_bytes(pSettings) {
     AttachToStatus();
     // The settings record keeps the count within 2..8 (Load, the dialog); the packet output has
     // room for no more, whatever else writes the record.
@@ -138,27 +138,14 @@ KSCore::~KSCore() {
 }
 
 void KSCore::ConfigureInputBuffer(int size) {
-    m_pInputBuffer.reset(AllocateBuffer("input buffer", size));
-    m_dwInputSize = m_pInputBuffer ? (DWORD)size : 0;
-    DiscardRing();
-    DiagLog(1, "input buffer configured to %d bytes", (int)m_dwInputSize);
+    m_bytes.TakeRing(AllocateBuffer("input buffer", size), (DWORD)size);
+    DiagLog(1, "input buffer configured to %d bytes", (int)m_bytes.Size());
 }
 
 // Each packet output makes its packets from this plan.
 void KSCore::ConfigureOutputBuffer(int size) {
     m_packets.packetSize = SizeFits("output buffer", m_packets.count, size) ? (DWORD)size : 0;
     DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_packets.packetSize);
-}
-
-// Empties the ring and puts both positions at its start. Only while the player thread leaves the
-// ring alone: no stream is open, or the thread is held off by the pause flag.
-void KSCore::DiscardRing() {
-    m_pReadPtr = m_pWritePtr = m_pInputBuffer.get();
-    InterlockedExchange(&m_nInputUsed, 0);
-    m_dwCarry = 0;
-    m_pFront.reset();
-    m_dwFront = m_dwFrontRead = m_dwPreroll = m_dwUncounted = 0;
-    m_dwFrontFresh = m_dwFreshRead = 0;
 }
 
 void KSCore::WakeThread() {
@@ -182,15 +169,15 @@ KSSnapshot KSCore::Snapshot() {
     s.sleeping = m_bSleeping != 0;
     s.inDeviceWait = m_bInDeviceWait != 0;
     s.passes = m_nPasses;
-    s.inputSize = m_dwInputSize;
-    s.inputUsed = (DWORD)m_nInputUsed;
+    s.inputSize = m_bytes.Size();
+    s.inputUsed = m_bytes.Used();
     s.packetSize = m_packets.packetSize;
     s.packetCount = m_packets.count;
-    s.volume = m_nVolume;
-    s.bytesWritten = m_dwBytesWritten;
+    s.volume = m_bytes.Volume();
+    s.bytesWritten = m_bytes.Handed();
     s.lostPackets = m_nLostPackets;
-    s.format = m_wfxCurrent;
-    s.streamFormat = m_wfxRing;
+    s.format = m_bytes.DeviceFormat();
+    s.streamFormat = m_bytes.RingFormat();
     s.adapted = m_bAdapted;
     s.deviceVolumeAllowed = m_pSettings->hardware_volume_enabled != 0;
     s.volumeKind = VolumeKind();

@@ -1,6 +1,7 @@
-// The playback engine: input ring buffer, player thread, stream start and end, gapless hand-over,
-// volume, timing and the choice of device and pin format. What drains the ring into the device is
-// the open stream's output (output.h): packets or a WaveRT cyclic buffer.
+// The playback engine: the host's operations, the player thread, stream start and end, gapless
+// hand-over, timing, the device's life and the choice of device and pin format. The stream's bytes
+// are the stream buffer's (streambuffer.h); what drains them into the device is the open stream's
+// output (output.h): packets or a WaveRT cyclic buffer.
 //
 // Threading:
 // - Host threads call Start, End, Pause, SetVolume and the queries. Write (with CanWrite) comes
@@ -21,8 +22,8 @@
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
 //   thread only after it has left m_csControl. The log lock is always innermost.
-// - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
-//   Interlocked operations; the other cross-thread flags are volatile LONGs.
+// - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
+//   flags here are volatile LONGs.
 // - The status window (status.cpp) runs on the thread that opened it (the settings dialog's) and
 //   paints from Snapshot. The status lock guards g_pKSCore and m_hwndStatus between that thread
 //   and the destructor, which may run on another thread; it is taken before m_csState and never
@@ -42,6 +43,7 @@
 #include "engine/devicewatch.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
+#include "engine/streambuffer.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -151,23 +153,9 @@ class KSCore final : private KSStreamSite {
     };
 
     // KSStreamSite, for the output.
-    // In the device's bytes: converted streams count whole frames.
-    DWORD RingHeld() override {
-        DWORD first = m_dwPreroll + (m_dwFront - m_dwFrontRead);
-        if (!m_conv.active)
-            return first + (DWORD)m_nInputUsed;
-        return first +
-               (DWORD)m_nInputUsed / m_wfxRing.Format.nBlockAlign * m_wfxCurrent.Format.nBlockAlign;
-    }
-    // Anything left to play: the ring, the kept audio, the pre-roll.
-    bool Pending() const {
-        return m_nInputUsed != 0 || m_dwPreroll != 0 || m_dwFront != m_dwFrontRead;
-    }
-    void ReadRing(BYTE* dst, DWORD n) override;
     LONG Mode() override { return m_nMode; }
     bool Paused() override { return m_bPaused != 0; }
     bool Started() override { return m_bStarted != 0; }
-    void CountSubmitted(DWORD n) override;
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
@@ -184,7 +172,6 @@ class KSCore final : private KSStreamSite {
     bool StopPlayerThread();
     void ConfigureInputBuffer(int size);
     void ConfigureOutputBuffer(int size);
-    void DiscardRing();
 
     // Opening (open.cpp).
     int StartInternal(int rate, int channels, int bits);
@@ -204,10 +191,6 @@ class KSCore final : private KSStreamSite {
     CKsPin* Adapt(const WAVEFORMATEXTENSIBLE& stream, WAVEFORMATEXTENSIBLE* pwfx);
     void RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const struct KSRangeSet& ranges);
     void LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTENSIBLE& device);
-    int SampleVolume();
-    void PutRing(const BYTE* src, DWORD length, bool widen);
-    int WriteFrames(const BYTE* src, DWORD length);
-    void ReadConverted(BYTE* dst, DWORD n);
 
     // Ending (end.cpp), and the bounded wait for the player thread's pause.
     bool WaitForPauseAck();
@@ -225,7 +208,6 @@ class KSCore final : private KSStreamSite {
     bool ReopenNow();
     bool TakeControl();
     void LetGo(bool exact);
-    void KeepUnplayed(KSBytes& unplayed);
     int Reopen();
     void EndWithoutDevice();
     void ReleaseForPause();
@@ -233,7 +215,6 @@ class KSCore final : private KSStreamSite {
     void StartPreroll(const WAVEFORMATEX& format);
     DWORD WakeTimeout();
     DWORD WaitLeftMs();
-    void ReadKept(BYTE*& dst, DWORD& n);
 
     // Episodes and the stream without a device (episode.cpp, dropout.cpp).
     bool BeginLoss();
@@ -256,7 +237,6 @@ class KSCore final : private KSStreamSite {
     bool GoToSleep(KSOutput* output);
     bool GaplessUnderrun() const;
     void EndOnGaplessUnderrun();
-    void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
 
     // The device's own volume control (devvolume.cpp).
     void OpenDeviceVolume(ULONG nRenderPin);
@@ -266,21 +246,11 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
     volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
     volatile LONG m_nMode = kModeClosed;
-    std::unique_ptr<BYTE[]> m_pInputBuffer; // the ring
-    DWORD m_dwInputSize = 0;                // ring size in bytes
-    volatile LONG m_bStarted = 0;           // 1 from a successful Start until the host's End()
-    // Ring read and write positions. While a stream runs the player thread alone moves the read
-    // position and Write alone the write position; the control path sets both back to the start
-    // (ConfigureInputBuffer, OpenOutput, and an end that discards the ring while the player thread
-    // is held off by the pause flag).
-    BYTE* m_pReadPtr = nullptr;
-    BYTE* m_pWritePtr = nullptr;
-    volatile LONG m_nInputUsed = 0;        // bytes held in the ring
-    volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
-    HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
-    HWND m_hwndParent;                     // owner of every message box
-    HINSTANCE m_hInstance;                 // module holding the status dialog resource
-    DWORD m_dwThreadId = 0;                // the player thread's identifier
+    volatile LONG m_bStarted = 0; // 1 from a successful Start until the host's End()
+    HWND m_hwndStatus = nullptr;  // the status window, or null (under the status lock)
+    HWND m_hwndParent;            // owner of every message box
+    HINSTANCE m_hInstance;        // module holding the status dialog resource
+    DWORD m_dwThreadId = 0;       // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
     // The stop event (manual-reset): set by Shutdown and by ReleaseOutput to end the player
@@ -294,25 +264,18 @@ class KSCore final : private KSStreamSite {
     // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
     // thread resets it under m_csWake when it goes to sleep with nothing to do.
     UniqueHandle m_hWakeEvent;
-    volatile LONG m_bSleeping = 0;       // player thread asleep
-    volatile LONG m_bInDeviceWait = 0;   // player thread in its wait for the device
-    volatile LONG m_nPasses = 0;         // passes of the player loop since construction
-    volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
-    CriticalSection m_csWake;            // see the threading note
-    CriticalSection m_csControl;         // see the threading note
-    CriticalSection m_csState;           // see the threading note
-    volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
-    KSSettings* m_pSettings;             // the settings record (not owned)
-    WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with (see m_wfxRing)
-    // The format the ring holds: the pin's, or the stream's own when the device's differs
-    // (adapted). Written with m_wfxCurrent and m_bAdapted under m_csState as the output is
-    // published; read by the snapshot under it, by the control path and the player thread freely.
-    WAVEFORMATEXTENSIBLE m_wfxRing{};
-    // From the ring's format to the pin's: active for an adapted stream (and 20-bit audio).
-    KSConversion m_conv{};
+    volatile LONG m_bSleeping = 0;     // player thread asleep
+    volatile LONG m_bInDeviceWait = 0; // player thread in its wait for the device
+    volatile LONG m_nPasses = 0;       // passes of the player loop since construction
+    volatile DWORD m_dwWakeTime = 0;   // millisecond clock at the last wake-up
+    CriticalSection m_csWake;          // see the threading note
+    CriticalSection m_csControl;       // see the threading note
+    CriticalSection m_csState;         // see the threading note
+    KSSettings* m_pSettings;           // the settings record (not owned)
+    // The stream's bytes. Its formats (the pin's, and the ring's: the stream's own when the
+    // device's differs) are written with m_bAdapted under m_csState as the output is published.
+    KSStreamBuffer m_bytes;
     bool m_bAdapted = false;     // the pin's format came from the device's ranges (under m_csState)
-    BYTE m_carry[32];            // converted streams: the start of a frame the host cut
-    DWORD m_dwCarry = 0;         // bytes in m_carry (control path and Write, not the player)
     DWORD m_dwShownRefusals[16]; // missing-rate messages shown (hashes of their text)
     int m_nShownRefusals = 0;    // entries of m_dwShownRefusals in use, oldest replaced
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
@@ -325,11 +288,10 @@ class KSCore final : private KSStreamSite {
     // The last closed output's figures (Describe), which the snapshot keeps until the next open.
     KSSnapshot m_closed{};
     // The device's volume controls found so far, and the open stream's (made after the output,
-    // closed after it, under m_csControl; published under m_csState). m_bDeviceVolume is set
-    // while it takes the volume: the samples then pass unscaled.
+    // closed after it, under m_csControl; published under m_csState). The stream's bytes pass
+    // unscaled while it takes the volume (KSStreamBuffer::DeviceVolumeFlag).
     KSVolumeControls m_volumeControls;
     std::unique_ptr<KSHardwareVolume> m_pHwVolume;
-    volatile LONG m_bDeviceVolume = 0;
 
     // The stream's device (see kDevice*): set by the player thread on a loss, by the control path
     // otherwise, and by the notification callback from held to lost.
@@ -350,20 +312,6 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
     LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
     KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
-    // Audio read out of the ring ahead of it: the pre-roll's silence (bytes left to play), then
-    // what a closed pin left unplayed (m_pFront, m_dwFrontRead of m_dwFront bytes played). Read by
-    // the player thread while it serves the output; set by the control path while it does not.
-    volatile DWORD m_dwPreroll = 0;
-    BYTE m_bSilence = 0;
-    std::unique_ptr<BYTE[]> m_pFront;
-    volatile DWORD m_dwFront = 0;
-    volatile DWORD m_dwFrontRead = 0;
-    // The kept audio's last m_dwFrontFresh bytes were never counted as submitted (a packet the
-    // closed pin was filling). m_dwUncounted: pre-roll and kept bytes read and not yet submitted,
-    // which the next submissions pass over in counting, except its last m_dwFreshRead bytes.
-    DWORD m_dwFrontFresh = 0;
-    DWORD m_dwUncounted = 0;
-    DWORD m_dwFreshRead = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

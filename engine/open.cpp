@@ -52,7 +52,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     }
     if (!OpenOutput(&wfx))
         return -1;
-    InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
+    m_bytes.ResetHanded();
     if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
@@ -67,26 +67,26 @@ bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
-    bool same = !memcmp(&wfx, &m_wfxCurrent, sizeof wfx) ||
-                !memcmp(&plain, &m_wfxCurrent, sizeof plain) ||
-                (m_conv.active && !memcmp(&wfx, &m_wfxRing, sizeof wfx));
+    const WAVEFORMATEXTENSIBLE& device = m_bytes.DeviceFormat();
+    bool same = !memcmp(&wfx, &device, sizeof wfx) || !memcmp(&plain, &device, sizeof plain) ||
+                (m_bytes.Converts() && !memcmp(&wfx, &m_bytes.RingFormat(), sizeof wfx));
     if (!same)
         return false;
     InterlockedExchange(&m_bStarted, 1);
-    InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
+    m_bytes.ResetHanded();
     return true;
 }
 
 int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
-    if ((DWORD)m_pSettings->input_buffer_size != m_dwInputSize)
+    if ((DWORD)m_pSettings->input_buffer_size != m_bytes.Size())
         ConfigureInputBuffer(m_pSettings->input_buffer_size);
     if ((DWORD)m_pSettings->output_buffer_size != m_packets.packetSize)
         ConfigureOutputBuffer(m_pSettings->output_buffer_size);
-    if (!m_pInputBuffer)
+    if (!m_bytes.HasRing())
         return 0; // the allocation logged the size
     // A stream starts with an empty ring at its start, so that widened 24-bit samples never
     // straddle the ring's end.
-    DiscardRing();
+    m_bytes.Discard();
     EnsureFilterList();
     m_pRenderFilter = FindFilter();
     if (!m_pRenderFilter) {
@@ -172,7 +172,7 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
 // after a close.
 bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                            const WAVEFORMATEXTENSIBLE& ring, bool adapted) {
-    if (!PlanConversion(&m_conv, ring, wfx)) {
+    if (!m_bytes.PlanConversion(ring, wfx)) {
         DiagLog(1, "No lossless conversion to the pin's format: the pin is closed");
         PinCloser()(pin);
         m_pEnumFilters.reset();
@@ -180,10 +180,10 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
     }
     // Converted packets hold whole device frames.
     KSPacketPlan packets = m_packets;
-    if (m_conv.active)
+    if (m_bytes.Converts())
         packets.packetSize -= packets.packetSize % wfx.Format.nBlockAlign;
     KSOutput* output =
-        NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this);
+        NewOutput(pin, wfx.Format, (DWORD)m_pSettings->output_buffer_size, packets, *this, m_bytes);
     if (!output) {
         m_pEnumFilters.reset();
         return false;
@@ -193,8 +193,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
-        m_wfxCurrent = wfx;
-        m_wfxRing = ring;
+        m_bytes.SetFormats(ring, wfx);
         m_bAdapted = adapted;
         m_pOutput.reset(output);
         lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);

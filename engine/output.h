@@ -18,6 +18,7 @@
 
 class CKsAudRenFilter;
 class CKsPin;
+class KSStreamBuffer;
 struct KSSnapshot;
 
 // The owner of a render pin: closes and deletes it.
@@ -63,17 +64,13 @@ enum class KSNext {
     kRanDry, // the ring is empty while the stream runs on: the gapless rule runs
 };
 
-// What an output uses of the engine: the ring, the stream's flags, the count of bytes handed to
-// the device, and the player thread. KSCore implements it.
+// What an output uses of the engine besides the stream's bytes (streambuffer.h): the stream's
+// flags, the device's loss and the player thread. KSCore implements it.
 class KSStreamSite {
   public:
-    virtual DWORD RingHeld() = 0; // bytes in the ring
-    // Moves n bytes (at most those held) out of the ring into dst, scaled by the volume.
-    virtual void ReadRing(BYTE* dst, DWORD n) = 0;
     virtual LONG Mode() = 0;
     virtual bool Paused() = 0;
     virtual bool Started() = 0;
-    virtual void CountSubmitted(DWORD n) = 0; // adds to the bytes submitted since the start
     // The device stopped taking audio (a failed request): the engine reopens it or waits for it.
     virtual void DeviceLost(const char* why) = 0;
     virtual void WakeThread() = 0;
@@ -141,10 +138,10 @@ struct KSPacketPlan {
 };
 
 // The output for the pin, or null (logged): a cyclic-buffer output for a WaveRT pin (halves of
-// about halfSize bytes), else a packet output. Takes the pin whatever the result: on failure it
-// is closed and deleted.
+// about halfSize bytes), else a packet output; either reads the stream's bytes from bytes. Takes
+// the pin whatever the result: on failure it is closed and deleted.
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
-                    const KSPacketPlan& packets, KSStreamSite& site);
+                    const KSPacketPlan& packets, KSStreamSite& site, KSStreamBuffer& bytes);
 
 // True when the instance counts of the filter's pin for the format say every pin is taken
 // (logged): the open is refused before a pin is made.

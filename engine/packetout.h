@@ -1,4 +1,4 @@
-// The packet output: standard streaming. The ring's audio goes into the packets, and each full
+// The packet output: standard streaming. The stream's bytes go into the packets, and each full
 // packet to the render pin as one overlapped KS stream write; the packets' completion events pace
 // the player thread. A partly filled packet waits for more audio while the stream is open and
 // goes as it is once the stream ends.
@@ -25,7 +25,8 @@ struct KSPacket {
 
 class KSPacketOutput final : public KSOutput {
   public:
-    KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site);
+    KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site,
+                   KSStreamBuffer& bytes);
     // The memory and the events; every packet starts free and empty. False (logged) when either
     // cannot be had.
     bool Open();
@@ -61,6 +62,7 @@ class KSPacketOutput final : public KSOutput {
     bool CheckCompletions();
 
     KSStreamSite& m_site;
+    KSStreamBuffer& m_bytes;
     std::unique_ptr<BYTE[]> m_pMemory;   // m_nPacketCount x m_dwPacketSize bytes
     UniqueHandle m_hEvents[kMaxPackets]; // the packets' completion events
     HANDLE m_phEvents[kMaxPackets] = {}; // the same, for the waits

@@ -1,11 +1,8 @@
 // The player thread: each pass serves the open stream's output with one labelled wait, sleeps when
-// there is nothing to do, and ends a gapless stream when the audio runs out. The one reader of the
-// ring, which scales by the volume on the way out.
+// there is nothing to do, and ends a gapless stream when the audio runs out.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
-#include "engine/ring.h"
-#include "engine/samples.h"
 #include "engine/settings.h"
 
 #include <mmsystem.h>
@@ -104,7 +101,7 @@ bool KSCore::HasWork(KSOutput* output) {
         return false;
     if (m_bPaused || !output)
         return false;
-    return Pending() || output->HasWork();
+    return m_bytes.Pending() || output->HasWork();
 }
 
 // True when the thread now sleeps: the next pass waits for WakeThread.
@@ -121,7 +118,7 @@ bool KSCore::GoToSleep(KSOutput* output) {
 
 bool KSCore::GaplessUnderrun() const {
     return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !m_bPaused &&
-           !Pending() && m_pSettings->gapless_enabled;
+           !m_bytes.Pending() && m_pSettings->gapless_enabled;
 }
 
 // In gapless mode, once the host has closed the stream and the ring has run dry with no new
@@ -145,38 +142,4 @@ void KSCore::EndOnGaplessUnderrun() {
         DiagLog(1, "End(force=%d)", 1);
         EndInternal(1);
     }
-}
-
-void KSCore::ReadRing(BYTE* dst, DWORD n) {
-    ReadKept(dst, n);
-    if (!n)
-        return;
-    if (m_conv.active) {
-        ReadConverted(dst, n);
-        return;
-    }
-    m_pReadPtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n,
-                             [&](BYTE* ring, DWORD offset, DWORD length) {
-                                 CopyWithVolume(dst + offset, ring, length);
-                             });
-    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-}
-
-// Bytes read ahead of the ring were counted when first submitted (or are pre-roll), unless they
-// are the fresh ones at the kept audio's end.
-void KSCore::CountSubmitted(DWORD n) {
-    DWORD skip = n < m_dwUncounted ? n : m_dwUncounted;
-    DWORD old = m_dwUncounted - m_dwFreshRead;
-    DWORD fresh = skip > old ? skip - old : 0;
-    m_dwUncounted -= skip;
-    m_dwFreshRead -= fresh;
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)(n - skip + fresh));
-}
-
-void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
-    DWORD volume = m_nVolume;
-    if (volume != (DWORD)kMaxVolume && m_pSettings->volume_enabled && !m_bDeviceVolume)
-        CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
-    else
-        memcpy(dst, src, count);
 }
