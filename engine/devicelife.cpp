@@ -58,7 +58,7 @@ void KSCore::DeviceLost(const char* why) {
 // thread has ended the stream or settled the device.
 bool KSCore::TakeControl() {
     while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
         if (m_nMode != kModeOpen || m_nDevice == kDeviceHeld || m_bExitThread)
             return false;
         Sleep(kPollMs);
@@ -108,7 +108,6 @@ bool KSCore::ReopenNow() {
     if (!OnPlayerThread())
         HoldPlayerThread();
     LetGo(false);
-    InterlockedExchange(&m_bPaused, 0);
     if (m_episode.quick >= kQuickFailLimit || !WaitLeftMs())
         return false;
     DWORD wait = m_episode.nextTryMs - GetTickCount();
@@ -124,16 +123,15 @@ bool KSCore::ReopenNow() {
 }
 
 // Takes the output down and keeps the stream: the ring, the time, and what the pin left
-// unplayed. Under m_csControl, with the player thread held off or on it.
+// unplayed. Under m_csControl, with the player thread held off or on it; the hold ends here.
 void KSCore::LetGo(bool exact) {
-    LONG paused = m_bPaused;
     KSBytes unplayed;
     LONG kept = m_pOutput->StopKeeping(exact, &unplayed);
     if (kept)
         InterlockedExchange(&m_nLostPackets, kept);
     m_bytes.Keep(unplayed);
     DropOutput();
-    InterlockedExchange(&m_bPaused, paused);
+    ReleasePlayerThread();
 }
 
 // A pin on the device with the stream's device path, in the format of the lost pin.
@@ -177,13 +175,12 @@ int KSCore::Reopen() {
 // The stream ends as one whose device was removed: nothing kept, the output closed. A player
 // thread that drops the audio of a stream without a device is held off the ring first.
 void KSCore::EndWithoutDevice() {
-    LONG paused = m_bPaused;
     if (m_nDevice == kDeviceGone)
         HoldPlayerThread();
     StopOutputNow();
     m_bytes.Discard();
     CloseOutput();
-    InterlockedExchange(&m_bPaused, paused);
+    ReleasePlayerThread();
 }
 
 // Pause with release_on_pause_enabled: the pin is paused and the player thread holds; the pin
@@ -236,7 +233,7 @@ DWORD KSCore::WaitLeftMs() {
 // no longer than a look's period where nothing notifies it.
 DWORD KSCore::WakeTimeout() {
     if (m_nDevice == kDeviceGone)
-        return m_bytes.Used() && !m_bPaused ? kDropStepMs : INFINITE;
+        return m_bytes.Used() && !MovesNoAudio() ? kDropStepMs : INFINITE;
     if (m_nDevice != kDeviceWaiting)
         return INFINITE;
     DWORD left = WaitLeftMs();

@@ -9,14 +9,13 @@
 // and the pre-roll go.
 void KSCore::GoWithoutDevice(const char* why) {
     CloseEpisode();
-    LONG paused = m_bPaused;
     StopOutputNow();
     m_bytes.ForgetKept();
     m_pszDropWhy = why;
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();
     InterlockedExchange(&m_nDevice, kDeviceGone);
-    InterlockedExchange(&m_bPaused, paused);
+    ReleasePlayerThread();
     DiagLog(1,
             "Audio dropped from now on: %s; the stream goes on without a device until it is "
             "closed",
@@ -41,7 +40,7 @@ void KSCore::DropDue() {
     DWORD now = GetTickCount();
     DWORD ms = now - m_dwDropLastMs;
     m_dwDropLastMs = now;
-    if (m_bPaused)
+    if (MovesNoAudio())
         return;
     m_qwDropMs += ms;
     const WAVEFORMATEX& ring = m_bytes.RingFormat().Format;

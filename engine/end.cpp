@@ -76,15 +76,19 @@ bool KSCore::WaitForPauseAck() {
     return true;
 }
 
-// Keeps the player thread from moving audio to the device, as a pause does. An acknowledgement
-// left from an earlier pause counts no more.
+// Keeps the player thread from moving audio to the device, as a pause does, until
+// ReleasePlayerThread. An acknowledgement left from an earlier pause counts no more.
 void KSCore::HoldPlayerThread() {
     InterlockedExchange(&m_bPauseAck, 0);
-    InterlockedExchange(&m_bPaused, 1);
+    InterlockedExchange(&m_bHeld, 1);
     if (OnPlayerThread())
         return;
     WakeThread();
     WaitForPauseAck();
+}
+
+void KSCore::ReleasePlayerThread() {
+    InterlockedExchange(&m_bHeld, 0);
 }
 
 // Lets the device play what the ring and the output hold. True when all of it was played; false
@@ -142,7 +146,7 @@ void KSCore::EndInternal(int force) {
     if (lost)
         InterlockedExchange(&m_nLostPackets, lost);
     CloseOutput();
-    InterlockedExchange(&m_bPaused, paused);
+    ReleasePlayerThread();
 }
 
 // The one place a stream's output is closed: the output goes, and the stream with it.

@@ -154,7 +154,7 @@ class KSCore final : private KSStreamSite {
 
     // KSStreamSite, for the output.
     LONG Mode() override { return m_nMode; }
-    bool Paused() override { return m_bPaused != 0; }
+    bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
     void DeviceLost(const char* why) override;
     void WakeThread() override;
@@ -194,6 +194,7 @@ class KSCore final : private KSStreamSite {
 
     // Ending (end.cpp), and the bounded wait for the player thread's pause.
     bool WaitForPauseAck();
+    void ReleasePlayerThread();
     void EndInternal(int force);
     bool PlayOut();
     DWORD StallMs();
@@ -243,8 +244,13 @@ class KSCore final : private KSStreamSite {
     void CloseDeviceVolume();
     KSVolumeKind VolumeKind() const;
 
-    volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
-    volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
+    // The player thread moves no audio while the host pauses or the control path holds it.
+    bool MovesNoAudio() const { return m_bPaused || m_bHeld; }
+
+    volatile LONG m_bPaused =
+        0;                     // host paused playback (Pause and its resume set, OpenOutput clears)
+    volatile LONG m_bHeld = 0; // the control path holds the player thread off the stream
+    volatile LONG m_bPauseAck = 0; // player thread's MovesNoAudio() at the end of each pass
     volatile LONG m_nMode = kModeClosed;
     volatile LONG m_bStarted = 0; // 1 from a successful Start until the host's End()
     HWND m_hwndStatus = nullptr;  // the status window, or null (under the status lock)

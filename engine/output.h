@@ -69,7 +69,7 @@ enum class KSNext {
 class KSStreamSite {
   public:
     virtual LONG Mode() = 0;
-    virtual bool Paused() = 0;
+    virtual bool Paused() = 0; // the host's pause or the engine's hold: move no audio
     virtual bool Started() = 0;
     // The device stopped taking audio (a failed request): the engine reopens it or waits for it.
     virtual void DeviceLost(const char* why) = 0;

@@ -21,7 +21,7 @@ void KSCore::PlayerThread() {
         InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
         Pass();
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
     } while (!m_bExitThread);
     DiagLog(1, "Player Thread - closing");
 }
@@ -99,7 +99,7 @@ bool KSCore::HasWork(KSOutput* output) {
         return m_nArrivals != m_nArrivalsSeen && ReopenDue();
     if (m_nDevice == kDeviceGone) // it drops the audio at each step of WakeTimeout
         return false;
-    if (m_bPaused || !output)
+    if (MovesNoAudio() || !output)
         return false;
     return m_bytes.Pending() || output->HasWork();
 }
@@ -117,7 +117,7 @@ bool KSCore::GoToSleep(KSOutput* output) {
 }
 
 bool KSCore::GaplessUnderrun() const {
-    return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !m_bPaused &&
+    return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !MovesNoAudio() &&
            !m_bytes.Pending() && m_pSettings->gapless_enabled;
 }
 
@@ -130,7 +130,7 @@ void KSCore::EndOnGaplessUnderrun() {
     if (!GaplessUnderrun())
         return;
     while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
         if (!GaplessUnderrun())
             return;
         Sleep(kPollMs);
