@@ -47,7 +47,7 @@ void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
 
 // The player thread takes the pin down and looks for the device in its next pass.
 void KSCore::DeviceLost(const char* why) {
-    if (InterlockedCompareExchange(&m_nDevice, kDeviceLost, kDeviceHeld) != kDeviceHeld)
+    if (!SetState(kStateLost, kStatePlaying) && !SetState(kStateDrainingLost, kStateDraining))
         return;
     m_pszLostWhy = why;
     WakeThread();
@@ -59,7 +59,7 @@ void KSCore::DeviceLost(const char* why) {
 bool KSCore::TakeControl() {
     while (!m_csControl.TryEnter()) {
         InterlockedExchange(&m_bPauseAck, MovesNoAudio());
-        if (m_nMode != kModeOpen || m_nDevice == kDeviceHeld || m_bExitThread)
+        if (!IsOpen() || m_nState == kStatePlaying || m_bExitThread)
             return false;
         Sleep(kPollMs);
     }
@@ -74,11 +74,11 @@ void KSCore::Recover() {
     if (!TakeControl())
         return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
-    if (m_nMode != kModeOpen || (m_nDevice != kDeviceLost && m_nDevice != kDeviceWaiting))
+    if (m_nState != kStateLost && m_nState != kStateWaiting)
         return;
-    if (m_nDevice == kDeviceLost)
+    if (m_nState == kStateLost)
         TakeLoss();
-    if (m_nDevice != kDeviceWaiting)
+    if (m_nState != kStateWaiting)
         return;
     if (!WaitLeftMs()) {
         DiagLog(1, "Device did not come back within %lu ms: given up, its audio is dropped",
@@ -158,7 +158,7 @@ int KSCore::Reopen() {
     char text[96];
     DescribeFormat(m_bytes.DeviceFormat(), text, sizeof text);
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
-    InterlockedExchange(&m_nDevice, kDeviceHeld);
+    SetState(m_nState == kStateDrainingLost ? kStateDraining : kStatePlaying);
     if (!m_bPaused) {
         if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)) && m_nRemovals == removals)
             return kRefused;
@@ -175,7 +175,7 @@ int KSCore::Reopen() {
 // The stream ends as one whose device was removed: nothing kept, the output closed. A player
 // thread that drops the audio of a stream without a device is held off the ring first.
 void KSCore::EndWithoutDevice() {
-    if (m_nDevice == kDeviceGone)
+    if (m_nState == kStateGone)
         HoldPlayerThread();
     StopOutputNow();
     m_bytes.Discard();
@@ -187,7 +187,7 @@ void KSCore::EndWithoutDevice() {
 // goes, what it had not played is kept for the resume.
 void KSCore::ReleaseForPause() {
     LetGo(true);
-    InterlockedExchange(&m_nDevice, kDeviceReleased);
+    SetState(kStateReleased);
     DiagLog(1, "Device released while paused: %s", m_szDevice);
 }
 
@@ -207,7 +207,7 @@ void KSCore::ResumeReleased() {
     if (BeginLoss())
         DiagLog(1, "Device lost: %s (gone while released)", m_szDevice);
     m_nArrivalsSeen = m_nArrivals;
-    InterlockedExchange(&m_nDevice, kDeviceWaiting);
+    SetState(kStateWaiting);
     DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
     WakeThread();
 }
@@ -232,9 +232,9 @@ DWORD KSCore::WaitLeftMs() {
 // The player thread's sleep: while it waits for a device, no longer than the wait has left, and
 // no longer than a look's period where nothing notifies it.
 DWORD KSCore::WakeTimeout() {
-    if (m_nDevice == kDeviceGone)
+    if (m_nState == kStateGone)
         return m_bytes.Used() && !MovesNoAudio() ? kDropStepMs : INFINITE;
-    if (m_nDevice != kDeviceWaiting)
+    if (m_nState != kStateWaiting)
         return INFINITE;
     DWORD left = WaitLeftMs();
     if (!ReopenDue()) {

@@ -14,7 +14,7 @@ void KSCore::GoWithoutDevice(const char* why) {
     m_pszDropWhy = why;
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();
-    InterlockedExchange(&m_nDevice, kDeviceGone);
+    SetState(kStateGone);
     ReleasePlayerThread();
     DiagLog(1,
             "Audio dropped from now on: %s; the stream goes on without a device until it is "

@@ -41,7 +41,7 @@ void KSCore::End() {
         DiagLog(1, "End(force=%d)", 0);
         EndInternal(0);
     }
-    if (m_nMode == kModeOpen)
+    if (IsOpen())
         WakeThread();
 }
 
@@ -102,7 +102,7 @@ bool KSCore::PlayOut() {
         WakeThread();
     StallWatch watch(m_pOutput->Progress());
     while (m_bytes.Pending() || !m_pOutput->PlayedOut()) {
-        if (m_nDevice == kDeviceLost) {
+        if (m_nState == kStateDrainingLost) {
             if (!ReopenNow())
                 return false;
             watch = StallWatch(m_pOutput->Progress());
@@ -116,10 +116,11 @@ bool KSCore::PlayOut() {
 }
 
 void KSCore::EndInternal(int force) {
-    DiagLog(1, "EndInternal() - mode=%d force=%d", (int)m_nMode, force);
-    if (m_nMode != kModeOpen)
+    LONG state = m_nState;
+    DiagLog(1, "EndInternal() - mode=%d force=%d", (int)ModeOf(state), force);
+    if (!IsOpen())
         return;
-    if (m_nDevice == kDeviceWaiting || m_nDevice == kDeviceReleased || m_nDevice == kDeviceGone) {
+    if (state == kStateWaiting || state == kStateReleased || state == kStateGone) {
         // Awaited, released or gone: nothing to play out, and the wait ends now. (A pin just lost
         // is opened again by the play-out, when the device is there.)
         DiagLog(1, "The stream ends without its device");
@@ -131,9 +132,11 @@ void KSCore::EndInternal(int force) {
     LONG paused = m_bPaused;
     if (paused)
         m_bytes.Discard();
-    InterlockedExchange(&m_nMode, kModeEnding);
+    // A loss may come at any moment: the state changes from the one it had.
+    while (!SetState(kStateDraining, kStatePlaying) && !SetState(kStateDrainingLost, kStateLost))
+        continue;
     if (!paused && !PlayOut()) {
-        if (m_nDevice != kDeviceHeld)
+        if (m_nState != kStateDraining)
             DiagLog(1, "Device lost while the stream played out: the stream ends");
         else
             DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
@@ -153,8 +156,7 @@ void KSCore::EndInternal(int force) {
 void KSCore::CloseOutput() {
     CloseEpisode();
     DropOutput();
-    InterlockedExchange(&m_nDevice, kDeviceHeld);
-    InterlockedExchange(&m_nMode, kModeClosed);
+    SetState(kStateClosed);
     DiagLog(1, "Output Closed");
 }
 

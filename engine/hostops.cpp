@@ -10,7 +10,7 @@
 // device. Without a device for good the ring takes the audio, which is dropped in time. An empty
 // write without data is the host's end of its track.
 int KSCore::Write(const char* data, int length) {
-    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
+    if (!TakesWrites())
         return 1;
     InterlockedExchange(&m_bEndWritten, length == 0 && !data);
     if (length == 0)
@@ -24,7 +24,7 @@ int KSCore::Write(const char* data, int length) {
 }
 
 int KSCore::CanWrite() {
-    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
+    if (!TakesWrites())
         return 0;
     return m_bytes.CanWrite(m_packets.packetSize);
 }
@@ -33,11 +33,12 @@ int KSCore::CanWrite() {
 // (lost, awaited, released) still plays, and one without a device for good until the host has
 // written its end.
 int KSCore::IsPlaying() {
-    if (m_nMode != kModeOpen)
+    LONG state = m_nState;
+    if (!IsOpen())
         return 0;
-    if (m_nDevice == kDeviceGone)
+    if (state == kStateGone)
         return m_bEndWritten ? 0 : 1;
-    if (m_nDevice != kDeviceHeld)
+    if (state != kStatePlaying)
         return 1;
     if (m_bytes.Pending())
         return 0;
@@ -51,14 +52,14 @@ int KSCore::IsPlaying() {
 int KSCore::Pause(int pause) {
     CsGuard lock(m_csControl);
     int old = m_bPaused;
-    if (m_nMode != kModeOpen)
+    if (!IsOpen())
         return old;
-    if (m_nDevice == kDeviceReleased) {
+    if (m_nState == kStateReleased) {
         if (!pause)
             ResumeReleased();
         return old;
     }
-    if (m_nDevice != kDeviceHeld || !m_pOutput) {
+    if (m_nState != kStatePlaying || !m_pOutput) {
         // The player thread looks at the flag when the device comes back.
         InterlockedExchange(&m_bPaused, pause ? 1 : 0);
         WakeThread();

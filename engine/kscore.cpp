@@ -163,7 +163,8 @@ void KSCore::WakeThread() {
 KSSnapshot KSCore::Snapshot() {
     KSSnapshot s = {};
     CsGuard lock(m_csState);
-    s.mode = m_nMode;
+    LONG state = m_nState;
+    s.mode = ModeOf(state);
     s.started = m_bStarted != 0;
     s.paused = m_bPaused != 0;
     s.sleeping = m_bSleeping != 0;
@@ -185,7 +186,7 @@ KSSnapshot KSCore::Snapshot() {
         s.deviceLevel = m_pHwVolume->Level();
         s.deviceMuted = m_pHwVolume->Muted();
     }
-    s.device = m_nDevice;
+    s.device = DeviceOf(state);
     s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
     s.dropWhy = s.device == kDeviceGone ? m_pszDropWhy : "";
     s.currentPacket = -1;

@@ -78,13 +78,35 @@ constexpr DWORD kDropStepMs = 20;
 constexpr DWORD kBusyRetryMs = 1000;
 constexpr DWORD kBusyRetryStepMs = 100;
 
-// Where the stream's device stands (m_nDevice). Without a pin (waiting, released) the stream,
-// its ring and its time are kept.
+// Where the stream's device stands, as the snapshot shows it (KSCore::DeviceOf). Without a pin
+// (waiting, released) the stream, its ring and its time are kept.
 constexpr LONG kDeviceHeld = 0;     // the pin is open, or no stream is
 constexpr LONG kDeviceLost = 1;     // the pin stopped taking audio: the player thread takes it down
 constexpr LONG kDeviceWaiting = 2;  // no pin: waiting for the device to come back
 constexpr LONG kDeviceReleased = 3; // no pin: let go while paused
 constexpr LONG kDeviceGone = 4;     // no pin for good: the audio is dropped at the stream's rate
+
+// The stream's state (m_nState), changed only by KSCore::SetState. The host's pause is a flag of
+// its own (m_bPaused): it holds in every open state, and a released stream is paused. Changes:
+//   closed -> playing                 an open (OpenOutput)
+//   playing -> draining               the host's close plays out what is left (EndInternal)
+//   playing -> lost, draining -> draining-lost   a failed request or a removal (DeviceLost)
+//   lost -> waiting                   the player thread took the pin down (TakeLoss)
+//   playing -> released               a pause with release_on_pause_enabled (ReleaseForPause)
+//   waiting, released, draining-lost -> playing or draining   the device opened again (Reopen)
+//   released -> waiting               gone at the resume (ResumeReleased)
+//   an open state -> gone             not back in time, or refusing the stream (GoWithoutDevice)
+//   any -> closed                     the stream's end (CloseOutput)
+enum KSState : LONG {
+    kStateClosed,       // no stream
+    kStatePlaying,      // open, its pin held
+    kStateDraining,     // the end plays out what is left (only inside EndInternal)
+    kStateLost,         // open, the pin stopped taking audio: the player thread takes it down
+    kStateDrainingLost, // draining, the pin stopped taking audio: the play-out opens it again
+    kStateWaiting,      // open, no pin: waiting for the device to come back
+    kStateReleased,     // open, no pin: let go while paused
+    kStateGone,         // open, no device for good: the audio is dropped at the stream's rate
+};
 
 // A device's episode, from its first loss (see kSteadyMs). Changed by the thread that takes a
 // loss in hand, under m_csControl; active is ended once, by any thread.
@@ -153,7 +175,7 @@ class KSCore final : private KSStreamSite {
     };
 
     // KSStreamSite, for the output.
-    LONG Mode() override { return m_nMode; }
+    LONG Mode() override { return ModeOf(m_nState); }
     bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
     void DeviceLost(const char* why) override;
@@ -239,6 +261,18 @@ class KSCore final : private KSStreamSite {
     bool GaplessUnderrun() const;
     void EndOnGaplessUnderrun();
 
+    // The stream's state (state.cpp).
+    // Changes the state to to, from from only when from is given (false when it was not); logged.
+    bool SetState(KSState to, LONG from = -1);
+    bool IsOpen() const; // playing, or open without its pin
+    // The host's writes are taken while playing, released, or without a device for good; lost
+    // or awaited, the ring is full to the host.
+    bool TakesWrites() const {
+        return m_nState == kStatePlaying || m_nState == kStateReleased || m_nState == kStateGone;
+    }
+    static LONG ModeOf(LONG state);   // kModeClosed, kModeOpen or kModeEnding
+    static LONG DeviceOf(LONG state); // kDeviceHeld .. kDeviceGone
+
     // The device's own volume control (devvolume.cpp).
     void OpenDeviceVolume(ULONG nRenderPin);
     void CloseDeviceVolume();
@@ -250,13 +284,13 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_bPaused =
         0;                     // host paused playback (Pause and its resume set, OpenOutput clears)
     volatile LONG m_bHeld = 0; // the control path holds the player thread off the stream
-    volatile LONG m_bPauseAck = 0; // player thread's MovesNoAudio() at the end of each pass
-    volatile LONG m_nMode = kModeClosed;
-    volatile LONG m_bStarted = 0; // 1 from a successful Start until the host's End()
-    HWND m_hwndStatus = nullptr;  // the status window, or null (under the status lock)
-    HWND m_hwndParent;            // owner of every message box
-    HINSTANCE m_hInstance;        // module holding the status dialog resource
-    DWORD m_dwThreadId = 0;       // the player thread's identifier
+    volatile LONG m_bPauseAck = 0;         // player thread's MovesNoAudio() at the end of each pass
+    volatile LONG m_nState = kStateClosed; // see KSState; written only by SetState
+    volatile LONG m_bStarted = 0;          // 1 from a successful Start until the host's End()
+    HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
+    HWND m_hwndParent;                     // owner of every message box
+    HINSTANCE m_hInstance;                 // module holding the status dialog resource
+    DWORD m_dwThreadId = 0;                // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
     // The stop event (manual-reset): set by Shutdown and by ReleaseOutput to end the player
@@ -299,9 +333,6 @@ class KSCore final : private KSStreamSite {
     KSVolumeControls m_volumeControls;
     std::unique_ptr<KSHardwareVolume> m_pHwVolume;
 
-    // The stream's device (see kDevice*): set by the player thread on a loss, by the control path
-    // otherwise, and by the notification callback from held to lost.
-    volatile LONG m_nDevice = kDeviceHeld;
     char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device (under m_csState)
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
     KSEpisode m_episode;                // the device's episode under way, if any

@@ -44,7 +44,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (bits == 24 && (channels < 1 || channels > wide24))
         return ErrorBox("Only 1 or 2 channels is supported for 24 bit playback.");
 
-    if (m_nMode == kModeOpen) {
+    if (IsOpen()) {
         if (ReuseForGapless(wfx))
             return 1000;
         DiagLog(1, "StartInternal - Forcing End");
@@ -63,7 +63,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
 // plain, or the adapted stream's own): the ring, the output and the pin carry on.
 bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
-    if (m_bPaused || m_nDevice != kDeviceHeld || !m_pSettings->gapless_enabled)
+    if (m_bPaused || m_nState != kStatePlaying || !m_pSettings->gapless_enabled)
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
@@ -137,7 +137,7 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     ULONG pinId = pin->m_nId;
     if (!PublishOutput(pin, *pwfx, ring, adapted))
         return 0;
-    InterlockedExchange(&m_nMode, kModeOpen);
+    SetState(kStatePlaying);
     InterlockedExchange(&m_bPaused, 0);
     // Whether the samples are scaled depends on the device's volume control.
     OpenDeviceVolume(pinId);

@@ -27,7 +27,7 @@ struct PinCloser {
 };
 typedef std::unique_ptr<CKsPin, PinCloser> PinOwner;
 
-// Output modes of the engine (m_nMode).
+// The stream's modes as the outputs and the snapshot see its state (KSCore::ModeOf).
 constexpr LONG kModeClosed = 0;
 constexpr LONG kModeOpen = 1;
 constexpr LONG kModeEnding = 2; // draining: only inside EndInternal

@@ -29,15 +29,15 @@ void KSCore::PlayerThread() {
 // The output does its part before and after the wait. It may end the stream only once this
 // pass has let go of it: the gapless rule runs last.
 void KSCore::Pass() {
-    if (m_nDevice == kDeviceGone) {
+    if (m_nState == kStateGone) {
         DropDue();
         GoToSleep(nullptr);
         return;
     }
     EndSteadyEpisode();
-    if (m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting) {
+    if (DeviceOf(m_nState) == kDeviceLost || m_nState == kStateWaiting) {
         Recover();
-        if (m_nDevice != kDeviceHeld) {
+        if (DeviceOf(m_nState) != kDeviceHeld) {
             GoToSleep(nullptr);
             return;
         }
@@ -93,11 +93,12 @@ int KSCore::Wait(const KSWaitList& list) {
 bool KSCore::HasWork(KSOutput* output) {
     if (m_bExitThread)
         return true;
-    if (m_nDevice == kDeviceLost) // the end's play-out takes a loss in hand itself
-        return m_nMode == kModeOpen;
-    if (m_nDevice == kDeviceWaiting)
+    LONG state = m_nState;
+    if (DeviceOf(state) == kDeviceLost) // the end's play-out takes a loss in hand itself
+        return state == kStateLost;
+    if (state == kStateWaiting)
         return m_nArrivals != m_nArrivalsSeen && ReopenDue();
-    if (m_nDevice == kDeviceGone) // it drops the audio at each step of WakeTimeout
+    if (state == kStateGone) // it drops the audio at each step of WakeTimeout
         return false;
     if (MovesNoAudio() || !output)
         return false;
@@ -117,8 +118,8 @@ bool KSCore::GoToSleep(KSOutput* output) {
 }
 
 bool KSCore::GaplessUnderrun() const {
-    return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !MovesNoAudio() &&
-           !m_bytes.Pending() && m_pSettings->gapless_enabled;
+    return m_nState == kStatePlaying && !m_bStarted && !MovesNoAudio() && !m_bytes.Pending() &&
+           m_pSettings->gapless_enabled;
 }
 
 // In gapless mode, once the host has closed the stream and the ring has run dry with no new
