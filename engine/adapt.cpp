@@ -24,13 +24,6 @@ bool RefusedFormat(HRESULT hr) {
            hr == HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) || hr == E_FAIL;
 }
 
-DWORD Hash(const char* text) {
-    DWORD h = 2166136261u;
-    for (; *text; text++)
-        h = (h ^ (BYTE)*text) * 16777619u;
-    return h;
-}
-
 } // namespace
 
 // The stream's own two attempts failed: the candidates the ranges cover, within the bound.
@@ -88,15 +81,10 @@ void KSCore::RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const KSRangeSet& ra
     DiagLog(1, "Rate refused: the stream is %s; the device's ranges offer %s", format, offered);
     snprintf(text, sizeof text, "%s cannot play %lu Hz audio. It takes %s Hz.",
              m_pRenderFilter->m_szFriendlyName, stream.Format.nSamplesPerSec, rates);
-    DWORD hash = Hash(text);
-    int n = m_nShownRefusals < 16 ? m_nShownRefusals : 16;
-    for (int i = 0; i < n; i++) {
-        if (m_dwShownRefusals[i] == hash) {
-            DiagLog(1, "Rate refusal shown before; not shown again: %s", text);
-            return;
-        }
+    if (!m_shownRefusals.First(text)) {
+        DiagLog(1, "Rate refusal shown before; not shown again: %s", text);
+        return;
     }
-    m_dwShownRefusals[m_nShownRefusals++ % 16] = hash;
     ErrorBox(text);
 }
 

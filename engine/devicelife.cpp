@@ -53,17 +53,23 @@ void KSCore::DeviceLost(const char* why) {
     WakeThread();
 }
 
-// The player thread's way into m_csControl: while a host thread holds it (and may wait for this
-// thread's acknowledgement of a pause) the thread keeps acknowledging, and gives up once that
-// thread has ended the stream or settled the device.
-bool KSCore::TakeControl() {
+// The player thread's one way into m_csControl: while a host thread holds it (and may wait for
+// this thread's acknowledgement of a pause) the thread keeps acknowledging, and gives up once that
+// thread has changed the situation (still() is false).
+bool KSCore::TakeControl(bool (KSCore::*still)() const) {
     while (!m_csControl.TryEnter()) {
         InterlockedExchange(&m_bPauseAck, MovesNoAudio());
-        if (!IsOpen() || m_nState == kStatePlaying || m_bExitThread)
+        if (!(this->*still)())
             return false;
         Sleep(kPollMs);
     }
     return true;
+}
+
+// A lost or awaited device the player thread has to take in hand: not once the stream has ended
+// or its device was settled.
+bool KSCore::DeviceUnsettled() const {
+    return IsOpen() && m_nState != kStatePlaying && !m_bExitThread;
 }
 
 // On the player thread: a lost pin is taken down, then the device is looked for at each arrival
@@ -71,7 +77,7 @@ bool KSCore::TakeControl() {
 // until the deadline. A device that does not come back, or refuses the stream, leaves the
 // stream without a device.
 void KSCore::Recover() {
-    if (!TakeControl())
+    if (!TakeControl(&KSCore::DeviceUnsettled))
         return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
     if (m_nState != kStateLost && m_nState != kStateWaiting)
@@ -126,9 +132,7 @@ bool KSCore::ReopenNow() {
 // unplayed. Under m_csControl, with the player thread held off or on it; the hold ends here.
 void KSCore::LetGo(bool exact) {
     KSBytes unplayed;
-    LONG kept = m_pOutput->StopKeeping(exact, &unplayed);
-    if (kept)
-        InterlockedExchange(&m_nLostPackets, kept);
+    StopOutput(&unplayed, exact);
     m_bytes.Keep(unplayed);
     DropOutput();
     ReleasePlayerThread();

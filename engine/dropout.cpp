@@ -28,9 +28,7 @@ void KSCore::StopOutputNow() {
     if (!m_pOutput)
         return;
     HoldPlayerThread();
-    LONG kept = m_pOutput->Stop();
-    if (kept)
-        InterlockedExchange(&m_nLostPackets, kept);
+    StopOutput(nullptr, false);
     DropOutput();
 }
 

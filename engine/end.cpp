@@ -145,11 +145,19 @@ void KSCore::EndInternal(int force) {
         m_bytes.Discard();
     }
     // A device lost during the play-out and not found again has taken its output with it.
-    LONG lost = m_pOutput ? m_pOutput->Stop() : 0;
-    if (lost)
-        InterlockedExchange(&m_nLostPackets, lost);
+    StopOutput(nullptr, false);
     CloseOutput();
     ReleasePlayerThread();
+}
+
+// Stops the output, if any, keeping in *unplayed (when given) what the device did not play, and
+// counts the packets the device kept even so.
+void KSCore::StopOutput(KSBytes* unplayed, bool exact) {
+    if (!m_pOutput)
+        return;
+    int lost = unplayed ? m_pOutput->StopKeeping(exact, unplayed) : m_pOutput->Stop();
+    if (lost)
+        InterlockedExchange(&m_nLostPackets, lost);
 }
 
 // The one place a stream's output is closed: the output goes, and the stream with it.

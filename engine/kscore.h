@@ -40,6 +40,7 @@
 #include "diag/owned.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
+#include "engine/notices.h"
 #include "engine/devicewatch.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
@@ -199,6 +200,8 @@ class KSCore final : private KSStreamSite {
     int StartInternal(int rate, int channels, int bits);
     bool ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
+    bool PrepareBuffers();
+    CKsPin* CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
@@ -220,6 +223,7 @@ class KSCore final : private KSStreamSite {
     void EndInternal(int force);
     bool PlayOut();
     DWORD StallMs();
+    void StopOutput(KSBytes* unplayed, bool exact);
     void CloseOutput();
     void DropOutput();
     void ReleaseOutput(KSOutput* output);
@@ -229,7 +233,8 @@ class KSCore final : private KSStreamSite {
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
     bool ReopenNow();
-    bool TakeControl();
+    bool TakeControl(bool (KSCore::*still)() const);
+    bool DeviceUnsettled() const;
     void LetGo(bool exact);
     int Reopen();
     void EndWithoutDevice();
@@ -315,9 +320,8 @@ class KSCore final : private KSStreamSite {
     // The stream's bytes. Its formats (the pin's, and the ring's: the stream's own when the
     // device's differs) are written with m_bAdapted under m_csState as the output is published.
     KSStreamBuffer m_bytes;
-    bool m_bAdapted = false;     // the pin's format came from the device's ranges (under m_csState)
-    DWORD m_dwShownRefusals[16]; // missing-rate messages shown (hashes of their text)
-    int m_nShownRefusals = 0;    // entries of m_dwShownRefusals in use, oldest replaced
+    bool m_bAdapted = false; // the pin's format came from the device's ranges (under m_csState)
+    KSShownOnce<16> m_shownRefusals;  // missing-rate messages shown (their text)
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
     // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by

@@ -77,16 +77,40 @@ bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
     return true;
 }
 
-int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
+// The ring and the packets as the settings now ask. A stream starts with an empty ring at its
+// start, so that widened 24-bit samples never straddle the ring's end. False without a ring.
+bool KSCore::PrepareBuffers() {
     if ((DWORD)m_pSettings->input_buffer_size != m_bytes.Size())
         ConfigureInputBuffer(m_pSettings->input_buffer_size);
     if ((DWORD)m_pSettings->output_buffer_size != m_packets.packetSize)
         ConfigureOutputBuffer(m_pSettings->output_buffer_size);
     if (!m_bytes.HasRing())
-        return 0; // the allocation logged the size
-    // A stream starts with an empty ring at its start, so that widened 24-bit samples never
-    // straddle the ring's end.
+        return false; // the allocation logged the size
     m_bytes.Discard();
+    return true;
+}
+
+// The pin in the stream's format (pwfx, which then holds the format taken). A busy device is
+// asked again for a short while, and never offered other formats: *busy when it stayed busy.
+CKsPin* KSCore::CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy) {
+    const WAVEFORMATEXTENSIBLE stream = *pwfx;
+    CKsPin* pin = nullptr;
+    for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
+        *pwfx = stream;
+        *busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
+        if (!*busy) {
+            pin = CreatePin(pwfx);
+            *busy = !pin && PinBusy();
+        }
+        if (!*busy || waited >= kBusyRetryMs)
+            return pin;
+        Sleep(kBusyRetryStepMs);
+    }
+}
+
+int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
+    if (!PrepareBuffers())
+        return 0;
     EnsureFilterList();
     m_pRenderFilter = FindFilter();
     if (!m_pRenderFilter) {
@@ -101,22 +125,10 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             m_pRenderFilter->m_szFriendlyName, m_pSettings->input_buffer_size,
             m_pSettings->output_buffer_size, m_pSettings->output_buffer_cnt);
     // The ring holds the stream's own format when the device's differs; today's second attempt
-    // (plain) fills the ring as the device takes it. A busy device is asked again for a short
-    // while, and never offered other formats.
+    // (plain) fills the ring as the device takes it.
     WAVEFORMATEXTENSIBLE stream = *pwfx;
-    CKsPin* pin = nullptr;
     bool busy = false;
-    for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
-        *pwfx = stream;
-        busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
-        if (!busy) {
-            pin = CreatePin(pwfx);
-            busy = !pin && PinBusy();
-        }
-        if (!busy || waited >= kBusyRetryMs)
-            break;
-        Sleep(kBusyRetryStepMs);
-    }
+    CKsPin* pin = CreatePinUnlessBusy(pwfx, &busy);
     if (busy) {
         TellBusy();
         return 0;

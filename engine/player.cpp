@@ -130,12 +130,8 @@ bool KSCore::GaplessUnderrun() const {
 void KSCore::EndOnGaplessUnderrun() {
     if (!GaplessUnderrun())
         return;
-    while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
-        if (!GaplessUnderrun())
-            return;
-        Sleep(kPollMs);
-    }
+    if (!TakeControl(&KSCore::GaplessUnderrun))
+        return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
     if (GaplessUnderrun()) {
         DiagLog(1, "Gapless mode buffer underrun - Player Thread is stopping KS player");
