@@ -1,7 +1,7 @@
 // A device's life under a running stream: the loss of its pin (a failed request, or the system's
 // word that it was removed), the bounded wait for it to come back with the same device path, the
-// reopen in the same format, the release of the pin while paused, and the audio kept across two
-// pins: what the closed pin left unplayed, after the pre-roll's silence of the new one.
+// reopen in the same format, the release of the pin while paused, and the handing of what the
+// closed pin left unplayed, and of the new pin's pre-roll, to the stream buffer.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -155,10 +155,8 @@ int KSCore::Reopen() {
             LogPinCause(*m_pRenderFilter);
     }
     WAVEFORMATEXTENSIBLE ring = m_bytes.RingFormat();
-    ULONG pinId = pin ? pin->m_nId : 0;
     if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
         return kRefused;
-    OpenDeviceVolume(pinId);
     char text[96];
     DescribeFormat(m_bytes.DeviceFormat(), text, sizeof text);
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);

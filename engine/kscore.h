@@ -15,8 +15,9 @@
 //   OpenOutput, EndInternal and CloseOutput run only with it held. The output is made and deleted
 //   only there.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
-// - m_csState guards m_pOutput and m_pServing: the output's publication and deletion against the
-//   player thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
+// - m_csState guards m_pOutput and m_pServing: the output's publication and its taking down
+//   (DropOutput, which deletes it outside the lock once no pass serves it) against the player
+//   thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
 //   the device's volume control of the open stream, against SetVolume and the snapshot.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
@@ -134,8 +135,9 @@ class KSCore final : private KSStreamSite {
     KSCore& operator=(const KSCore&) = delete;
 
     // Host operations.
-    int Start(int rate, int channels, int bits); // 1000 when open, -1 when not
-    int Write(const char* data, int length);     // 0 taken whole, 1 refused
+    // 1000 when the stream plays, -1 when not (a pin that refuses to run stays open until End).
+    int Start(int rate, int channels, int bits);
+    int Write(const char* data, int length); // 0 taken whole, 1 refused
     int CanWrite();
     int IsPlaying();
     int Pause(int pause); // returns the previous pause flag
@@ -229,7 +231,7 @@ class KSCore final : private KSStreamSite {
     void ReleaseOutput(KSOutput* output);
 
     // A device's life (devicelife.cpp): loss, the wait for its return, the reopen, the release
-    // while paused, the pre-roll and the audio kept across pins.
+    // while paused, and the pre-roll of each new pin.
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
     bool ReopenNow();
@@ -267,7 +269,8 @@ class KSCore final : private KSStreamSite {
     void EndOnGaplessUnderrun();
 
     // The stream's state (state.cpp).
-    // Changes the state to to, from from only when from is given (false when it was not); logged.
+    // Changes the state to to; when from is given, only from from (false when it was not there).
+    // The one writer of m_nState; each change is logged at the diagnostic level.
     bool SetState(KSState to, LONG from = -1);
     bool IsOpen() const; // playing, or open without its pin
     // The host's writes are taken while playing, released, or without a device for good; lost
@@ -286,10 +289,10 @@ class KSCore final : private KSStreamSite {
     // The player thread moves no audio while the host pauses or the control path holds it.
     bool MovesNoAudio() const { return m_bPaused || m_bHeld; }
 
-    volatile LONG m_bPaused =
-        0;                     // host paused playback (Pause and its resume set, OpenOutput clears)
-    volatile LONG m_bHeld = 0; // the control path holds the player thread off the stream
-    volatile LONG m_bPauseAck = 0;         // player thread's MovesNoAudio() at the end of each pass
+    // The host paused playback: Pause and its resume set it, OpenOutput clears it.
+    volatile LONG m_bPaused = 0;
+    volatile LONG m_bHeld = 0;     // the control path holds the player thread off the stream
+    volatile LONG m_bPauseAck = 0; // player thread's MovesNoAudio() at the end of each pass
     volatile LONG m_nState = kStateClosed; // see KSState; written only by SetState
     volatile LONG m_bStarted = 0;          // 1 from a successful Start until the host's End()
     HWND m_hwndStatus = nullptr;           // the status window, or null (under the status lock)
@@ -324,8 +327,8 @@ class KSCore final : private KSStreamSite {
     KSShownOnce<16> m_shownRefusals;  // missing-rate messages shown (their text)
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
-    // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by
-    // CloseOutput, both under m_csControl and m_csState.
+    // The open stream's output (owns the pin), or null; published by PublishOutput and taken down
+    // by DropOutput, both under m_csControl, the pointer itself under m_csState.
     std::unique_ptr<KSOutput> m_pOutput;
     // The output the player thread serves in its current pass, or null (under m_csState).
     KSOutput* m_pServing = nullptr;

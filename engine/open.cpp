@@ -146,13 +146,10 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
-    ULONG pinId = pin->m_nId;
     if (!PublishOutput(pin, *pwfx, ring, adapted))
         return 0;
     SetState(kStatePlaying);
     InterlockedExchange(&m_bPaused, 0);
-    // Whether the samples are scaled depends on the device's volume control.
-    OpenDeviceVolume(pinId);
     if (adapted)
         LogAdapted(stream, *pwfx);
     return 1;
@@ -178,12 +175,13 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
     return pin;
 }
 
-// Makes the stream's output on the pin and opens the stream; adapted: the pin's format came
-// from the device's ranges. An output that cannot be made
-// closes the pin; the filter handed that pin over, so the next open lists the filters anew, as
-// after a close.
+// Makes the stream's output on the pin, then the device's volume control (whether the samples
+// are scaled depends on it): the step an open and a reopen share. adapted: the pin's format came
+// from the device's ranges. An output that cannot be made closes the pin; the filter handed that
+// pin over, so the next open lists the filters anew, as after a close.
 bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                            const WAVEFORMATEXTENSIBLE& ring, bool adapted) {
+    ULONG pinId = pin->m_nId;
     if (!m_bytes.PlanConversion(ring, wfx)) {
         DiagLog(1, "No lossless conversion to the pin's format: the pin is closed");
         PinCloser()(pin);
@@ -211,6 +209,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);
     }
     DiagLog(1, "Output Opened");
+    OpenDeviceVolume(pinId);
     return true;
 }
 

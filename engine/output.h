@@ -1,8 +1,8 @@
-// What drains the ring into a device: one output per open stream, behind one interface. The
-// packet output (packetout.h) submits packets as KS stream writes; the cyclic-buffer output
-// (cyclicout.h) writes the ring into a WaveRT driver's cyclic buffer. The engine opens the device
-// and creates the pin; NewOutput makes the output that fits the pin, and the output owns the pin
-// from then on (closed and deleted with the output).
+// What drains the stream's bytes (streambuffer.h) into a device: one output per open stream,
+// behind one interface. The packet output (packetout.h) submits packets as KS stream writes; the
+// cyclic-buffer output (cyclicout.h) writes them into a WaveRT driver's cyclic buffer. The engine
+// opens the device and creates the pin; NewOutput makes the output that fits the pin, and the
+// output owns the pin from then on (closed and deleted with the output).
 //
 // Threading: the player thread calls BeforeWait, AfterWait and HasWork while it serves the
 // output (KSCore::Pass); the control path (under m_csControl) calls the rest. The engine deletes
@@ -103,7 +103,7 @@ class KSOutput {
     virtual int StopKeeping(bool exact, KSBytes* unplayed) = 0;
     // A gapless underrun ends the stream: what is waiting to be submitted goes first.
     virtual void SubmitPartial() = 0;
-    // True once everything taken from the ring has played (the ring itself is the engine's).
+    // True once everything taken from the stream buffer has played (what it holds is not asked).
     virtual bool PlayedOut() = 0;
     // Waits about kPollMs for the play-out to move on; self: on the player thread, which then
     // serves the output itself.
