@@ -1,12 +1,10 @@
-// Adapting a format the device refused: the candidates from its data ranges tried in order, the
-// refusal of a rate the device does not take (its message shown once), and the converted path
-// from the ring to the device.
+// Adapting a format the device refused: the candidates from its data ranges tried in order, and
+// the refusal of a rate the device does not take (its message shown once).
 #include "engine/kscore.h"
 
 #include "diag/log.h"
 #include "engine/candidates.h"
 #include "engine/format.h"
-#include "engine/ring.h"
 #include "engine/settings.h"
 #include "ks/audfilter.h"
 
@@ -24,13 +22,6 @@ bool RefusedFormat(HRESULT hr) {
     return hr == HRESULT_FROM_WIN32(ERROR_NO_MATCH) ||
            hr == HRESULT_FROM_WIN32(ERROR_INVALID_PARAMETER) ||
            hr == HRESULT_FROM_WIN32(ERROR_NOT_SUPPORTED) || hr == E_FAIL;
-}
-
-DWORD Hash(const char* text) {
-    DWORD h = 2166136261u;
-    for (; *text; text++)
-        h = (h ^ (BYTE)*text) * 16777619u;
-    return h;
 }
 
 } // namespace
@@ -90,15 +81,10 @@ void KSCore::RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const KSRangeSet& ra
     DiagLog(1, "Rate refused: the stream is %s; the device's ranges offer %s", format, offered);
     snprintf(text, sizeof text, "%s cannot play %lu Hz audio. It takes %s Hz.",
              m_pRenderFilter->m_szFriendlyName, stream.Format.nSamplesPerSec, rates);
-    DWORD hash = Hash(text);
-    int n = m_nShownRefusals < 16 ? m_nShownRefusals : 16;
-    for (int i = 0; i < n; i++) {
-        if (m_dwShownRefusals[i] == hash) {
-            DiagLog(1, "Rate refusal shown before; not shown again: %s", text);
-            return;
-        }
+    if (!m_shownRefusals.First(text)) {
+        DiagLog(1, "Rate refusal shown before; not shown again: %s", text);
+        return;
     }
-    m_dwShownRefusals[m_nShownRefusals++ % 16] = hash;
     TellUser(text);
 }
 
@@ -106,65 +92,9 @@ void KSCore::LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTE
     char from[96], to[96];
     DescribeFormat(stream, from, sizeof from);
     DescribeFormat(device, to, sizeof to);
-    const char* volume = SampleVolume() != kUnityVolume ? "scaled by the volume"
-                         : m_bDeviceVolume ? "bit-transparent (the device's own volume control)"
-                                           : "bit-transparent (volume off or full)";
+    const char* volume = m_bytes.SampleVolume() != kUnityVolume ? "scaled by the volume"
+                         : m_bytes.DeviceVolume()
+                             ? "bit-transparent (the device's own volume control)"
+                             : "bit-transparent (volume off or full)";
     DiagLog(1, "Adapted format: stream %s plays as %s, %s", from, to, volume);
-}
-
-// kUnityVolume when samples pass unscaled (volume off or full, or on the device's control), else
-// the volume.
-int KSCore::SampleVolume() {
-    DWORD volume = m_nVolume;
-    if (!m_settings.volume_enabled || volume == (DWORD)kMaxVolume || m_bDeviceVolume)
-        return kUnityVolume;
-    return (int)volume;
-}
-
-// Converted streams: whole ring frames through a small buffer (a frame may straddle the ring's
-// end) into whole device frames. The outputs ask for whole device frames (RingHeld).
-void KSCore::ReadConverted(BYTE* dst, DWORD n) {
-    BYTE chunk[4096];
-    DWORD srcBlock = m_wfxRing.Format.nBlockAlign, dstBlock = m_wfxCurrent.Format.nBlockAlign;
-    DWORD frames = n / dstBlock, perChunk = sizeof chunk / srcBlock;
-    int volume = SampleVolume();
-    while (frames) {
-        DWORD f = frames < perChunk ? frames : perChunk;
-        DWORD bytes = f * srcBlock;
-        m_pReadPtr = RingStretch(
-            m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, bytes,
-            [&](BYTE* ring, DWORD offset, DWORD length) { memcpy(chunk + offset, ring, length); });
-        ConvertFrames(dst, chunk, f, m_conv, volume);
-        InterlockedExchangeAdd(&m_nInputUsed, -(LONG)bytes);
-        dst += f * dstBlock;
-        frames -= f;
-    }
-}
-
-// Converted streams take whole frames into the ring: the start of a frame the host cut waits in
-// m_carry for the rest. Refused whole (1) when the ring lacks room for the frames.
-int KSCore::WriteFrames(const BYTE* src, DWORD length) {
-    bool widen =
-        m_wfxRing.Samples.wValidBitsPerSample == 24 && m_wfxRing.Format.wBitsPerSample == 32;
-    DWORD hostBlock = widen ? 3u * m_wfxRing.Format.nChannels : m_wfxRing.Format.nBlockAlign;
-    DWORD frames = (m_dwCarry + length) / hostBlock;
-    DWORD need = frames * m_wfxRing.Format.nBlockAlign;
-    if (m_dwInputSize - (DWORD)m_nInputUsed < need)
-        return 1;
-    if (m_dwCarry && frames) {
-        DWORD rest = hostBlock - m_dwCarry;
-        memcpy(m_carry + m_dwCarry, src, rest);
-        PutRing(m_carry, hostBlock, widen);
-        src += rest;
-        length -= rest;
-        frames--;
-        m_dwCarry = 0;
-    }
-    PutRing(src, frames * hostBlock, widen);
-    DWORD left = length - frames * hostBlock;
-    memcpy(m_carry + m_dwCarry, src + frames * hostBlock, left);
-    m_dwCarry += left;
-    InterlockedExchangeAdd(&m_nInputUsed, (LONG)need);
-    WakeThread();
-    return 0;
 }

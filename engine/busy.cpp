@@ -4,40 +4,20 @@
 
 #include "diag/log.h"
 #include "engine/candidates.h"
+#include "engine/notices.h"
 #include "ks/audfilter.h"
 
 #include <cstdio>
 
 namespace {
 
-// Devices whose busy message was shown (hashes of their device paths), since ForgetBusyNotices.
-constexpr int kMaxBusyNotices = 32;
-DWORD g_busyShown[kMaxBusyNotices];
-volatile LONG g_nBusyShown = 0;
-
-DWORD PathHash(const char* text) {
-    DWORD h = 2166136261u;
-    for (; *text; text++)
-        h = (h ^ (BYTE)(*text >= 'A' && *text <= 'Z' ? *text + 32 : *text)) * 16777619u;
-    return h;
-}
-
-// True the first time for a device (the oldest entry gives way when the table is full).
-bool FirstNotice(const char* path) {
-    DWORD h = PathHash(path);
-    LONG count = g_nBusyShown;
-    for (LONG i = 0; i < count && i < kMaxBusyNotices; i++)
-        if (g_busyShown[i] == h)
-            return false;
-    g_busyShown[count % kMaxBusyNotices] = h;
-    InterlockedIncrement(&g_nBusyShown);
-    return true;
-}
+// Devices whose busy message was shown (their device paths), since ForgetBusyNotices.
+KSShownOnce<32> g_busyShown;
 
 } // namespace
 
 void ForgetBusyNotices() {
-    InterlockedExchange(&g_nBusyShown, 0);
+    g_busyShown.Forget();
 }
 
 // The drivers' answers for a pin that is taken (STATUS_DEVICE_BUSY, STATUS_INSUFFICIENT_RESOURCES
@@ -66,7 +46,7 @@ bool KSCore::PinBusy() {
 void KSCore::TellBusy() {
     const char* name = m_pRenderFilter->m_szFriendlyName;
     DiagLog(1, "Device busy: %s is in use by another program or by Windows' audio engine", name);
-    if (!FirstNotice(m_pRenderFilter->m_szFilterName))
+    if (!g_busyShown.First(m_pRenderFilter->m_szFilterName))
         return;
     char text[512];
     snprintf(text, sizeof text,

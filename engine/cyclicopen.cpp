@@ -37,8 +37,9 @@ DWORD Millis(DWORD bytes, DWORD rate) {
 
 } // namespace
 
-KSCyclicOutput::KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site)
-    : m_site(site), m_pRenderPin(std::move(pin)), m_pRtPin(rtPin) {}
+KSCyclicOutput::KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site,
+                               KSStreamBuffer& bytes)
+    : m_site(site), m_bytes(bytes), m_pRenderPin(std::move(pin)), m_pRtPin(rtPin) {}
 
 // The stream's figures go to the log before the pin, which owns the buffer, closes.
 KSCyclicOutput::~KSCyclicOutput() {

@@ -5,6 +5,7 @@
 #include "diag/constants.h"
 #include "diag/log.h"
 #include "engine/halfplan.h"
+#include "engine/streambuffer.h"
 #include "ks/rtpin.h"
 
 #include <cstring>
@@ -19,7 +20,7 @@ KSNext KSCyclicOutput::BeforeWait(KSWaitList& list) {
     Serve();
     WatchPosition();
     FillWait(list);
-    return m_site.RingHeld() == 0 ? KSNext::kRanDry : KSNext::kWait;
+    return m_bytes.Held() == 0 ? KSNext::kRanDry : KSNext::kWait;
 }
 
 // The audio event (a write the thread waits for) and, event-driven, the driver's notification;
@@ -147,7 +148,7 @@ bool KSCyclicOutput::ReadPosition(ULONG* offset) {
 void KSCyclicOutput::WriteHalf() {
     ULONGLONG at = m_written;
     bool hostMayWrite = m_site.Mode() == kModeOpen && m_site.Started();
-    DWORD n = HalfAudio(m_site.RingHeld(), m_dwHalf, m_dwBlock, hostMayWrite);
+    DWORD n = HalfAudio(m_bytes.Held(), m_dwHalf, m_dwBlock, hostMayWrite);
     if (n)
         Put(at, n);
     memset(m_pBuffer + (DWORD)(at % m_dwSize) + n, m_bSilence, m_dwHalf - n);
@@ -161,7 +162,7 @@ void KSCyclicOutput::TopUp() {
         return;
     ULONGLONG at = 0;
     DWORD room =
-        TopUpRoom(m_position.Played(), m_written, m_audioEnd, m_dwHalf, m_site.RingHeld(), &at);
+        TopUpRoom(m_position.Played(), m_written, m_audioEnd, m_dwHalf, m_bytes.Held(), &at);
     if (!room)
         return;
     Put(at, room);
@@ -179,8 +180,8 @@ void KSCyclicOutput::Put(ULONGLONG at, DWORD n) {
     }
     InterlockedExchange(&m_bPlayedOut, 0);
     m_audioEnd = at + n;
-    m_site.ReadRing(m_pBuffer + (DWORD)(at % m_dwSize), n);
-    m_site.CountSubmitted(n);
+    m_bytes.Read(m_pBuffer + (DWORD)(at % m_dwSize), n);
+    m_bytes.CountHanded(n);
 }
 
 // The end: the ring goes into halves and plays, silence follows. On the player thread (a gapless

@@ -21,7 +21,7 @@ class CKsRtPin;
 
 class KSCyclicOutput final : public KSOutput {
   public:
-    KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site);
+    KSCyclicOutput(PinOwner pin, CKsRtPin* rtPin, KSStreamSite& site, KSStreamBuffer& bytes);
     ~KSCyclicOutput() override;
 
     // Everything up to the state change to RUN: the buffer of two halves of whole frames of about
@@ -74,6 +74,7 @@ class KSCyclicOutput final : public KSOutput {
     void Put(ULONGLONG at, DWORD n);
 
     KSStreamSite& m_site;
+    KSStreamBuffer& m_bytes;
     UniqueHandle m_hNotify; // the driver's notification event (event-driven streams)
     UniqueHandle m_hAudio;  // set by AudioWritten while m_bWantAudio
     PinOwner m_pRenderPin;  // destroyed before the events: the pin unregisters its event

@@ -1,7 +1,7 @@
 // A device's life under a running stream: the loss of its pin (a failed request, or the system's
 // word that it was removed), the bounded wait for it to come back with the same device path, the
-// reopen in the same format, the release of the pin while paused, and the audio kept across two
-// pins: what the closed pin left unplayed, after the pre-roll's silence of the new one.
+// reopen in the same format, the release of the pin while paused, and the handing of what the
+// closed pin left unplayed, and of the new pin's pre-roll, to the stream buffer.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -19,10 +19,6 @@ namespace {
 constexpr int kReopened = 0;
 constexpr int kAbsent = 1;  // no device with the stream's device path
 constexpr int kRefused = 2; // the device is there and cannot play the stream (logged)
-
-DWORD Smaller(DWORD a, DWORD b) {
-    return a < b ? a : b;
-}
 
 } // namespace
 
@@ -51,23 +47,29 @@ void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
 
 // The player thread takes the pin down and looks for the device in its next pass.
 void KSCore::DeviceLost(const char* why) {
-    if (InterlockedCompareExchange(&m_nDevice, kDeviceLost, kDeviceHeld) != kDeviceHeld)
+    if (!SetState(kStateLost, kStatePlaying) && !SetState(kStateDrainingLost, kStateDraining))
         return;
     m_pszLostWhy = why;
     WakeThread();
 }
 
-// The player thread's way into m_csControl: while a host thread holds it (and may wait for this
-// thread's acknowledgement of a pause) the thread keeps acknowledging, and gives up once that
-// thread has ended the stream or settled the device.
-bool KSCore::TakeControl() {
+// The player thread's one way into m_csControl: while a host thread holds it (and may wait for
+// this thread's acknowledgement of a pause) the thread keeps acknowledging, and gives up once that
+// thread has changed the situation (still() is false).
+bool KSCore::TakeControl(bool (KSCore::*still)() const) {
     while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
-        if (m_nMode != kModeOpen || m_nDevice == kDeviceHeld || m_bExitThread)
+        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
+        if (!(this->*still)())
             return false;
         Sleep(kPollMs);
     }
     return true;
+}
+
+// A lost or awaited device the player thread has to take in hand: not once the stream has ended
+// or its device was settled.
+bool KSCore::DeviceUnsettled() const {
+    return IsOpen() && m_nState != kStatePlaying && !m_bExitThread;
 }
 
 // On the player thread: a lost pin is taken down, then the device is looked for at each arrival
@@ -75,14 +77,14 @@ bool KSCore::TakeControl() {
 // until the deadline. A device that does not come back, or refuses the stream, leaves the
 // stream without a device.
 void KSCore::Recover() {
-    if (!TakeControl())
+    if (!TakeControl(&KSCore::DeviceUnsettled))
         return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
-    if (m_nMode != kModeOpen || (m_nDevice != kDeviceLost && m_nDevice != kDeviceWaiting))
+    if (m_nState != kStateLost && m_nState != kStateWaiting)
         return;
-    if (m_nDevice == kDeviceLost)
+    if (m_nState == kStateLost)
         TakeLoss();
-    if (m_nDevice != kDeviceWaiting)
+    if (m_nState != kStateWaiting)
         return;
     if (!WaitLeftMs()) {
         DiagLog(1, "Device did not come back within %lu ms: given up, its audio is dropped",
@@ -112,7 +114,6 @@ bool KSCore::ReopenNow() {
     if (!OnPlayerThread())
         HoldPlayerThread();
     LetGo(false);
-    InterlockedExchange(&m_bPaused, 0);
     if (m_episode.quick >= kQuickFailLimit || !WaitLeftMs())
         return false;
     DWORD wait = m_episode.nextTryMs - GetTickCount();
@@ -128,48 +129,13 @@ bool KSCore::ReopenNow() {
 }
 
 // Takes the output down and keeps the stream: the ring, the time, and what the pin left
-// unplayed. Under m_csControl, with the player thread held off or on it.
+// unplayed. Under m_csControl, with the player thread held off or on it; the hold ends here.
 void KSCore::LetGo(bool exact) {
-    LONG paused = m_bPaused;
     KSBytes unplayed;
-    LONG kept = m_pOutput->StopKeeping(exact, &unplayed);
-    if (kept)
-        InterlockedExchange(&m_nLostPackets, kept);
-    KeepUnplayed(unplayed);
+    StopOutput(&unplayed, exact);
+    m_bytes.Keep(unplayed);
     DropOutput();
-    InterlockedExchange(&m_bPaused, paused);
-}
-
-// The new kept audio: what the pin left unplayed, then what was kept before and not yet read. The
-// pre-roll left is silence that the next pin's own replaces. Of the packet the pin was filling,
-// the bytes that came from the ring were never counted: they count when they go out again.
-void KSCore::KeepUnplayed(KSBytes& unplayed) {
-    DWORD left = m_dwFront - m_dwFrontRead;
-    DWORD readAhead = m_dwUncounted - m_dwFreshRead;
-    DWORD fresh = unplayed.uncounted > readAhead ? unplayed.uncounted - readAhead : 0;
-    DWORD freshLeft = Smaller(left, m_dwFrontFresh);
-    if (left) {
-        BYTE* both = new (std::nothrow) BYTE[unplayed.size + left];
-        if (!both) {
-            DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost",
-                    unplayed.size);
-            return;
-        }
-        if (unplayed.size)
-            memcpy(both, unplayed.data.get(), unplayed.size);
-        memcpy(both + unplayed.size, m_pFront.get() + m_dwFrontRead, left);
-        unplayed.data.reset(both);
-        unplayed.size += left;
-    }
-    m_pFront = std::move(unplayed.data);
-    m_dwFront = unplayed.size;
-    m_dwFrontRead = 0;
-    m_dwFrontFresh = freshLeft == left ? left + fresh : freshLeft;
-    m_dwPreroll = 0;
-    m_dwUncounted = 0;
-    m_dwFreshRead = 0;
-    if (m_dwFront)
-        DiagLog(1, "Kept %lu bytes the device did not play", (DWORD)m_dwFront);
+    ReleasePlayerThread();
 }
 
 // A pin on the device with the stream's device path, in the format of the lost pin.
@@ -180,7 +146,7 @@ int KSCore::Reopen() {
     m_pRenderFilter = FindDevice(m_szDevice);
     if (!m_pRenderFilter)
         return kAbsent;
-    WAVEFORMATEXTENSIBLE wfx = m_wfxCurrent;
+    WAVEFORMATEXTENSIBLE wfx = m_bytes.DeviceFormat();
     CKsPin* pin = nullptr;
     if (!DeviceBusy(*m_pRenderFilter, &wfx.Format)) {
         LogAttempt("Attempting to CreateRenderPin again with the stream's format:", wfx);
@@ -188,17 +154,14 @@ int KSCore::Reopen() {
         if (!pin)
             LogPinCause(*m_pRenderFilter);
     }
-    WAVEFORMATEXTENSIBLE ring = m_wfxRing;
-    ULONG pinId = pin ? pin->m_nId : 0;
+    WAVEFORMATEXTENSIBLE ring = m_bytes.RingFormat();
     if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
         return kRefused;
-    OpenDeviceVolume(pinId);
     char text[96];
-    DescribeFormat(m_wfxCurrent, text, sizeof text);
+    DescribeFormat(m_bytes.DeviceFormat(), text, sizeof text);
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
-    InterlockedExchange(&m_nDevice, kDeviceHeld);
+    SetState(m_nState == kStateDrainingLost ? kStateDraining : kStatePlaying);
     if (!m_bPaused) {
-        m_nPinState = KSSTATE_RUN;
         if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)) && m_nRemovals == removals)
             return kRefused;
     }
@@ -214,20 +177,19 @@ int KSCore::Reopen() {
 // The stream ends as one whose device was removed: nothing kept, the output closed. A player
 // thread that drops the audio of a stream without a device is held off the ring first.
 void KSCore::EndWithoutDevice() {
-    LONG paused = m_bPaused;
-    if (m_nDevice == kDeviceGone)
+    if (m_nState == kStateGone)
         HoldPlayerThread();
     StopOutputNow();
-    DiscardRing();
+    m_bytes.Discard();
     CloseOutput();
-    InterlockedExchange(&m_bPaused, paused);
+    ReleasePlayerThread();
 }
 
 // Pause with release_on_pause_enabled: the pin is paused and the player thread holds; the pin
 // goes, what it had not played is kept for the resume.
 void KSCore::ReleaseForPause() {
     LetGo(true);
-    InterlockedExchange(&m_nDevice, kDeviceReleased);
+    SetState(kStateReleased);
     DiagLog(1, "Device released while paused: %s", m_szDevice);
 }
 
@@ -247,7 +209,7 @@ void KSCore::ResumeReleased() {
     if (BeginLoss())
         DiagLog(1, "Device lost: %s (gone while released)", m_szDevice);
     m_nArrivalsSeen = m_nArrivals;
-    InterlockedExchange(&m_nDevice, kDeviceWaiting);
+    SetState(kStateWaiting);
     DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
     WakeThread();
 }
@@ -258,8 +220,7 @@ void KSCore::StartPreroll(const WAVEFORMATEX& format) {
     ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
     if (format.nBlockAlign)
         bytes -= bytes % format.nBlockAlign;
-    m_dwPreroll = (DWORD)bytes;
-    m_bSilence = format.wBitsPerSample == 8 ? 0x80 : 0;
+    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
     if (bytes)
         DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
 }
@@ -272,9 +233,9 @@ DWORD KSCore::WaitLeftMs() {
 // The player thread's sleep: while it waits for a device, no longer than the wait has left, and
 // no longer than a look's period where nothing notifies it.
 DWORD KSCore::WakeTimeout() {
-    if (m_nDevice == kDeviceGone)
-        return m_nInputUsed && !m_bPaused ? kDropStepMs : INFINITE;
-    if (m_nDevice != kDeviceWaiting)
+    if (m_nState == kStateGone)
+        return m_bytes.Used() && !MovesNoAudio() ? kDropStepMs : INFINITE;
+    if (m_nState != kStateWaiting)
         return INFINITE;
     DWORD left = WaitLeftMs();
     if (!ReopenDue()) {
@@ -282,23 +243,4 @@ DWORD KSCore::WakeTimeout() {
         left = backoff < left ? backoff : left;
     }
     return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
-}
-
-// The pre-roll's silence and the kept audio go first; neither counts as submitted again, except
-// the kept audio's fresh end.
-void KSCore::ReadKept(BYTE*& dst, DWORD& n) {
-    DWORD silence = Smaller(n, m_dwPreroll);
-    memset(dst, m_bSilence, silence);
-    m_dwPreroll -= silence;
-    DWORD kept = Smaller(n - silence, m_dwFront - m_dwFrontRead);
-    if (kept)
-        memcpy(dst + silence, m_pFront.get() + m_dwFrontRead, kept);
-    DWORD freshFrom = m_dwFront - m_dwFrontFresh;
-    DWORD end = m_dwFrontRead + kept;
-    m_dwFreshRead +=
-        end > freshFrom ? end - (m_dwFrontRead > freshFrom ? m_dwFrontRead : freshFrom) : 0;
-    m_dwFrontRead = end;
-    m_dwUncounted += silence + kept;
-    dst += silence + kept;
-    n -= silence + kept;
 }

@@ -8,7 +8,7 @@
 #include "ks/audfilter.h"
 
 void KSCore::OpenDeviceVolume(ULONG nRenderPin) {
-    InterlockedExchange(&m_bDeviceVolume, 0);
+    InterlockedExchange(m_bytes.DeviceVolumeFlag(), 0);
     if (!m_settings.volume_enabled || !m_settings.hardware_volume_enabled || !m_pRenderFilter)
         return;
     const char* found = "";
@@ -16,8 +16,8 @@ void KSCore::OpenDeviceVolume(ULONG nRenderPin) {
     if (!control)
         return;
     char why[MAX_PATH + 96];
-    KSHardwareVolume* hw =
-        KSHardwareVolume::Open(*control, m_nVolume, &m_bDeviceVolume, why, sizeof why);
+    KSHardwareVolume* hw = KSHardwareVolume::Open(*control, m_bytes.Volume(),
+                                                  m_bytes.DeviceVolumeFlag(), why, sizeof why);
     if (!hw) {
         DiagLog(1, "Hardware volume: none on %s: %s; software volume",
                 m_pRenderFilter->m_szFriendlyName, why);
@@ -27,9 +27,9 @@ void KSCore::OpenDeviceVolume(ULONG nRenderPin) {
     DiagLog(1, "Hardware volume: %s", found);
     CsGuard lock(m_csState);
     m_pHwVolume.reset(hw);
-    InterlockedExchange(&m_bDeviceVolume, 1);
+    InterlockedExchange(m_bytes.DeviceVolumeFlag(), 1);
     // A volume the host set while the control was being opened.
-    hw->Request(m_nVolume);
+    hw->Request(m_bytes.Volume());
 }
 
 // The control's setter may be inside a device request: it is waited for (bounded); one that does
@@ -40,7 +40,7 @@ void KSCore::CloseDeviceVolume() {
         CsGuard lock(m_csState);
         hw = m_pHwVolume.release();
     }
-    InterlockedExchange(&m_bDeviceVolume, 0);
+    InterlockedExchange(m_bytes.DeviceVolumeFlag(), 0);
     if (hw && hw->Close())
         delete hw;
 }
@@ -48,5 +48,5 @@ void KSCore::CloseDeviceVolume() {
 KSVolumeKind KSCore::VolumeKind() const {
     if (!m_settings.volume_enabled)
         return KSVolumeKind::kOff;
-    return m_bDeviceVolume ? KSVolumeKind::kDevice : KSVolumeKind::kSoftware;
+    return m_bytes.DeviceVolume() ? KSVolumeKind::kDevice : KSVolumeKind::kSoftware;
 }

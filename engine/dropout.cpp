@@ -4,22 +4,18 @@
 #include "engine/kscore.h"
 
 #include "diag/log.h"
-#include "engine/ring.h"
 
 // Under m_csControl. The output, if any, is stopped and closed; the ring stays, the kept audio
 // and the pre-roll go.
 void KSCore::GoWithoutDevice(const char* why) {
     CloseEpisode();
-    LONG paused = m_bPaused;
     StopOutputNow();
-    m_pFront.reset();
-    m_dwFront = m_dwFrontRead = m_dwFrontFresh = 0;
-    m_dwPreroll = m_dwUncounted = m_dwFreshRead = 0;
+    m_bytes.ForgetKept();
     m_pszDropWhy = why;
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();
-    InterlockedExchange(&m_nDevice, kDeviceGone);
-    InterlockedExchange(&m_bPaused, paused);
+    SetState(kStateGone);
+    ReleasePlayerThread();
     DiagLog(1,
             "Audio dropped from now on: %s; the stream goes on without a device until it is "
             "closed",
@@ -32,9 +28,7 @@ void KSCore::StopOutputNow() {
     if (!m_pOutput)
         return;
     HoldPlayerThread();
-    LONG kept = m_pOutput->Stop();
-    if (kept)
-        InterlockedExchange(&m_nLostPackets, kept);
+    StopOutput(nullptr, false);
     DropOutput();
 }
 
@@ -44,20 +38,16 @@ void KSCore::DropDue() {
     DWORD now = GetTickCount();
     DWORD ms = now - m_dwDropLastMs;
     m_dwDropLastMs = now;
-    if (m_bPaused)
+    if (MovesNoAudio())
         return;
     m_qwDropMs += ms;
-    DWORD block = m_wfxRing.Format.nBlockAlign ? m_wfxRing.Format.nBlockAlign : 1;
-    ULONGLONG due = m_qwDropMs * m_wfxRing.Format.nAvgBytesPerSec / 1000;
+    const WAVEFORMATEX& ring = m_bytes.RingFormat().Format;
+    DWORD block = ring.nBlockAlign ? ring.nBlockAlign : 1;
+    ULONGLONG due = m_qwDropMs * ring.nAvgBytesPerSec / 1000;
     ULONGLONG owed = due - m_qwDropped;
-    DWORD held = (DWORD)m_nInputUsed / block * block;
+    DWORD held = m_bytes.Used() / block * block;
     DWORD n = owed < held ? (DWORD)(owed / block * block) : held;
     m_qwDropped = owed > held ? due : m_qwDropped + n;
-    if (!n)
-        return;
-    m_pReadPtr =
-        RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n, [](BYTE*, DWORD, DWORD) {});
-    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-    DWORD bytes = n / block * m_wfxCurrent.Format.nBlockAlign;
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)bytes);
+    if (n)
+        m_bytes.Drop(n);
 }

@@ -41,7 +41,7 @@ void KSCore::End() {
         DiagLog(1, "End(force=%d)", 0);
         EndInternal(0);
     }
-    if (m_nMode == kModeOpen)
+    if (IsOpen())
         WakeThread();
 }
 
@@ -55,7 +55,7 @@ void KSCore::End(int force) {
 // (a packet, a half of the cyclic buffer) comes back or moves on each unit's worth of audio, so
 // two units' playing time plus the answer time.
 DWORD KSCore::StallMs() {
-    DWORD rate = m_wfxCurrent.Format.nAvgBytesPerSec;
+    DWORD rate = m_bytes.DeviceFormat().Format.nAvgBytesPerSec;
     ULONGLONG unitMs = rate ? (ULONGLONG)m_pOutput->StallUnit() * 1000 / rate : 0;
     ULONGLONG bound = kDeviceAnswerMs + 2 * unitMs;
     return bound < MAXDWORD ? (DWORD)bound : MAXDWORD;
@@ -65,7 +65,7 @@ DWORD KSCore::StallMs() {
 // the device (it looks at the pause flag before it fills anything). A pass waits for nothing but
 // its device calls, so the acknowledgement comes within kDeviceAnswerMs.
 bool KSCore::WaitForPauseAck() {
-    for (DWORD waited = 0; !m_bPauseAck && !m_bInPacketWait; waited += kPollMs) {
+    for (DWORD waited = 0; !m_bPauseAck && !m_bInDeviceWait; waited += kPollMs) {
         if (waited >= kDeviceAnswerMs) {
             DiagLog(1, "Player thread did not acknowledge the pause within %lu ms",
                     kDeviceAnswerMs);
@@ -76,15 +76,19 @@ bool KSCore::WaitForPauseAck() {
     return true;
 }
 
-// Keeps the player thread from moving audio to the device, as a pause does. An acknowledgement
-// left from an earlier pause counts no more.
+// Keeps the player thread from moving audio to the device, as a pause does, until
+// ReleasePlayerThread. An acknowledgement left from an earlier pause counts no more.
 void KSCore::HoldPlayerThread() {
     InterlockedExchange(&m_bPauseAck, 0);
-    InterlockedExchange(&m_bPaused, 1);
+    InterlockedExchange(&m_bHeld, 1);
     if (OnPlayerThread())
         return;
     WakeThread();
     WaitForPauseAck();
+}
+
+void KSCore::ReleasePlayerThread() {
+    InterlockedExchange(&m_bHeld, 0);
 }
 
 // Lets the device play what the ring and the output hold. True when all of it was played; false
@@ -97,8 +101,8 @@ bool KSCore::PlayOut() {
     if (!self)
         WakeThread();
     StallWatch watch(m_pOutput->Progress());
-    while (Pending() || !m_pOutput->PlayedOut()) {
-        if (m_nDevice == kDeviceLost) {
+    while (m_bytes.Pending() || !m_pOutput->PlayedOut()) {
+        if (m_nState == kStateDrainingLost) {
             if (!ReopenNow())
                 return false;
             watch = StallWatch(m_pOutput->Progress());
@@ -112,10 +116,11 @@ bool KSCore::PlayOut() {
 }
 
 void KSCore::EndInternal(int force) {
-    DiagLog(1, "EndInternal() - mode=%d force=%d", (int)m_nMode, force);
-    if (m_nMode != kModeOpen)
+    LONG state = m_nState;
+    DiagLog(1, "EndInternal() - mode=%d force=%d", (int)ModeOf(state), force);
+    if (!IsOpen())
         return;
-    if (m_nDevice == kDeviceWaiting || m_nDevice == kDeviceReleased || m_nDevice == kDeviceGone) {
+    if (state == kStateWaiting || state == kStateReleased || state == kStateGone) {
         // Awaited, released or gone: nothing to play out, and the wait ends now. (A pin just lost
         // is opened again by the play-out, when the device is there.)
         DiagLog(1, "The stream ends without its device");
@@ -126,31 +131,40 @@ void KSCore::EndInternal(int force) {
         return;
     LONG paused = m_bPaused;
     if (paused)
-        DiscardRing();
-    InterlockedExchange(&m_nMode, kModeEnding);
+        m_bytes.Discard();
+    // A loss may come at any moment: the state changes from the one it had.
+    while (!SetState(kStateDraining, kStatePlaying) && !SetState(kStateDrainingLost, kStateLost))
+        continue;
     if (!paused && !PlayOut()) {
-        if (m_nDevice != kDeviceHeld)
+        if (m_nState != kStateDraining)
             DiagLog(1, "Device lost while the stream played out: the stream ends");
         else
             DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
                     m_pOutput->StallText(), StallMs());
         HoldPlayerThread();
-        DiscardRing();
+        m_bytes.Discard();
     }
     // A device lost during the play-out and not found again has taken its output with it.
-    LONG lost = m_pOutput ? m_pOutput->Stop() : 0;
+    StopOutput(nullptr, false);
+    CloseOutput();
+    ReleasePlayerThread();
+}
+
+// Stops the output, if any, keeping in *unplayed (when given) what the device did not play, and
+// counts the packets the device kept even so.
+void KSCore::StopOutput(KSBytes* unplayed, bool exact) {
+    if (!m_pOutput)
+        return;
+    int lost = unplayed ? m_pOutput->StopKeeping(exact, unplayed) : m_pOutput->Stop();
     if (lost)
         InterlockedExchange(&m_nLostPackets, lost);
-    CloseOutput();
-    InterlockedExchange(&m_bPaused, paused);
 }
 
 // The one place a stream's output is closed: the output goes, and the stream with it.
 void KSCore::CloseOutput() {
     CloseEpisode();
     DropOutput();
-    InterlockedExchange(&m_nDevice, kDeviceHeld);
-    InterlockedExchange(&m_nMode, kModeClosed);
+    SetState(kStateClosed);
     DiagLog(1, "Output Closed");
 }
 
@@ -161,10 +175,8 @@ void KSCore::DropOutput() {
     {
         CsGuard lock(m_csState);
         if (m_pOutput) {
-            KSSnapshot last = {};
-            m_pOutput->Describe(last);
-            m_dwLastStarved = last.starvedBytes;
-            m_nLastGaps = last.gaps;
+            m_closed = KSSnapshot{};
+            m_pOutput->Describe(m_closed);
         }
         output = m_pOutput.release();
     }
@@ -190,7 +202,7 @@ void KSCore::ReleaseOutput(KSOutput* output) {
                     kDeviceAnswerMs);
             return;
         }
-        SetEvent(m_phEvents[0]);
+        SetEvent(m_hStopEvent.Get());
         Sleep(waited ? kPollMs : 0);
     }
     if (!m_nLostPackets)

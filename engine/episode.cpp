@@ -46,7 +46,7 @@ bool KSCore::ReopenDue() {
 
 // A device that has played kSteadyMs since its reopen ends the episode.
 void KSCore::EndSteadyEpisode() {
-    if (m_episode.active && m_episode.reopened && m_nDevice == kDeviceHeld &&
+    if (m_episode.active && m_episode.reopened && DeviceOf(m_nState) == kDeviceHeld &&
         GetTickCount() - m_episode.reopenedMs >= kSteadyMs)
         CloseEpisode();
 }
@@ -68,7 +68,7 @@ void KSCore::TakeLoss() {
         DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
     LetGo(false);
     m_nArrivalsSeen = m_nArrivals - 1; // a device that slept is still there: look at once
-    InterlockedExchange(&m_nDevice, kDeviceWaiting);
+    SetState(kStateWaiting);
     if (first)
         DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
     if (m_episode.quick < kQuickFailLimit)

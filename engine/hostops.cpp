@@ -4,77 +4,43 @@
 
 #include "diag/log.h"
 #include "engine/arith.h"
-#include "engine/ring.h"
-#include "engine/samples.h"
 #include "engine/settings.h"
-
-#include <cstring>
-
-namespace {
-
-bool IsWidened24(const WAVEFORMATEXTENSIBLE& wfx) {
-    return wfx.Samples.wValidBitsPerSample == 24;
-}
-
-} // namespace
-
-// Widened, each packed 3-byte sample takes 4 ring bytes. A stream starts at the ring's start
-// (OpenOutput) and moves in whole samples, so both parts of a wrapped stretch hold whole samples
-// too.
-void KSCore::PutRing(const BYTE* src, DWORD length, bool widen) {
-    DWORD need = widen ? length / 3 * 4 : length;
-    m_pWritePtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pWritePtr, need,
-                              [&](BYTE* ring, DWORD offset, DWORD n) {
-                                  if (widen)
-                                      Convert24To32(ring, src + offset / 4 * 3, n / 4 * 3);
-                                  else
-                                      memcpy(ring, src + offset, n);
-                              });
-}
 
 // While the device is lost or awaited the ring is full to the host: it waits, as for a slow
 // device. Without a device for good the ring takes the audio, which is dropped in time. An empty
 // write without data is the host's end of its track.
 int KSCore::Write(const char* data, int length) {
-    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
+    if (!TakesWrites())
         return 1;
     InterlockedExchange(&m_bEndWritten, length == 0 && !data);
     if (length == 0)
         return 0;
     if (length < 0 || !data)
         return 1;
-    const BYTE* src = (const BYTE*)data;
-    if (m_conv.active)
-        return WriteFrames(src, (DWORD)length);
-    DWORD free = m_dwInputSize - (DWORD)m_nInputUsed;
-    bool widen = IsWidened24(m_wfxRing);
-    DWORD need = widen ? (DWORD)length / 3 * 4 : (DWORD)length;
-    if (free < need)
+    if (m_bytes.Write((const BYTE*)data, (DWORD)length))
         return 1;
-    PutRing(src, (DWORD)length, widen);
-    InterlockedExchangeAdd(&m_nInputUsed, (LONG)need);
     WakeThread();
     return 0;
 }
 
 int KSCore::CanWrite() {
-    if (m_nMode != kModeOpen || m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting)
+    if (!TakesWrites())
         return 0;
-    return CanWriteBytes(m_dwInputSize - (DWORD)m_nInputUsed, m_dwPacketSize,
-                         IsWidened24(m_wfxRing));
+    return m_bytes.CanWrite(m_packets.packetSize);
 }
 
 // The output says whether everything handed to the device has played; a stream without its pin
 // (lost, awaited, released) still plays, and one without a device for good until the host has
 // written its end.
 int KSCore::IsPlaying() {
-    if (m_nMode != kModeOpen)
+    LONG state = m_nState;
+    if (!IsOpen())
         return 0;
-    if (m_nDevice == kDeviceGone)
+    if (state == kStateGone)
         return m_bEndWritten ? 0 : 1;
-    if (m_nDevice != kDeviceHeld)
+    if (state != kStatePlaying)
         return 1;
-    if (Pending())
+    if (m_bytes.Pending())
         return 0;
     CsGuard lock(m_csState);
     return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
@@ -86,14 +52,14 @@ int KSCore::IsPlaying() {
 int KSCore::Pause(int pause) {
     CsGuard lock(m_csControl);
     int old = m_bPaused;
-    if (m_nMode != kModeOpen)
+    if (!IsOpen())
         return old;
-    if (m_nDevice == kDeviceReleased) {
+    if (m_nState == kStateReleased) {
         if (!pause)
             ResumeReleased();
         return old;
     }
-    if (m_nDevice != kDeviceHeld || !m_pOutput) {
+    if (m_nState != kStatePlaying || !m_pOutput) {
         // The player thread looks at the flag when the device comes back.
         InterlockedExchange(&m_bPaused, pause ? 1 : 0);
         WakeThread();
@@ -105,12 +71,10 @@ int KSCore::Pause(int pause) {
         // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
         WakeThread();
         WaitForPauseAck();
-        m_nPinState = KSSTATE_PAUSE;
         RequestState(pin, KSSTATE_PAUSE);
         if (m_settings.release_on_pause_enabled && !old)
             ReleaseForPause();
     } else {
-        m_nPinState = KSSTATE_RUN;
         if (FAILED(RequestState(pin, KSSTATE_RUN))) {
             DiagLog(1, "Resume refused by the device: playback stays paused");
             return old;
@@ -124,10 +88,10 @@ int KSCore::Pause(int pause) {
 void KSCore::SetVolume(int volume) {
     if (volume < 0)
         return;
-    m_nVolume = volume > kMaxVolume ? kMaxVolume : (DWORD)volume;
+    m_bytes.SetVolume(volume > kMaxVolume ? kMaxVolume : (DWORD)volume);
     CsGuard lock(m_csState);
     if (m_pHwVolume)
-        m_pHwVolume->Request(m_nVolume);
+        m_pHwVolume->Request(m_bytes.Volume());
 }
 
 // The time of the bytes handed to the device, less the hardware's latency where the output
@@ -139,6 +103,6 @@ int KSCore::GetOutputTime() {
         if (m_pOutput)
             latency = m_pOutput->LatencyMs();
     }
-    int ms = OutputTimeMs(m_dwBytesWritten, m_wfxCurrent.Format.nAvgBytesPerSec);
+    int ms = OutputTimeMs(m_bytes.Handed(), m_bytes.DeviceFormat().Format.nAvgBytesPerSec);
     return ms > (int)latency ? ms - (int)latency : 0;
 }

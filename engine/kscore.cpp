@@ -1,5 +1,5 @@
-// The engine's life: construction, shut-down and destruction, the ring and packet buffers, the
-// player thread's start and end, and the snapshot of its state.
+// The engine's life: construction, shut-down and destruction, the sizes of the ring and the
+// packets, the player thread's start and end, and the snapshot of its state.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -7,24 +7,30 @@
 #include "ks/enum.h"
 
 #include <mmsystem.h>
+#include <cstring>
 #include <new>
 
 namespace {
 
-// A buffer of count x size bytes, or null. The engine keeps sizes and offsets in 32 bits, so a
-// buffer must fit them; a size that does not, or memory that cannot be had, is logged with the
-// size asked for.
-BYTE* AllocateBuffer(const char* what, int count, int size) {
-    unsigned long long asked = (unsigned long long)count * (unsigned long long)size;
+// The engine keeps sizes and offsets in 32 bits, so a buffer of count x size bytes must fit them;
+// a size that does not is logged with the size asked for.
+bool SizeFits(const char* what, int count, int size) {
     SIZE_T bytes = 0;
-    if (count <= 0 || size <= 0 || !SizeProduct((SIZE_T)count, (SIZE_T)size, &bytes) ||
-        bytes > MAXDWORD) {
-        DiagLog(1, "Cannot allocate the %s: %d x %d bytes is out of range", what, count, size);
+    if (count > 0 && size > 0 && SizeProduct((SIZE_T)count, (SIZE_T)size, &bytes) &&
+        bytes <= MAXDWORD)
+        return true;
+    DiagLog(1, "Cannot allocate the %s: %d x %d bytes is out of range", what, count, size);
+    return false;
+}
+
+// A buffer of size bytes, or null (logged).
+BYTE* AllocateBuffer(const char* what, int size) {
+    if (!SizeFits(what, 1, size))
         return nullptr;
-    }
-    BYTE* buffer = new (std::nothrow) BYTE[bytes];
+    BYTE* buffer = new (std::nothrow) BYTE[(SIZE_T)size];
     if (!buffer)
-        DiagLog(1, "Cannot allocate the %s: out of memory for %llu bytes", what, asked);
+        DiagLog(1, "Cannot allocate the %s: out of memory for %llu bytes", what,
+                (unsigned long long)size);
     return buffer;
 }
 
@@ -41,12 +47,12 @@ void KSCore::FilterListDeleter::operator()(CKsEnumFilters* p) const {
     delete p;
 }
 
-KSCore::KSCore(KSHostSite& host) : m_host(host) {
+KSCore::KSCore(KSHostSite& host) : m_host(host), m_bytes(&m_settings) {
     m_host.CopySettings(&m_settings);
     // The host keeps the count within 2..8; the packet output has room for no more, whatever the
     // host gives.
     int count = m_settings.output_buffer_cnt;
-    m_nPacketCount = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
+    m_packets.count = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
     bool ok = AllocateEvents();
     ConfigureInputBuffer(m_settings.input_buffer_size);
@@ -66,20 +72,11 @@ KSCore::KSCore(KSHostSite& host) : m_host(host) {
             m_settings.output_buffer_cnt);
 }
 
-// Creates the event array (the stop event and one completion event per packet) and the wake
-// event. Returns false when any is missing.
+// Creates the player thread's wake and stop events. Returns false when either is missing.
 bool KSCore::AllocateEvents() {
-    if (!m_phEvents.Allocate(m_nPacketCount + 1)) {
-        LogCause("new HANDLE[]", E_OUTOFMEMORY);
-        return false;
-    }
     m_hWakeEvent.Reset(NewEvent());
-    bool ok = m_hWakeEvent.Valid();
-    for (int i = 0; i <= m_nPacketCount; i++) {
-        m_phEvents[i] = NewEvent();
-        ok = ok && m_phEvents[i] != NULL;
-    }
-    return ok;
+    m_hStopEvent.Reset(NewEvent());
+    return m_hWakeEvent.Valid() && m_hStopEvent.Valid();
 }
 
 bool KSCore::StartPlayerThread() {
@@ -101,7 +98,7 @@ bool KSCore::StopPlayerThread() {
     if (!m_hThread.Valid())
         return true;
     InterlockedExchange(&m_bExitThread, 1);
-    SetEvent(m_phEvents[0]);
+    SetEvent(m_hStopEvent.Get());
     WakeThread();
     if (WaitForSingleObject(m_hThread.Get(), kDeviceAnswerMs) != WAIT_OBJECT_0) {
         DiagLog(1, "Player thread did not end within %lu ms", kDeviceAnswerMs);
@@ -136,28 +133,14 @@ KSCore::~KSCore() {
 }
 
 void KSCore::ConfigureInputBuffer(int size) {
-    m_pInputBuffer.reset(AllocateBuffer("input buffer", 1, size));
-    m_dwInputSize = m_pInputBuffer ? (DWORD)size : 0;
-    DiscardRing();
-    DiagLog(1, "input buffer configured to %d bytes", (int)m_dwInputSize);
+    m_bytes.TakeRing(AllocateBuffer("input buffer", size), (DWORD)size);
+    DiagLog(1, "input buffer configured to %d bytes", (int)m_bytes.Size());
 }
 
-// The packet records are made by each packet output from this memory.
+// Each packet output makes its packets from this plan.
 void KSCore::ConfigureOutputBuffer(int size) {
-    m_pOutputBuffer.reset(AllocateBuffer("output buffer", m_nPacketCount, size));
-    m_dwPacketSize = m_pOutputBuffer ? (DWORD)size : 0;
-    DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_dwPacketSize);
-}
-
-// Empties the ring and puts both positions at its start. Only while the player thread leaves the
-// ring alone: no stream is open, or the thread is held off by the pause flag.
-void KSCore::DiscardRing() {
-    m_pReadPtr = m_pWritePtr = m_pInputBuffer.get();
-    InterlockedExchange(&m_nInputUsed, 0);
-    m_dwCarry = 0;
-    m_pFront.reset();
-    m_dwFront = m_dwFrontRead = m_dwPreroll = m_dwUncounted = 0;
-    m_dwFrontFresh = m_dwFreshRead = 0;
+    m_packets.packetSize = SizeFits("output buffer", m_packets.count, size) ? (DWORD)size : 0;
+    DiagLog(1, "output buffer configured to %d bytes per packet", (int)m_packets.packetSize);
 }
 
 void KSCore::WakeThread() {
@@ -171,27 +154,26 @@ void KSCore::WakeThread() {
         m_pOutput->AudioWritten();
 }
 
-// The packets' events live as long as the engine: they are looked at before the lock is taken.
+// Without an output, the last closed output's figures.
 KSSnapshot KSCore::Snapshot() {
     KSSnapshot s = {};
-    for (int i = 0; m_phEvents && i < m_nPacketCount; i++)
-        s.packetFree[i] = WaitForSingleObject(m_phEvents[i + 1], 0) == WAIT_OBJECT_0;
     CsGuard lock(m_csState);
-    s.mode = m_nMode;
+    LONG state = m_nState;
+    s.mode = ModeOf(state);
     s.started = m_bStarted != 0;
     s.paused = m_bPaused != 0;
     s.sleeping = m_bSleeping != 0;
-    s.inDeviceWait = m_bInPacketWait != 0;
+    s.inDeviceWait = m_bInDeviceWait != 0;
     s.passes = m_nPasses;
-    s.inputSize = m_dwInputSize;
-    s.inputUsed = (DWORD)m_nInputUsed;
-    s.packetSize = m_dwPacketSize;
-    s.packetCount = m_nPacketCount;
-    s.volume = m_nVolume;
-    s.bytesWritten = m_dwBytesWritten;
+    s.inputSize = m_bytes.Size();
+    s.inputUsed = m_bytes.Used();
+    s.packetSize = m_packets.packetSize;
+    s.packetCount = m_packets.count;
+    s.volume = m_bytes.Volume();
+    s.bytesWritten = m_bytes.Handed();
     s.lostPackets = m_nLostPackets;
-    s.format = m_wfxCurrent;
-    s.streamFormat = m_wfxRing;
+    s.format = m_bytes.DeviceFormat();
+    s.streamFormat = m_bytes.RingFormat();
     s.adapted = m_bAdapted;
     s.deviceVolumeAllowed = m_settings.hardware_volume_enabled != 0;
     s.volumeKind = VolumeKind();
@@ -199,12 +181,13 @@ KSSnapshot KSCore::Snapshot() {
         s.deviceLevel = m_pHwVolume->Level();
         s.deviceMuted = m_pHwVolume->Muted();
     }
-    s.device = m_nDevice;
+    s.device = DeviceOf(state);
     s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
     s.dropWhy = s.device == kDeviceGone ? m_pszDropWhy : "";
     s.currentPacket = -1;
-    s.starvedBytes = m_dwLastStarved;
-    s.gaps = m_nLastGaps;
+    s.starvedBytes = m_closed.starvedBytes;
+    s.gaps = m_closed.gaps;
+    memcpy(s.packetFree, m_closed.packetFree, sizeof s.packetFree);
     if (m_pOutput)
         m_pOutput->Describe(s);
     return s;

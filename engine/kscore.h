@@ -1,6 +1,7 @@
-// The playback engine: input ring buffer, player thread, stream start and end, gapless hand-over,
-// volume, timing and the choice of device and pin format. What drains the ring into the device is
-// the open stream's output (output.h): packets or a WaveRT cyclic buffer.
+// The playback engine: the host's operations, the player thread, stream start and end, gapless
+// hand-over, timing, the device's life and the choice of device and pin format. The stream's bytes
+// are the stream buffer's (streambuffer.h); what drains them into the device is the open stream's
+// output (output.h): packets or a WaveRT cyclic buffer.
 //
 // Threading:
 // - Host threads call Start, End, Pause, SetVolume and the queries. Write (with CanWrite) comes
@@ -14,15 +15,16 @@
 //   OpenOutput, EndInternal and CloseOutput run only with it held. The output is made and deleted
 //   only there.
 // - m_csWake pairs the player thread's going to sleep with WakeThread.
-// - m_csState guards m_pOutput and m_pServing: the output's publication and deletion against the
-//   player thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
+// - m_csState guards m_pOutput and m_pServing: the output's publication and its taking down
+//   (DropOutput, which deletes it outside the lock once no pass serves it) against the player
+//   thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
 //   the device's volume control of the open stream, against SetVolume and the snapshot.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
 //   thread only after it has left m_csControl. The log lock is always innermost.
-// - m_nInputUsed is added to by Write and subtracted from by the player thread, both with
-//   Interlocked operations; the other cross-thread flags are volatile LONGs.
+// - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
+//   flags here are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
 //   under m_csControl, before it takes m_csState, and shows no window of its own. The host's
 //   status window paints from Snapshot, taking its own lock before m_csState.
@@ -38,11 +40,13 @@
 #include "diag/owned.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
+#include "engine/notices.h"
 #include "engine/devicewatch.h"
 #include "engine/hostsite.h"
 #include "engine/output.h"
 #include "engine/settings.h"
 #include "engine/snapshot.h"
+#include "engine/streambuffer.h"
 
 #include <windows.h>
 #include <mmreg.h>
@@ -76,13 +80,35 @@ constexpr DWORD kDropStepMs = 20;
 constexpr DWORD kBusyRetryMs = 1000;
 constexpr DWORD kBusyRetryStepMs = 100;
 
-// Where the stream's device stands (m_nDevice). Without a pin (waiting, released) the stream,
-// its ring and its time are kept.
+// Where the stream's device stands, as the snapshot shows it (KSCore::DeviceOf). Without a pin
+// (waiting, released) the stream, its ring and its time are kept.
 constexpr LONG kDeviceHeld = 0;     // the pin is open, or no stream is
 constexpr LONG kDeviceLost = 1;     // the pin stopped taking audio: the player thread takes it down
 constexpr LONG kDeviceWaiting = 2;  // no pin: waiting for the device to come back
 constexpr LONG kDeviceReleased = 3; // no pin: let go while paused
 constexpr LONG kDeviceGone = 4;     // no pin for good: the audio is dropped at the stream's rate
+
+// The stream's state (m_nState), changed only by KSCore::SetState. The host's pause is a flag of
+// its own (m_bPaused): it holds in every open state, and a released stream is paused. Changes:
+//   closed -> playing                 an open (OpenOutput)
+//   playing -> draining               the host's close plays out what is left (EndInternal)
+//   playing -> lost, draining -> draining-lost   a failed request or a removal (DeviceLost)
+//   lost -> waiting                   the player thread took the pin down (TakeLoss)
+//   playing -> released               a pause with release_on_pause_enabled (ReleaseForPause)
+//   waiting, released, draining-lost -> playing or draining   the device opened again (Reopen)
+//   released -> waiting               gone at the resume (ResumeReleased)
+//   an open state -> gone             not back in time, or refusing the stream (GoWithoutDevice)
+//   any -> closed                     the stream's end (CloseOutput)
+enum KSState : LONG {
+    kStateClosed,       // no stream
+    kStatePlaying,      // open, its pin held
+    kStateDraining,     // the end plays out what is left (only inside EndInternal)
+    kStateLost,         // open, the pin stopped taking audio: the player thread takes it down
+    kStateDrainingLost, // draining, the pin stopped taking audio: the play-out opens it again
+    kStateWaiting,      // open, no pin: waiting for the device to come back
+    kStateReleased,     // open, no pin: let go while paused
+    kStateGone,         // open, no device for good: the audio is dropped at the stream's rate
+};
 
 // A device's episode, from its first loss (see kSteadyMs). Changed by the thread that takes a
 // loss in hand, under m_csControl; active is ended once, by any thread.
@@ -109,8 +135,9 @@ class KSCore final : private KSStreamSite {
     KSCore& operator=(const KSCore&) = delete;
 
     // Host operations.
-    int Start(int rate, int channels, int bits); // 1000 when open, -1 when not
-    int Write(const char* data, int length);     // 0 taken whole, 1 refused
+    // 1000 when the stream plays, -1 when not (a pin that refuses to run stays open until End).
+    int Start(int rate, int channels, int bits);
+    int Write(const char* data, int length); // 0 taken whole, 1 refused
     int CanWrite();
     int IsPlaying();
     int Pause(int pause); // returns the previous pause flag
@@ -146,23 +173,9 @@ class KSCore final : private KSStreamSite {
     };
 
     // KSStreamSite, for the output.
-    // In the device's bytes: converted streams count whole frames.
-    DWORD RingHeld() override {
-        DWORD first = m_dwPreroll + (m_dwFront - m_dwFrontRead);
-        if (!m_conv.active)
-            return first + (DWORD)m_nInputUsed;
-        return first +
-               (DWORD)m_nInputUsed / m_wfxRing.Format.nBlockAlign * m_wfxCurrent.Format.nBlockAlign;
-    }
-    // Anything left to play: the ring, the kept audio, the pre-roll.
-    bool Pending() const {
-        return m_nInputUsed != 0 || m_dwPreroll != 0 || m_dwFront != m_dwFrontRead;
-    }
-    void ReadRing(BYTE* dst, DWORD n) override;
-    LONG Mode() override { return m_nMode; }
-    bool Paused() override { return m_bPaused != 0; }
+    LONG Mode() override { return ModeOf(m_nState); }
+    bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
-    void CountSubmitted(DWORD n) override;
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
@@ -175,20 +188,20 @@ class KSCore final : private KSStreamSite {
     bool StopPlayerThread();
     void ConfigureInputBuffer(int size);
     void ConfigureOutputBuffer(int size);
-    void DiscardRing();
 
     // Opening (open.cpp).
     void TakeSettings();
     int StartInternal(int rate, int channels, int bits);
     bool ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx);
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
+    bool PrepareBuffers();
+    CKsPin* CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
     CKsEnumFilters* EnsureFilterList(bool quiet = false);
     CKsAudRenFilter* FindFilter();
     CKsAudRenFilter* FindDevice(const char* path);
-    CKsPin* CreatePinOrBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
     bool PinBusy();
     void TellBusy();
     int TellUser(const char* text); // returns -1, Start's refusal
@@ -197,28 +210,26 @@ class KSCore final : private KSStreamSite {
     CKsPin* Adapt(const WAVEFORMATEXTENSIBLE& stream, WAVEFORMATEXTENSIBLE* pwfx);
     void RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const struct KSRangeSet& ranges);
     void LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTENSIBLE& device);
-    int SampleVolume();
-    void PutRing(const BYTE* src, DWORD length, bool widen);
-    int WriteFrames(const BYTE* src, DWORD length);
-    void ReadConverted(BYTE* dst, DWORD n);
 
     // Ending (end.cpp), and the bounded wait for the player thread's pause.
     bool WaitForPauseAck();
+    void ReleasePlayerThread();
     void EndInternal(int force);
     bool PlayOut();
     DWORD StallMs();
+    void StopOutput(KSBytes* unplayed, bool exact);
     void CloseOutput();
     void DropOutput();
     void ReleaseOutput(KSOutput* output);
 
     // A device's life (devicelife.cpp): loss, the wait for its return, the reopen, the release
-    // while paused, the pre-roll and the audio kept across pins.
+    // while paused, and the pre-roll of each new pin.
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
     bool ReopenNow();
-    bool TakeControl();
+    bool TakeControl(bool (KSCore::*still)() const);
+    bool DeviceUnsettled() const;
     void LetGo(bool exact);
-    void KeepUnplayed(KSBytes& unplayed);
     int Reopen();
     void EndWithoutDevice();
     void ReleaseForPause();
@@ -226,7 +237,6 @@ class KSCore final : private KSStreamSite {
     void StartPreroll(const WAVEFORMATEX& format);
     DWORD WakeTimeout();
     DWORD WaitLeftMs();
-    void ReadKept(BYTE*& dst, DWORD& n);
 
     // Episodes and the stream without a device (episode.cpp, dropout.cpp).
     bool BeginLoss();
@@ -249,91 +259,81 @@ class KSCore final : private KSStreamSite {
     bool GoToSleep(KSOutput* output);
     bool GaplessUnderrun() const;
     void EndOnGaplessUnderrun();
-    void CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count);
+
+    // The stream's state (state.cpp).
+    // Changes the state to to; when from is given, only from from (false when it was not there).
+    // The one writer of m_nState; each change is logged at the diagnostic level.
+    bool SetState(KSState to, LONG from = -1);
+    bool IsOpen() const; // playing, or open without its pin
+    // The host's writes are taken while playing, released, or without a device for good; lost
+    // or awaited, the ring is full to the host.
+    bool TakesWrites() const {
+        return m_nState == kStatePlaying || m_nState == kStateReleased || m_nState == kStateGone;
+    }
+    static LONG ModeOf(LONG state);   // kModeClosed, kModeOpen or kModeEnding
+    static LONG DeviceOf(LONG state); // kDeviceHeld .. kDeviceGone
 
     // The device's own volume control (devvolume.cpp).
     void OpenDeviceVolume(ULONG nRenderPin);
     void CloseDeviceVolume();
     KSVolumeKind VolumeKind() const;
 
-    volatile LONG m_bPaused = 0;   // host paused playback (Pause sets, OpenOutput clears)
-    volatile LONG m_bPauseAck = 0; // player thread's copy of m_bPaused at the end of each pass
-    volatile LONG m_nMode = kModeClosed;
-    std::unique_ptr<BYTE[]> m_pInputBuffer; // the ring
-    DWORD m_dwInputSize = 0;                // ring size in bytes
-    int m_nPacketCount = 0;                 // packets in use, 2..8, fixed for the engine's life
-    volatile LONG m_bStarted = 0;           // 1 from a successful Start until the host's End()
-    // Ring read and write positions. While a stream runs the player thread alone moves the read
-    // position and Write alone the write position; the control path sets both back to the start
-    // (ConfigureInputBuffer, OpenOutput, and an end that discards the ring while the player thread
-    // is held off by the pause flag).
-    BYTE* m_pReadPtr = nullptr;
-    BYTE* m_pWritePtr = nullptr;
-    volatile LONG m_nInputUsed = 0;        // bytes held in the ring
-    volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
-    DWORD m_dwPacketSize = 8192;           // bytes per packet
+    // The player thread moves no audio while the host pauses or the control path holds it.
+    bool MovesNoAudio() const { return m_bPaused || m_bHeld; }
+
+    // The host paused playback: Pause and its resume set it, OpenOutput clears it.
+    volatile LONG m_bPaused = 0;
+    volatile LONG m_bHeld = 0;     // the control path holds the player thread off the stream
+    volatile LONG m_bPauseAck = 0; // player thread's MovesNoAudio() at the end of each pass
+    volatile LONG m_nState = kStateClosed; // see KSState; written only by SetState
+    volatile LONG m_bStarted = 0;          // 1 from a successful Start until the host's End()
     KSHostSite& m_host;                    // the settings' source and the user's messages
     DWORD m_dwThreadId = 0;                // the player thread's identifier
     // The player thread: created by the constructor, waited for and closed by Shutdown.
     UniqueHandle m_hThread;
-    // m_nPacketCount + 1 manual-reset events. [0] is the stop event: set by Shutdown and by
-    // ReleaseOutput to end the player thread's wait, reset by OpenOutput and by the player thread
-    // when it sees it. [i + 1] is packet i's completion event: signalled = free, non-signalled =
-    // with the device. The packet output resets it before submitting; the platform sets it when
-    // the device has consumed the packet (or given it back at KSSTATE_STOP or when the pin is
-    // closed); a new packet output and a failed submission set it.
-    HandleArray m_phEvents;
+    // The stop event (manual-reset): set by Shutdown and by ReleaseOutput to end the player
+    // thread's wait, reset by OpenOutput and by the player thread when it sees it.
+    UniqueHandle m_hStopEvent;
+    // The packets each packet output makes: the count is fixed for the engine's life, the size
+    // follows the settings at each open.
+    KSPacketPlan m_packets = {8192, 2};
     std::unique_ptr<CKsEnumFilters, FilterListDeleter> m_pEnumFilters; // device list, or null
     CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the list's)
-    std::unique_ptr<BYTE[]> m_pOutputBuffer;    // packet memory
     // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
     // thread resets it under m_csWake when it goes to sleep with nothing to do.
     UniqueHandle m_hWakeEvent;
-    volatile LONG m_bSleeping = 0;       // player thread asleep
-    volatile LONG m_bInPacketWait = 0;   // player thread in its wait for the device
-    volatile LONG m_nPasses = 0;         // passes of the player loop since construction
-    volatile DWORD m_dwWakeTime = 0;     // millisecond clock at the last wake-up
-    CriticalSection m_csWake;            // see the threading note
-    CriticalSection m_csControl;         // see the threading note
-    CriticalSection m_csState;           // see the threading note
-    volatile DWORD m_dwBytesWritten = 0; // bytes submitted since the stream started
+    volatile LONG m_bSleeping = 0;     // player thread asleep
+    volatile LONG m_bInDeviceWait = 0; // player thread in its wait for the device
+    volatile LONG m_nPasses = 0;       // passes of the player loop since construction
+    volatile DWORD m_dwWakeTime = 0;   // millisecond clock at the last wake-up
+    CriticalSection m_csWake;          // see the threading note
+    CriticalSection m_csControl;       // see the threading note
+    CriticalSection m_csState;         // see the threading note
     // The settings this engine plays with: the host's, copied at construction and by each open
-    // while no output exists (TakeSettings, under m_csControl and m_csState). The control path
-    // and the player thread read it without a lock, the snapshot under m_csState.
+    // while no output exists (TakeSettings, under m_csControl and m_csState). The control path,
+    // the player thread and the stream's bytes read it without a lock, the snapshot under
+    // m_csState.
     KSSettings m_settings;
-    WAVEFORMATEXTENSIBLE m_wfxCurrent{}; // format the current pin was created with (see m_wfxRing)
-    // The format the ring holds: the pin's, or the stream's own when the device's differs
-    // (adapted). Written with m_wfxCurrent and m_bAdapted under m_csState as the output is
-    // published; read by the snapshot under it, by the control path and the player thread freely.
-    WAVEFORMATEXTENSIBLE m_wfxRing{};
-    // From the ring's format to the pin's: active for an adapted stream (and 20-bit audio).
-    KSConversion m_conv{};
-    bool m_bAdapted = false;     // the pin's format came from the device's ranges (under m_csState)
-    BYTE m_carry[32];            // converted streams: the start of a frame the host cut
-    DWORD m_dwCarry = 0;         // bytes in m_carry (control path and Write, not the player)
-    DWORD m_dwShownRefusals[16]; // missing-rate messages shown (hashes of their text)
-    int m_nShownRefusals = 0;    // entries of m_dwShownRefusals in use, oldest replaced
+    // The stream's bytes. Its formats (the pin's, and the ring's: the stream's own when the
+    // device's differs) are written with m_bAdapted under m_csState as the output is published.
+    KSStreamBuffer m_bytes;
+    bool m_bAdapted = false; // the pin's format came from the device's ranges (under m_csState)
+    KSShownOnce<16> m_shownRefusals;  // missing-rate messages shown (their text)
     volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
-    int m_nPinState = 0;              // KSSTATE last requested by start or pause
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
-    // The open stream's output (owns the pin), or null; made by OpenOutput, deleted by
-    // CloseOutput, both under m_csControl and m_csState.
+    // The open stream's output (owns the pin), or null; published by PublishOutput and taken down
+    // by DropOutput, both under m_csControl, the pointer itself under m_csState.
     std::unique_ptr<KSOutput> m_pOutput;
     // The output the player thread serves in its current pass, or null (under m_csState).
     KSOutput* m_pServing = nullptr;
-    // The last closed output's figures, which the snapshot keeps until the next open.
-    DWORD m_dwLastStarved = 0;
-    LONG m_nLastGaps = 0;
+    // The last closed output's figures (Describe), which the snapshot keeps until the next open.
+    KSSnapshot m_closed{};
     // The device's volume controls found so far, and the open stream's (made after the output,
-    // closed after it, under m_csControl; published under m_csState). m_bDeviceVolume is set
-    // while it takes the volume: the samples then pass unscaled.
+    // closed after it, under m_csControl; published under m_csState). The stream's bytes pass
+    // unscaled while it takes the volume (KSStreamBuffer::DeviceVolumeFlag).
     KSVolumeControls m_volumeControls;
     std::unique_ptr<KSHardwareVolume> m_pHwVolume;
-    volatile LONG m_bDeviceVolume = 0;
 
-    // The stream's device (see kDevice*): set by the player thread on a loss, by the control path
-    // otherwise, and by the notification callback from held to lost.
-    volatile LONG m_nDevice = kDeviceHeld;
     char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device (under m_csState)
     const char* m_pszLostWhy = "";      // what told the engine the device was lost
     KSEpisode m_episode;                // the device's episode under way, if any
@@ -350,20 +350,6 @@ class KSCore final : private KSStreamSite {
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
     LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
     KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
-    // Audio read out of the ring ahead of it: the pre-roll's silence (bytes left to play), then
-    // what a closed pin left unplayed (m_pFront, m_dwFrontRead of m_dwFront bytes played). Read by
-    // the player thread while it serves the output; set by the control path while it does not.
-    volatile DWORD m_dwPreroll = 0;
-    BYTE m_bSilence = 0;
-    std::unique_ptr<BYTE[]> m_pFront;
-    volatile DWORD m_dwFront = 0;
-    volatile DWORD m_dwFrontRead = 0;
-    // The kept audio's last m_dwFrontFresh bytes were never counted as submitted (a packet the
-    // closed pin was filling). m_dwUncounted: pre-roll and kept bytes read and not yet submitted,
-    // which the next submissions pass over in counting, except its last m_dwFreshRead bytes.
-    DWORD m_dwFrontFresh = 0;
-    DWORD m_dwUncounted = 0;
-    DWORD m_dwFreshRead = 0;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

@@ -42,7 +42,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return -1;
     }
     // A stream that may go on gapless keeps the settings it opened with.
-    if (m_nMode != kModeOpen)
+    if (!IsOpen())
         TakeSettings();
     // Adapted, 24-bit audio of up to 8 channels travels in 32-bit containers, and 20-bit audio
     // in 24- or 32-bit ones.
@@ -55,7 +55,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (bits == 24 && (channels < 1 || channels > wide24))
         return TellUser("Only 1 or 2 channels is supported for 24 bit playback.");
 
-    if (m_nMode == kModeOpen) {
+    if (IsOpen()) {
         if (ReuseForGapless(wfx))
             return 1000;
         DiagLog(1, "StartInternal - Forcing End");
@@ -64,8 +64,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     }
     if (!OpenOutput(&wfx))
         return -1;
-    InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
-    m_nPinState = KSSTATE_RUN;
+    m_bytes.ResetHanded();
     if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
@@ -76,30 +75,54 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
 // plain, or the adapted stream's own): the ring, the output and the pin carry on.
 bool KSCore::ReuseForGapless(const WAVEFORMATEXTENSIBLE& wfx) {
-    if (m_bPaused || m_nDevice != kDeviceHeld || !m_settings.gapless_enabled)
+    if (m_bPaused || m_nState != kStatePlaying || !m_settings.gapless_enabled)
         return false;
     WAVEFORMATEXTENSIBLE plain;
     MakePlainWaveFormat(&plain, &wfx);
-    bool same = !memcmp(&wfx, &m_wfxCurrent, sizeof wfx) ||
-                !memcmp(&plain, &m_wfxCurrent, sizeof plain) ||
-                (m_conv.active && !memcmp(&wfx, &m_wfxRing, sizeof wfx));
+    const WAVEFORMATEXTENSIBLE& device = m_bytes.DeviceFormat();
+    bool same = !memcmp(&wfx, &device, sizeof wfx) || !memcmp(&plain, &device, sizeof plain) ||
+                (m_bytes.Converts() && !memcmp(&wfx, &m_bytes.RingFormat(), sizeof wfx));
     if (!same)
         return false;
     InterlockedExchange(&m_bStarted, 1);
-    InterlockedExchange((volatile LONG*)&m_dwBytesWritten, 0);
+    m_bytes.ResetHanded();
     return true;
 }
 
-int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
-    if ((DWORD)m_settings.input_buffer_size != m_dwInputSize)
+// The ring and the packets as the settings now ask. A stream starts with an empty ring at its
+// start, so that widened 24-bit samples never straddle the ring's end. False without a ring.
+bool KSCore::PrepareBuffers() {
+    if ((DWORD)m_settings.input_buffer_size != m_bytes.Size())
         ConfigureInputBuffer(m_settings.input_buffer_size);
-    if ((DWORD)m_settings.output_buffer_size != m_dwPacketSize)
+    if ((DWORD)m_settings.output_buffer_size != m_packets.packetSize)
         ConfigureOutputBuffer(m_settings.output_buffer_size);
-    if (!m_pInputBuffer)
-        return 0; // the allocation logged the size
-    // A stream starts with an empty ring at its start, so that widened 24-bit samples never
-    // straddle the ring's end.
-    DiscardRing();
+    if (!m_bytes.HasRing())
+        return false; // the allocation logged the size
+    m_bytes.Discard();
+    return true;
+}
+
+// The pin in the stream's format (pwfx, which then holds the format taken). A busy device is
+// asked again for a short while, and never offered other formats: *busy when it stayed busy.
+CKsPin* KSCore::CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy) {
+    const WAVEFORMATEXTENSIBLE stream = *pwfx;
+    CKsPin* pin = nullptr;
+    for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
+        *pwfx = stream;
+        *busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
+        if (!*busy) {
+            pin = CreatePin(pwfx);
+            *busy = !pin && PinBusy();
+        }
+        if (!*busy || waited >= kBusyRetryMs)
+            return pin;
+        Sleep(kBusyRetryStepMs);
+    }
+}
+
+int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
+    if (!PrepareBuffers())
+        return 0;
     EnsureFilterList();
     m_pRenderFilter = FindFilter();
     if (!m_pRenderFilter) {
@@ -114,22 +137,10 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             m_pRenderFilter->m_szFriendlyName, m_settings.input_buffer_size,
             m_settings.output_buffer_size, m_settings.output_buffer_cnt);
     // The ring holds the stream's own format when the device's differs; today's second attempt
-    // (plain) fills the ring as the device takes it. A busy device is asked again for a short
-    // while, and never offered other formats.
+    // (plain) fills the ring as the device takes it.
     WAVEFORMATEXTENSIBLE stream = *pwfx;
-    CKsPin* pin = nullptr;
     bool busy = false;
-    for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
-        *pwfx = stream;
-        busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
-        if (!busy) {
-            pin = CreatePin(pwfx);
-            busy = !pin && PinBusy();
-        }
-        if (!busy || waited >= kBusyRetryMs)
-            break;
-        Sleep(kBusyRetryStepMs);
-    }
+    CKsPin* pin = CreatePinUnlessBusy(pwfx, &busy);
     if (busy) {
         TellBusy();
         return 0;
@@ -147,13 +158,10 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "VALIDBPS: %d",
             pwfx->Format.wBitsPerSample, (int)pwfx->Format.nSamplesPerSec, pwfx->Format.nChannels,
             pwfx->Samples.wValidBitsPerSample);
-    ULONG pinId = pin->m_nId;
     if (!PublishOutput(pin, *pwfx, ring, adapted))
         return 0;
-    InterlockedExchange(&m_nMode, kModeOpen);
+    SetState(kStatePlaying);
     InterlockedExchange(&m_bPaused, 0);
-    // Whether the samples are scaled depends on the device's volume control.
-    OpenDeviceVolume(pinId);
     if (adapted)
         LogAdapted(stream, *pwfx);
     return 1;
@@ -179,42 +187,41 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
     return pin;
 }
 
-// Makes the stream's output on the pin and opens the stream; adapted: the pin's format came
-// from the device's ranges. An output that cannot be made
-// closes the pin; the filter handed that pin over, so the next open lists the filters anew, as
-// after a close.
+// Makes the stream's output on the pin, then the device's volume control (whether the samples
+// are scaled depends on it): the step an open and a reopen share. adapted: the pin's format came
+// from the device's ranges. An output that cannot be made closes the pin; the filter handed that
+// pin over, so the next open lists the filters anew, as after a close.
 bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                            const WAVEFORMATEXTENSIBLE& ring, bool adapted) {
-    if (!PlanConversion(&m_conv, ring, wfx)) {
+    ULONG pinId = pin->m_nId;
+    if (!m_bytes.PlanConversion(ring, wfx)) {
         DiagLog(1, "No lossless conversion to the pin's format: the pin is closed");
         PinCloser()(pin);
         m_pEnumFilters.reset();
         return false;
     }
     // Converted packets hold whole device frames.
-    DWORD packetSize = m_dwPacketSize;
-    if (m_conv.active)
-        packetSize -= packetSize % wfx.Format.nBlockAlign;
-    KSPacketMemory packets = {m_pOutputBuffer.get(), packetSize, m_nPacketCount,
-                              m_phEvents.Data() + 1};
+    KSPacketPlan packets = m_packets;
+    if (m_bytes.Converts())
+        packets.packetSize -= packets.packetSize % wfx.Format.nBlockAlign;
     KSOutput* output =
-        NewOutput(pin, wfx.Format, (DWORD)m_settings.output_buffer_size, packets, *this);
+        NewOutput(pin, wfx.Format, (DWORD)m_settings.output_buffer_size, packets, *this, m_bytes);
     if (!output) {
         m_pEnumFilters.reset();
         return false;
     }
-    ResetEvent(m_phEvents[0]);
+    ResetEvent(m_hStopEvent.Get());
     StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
-        m_wfxCurrent = wfx;
-        m_wfxRing = ring;
+        m_bytes.SetFormats(ring, wfx);
         m_bAdapted = adapted;
         m_pOutput.reset(output);
         lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);
     }
     DiagLog(1, "Output Opened");
+    OpenDeviceVolume(pinId);
     return true;
 }
 

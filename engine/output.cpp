@@ -18,8 +18,8 @@ const char* const kSetStateCalls[] = {
     "CKsPin::SetState(KSSTATE_PAUSE)", "CKsPin::SetState(KSSTATE_RUN)"};
 
 KSOutput* NewCyclicOutput(PinOwner pin, CKsRtPin* rtPin, const WAVEFORMATEX& format, DWORD halfSize,
-                          KSStreamSite& site) {
-    KSCyclicOutput* output = new (std::nothrow) KSCyclicOutput(std::move(pin), rtPin, site);
+                          KSStreamSite& site, KSStreamBuffer& bytes) {
+    KSCyclicOutput* output = new (std::nothrow) KSCyclicOutput(std::move(pin), rtPin, site, bytes);
     if (!output) {
         LogCause("new KSCyclicOutput", E_OUTOFMEMORY);
         return nullptr;
@@ -30,13 +30,20 @@ KSOutput* NewCyclicOutput(PinOwner pin, CKsRtPin* rtPin, const WAVEFORMATEX& for
     return nullptr;
 }
 
-KSOutput* NewPacketOutput(PinOwner pin, const KSPacketMemory& packets, KSStreamSite& site) {
-    if (!packets.data)
-        return nullptr; // the allocation logged the size
-    KSOutput* output = new (std::nothrow) KSPacketOutput(std::move(pin), packets, site);
-    if (!output)
+KSOutput* NewPacketOutput(PinOwner pin, const KSPacketPlan& packets, KSStreamSite& site,
+                          KSStreamBuffer& bytes) {
+    if (!packets.packetSize)
+        return nullptr; // the engine logged the size
+    KSPacketOutput* output =
+        new (std::nothrow) KSPacketOutput(std::move(pin), packets, site, bytes);
+    if (!output) {
         LogCause("new KSPacketOutput", E_OUTOFMEMORY);
-    return output;
+        return nullptr;
+    }
+    if (output->Open())
+        return output;
+    delete output;
+    return nullptr;
 }
 
 } // namespace
@@ -47,11 +54,11 @@ void PinCloser::operator()(CKsPin* pin) const {
 }
 
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
-                    const KSPacketMemory& packets, KSStreamSite& site) {
+                    const KSPacketPlan& packets, KSStreamSite& site, KSStreamBuffer& bytes) {
     PinOwner owner(pin);
     if (CKsRtPin* rtPin = CKsRtPin::FromPin(pin))
-        return NewCyclicOutput(std::move(owner), rtPin, format, halfSize, site);
-    return NewPacketOutput(std::move(owner), packets, site);
+        return NewCyclicOutput(std::move(owner), rtPin, format, halfSize, site, bytes);
+    return NewPacketOutput(std::move(owner), packets, site, bytes);
 }
 
 // A count of (ULONG)-1 is indeterminate: only counts that say so make a device busy.

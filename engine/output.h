@@ -1,8 +1,8 @@
-// What drains the ring into a device: one output per open stream, behind one interface. The
-// packet output (packetout.h) submits packets as KS stream writes; the cyclic-buffer output
-// (cyclicout.h) writes the ring into a WaveRT driver's cyclic buffer. The engine opens the device
-// and creates the pin; NewOutput makes the output that fits the pin, and the output owns the pin
-// from then on (closed and deleted with the output).
+// What drains the stream's bytes (streambuffer.h) into a device: one output per open stream,
+// behind one interface. The packet output (packetout.h) submits packets as KS stream writes; the
+// cyclic-buffer output (cyclicout.h) writes them into a WaveRT driver's cyclic buffer. The engine
+// opens the device and creates the pin; NewOutput makes the output that fits the pin, and the
+// output owns the pin from then on (closed and deleted with the output).
 //
 // Threading: the player thread calls BeforeWait, AfterWait and HasWork while it serves the
 // output (KSCore::Pass); the control path (under m_csControl) calls the rest. The engine deletes
@@ -18,6 +18,7 @@
 
 class CKsAudRenFilter;
 class CKsPin;
+class KSStreamBuffer;
 struct KSSnapshot;
 
 // The owner of a render pin: closes and deletes it.
@@ -26,7 +27,7 @@ struct PinCloser {
 };
 typedef std::unique_ptr<CKsPin, PinCloser> PinOwner;
 
-// Output modes of the engine (m_nMode).
+// The stream's modes as the outputs and the snapshot see its state (KSCore::ModeOf).
 constexpr LONG kModeClosed = 0;
 constexpr LONG kModeOpen = 1;
 constexpr LONG kModeEnding = 2; // draining: only inside EndInternal
@@ -63,17 +64,13 @@ enum class KSNext {
     kRanDry, // the ring is empty while the stream runs on: the gapless rule runs
 };
 
-// What an output uses of the engine: the ring, the stream's flags, the count of bytes handed to
-// the device, and the player thread. KSCore implements it.
+// What an output uses of the engine besides the stream's bytes (streambuffer.h): the stream's
+// flags, the device's loss and the player thread. KSCore implements it.
 class KSStreamSite {
   public:
-    virtual DWORD RingHeld() = 0; // bytes in the ring
-    // Moves n bytes (at most those held) out of the ring into dst, scaled by the volume.
-    virtual void ReadRing(BYTE* dst, DWORD n) = 0;
     virtual LONG Mode() = 0;
-    virtual bool Paused() = 0;
+    virtual bool Paused() = 0; // the host's pause or the engine's hold: move no audio
     virtual bool Started() = 0;
-    virtual void CountSubmitted(DWORD n) = 0; // adds to the bytes submitted since the start
     // The device stopped taking audio (a failed request): the engine reopens it or waits for it.
     virtual void DeviceLost(const char* why) = 0;
     virtual void WakeThread() = 0;
@@ -106,7 +103,7 @@ class KSOutput {
     virtual int StopKeeping(bool exact, KSBytes* unplayed) = 0;
     // A gapless underrun ends the stream: what is waiting to be submitted goes first.
     virtual void SubmitPartial() = 0;
-    // True once everything taken from the ring has played (the ring itself is the engine's).
+    // True once everything taken from the stream buffer has played (what it holds is not asked).
     virtual bool PlayedOut() = 0;
     // Waits about kPollMs for the play-out to move on; self: on the player thread, which then
     // serves the output itself.
@@ -133,20 +130,18 @@ class KSOutput {
     KSOutput() = default;
 };
 
-// What the packet output works on, owned by the engine for its life: the packet memory and the
-// packets' completion events.
-struct KSPacketMemory {
-    BYTE* data;           // m_nPacketCount x packetSize bytes, or null
-    DWORD packetSize;     // bytes per packet
-    int count;            // packets, 2..8
-    const HANDLE* events; // count completion events (manual-reset; signalled = free)
+// The packets a packet output makes for itself, from the settings: packetSize 0 when the
+// settings' size cannot be had (logged by the engine).
+struct KSPacketPlan {
+    DWORD packetSize; // bytes per packet
+    int count;        // packets, 2..8
 };
 
 // The output for the pin, or null (logged): a cyclic-buffer output for a WaveRT pin (halves of
-// about halfSize bytes), else a packet output. Takes the pin whatever the result: on failure it
-// is closed and deleted.
+// about halfSize bytes), else a packet output; either reads the stream's bytes from bytes. Takes
+// the pin whatever the result: on failure it is closed and deleted.
 KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
-                    const KSPacketMemory& packets, KSStreamSite& site);
+                    const KSPacketPlan& packets, KSStreamSite& site, KSStreamBuffer& bytes);
 
 // True when the instance counts of the filter's pin for the format say every pin is taken
 // (logged): the open is refused before a pin is made.

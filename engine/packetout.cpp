@@ -5,6 +5,7 @@
 #include "diag/constants.h"
 #include "diag/log.h"
 #include "engine/kscore.h"
+#include "engine/streambuffer.h"
 #include "ks/pin.h"
 
 #include <cstring>
@@ -30,19 +31,35 @@ static_assert(sizeof(KSSTREAM_HEADER) == 56, "x86_64: 64-bit Data pointer and a 
 static_assert(sizeof(KSSTREAM_HEADER) == 48, "i686: the 48-byte stream header");
 #endif
 
-KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketMemory& memory, KSStreamSite& site)
-    : m_site(site), m_pRenderPin(std::move(pin)), m_phEvents(memory.events),
-      m_nPacketCount(memory.count), m_dwPacketSize(memory.packetSize) {
+KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site,
+                               KSStreamBuffer& bytes)
+    : m_site(site), m_bytes(bytes), m_pRenderPin(std::move(pin)), m_nPacketCount(plan.count),
+      m_dwPacketSize(plan.packetSize) {}
+
+bool KSPacketOutput::Open() {
+    // The engine's plan keeps count x size within 32 bits, so no offset overflows.
+    DWORD bytes = (DWORD)m_nPacketCount * m_dwPacketSize;
+    m_pMemory.reset(new (std::nothrow) BYTE[bytes]);
+    if (!m_pMemory) {
+        DiagLog(1, "Cannot allocate the output buffer: out of memory for %llu bytes",
+                (unsigned long long)bytes);
+        return false;
+    }
     for (int i = 0; i < m_nPacketCount; i++) {
+        m_hEvents[i].Reset(CreateEventA(NULL, TRUE, TRUE, NULL));
+        if (!m_hEvents[i].Valid()) {
+            LogCause("CreateEventA", HRESULT_FROM_WIN32(GetLastError()));
+            return false;
+        }
+        m_phEvents[i] = m_hEvents[i].Get();
         KSPacket& p = m_Packets[i];
         p.Signal.hEvent = m_phEvents[i];
-        // The packet memory fits 32 bits (the engine's allocation), so no offset overflows.
-        p.Header.Data = memory.data + (DWORD)i * m_dwPacketSize;
+        p.Header.Data = m_pMemory.get() + (DWORD)i * m_dwPacketSize;
         p.Header.PresentationTime.Numerator = 1;
         p.Header.PresentationTime.Denominator = 1;
         p.Header.Size = sizeof(KSSTREAM_HEADER);
-        SetEvent(m_phEvents[i]);
     }
+    return true;
 }
 
 // Waits for the stop event or a free packet, without a time limit: the device's completions
@@ -72,12 +89,12 @@ KSNext KSPacketOutput::AfterWait(int wait) {
     LONG current = m_nCurrentPacket;
     if (current < 0 || m_site.Paused())
         return KSNext::kSleep;
-    DWORD held = m_site.RingHeld();
+    DWORD held = m_bytes.Held();
     int full = held > 0 ? FillPacket(current, held) : 0;
     bool ending = m_site.Mode() == kModeEnding && m_Packets[current].Header.DataUsed > 0;
     if (full || ending)
         SubmitCurrentPacket();
-    else if (m_site.RingHeld() == 0)
+    else if (m_bytes.Held() == 0)
         return KSNext::kSleep;
     return KSNext::kDone;
 }
@@ -100,7 +117,7 @@ int KSPacketOutput::FillPacket(int index, DWORD available) {
     DWORD n = available < room ? available : room;
     BYTE* dst = (BYTE*)h.Data + h.DataUsed;
     h.DataUsed += n;
-    m_site.ReadRing(dst, n);
+    m_bytes.Read(dst, n);
     return h.DataUsed == m_dwPacketSize ? 1 : 0;
 }
 
@@ -110,7 +127,7 @@ void KSPacketOutput::SubmitCurrentPacket() {
     LONG index = m_nCurrentPacket;
     KSPacket& p = m_Packets[index];
     p.Header.FrameExtent = p.Header.DataUsed;
-    m_site.CountSubmitted(p.Header.DataUsed);
+    m_bytes.CountHanded(p.Header.DataUsed);
     InterlockedExchangeAdd((volatile LONG*)&m_dwSubmitted, (LONG)p.Header.DataUsed);
     ResetEvent(m_phEvents[index]);
     m_seq[index] = m_dwNextSeq++;
@@ -230,7 +247,7 @@ bool KSPacketOutput::PlayedOut() {
 // While the player thread still moves the ring into packets, a poll; then a wait for the last
 // packets. The player thread (a gapless underrun) has submitted everything already.
 void KSPacketOutput::AwaitPlayOut(bool) {
-    if (m_site.RingHeld() != 0 || HasPartial())
+    if (m_bytes.Held() != 0 || HasPartial())
         Sleep(kPollMs);
     else
         AllPacketsFree(kPollMs);
@@ -264,6 +281,8 @@ int KSPacketOutput::ReclaimPackets() {
 
 void KSPacketOutput::Describe(KSSnapshot& s) {
     s.kind = KSOutputKind::kPackets;
+    for (int i = 0; i < m_nPacketCount; i++)
+        s.packetFree[i] = WaitForSingleObject(m_phEvents[i], 0) == WAIT_OBJECT_0;
     LONG current = m_nCurrentPacket;
     s.currentPacket = current;
     s.currentUsed = current >= 0 ? m_Packets[current].Header.DataUsed : 0;

@@ -1,15 +1,21 @@
-// The packet output: standard streaming. The ring's audio goes into the packets, and each full
+// The packet output: standard streaming. The stream's bytes go into the packets, and each full
 // packet to the render pin as one overlapped KS stream write; the packets' completion events pace
 // the player thread. A partly filled packet waits for more audio while the stream is open and
 // goes as it is once the stream ends.
 //
-// Ownership: the output owns the render pin (closed and deleted with it) and the packet records;
-// the packet memory and the completion events are the engine's (KSPacketMemory). A packet is free
-// while its event is signalled and with the device while it is not.
+// Ownership: the output owns the render pin (closed and deleted with it), the packet records, the
+// packet memory and the packets' completion events (manual-reset), which outlive the pin. A packet
+// is free while its event is signalled and with the device while it is not: the output resets it
+// before submitting, the platform sets it when the device has consumed the packet (or given it
+// back at KSSTATE_STOP or when the pin is closed), and a failed submission sets it. An output
+// whose device kept packets even after its pin was closed is never deleted (the engine keeps it).
 #pragma once
 
+#include "diag/owned.h"
 #include "engine/output.h"
 #include "engine/snapshot.h"
+
+#include <memory>
 
 // One output packet: the stream header the pin consumes and the OVERLAPPED of its write.
 struct KSPacket {
@@ -19,8 +25,11 @@ struct KSPacket {
 
 class KSPacketOutput final : public KSOutput {
   public:
-    // Every packet starts free and empty.
-    KSPacketOutput(PinOwner pin, const KSPacketMemory& memory, KSStreamSite& site);
+    KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site,
+                   KSStreamBuffer& bytes);
+    // The memory and the events; every packet starts free and empty. False (logged) when either
+    // cannot be had.
+    bool Open();
 
     CKsPin& Pin() override { return *m_pRenderPin; }
     void Running() override {}
@@ -53,9 +62,12 @@ class KSPacketOutput final : public KSOutput {
     bool CheckCompletions();
 
     KSStreamSite& m_site;
-    PinOwner m_pRenderPin;
+    KSStreamBuffer& m_bytes;
+    std::unique_ptr<BYTE[]> m_pMemory;   // m_nPacketCount x m_dwPacketSize bytes
+    UniqueHandle m_hEvents[kMaxPackets]; // the packets' completion events
+    HANDLE m_phEvents[kMaxPackets] = {}; // the same, for the waits
+    PinOwner m_pRenderPin;               // closed before the events go
     KSPacket m_Packets[kMaxPackets] = {};
-    const HANDLE* m_phEvents;            // the packets' completion events (the engine's)
     int m_nPacketCount;                  // packets, 2..8
     DWORD m_dwPacketSize;                // bytes per packet
     volatile LONG m_nCurrentPacket = -1; // packet being filled, -1 for none

@@ -1,11 +1,8 @@
 // The player thread: each pass serves the open stream's output with one labelled wait, sleeps when
-// there is nothing to do, and ends a gapless stream when the audio runs out. The one reader of the
-// ring, which scales by the volume on the way out.
+// there is nothing to do, and ends a gapless stream when the audio runs out.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
-#include "engine/ring.h"
-#include "engine/samples.h"
 #include "engine/settings.h"
 
 #include <mmsystem.h>
@@ -24,7 +21,7 @@ void KSCore::PlayerThread() {
         InterlockedIncrement(&m_nPasses);
         InterlockedExchange(&m_bSleeping, 0);
         Pass();
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
+        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
     } while (!m_bExitThread);
     DiagLog(1, "Player Thread - closing");
 }
@@ -32,15 +29,15 @@ void KSCore::PlayerThread() {
 // The output does its part before and after the wait. It may end the stream only once this
 // pass has let go of it: the gapless rule runs last.
 void KSCore::Pass() {
-    if (m_nDevice == kDeviceGone) {
+    if (m_nState == kStateGone) {
         DropDue();
         GoToSleep(nullptr);
         return;
     }
     EndSteadyEpisode();
-    if (m_nDevice == kDeviceLost || m_nDevice == kDeviceWaiting) {
+    if (DeviceOf(m_nState) == kDeviceLost || m_nState == kStateWaiting) {
         Recover();
-        if (m_nDevice != kDeviceHeld) {
+        if (DeviceOf(m_nState) != kDeviceHeld) {
             GoToSleep(nullptr);
             return;
         }
@@ -71,14 +68,14 @@ void KSCore::EndServing() {
 // The stop event first, then the output's events; the lowest signalled one is reported.
 int KSCore::Wait(const KSWaitList& list) {
     HANDLE handles[kMaxOutputWaits + 1];
-    handles[0] = m_phEvents[0];
+    handles[0] = m_hStopEvent.Get();
     memcpy(handles + 1, list.handles, list.count * sizeof(HANDLE));
-    InterlockedExchange(&m_bInPacketWait, 1);
+    InterlockedExchange(&m_bInDeviceWait, 1);
     DWORD wait = WaitForMultipleObjects(list.count + 1, handles, FALSE, list.timeoutMs);
-    InterlockedExchange(&m_bInPacketWait, 0);
+    InterlockedExchange(&m_bInDeviceWait, 0);
     switch (wait) {
     case WAIT_OBJECT_0 + 0: // stop event
-        ResetEvent(m_phEvents[0]);
+        ResetEvent(m_hStopEvent.Get());
         return kWaitStop;
     case WAIT_TIMEOUT: // the output's time for a look
         return kWaitTimeout;
@@ -96,15 +93,16 @@ int KSCore::Wait(const KSWaitList& list) {
 bool KSCore::HasWork(KSOutput* output) {
     if (m_bExitThread)
         return true;
-    if (m_nDevice == kDeviceLost) // the end's play-out takes a loss in hand itself
-        return m_nMode == kModeOpen;
-    if (m_nDevice == kDeviceWaiting)
+    LONG state = m_nState;
+    if (DeviceOf(state) == kDeviceLost) // the end's play-out takes a loss in hand itself
+        return state == kStateLost;
+    if (state == kStateWaiting)
         return m_nArrivals != m_nArrivalsSeen && ReopenDue();
-    if (m_nDevice == kDeviceGone) // it drops the audio at each step of WakeTimeout
+    if (state == kStateGone) // it drops the audio at each step of WakeTimeout
         return false;
-    if (m_bPaused || !output)
+    if (MovesNoAudio() || !output)
         return false;
-    return Pending() || output->HasWork();
+    return m_bytes.Pending() || output->HasWork();
 }
 
 // True when the thread now sleeps: the next pass waits for WakeThread.
@@ -120,8 +118,8 @@ bool KSCore::GoToSleep(KSOutput* output) {
 }
 
 bool KSCore::GaplessUnderrun() const {
-    return m_nMode == kModeOpen && m_nDevice == kDeviceHeld && !m_bStarted && !m_bPaused &&
-           !Pending() && m_settings.gapless_enabled;
+    return m_nState == kStatePlaying && !m_bStarted && !MovesNoAudio() && !m_bytes.Pending() &&
+           m_settings.gapless_enabled;
 }
 
 // In gapless mode, once the host has closed the stream and the ring has run dry with no new
@@ -132,12 +130,8 @@ bool KSCore::GaplessUnderrun() const {
 void KSCore::EndOnGaplessUnderrun() {
     if (!GaplessUnderrun())
         return;
-    while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, m_bPaused);
-        if (!GaplessUnderrun())
-            return;
-        Sleep(kPollMs);
-    }
+    if (!TakeControl(&KSCore::GaplessUnderrun))
+        return;
     CsGuard lock(m_csControl, CsGuard::kAdopt);
     if (GaplessUnderrun()) {
         DiagLog(1, "Gapless mode buffer underrun - Player Thread is stopping KS player");
@@ -145,38 +139,4 @@ void KSCore::EndOnGaplessUnderrun() {
         DiagLog(1, "End(force=%d)", 1);
         EndInternal(1);
     }
-}
-
-void KSCore::ReadRing(BYTE* dst, DWORD n) {
-    ReadKept(dst, n);
-    if (!n)
-        return;
-    if (m_conv.active) {
-        ReadConverted(dst, n);
-        return;
-    }
-    m_pReadPtr = RingStretch(m_pInputBuffer.get(), m_dwInputSize, m_pReadPtr, n,
-                             [&](BYTE* ring, DWORD offset, DWORD length) {
-                                 CopyWithVolume(dst + offset, ring, length);
-                             });
-    InterlockedExchangeAdd(&m_nInputUsed, -(LONG)n);
-}
-
-// Bytes read ahead of the ring were counted when first submitted (or are pre-roll), unless they
-// are the fresh ones at the kept audio's end.
-void KSCore::CountSubmitted(DWORD n) {
-    DWORD skip = n < m_dwUncounted ? n : m_dwUncounted;
-    DWORD old = m_dwUncounted - m_dwFreshRead;
-    DWORD fresh = skip > old ? skip - old : 0;
-    m_dwUncounted -= skip;
-    m_dwFreshRead -= fresh;
-    InterlockedExchangeAdd((volatile LONG*)&m_dwBytesWritten, (LONG)(n - skip + fresh));
-}
-
-void KSCore::CopyWithVolume(BYTE* dst, const BYTE* src, DWORD count) {
-    DWORD volume = m_nVolume;
-    if (volume != (DWORD)kMaxVolume && m_settings.volume_enabled && !m_bDeviceVolume)
-        CopyScaled(dst, src, count, m_wfxCurrent.Format.wBitsPerSample, volume);
-    else
-        memcpy(dst, src, count);
 }
