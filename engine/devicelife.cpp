@@ -154,6 +154,10 @@ int KSCore::Reopen() {
         if (!pin)
             LogPinCause(*m_pRenderFilter);
     }
+    // A device removed again while its pin was being made has not refused the stream: it is
+    // waited for.
+    if (!pin && m_nRemovals != removals)
+        return kAbsent;
     WAVEFORMATEXTENSIBLE ring = m_bytes.RingFormat();
     if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
         return kRefused;

@@ -22,7 +22,10 @@ bool KSCore::BeginLoss() {
         return false;
     m_episode.reopened = false;
     m_episode.refails++;
-    m_episode.quick++;
+    // A device the system reports removed again is waited for however often it flaps; only a
+    // device that stays and fails counts towards being taken as gone.
+    if (m_nRemovals == m_episode.removals)
+        m_episode.quick++;
     m_episode.nextTryMs = now + m_episode.backoffMs;
     DWORD doubled = m_episode.backoffMs * 2;
     m_episode.backoffMs = doubled < kReopenBackoffMaxMs ? doubled : kReopenBackoffMaxMs;
@@ -37,6 +40,7 @@ void KSCore::NoteReopened() {
     m_episode.reopened = true;
     m_episode.reopenedMs = GetTickCount();
     m_episode.reopens++;
+    m_episode.removals = m_nRemovals;
     LogMuteThread(m_dwThreadId, true);
 }
 

@@ -64,9 +64,9 @@ constexpr DWORD kDevicePollMs = 250;
 
 // A loss begins an episode, which ends once a reopened device has played kSteadyMs without
 // failing. Within it the reopens back off (from kReopenBackoffMs, doubling, at most
-// kReopenBackoffMaxMs apart), and a device that fails again within kSteadyMs of kQuickFailLimit
-// reopens in a row is taken as gone: it takes a driver a moment to come up after a wake-up, not
-// five tries over a second and a half.
+// kReopenBackoffMaxMs apart), and a device that stays listed and fails again within kSteadyMs of
+// kQuickFailLimit reopens in a row is taken as gone: it takes a driver a moment to come up after a
+// wake-up, not five tries over a second and a half.
 constexpr DWORD kSteadyMs = 1000;
 constexpr DWORD kReopenBackoffMs = 50;
 constexpr DWORD kReopenBackoffMaxMs = 1000;
@@ -119,7 +119,8 @@ struct KSEpisode {
     bool reopened = false; // a reopen since the last loss
     LONG reopens = 0;
     LONG refails = 0;    // losses after a reopen
-    LONG quick = 0;      // of them, in a row, within kSteadyMs of their reopen
+    LONG quick = 0;      // of them, in a row, within kSteadyMs of their reopen, not removals
+    LONG removals = 0;   // the engine's count of removals at the last reopen
     DWORD backoffMs = 0; // the wait after the next quick failure
     DWORD nextTryMs = 0; // no reopen before (GetTickCount)
 };
