@@ -5,6 +5,7 @@
 // and audio played on after a flush all show as pieces.
 #pragma once
 
+#include <cstddef>
 #include <unordered_map>
 #include <vector>
 

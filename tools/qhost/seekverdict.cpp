@@ -104,8 +104,6 @@ void ReportSeek(const Heard& h, const SeekStep& step, const CallMark& mark, cons
     *whole = *whole && exact;
 }
 
-} // namespace
-
 // The new place of each seek made (null where it was not heard), in the plan's order.
 std::vector<const PlayedPiece*> NewPlaces(const Heard& h, const SeekOutcome& moved) {
     std::vector<const PlayedPiece*> places;
