@@ -1,6 +1,7 @@
 // Following the device's bytes through the track. A run of the track goes on frame by frame; a
 // new run starts only where a window of frames matches the track, found through an index of the
-// track's windows, so that silence and a frame that happens to match do not start one.
+// track's windows (made before the track plays), so that silence and a frame that happens to match
+// do not start one.
 #include "tools/qhost/attribution.h"
 
 #include <cstring>
@@ -20,7 +21,11 @@ unsigned long long Hash(const char* p, size_t n) {
 } // namespace
 
 Attribution::Attribution(const std::vector<char>& expected, size_t block, char silence)
-    : m_expected(expected), m_block(block ? block : 1), m_silence(silence) {}
+    : m_expected(expected), m_block(block ? block : 1), m_silence(silence) {
+    size_t window = kWindowFrames * m_block;
+    for (size_t t = 0; t + window <= m_expected.size(); t += m_block)
+        m_index.emplace(Hash(&m_expected[t], window), t);
+}
 
 void Attribution::Feed(const char* bytes, size_t size) {
     m_got.insert(m_got.end(), bytes, bytes + size);
@@ -47,13 +52,10 @@ bool Attribution::Silent(size_t at) const {
 }
 
 // The track's offset where the window of frames at `at` lies, or -1.
-long long Attribution::Find(size_t at) {
+long long Attribution::Find(size_t at) const {
     size_t window = kWindowFrames * m_block;
-    if (at + window > m_got.size() || m_expected.size() < window)
+    if (at + window > m_got.size())
         return -1;
-    if (m_index.empty())
-        for (size_t t = 0; t + window <= m_expected.size(); t += m_block)
-            m_index.emplace(Hash(&m_expected[t], window), t);
     auto hit = m_index.find(Hash(&m_got[at], window));
     if (hit == m_index.end() || memcmp(&m_got[at], &m_expected[hit->second], window))
         return -1;

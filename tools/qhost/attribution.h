@@ -41,7 +41,7 @@ class Attribution {
   private:
     bool Continues(size_t at) const;
     bool Silent(size_t at) const;
-    long long Find(size_t at);
+    long long Find(size_t at) const;
     void Add(PlayedPiece::Kind kind, size_t at, size_t track);
     void Step(size_t window);
 

@@ -8,6 +8,7 @@
 #include "tools/qhost/clock.h"
 
 #include <cstdio>
+#include <new>
 
 namespace {
 
@@ -58,7 +59,8 @@ void Jumper::Begin(int stream, const Track& track) {
     m_block = f.nBlockAlign ? f.nBlockAlign : 1;
     m_silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
     m_bytesPerSec = f.nAvgBytesPerSec;
-    m_stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    m_heard.reset(new (std::nothrow) Attribution(m_expected, m_block, m_silence));
+    m_stop = m_heard ? CreateEventA(NULL, TRUE, FALSE, NULL) : NULL;
     m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
     if (!m_thread)
         fprintf(stderr, "qhost: cannot start the seek watch; no seek or stop is made\n");
@@ -128,17 +130,19 @@ void Jumper::Look(Attribution& heard, unsigned long long& fed) {
         return;
     size_t at = heard.TrackAt(DevicePlayed(m_outcome.stream));
     unsigned long long ms = (unsigned long long)at * 1000 / m_bytesPerSec;
-    if (m_plan.stopAtMs >= 0 && ms >= (unsigned long long)m_plan.stopAtMs)
-        InterlockedExchange(&m_due, kStop);
-    else if (m_next < m_plan.seeks.size() && ms >= (unsigned long long)m_plan.seeks[m_next].atMs)
+    // Of a seek and the stop both reached, the one planned earlier in the track goes first.
+    bool seek = m_next < m_plan.seeks.size() && ms >= (unsigned long long)m_plan.seeks[m_next].atMs;
+    bool stop = m_plan.stopAtMs >= 0 && ms >= (unsigned long long)m_plan.stopAtMs;
+    if (seek && (!stop || m_plan.seeks[m_next].atMs <= m_plan.stopAtMs))
         InterlockedExchange(&m_due, (LONG)m_next);
+    else if (stop)
+        InterlockedExchange(&m_due, kStop);
 }
 
 DWORD WINAPI Jumper::Thread(LPVOID param) {
     Jumper& self = *(Jumper*)param;
-    Attribution heard(self.m_expected, self.m_block, self.m_silence);
     unsigned long long fed = 0;
     while (WaitForSingleObject(self.m_stop, kLookMs) == WAIT_TIMEOUT)
-        self.Look(heard, fed);
+        self.Look(*self.m_heard, fed);
     return 0;
 }

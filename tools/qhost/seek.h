@@ -10,6 +10,7 @@
 
 #include <windows.h>
 
+#include <memory>
 #include <vector>
 
 struct SeekStep {
@@ -73,6 +74,7 @@ class Jumper {
     size_t m_block = 1;
     char m_silence = 0;
     unsigned long m_bytesPerSec = 0;
+    std::unique_ptr<Attribution> m_heard; // the watch thread's, once it runs
     volatile LONG m_due = kNothing;
     size_t m_next = 0; // the next seek to make
     HANDLE m_stop = NULL;
