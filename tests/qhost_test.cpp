@@ -123,7 +123,9 @@ bool RunQhost(const std::string& args, std::string& output, DWORD& code) {
     GetExitCodeProcess(pi.hProcess, &code);
     CloseHandle(pi.hProcess);
     CloseHandle(pi.hThread);
+    // qhost keeps its settings, and the plug-in its log, beside qhost.exe.
     DeleteFileA((hostenv::ExeFolder() + "\\qhost.ini").c_str());
+    DeleteFileA((hostenv::ExeFolder() + "\\quellor log.txt").c_str());
     return ended;
 }
 
