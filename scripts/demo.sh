@@ -2,7 +2,8 @@
 # Plays a short programme through qhost and the simulated devices and prints the verdicts:
 # 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode,
 # then one track on the simulated WaveRT device, then one whose device is unplugged and plugged
-# back mid-track, then a 16-bit track on the zoo's USB Audio 2.0 DAC that takes only 32-bit
+# back mid-track, then a seek and a stop with the clock figures (at the default buffers and with a
+# 1 MB ring), then a 16-bit track on the zoo's USB Audio 2.0 DAC that takes only 32-bit
 # containers (adapted bit-transparently), and the matrix of streams against every device class of
 # the zoo.
 # Plays the shipped i686 build where this machine runs 32-bit programs, else the x86_64 build.
@@ -34,6 +35,25 @@ qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event tone:
 echo
 echo "== The device unplugged after 1 s of play and plugged back 0.5 s later; the stream plays on"
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 --unplug 1000,500 tone:44100:2:16:3
+echo
+echo "== A seek from 1 s to 3 s, and a stop at 1.5 s, at the default buffers, with the clock figures"
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --clock-figures \
+    --seek 1000:3000 tone:44100:2:16:4
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --clock-figures --stop 1500 \
+    tone:44100:2:16:4
+echo
+echo "== The same seek and stop with a 1 MB ring and 64 KB packets"
+big="--set input_buffer_size=1048576 --set output_buffer_size=65536"
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 $big --clock-figures \
+    --seek 1000:9000 tone:44100:2:16:12
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 $big --clock-figures --stop 1500 \
+    tone:44100:2:16:12
+echo
+echo "== The seek and the stop on the simulated WaveRT device"
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event --clock-figures \
+    --seek 1000:3000 tone:44100:2:16:4
+qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event --clock-figures \
+    --stop 1500 tone:44100:2:16:4
 echo
 echo "== A 16-bit track on the USB Audio 2.0 DAC that takes only 32-bit containers"
 qhost play --sim --clock realtime:1 --set gapless_enabled=0 --device "USB Audio 2.0" \

@@ -8,6 +8,7 @@
 #include "tools/qhost/devices.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/prefs.h"
+#include "tools/qhost/seek.h"
 #include "tools/qhost/unplug.h"
 #include "tools/qhost/verdict.h"
 
@@ -51,6 +52,18 @@ const char kUsage[] =
     "                        the verdict shows what the device lost in flight and that the rest\n"
     "                        played whole and once; with \"never\" for BACK_AFTER_MS the device\n"
     "                        stays out and the verdict shows when the track ended\n"
+    "  --seek AT_MS:TO_MS    with --sim, seek as the player does (Flush, then the track from "
+    "TO_MS)\n"
+    "                        once the device has played AT_MS of the first track (repeatable:\n"
+    "                        in order, each after the one before has been heard); the verdict\n"
+    "                        shows how much of the old place the device played after Flush\n"
+    "                        returned and whether the new place played whole from its first byte\n"
+    "  --stop AT_MS          with --sim, stop as the user does (Close) once the device has played\n"
+    "                        AT_MS of the first track, and end; the verdict shows what the device\n"
+    "                        played after Close returned\n"
+    "  --clock-figures       with --sim, read the output and written times every 20 ms and print,\n"
+    "                        for each track, Open's result, GetOutputTime against what the device\n"
+    "                        had played (median, 90th percentile) and GetWrittenTime at the end\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
     "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
     "  --volume N            host volume 0..255 (default 255)\n"
@@ -71,6 +84,8 @@ struct Options {
     int topology = -1;  // SIMKS_TOPO_*, or -1: none added
     std::string wavOut;
     UnplugPlan unplug;
+    SeekPlan seeks;
+    bool clockFigures = false;
     std::string plugin;
     int volume = 255;
     bool quiet = false;
@@ -136,7 +151,15 @@ bool ParseArgs(int argc, char** argv, Options& o) {
         } else if (a == "--unplug" && hasValue) {
             if (!ParseUnplug(argv[++i], o.unplug))
                 return false;
-        } else if (a == "--wav-out" && hasValue)
+        } else if (a == "--seek" && hasValue) {
+            if (!ParseSeek(argv[++i], o.seeks))
+                return false;
+        } else if (a == "--stop" && hasValue) {
+            if (!ParseStop(argv[++i], o.seeks))
+                return false;
+        } else if (a == "--clock-figures")
+            o.clockFigures = true;
+        else if (a == "--wav-out" && hasValue)
             o.wavOut = argv[++i];
         else if (a == "--plugin" && hasValue)
             o.plugin = argv[++i];
@@ -152,7 +175,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
     if (o.command == "devices" || o.command == "config" || o.command == "about")
         return o.sources.empty();
     return o.command == "play" && !o.sources.empty() &&
-           (o.sim || (o.wavert.empty() && o.device.empty() && o.topology < 0 && o.unplug.atMs < 0));
+           (o.sim || (o.wavert.empty() && o.device.empty() && o.topology < 0 && o.unplug.atMs < 0 &&
+                      !o.seeks.Any() && !o.clockFigures));
 }
 
 // Writes the --set values into the section the plug-in reads, in the INI file it will use.
@@ -274,19 +298,27 @@ int Play(const Options& o) {
     run.options.volume = o.volume;
     run.options.progress = !o.quiet;
     run.options.inputBufferSize = settings.input_buffer_size;
+    run.options.clockFigures = o.clockFigures;
+    Jumper jumper(o.seeks);
+    if (o.seeks.Any())
+        run.options.jumper = &jumper;
     Unplugger unplugger(o.unplug);
     if (o.status)
         PlayWithStatus(s, run);
     else
         PlayThread(&run);
-    UnplugOutcome unplugged = unplugger.Finish();
+    RunEvents events;
+    events.unplugPlan = o.unplug;
+    events.unplug = unplugger.Finish();
+    events.seekPlan = o.seeks;
+    events.moved = jumper.Finish();
+    events.clockFigures = o.clockFigures;
     s.mod->Quit();
     s.choice.Restore();
     if (!o.sim)
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;
-    bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0,
-                              o.unplug, unplugged);
+    bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0, events);
     SimKs_Remove(s.dll);
     return clean ? 0 : 1;
 }

@@ -1,7 +1,10 @@
 // qhost's playing of tracks, following the player's threads: the UI thread opens and closes,
 // a decode thread writes and waits for the end of the track, and a visualisation thread reads
-// the time about every 16 ms.
+// the time about every 16 ms. With a seek and stop watch the decode thread makes the seeks (Flush
+// and the source from the new place) and the stop (it ends, and Close follows) the watch asks for.
 #include "tools/qhost/plugin.h"
+
+#include "tools/qhost/clock.h"
 
 #include <cstdio>
 #include <io.h>
@@ -16,8 +19,13 @@ struct TrackRun {
     const Track* track;
     const PlayOptions* options;
     TrackOutcome* outcome;
+    Jumper* jumper; // the track's seeks and stop, or null
+    int stream;     // the simulated stream, or -1
     volatile LONG done;
 };
+
+// What the decode thread does after a look at the seek and stop watch.
+enum class Next { kGoOn, kSeeked, kStop };
 
 bool IsTerminal() {
     return _isatty(_fileno(stdout)) != 0;
@@ -27,11 +35,45 @@ int FrameBytes(const Track& t) {
     return t.channels * ((t.bits + 7) / 8);
 }
 
-void WriteTrack(TrackRun& run) {
+void NoteWritten(TrackRun& run, size_t pos, size_t chunk) {
+    std::vector<WrittenRange>& w = run.outcome->written;
+    if (w.empty() || w.back().to != pos)
+        w.push_back(WrittenRange{pos, pos});
+    w.back().to = pos + chunk;
+}
+
+// A seek as the player makes it: Flush with the new time, then the source from there on.
+Next Obey(TrackRun& run, size_t& pos) {
+    int step = run.jumper ? run.jumper->Due() : Jumper::kNothing;
+    if (step == Jumper::kStop)
+        run.outcome->writtenTimeAtEnd = run.mod->GetWrittenTime();
+    if (step < 0)
+        return step == Jumper::kStop ? Next::kStop : Next::kGoOn;
+    const Track& t = *run.track;
+    int to = run.jumper->Plan().seeks[(size_t)step].toMs;
+    CallMark mark;
+    mark.made = true;
+    mark.called = DevicePlayed(run.stream);
+    run.mod->Flush(to);
+    mark.returned = DevicePlayed(run.stream);
+    run.jumper->Made(step, mark);
+    size_t frame = (size_t)FrameBytes(t), whole = t.data.size() / frame * frame;
+    size_t at = (size_t)((unsigned long long)to * (unsigned)t.rate / 1000) * frame;
+    pos = at < whole ? at : whole;
+    run.outcome->lastFlushMs = to;
+    run.outcome->written.push_back(WrittenRange{pos, pos});
+    return Next::kSeeked;
+}
+
+Next WriteTrack(TrackRun& run, size_t& pos) {
     const Track& t = *run.track;
     size_t frame = (size_t)FrameBytes(t);
-    size_t pos = 0;
     while (pos < t.data.size()) {
+        Next next = Obey(run, pos);
+        if (next == Next::kStop)
+            return next;
+        if (next == Next::kSeeked)
+            continue;
         size_t can = (size_t)run.mod->CanWrite();
         if (can < 576 * frame) {
             Sleep(20);
@@ -41,23 +83,31 @@ void WriteTrack(TrackRun& run) {
         chunk = chunk < 8192 ? chunk : 8192;
         chunk = chunk < can ? chunk : can;
         chunk = chunk / frame * frame;
-        if (run.mod->Write((char*)t.data.data() + pos, (int)chunk) == 0)
+        if (run.mod->Write((char*)t.data.data() + pos, (int)chunk) == 0) {
             run.outcome->bytesSent += chunk;
+            NoteWritten(run, pos, chunk);
+        }
         pos += chunk;
     }
+    return Next::kGoOn;
 }
 
-// The end of a track: the player writes nothing, then polls until IsPlaying() says 0.
-void WaitForEnd(TrackRun& run) {
+// The end of a track: the player writes nothing, then polls until IsPlaying() says 0. A seek
+// meanwhile sends the decode thread back to writing.
+Next WaitForEnd(TrackRun& run, size_t& pos) {
+    run.outcome->writtenTimeAtEnd = run.mod->GetWrittenTime();
     run.mod->Write(nullptr, 0);
     DWORD start = GetTickCount();
     for (;;) {
+        Next next = Obey(run, pos);
+        if (next != Next::kGoOn)
+            return next;
         run.mod->CanWrite();
         if (!run.mod->IsPlaying())
-            return;
+            return next;
         if (GetTickCount() - start > kEndPollLimitMs) {
             run.outcome->endSeen = false;
-            return;
+            return next;
         }
         Sleep(10);
     }
@@ -65,8 +115,14 @@ void WaitForEnd(TrackRun& run) {
 
 DWORD WINAPI DecodeThread(LPVOID param) {
     TrackRun& run = *(TrackRun*)param;
-    WriteTrack(run);
-    WaitForEnd(run);
+    size_t pos = 0;
+    Next next;
+    do {
+        next = WriteTrack(run, pos);
+        if (next == Next::kGoOn)
+            next = WaitForEnd(run, pos);
+    } while (next == Next::kSeeked);
+    run.outcome->stopped = next == Next::kStop;
     run.outcome->endedMs = GetTickCount();
     InterlockedExchange(&run.done, 1);
     return 0;
@@ -109,13 +165,27 @@ void WaitPumping(HANDLE thread) {
     }
 }
 
+// The user's Stop, or the track's end: Close, with the device's position around it for the stop.
+void CloseTrack(Out_Module* mod, Jumper* jumper, const TrackOutcome& outcome) {
+    CallMark mark;
+    mark.made = true;
+    mark.called = DevicePlayed(outcome.stream);
+    mod->Close();
+    mark.returned = DevicePlayed(outcome.stream);
+    if (jumper && outcome.stopped) {
+        jumper->Made(Jumper::kStop, mark);
+        jumper->WaitForQuiet();
+    }
+}
+
 void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome& outcome,
-             int (*newStream)()) {
+             Jumper* jumper, int (*newStream)()) {
     printf("%s: %d Hz, %d channels, %d bits\n", t.name.c_str(), t.rate, t.channels, t.bits);
     mod->SetVolume(o.volume);
     mod->SetPan(0);
     int before = newStream ? newStream() : -1;
-    if (mod->Open(t.rate, t.channels, t.bits, -1, -1) < 0) {
+    outcome.openResult = mod->Open(t.rate, t.channels, t.bits, -1, -1);
+    if (outcome.openResult < 0) {
         printf("  the plug-in could not open this stream; skipped\n");
         return;
     }
@@ -123,7 +193,11 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
     outcome.stream = newStream ? newStream() : -1;
     outcome.newPin = outcome.stream > before;
     mod->SetVolume(-666);
-    TrackRun run = {mod, &t, &o, &outcome, 0};
+    if (jumper)
+        jumper->Begin(outcome.stream, t);
+    ClockSampler sampler(mod, outcome.stream,
+                         o.clockFigures && outcome.stream >= 0 ? &outcome.samples : nullptr);
+    TrackRun run = {mod, &t, &o, &outcome, jumper, outcome.stream, 0};
     HANDLE decode = CreateThread(NULL, 0, DecodeThread, &run, 0, NULL);
     HANDLE vis = decode ? CreateThread(NULL, 0, VisThread, &run, 0, NULL) : NULL;
     if (!decode) {
@@ -137,7 +211,8 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
         WaitForSingleObject(vis, INFINITE);
         CloseHandle(vis);
     }
-    mod->Close();
+    sampler.Stop();
+    CloseTrack(mod, jumper, outcome);
     if (o.progress)
         printf("%s  %7.2f s played, %zu bytes sent%s\n", IsTerminal() ? "\r" : "",
                mod->GetOutputTime() / 1000.0, outcome.bytesSent,
@@ -149,7 +224,10 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
 std::vector<TrackOutcome> PlayTracks(Out_Module* mod, const std::vector<Track>& tracks,
                                      const PlayOptions& options, int (*newStream)()) {
     std::vector<TrackOutcome> outcomes(tracks.size());
-    for (size_t i = 0; i < tracks.size(); i++)
-        PlayOne(mod, tracks[i], options, outcomes[i], newStream);
+    for (size_t i = 0; i < tracks.size(); i++) {
+        PlayOne(mod, tracks[i], options, outcomes[i], i == 0 ? options.jumper : nullptr, newStream);
+        if (outcomes[i].stopped)
+            break;
+    }
     return outcomes;
 }

@@ -4,6 +4,7 @@
 
 #include "testbed/simks.h"
 #include "tools/qhost/rtverdict.h"
+#include "tools/qhost/seekverdict.h"
 #include "tools/common/asdevice.h"
 
 #include <cstdio>
@@ -15,8 +16,15 @@ namespace {
 // The bytes a device should receive for a track played on a pin of the given format: each
 // sample at the top of the pin's container (packed 24-bit samples in 32-bit containers travel as
 // 0, b0, b1, b2), mono on two channels, added channels silent.
-std::vector<char> ExpectedBytes(const Track& t, size_t sent, const WAVEFORMATEXTENSIBLE& f) {
-    return asdevice::Bytes(t.data.data(), sent, t.channels, t.bits, f.Format);
+std::vector<char> ExpectedBytes(const Track& t, const std::vector<WrittenRange>& ranges,
+                                const WAVEFORMATEXTENSIBLE& f) {
+    std::vector<char> bytes;
+    for (const WrittenRange& r : ranges) {
+        std::vector<char> part =
+            asdevice::Bytes(t.data.data() + r.from, r.to - r.from, t.channels, t.bits, f.Format);
+        bytes.insert(bytes.end(), part.begin(), part.end());
+    }
+    return bytes;
 }
 
 // The track's samples reached the pin in another container or on more channels (24-bit audio in
@@ -35,17 +43,6 @@ void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
            "%s\n",
            t.name.c_str(), t.bits, t.channels, valid, f.Format.wBitsPerSample, f.Format.nChannels,
            f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? "extensible" : "plain");
-}
-
-std::vector<char> Consumed(int stream) {
-    SimKsStreamInfo info;
-    std::vector<char> bytes;
-    if (!SimKs_GetStream(stream, &info))
-        return bytes;
-    bytes.resize((size_t)info.ConsumedBytes);
-    if (!bytes.empty())
-        bytes.resize(SimKs_CopyConsumed(stream, 0, bytes.data(), (ULONG)bytes.size()));
-    return bytes;
 }
 
 // Starvation intervals that began before the stream's last packet was submitted: the device
@@ -69,7 +66,7 @@ int MidStreamStarvation(int stream, double* totalMs) {
 // What one stream played, as comparable with what was sent to it: on a WaveRT device without the
 // silence the plug-in added, whose gaps count as starvation.
 std::vector<char> Received(int stream, const std::vector<char>& sent, int* gaps, double* gapMs) {
-    std::vector<char> got = Consumed(stream);
+    std::vector<char> got = DeviceBytes(stream);
     SimKsWaveRtInfo rt;
     SimKsStreamInfo info;
     if (!SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info))
@@ -118,7 +115,7 @@ bool RtSlice(int stream, std::vector<char>* part, size_t* block, char* silence) 
     const WAVEFORMATEX& f = info.Format.Format;
     *block = f.nBlockAlign ? f.nBlockAlign : 1;
     *silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
-    std::vector<char> got = Consumed(stream);
+    std::vector<char> got = DeviceBytes(stream);
     size_t lead = SilentFrames(got, *block, *silence, false);
     size_t tail = lead < got.size() ? SilentFrames(got, *block, *silence, true) : 0;
     part->assign(got.begin() + (ptrdiff_t)lead, got.end() - (ptrdiff_t)tail);
@@ -188,7 +185,7 @@ void AddStreams(Tally& t, int first, int last, const std::vector<char>& sent) {
 // Tracks follow each other on a pin until a track opens a new one; the streams between are the
 // pins opened again after a loss. A pin's stream is added once all its tracks are known.
 Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-              bool gapless) {
+              bool gapless, const RunEvents& events) {
     Tally t;
     std::vector<char> sent;
     int first = -1;
@@ -209,7 +206,10 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
             ReportAdaptation(tracks[i], info.Format);
             t.adapted++;
         }
-        std::vector<char> e = ExpectedBytes(tracks[i], o.bytesSent, info.Format);
+        std::vector<char> e = ExpectedBytes(
+            tracks[i],
+            i == 0 && events.seekPlan.Any() ? HeardRanges(tracks[i], o, events.moved) : o.written,
+            info.Format);
         sent.insert(sent.end(), e.begin(), e.end());
     }
     if (first >= 0)
@@ -243,10 +243,11 @@ bool ReportUnplug(const Tally& t, const UnplugPlan& plan, const UnplugOutcome& u
 } // namespace
 
 bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-                  bool compareBits, bool gapless, const UnplugPlan& plan,
-                  const UnplugOutcome& unplug) {
+                  bool compareBits, bool gapless, const RunEvents& events) {
     printf("Verdict (simulated devices):\n");
-    Tally t = Collect(tracks, outcomes, gapless);
+    const UnplugPlan& plan = events.unplugPlan;
+    const UnplugOutcome& unplug = events.unplug;
+    Tally t = Collect(tracks, outcomes, gapless, events);
     size_t diff = 0;
     while (diff < t.expected.size() && diff < t.received.size() &&
            t.expected[diff] == t.received[diff])
@@ -269,8 +270,12 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     bool kept =
         plan.atMs < 0 ||
         ReportUnplug(t, plan, unplug, exact || !compareBits || (forGood && prefix), endedMs);
+    bool moved = !events.seekPlan.Any() || outcomes.empty() ||
+                 ReportSeeks(tracks[0], outcomes[0], events.seekPlan, events.moved);
+    if (events.clockFigures)
+        ReportClock(tracks, outcomes);
     bool clean = (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 &&
-                 t.boundaryGaps == 0 && kept;
+                 t.boundaryGaps == 0 && kept && moved;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
 }

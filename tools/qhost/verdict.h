@@ -3,16 +3,27 @@
 #pragma once
 
 #include "tools/qhost/plugin.h"
+#include "tools/qhost/seek.h"
 #include "tools/qhost/unplug.h"
 
 #include <vector>
 
+// What the run was asked to do besides playing, and what came of it.
+struct RunEvents {
+    UnplugPlan unplugPlan;
+    UnplugOutcome unplug;
+    SeekPlan seekPlan;
+    SeekOutcome moved;
+    bool clockFigures = false;
+};
+
 // Prints the verdict and returns true when the run was clean: every opened track reached the
 // device bit for bit (when compared; a WaveRT device's added silence taken out), nothing starved
 // while audio remained, no WaveRT half was played again stale, and gapless boundaries kept their
-// pin. compareBits is false when the volume scaled the samples. After an unplugging (plan.atMs
-// >= 0) the audio the lost device took and never played is shown and not held against the run;
-// what follows it must be whole and nothing may be played twice.
+// pin. compareBits is false when the volume scaled the samples. After an unplugging (unplugPlan
+// .atMs >= 0) the audio the lost device took and never played is shown and not held against the
+// run; what follows it must be whole and nothing may be played twice. After seeks and a stop the
+// first track is compared with what was written less what they discarded, and each seek's new
+// place must play whole from its first byte. The clock figures are printed, never judged.
 bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
-                  bool compareBits, bool gapless, const UnplugPlan& plan,
-                  const UnplugOutcome& unplug);
+                  bool compareBits, bool gapless, const RunEvents& events);

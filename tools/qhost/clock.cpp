@@ -1,0 +1,67 @@
+// The clock sampler's thread and the device's played position.
+#include "tools/qhost/clock.h"
+
+#include "testbed/simks.h"
+
+#include <cstdio>
+
+namespace {
+
+const DWORD kEveryMs = 20;
+
+} // namespace
+
+const char kDevicePlayedNote[] = "the bed's consumed bytes, by whole packets on packet pins";
+
+unsigned long long DevicePlayed(int stream) {
+    SimKsStreamInfo info;
+    return SimKs_GetStream(stream, &info) ? info.ConsumedBytes : 0;
+}
+
+std::vector<char> DeviceBytes(int stream) {
+    SimKsStreamInfo info;
+    std::vector<char> bytes;
+    if (!SimKs_GetStream(stream, &info))
+        return bytes;
+    bytes.resize((size_t)info.ConsumedBytes);
+    if (!bytes.empty())
+        bytes.resize(SimKs_CopyConsumed(stream, 0, bytes.data(), (ULONG)bytes.size()));
+    return bytes;
+}
+
+ClockSampler::ClockSampler(Out_Module* mod, int stream, std::vector<ClockSample>* samples)
+    : m_mod(mod), m_stream(stream), m_samples(samples) {
+    if (!samples)
+        return;
+    m_stop = CreateEventA(NULL, TRUE, FALSE, NULL);
+    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
+    if (!m_thread)
+        fprintf(stderr, "qhost: cannot start the clock sampler; no clock figures\n");
+}
+
+ClockSampler::~ClockSampler() {
+    Stop();
+    if (m_stop)
+        CloseHandle(m_stop);
+}
+
+void ClockSampler::Stop() {
+    if (!m_thread)
+        return;
+    SetEvent(m_stop);
+    WaitForSingleObject(m_thread, INFINITE);
+    CloseHandle(m_thread);
+    m_thread = NULL;
+}
+
+DWORD WINAPI ClockSampler::Thread(LPVOID param) {
+    ClockSampler& self = *(ClockSampler*)param;
+    while (WaitForSingleObject(self.m_stop, kEveryMs) == WAIT_TIMEOUT) {
+        ClockSample s;
+        s.output = self.m_mod->GetOutputTime();
+        s.written = self.m_mod->GetWrittenTime();
+        s.played = DevicePlayed(self.m_stream);
+        self.m_samples->push_back(s);
+    }
+    return 0;
+}

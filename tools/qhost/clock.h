@@ -1,0 +1,43 @@
+// qhost's clock figures (--clock-figures): every 20 ms while a track plays, a thread of its own
+// reads the plug-in's output and written times and the device's played position, for the verdict
+// to set against each other afterwards.
+#pragma once
+
+#include "host/out_module.h"
+
+#include <vector>
+
+struct ClockSample {
+    int output;                // GetOutputTime
+    int written;               // GetWrittenTime
+    unsigned long long played; // DevicePlayed of the track's stream
+};
+
+// The bytes the simulated device has played of a stream: the bed's count of consumed bytes, which
+// on a standard pin steps by whole packets (a packet counts once it has played whole) and on a
+// WaveRT pin follows the DMA position, its silence included. Every figure of qhost that needs the
+// device's position reads it here.
+unsigned long long DevicePlayed(int stream);
+// How DevicePlayed counts, for the verdict.
+extern const char kDevicePlayedNote[];
+// The bytes the device consumed of a stream, in order.
+std::vector<char> DeviceBytes(int stream);
+
+class ClockSampler {
+  public:
+    // Starts sampling into samples (owned by the caller, read only after Stop); none when null.
+    ClockSampler(Out_Module* mod, int stream, std::vector<ClockSample>* samples);
+    ~ClockSampler();
+    ClockSampler(const ClockSampler&) = delete;
+    ClockSampler& operator=(const ClockSampler&) = delete;
+    void Stop();
+
+  private:
+    static DWORD WINAPI Thread(LPVOID self);
+
+    Out_Module* m_mod;
+    int m_stream;
+    std::vector<ClockSample>* m_samples;
+    HANDLE m_stop = NULL;
+    HANDLE m_thread = NULL;
+};

@@ -1,0 +1,148 @@
+// The seek and stop watch: it feeds the first stream's consumed bytes to an attribution, reads the
+// place of the track the device has reached, and raises the next step once the place is reached.
+// After a seek the next step waits until the device plays audio that began after the Flush.
+#include "tools/qhost/seek.h"
+
+#include "testbed/simks.h"
+#include "tools/common/asdevice.h"
+#include "tools/qhost/clock.h"
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+const DWORD kLookMs = 2;
+// The stop's wait for the device: it has played what it will once its position stood still this
+// long (or its pin closed); bounded in all.
+const DWORD kQuietMs = 250;
+const DWORD kQuietLimitMs = 10000;
+
+} // namespace
+
+bool ParseSeek(const char* text, SeekPlan& plan) {
+    int at = -1, to = -1;
+    char tail = 0;
+    if (sscanf(text, "%d:%d%c", &at, &to, &tail) != 2 || at < 0 || to < 0)
+        return false;
+    plan.seeks.push_back(SeekStep{at, to});
+    return true;
+}
+
+bool ParseStop(const char* text, SeekPlan& plan) {
+    int at = -1;
+    char tail = 0;
+    if (sscanf(text, "%d%c", &at, &tail) != 1 || at < 0)
+        return false;
+    plan.stopAtMs = at;
+    return true;
+}
+
+Jumper::Jumper(const SeekPlan& plan) : m_plan(plan) {
+    m_outcome.seeks.resize(plan.seeks.size());
+}
+
+Jumper::~Jumper() {
+    Finish();
+    if (m_stop)
+        CloseHandle(m_stop);
+}
+
+void Jumper::Begin(int stream, const Track& track) {
+    SimKsStreamInfo info;
+    if (!m_plan.Any() || m_thread || !SimKs_GetStream(stream, &info))
+        return;
+    const WAVEFORMATEX& f = info.Format.Format;
+    m_outcome.stream = stream;
+    m_expected =
+        asdevice::Bytes(track.data.data(), track.data.size(), track.channels, track.bits, f);
+    m_block = f.nBlockAlign ? f.nBlockAlign : 1;
+    m_silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
+    m_bytesPerSec = f.nAvgBytesPerSec;
+    m_heard.reset(new (std::nothrow) Attribution(m_expected, m_block, m_silence));
+    m_stop = m_heard ? CreateEventA(NULL, TRUE, FALSE, NULL) : NULL;
+    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
+    if (!m_thread)
+        fprintf(stderr, "qhost: cannot start the seek watch; no seek or stop is made\n");
+}
+
+int Jumper::Due() const {
+    return m_due;
+}
+
+void Jumper::Made(int step, const CallMark& mark) {
+    if (step == kStop)
+        m_outcome.stop = mark;
+    else if (step >= 0 && (size_t)step < m_outcome.seeks.size())
+        m_outcome.seeks[step] = mark;
+    if (step >= 0)
+        m_next = (size_t)step + 1;
+    InterlockedExchange(&m_due, kNothing);
+}
+
+void Jumper::WaitForQuiet() const {
+    DWORD start = GetTickCount(), still = start;
+    unsigned long long last = DevicePlayed(m_outcome.stream);
+    for (;;) {
+        SimKsStreamInfo info;
+        if (!SimKs_GetStream(m_outcome.stream, &info) || !info.Open)
+            return;
+        DWORD now = GetTickCount();
+        if (info.ConsumedBytes != last) {
+            last = info.ConsumedBytes;
+            still = now;
+        }
+        if (now - still >= kQuietMs || now - start >= kQuietLimitMs)
+            return;
+        Sleep(10);
+    }
+}
+
+SeekOutcome Jumper::Finish() {
+    if (m_thread) {
+        SetEvent(m_stop);
+        WaitForSingleObject(m_thread, INFINITE);
+        CloseHandle(m_thread);
+        m_thread = NULL;
+    }
+    return m_outcome;
+}
+
+// After a seek the device must first play audio that started after its Flush was called.
+bool Jumper::NewPlaceHeard(const Attribution& heard) const {
+    if (m_next == 0)
+        return true;
+    const CallMark& flushed = m_outcome.seeks[m_next - 1];
+    for (const PlayedPiece& p : heard.Pieces())
+        if (p.kind == PlayedPiece::kAudio && p.device >= flushed.called)
+            return true;
+    return false;
+}
+
+void Jumper::Look(Attribution& heard, unsigned long long& fed) {
+    char buffer[16384];
+    ULONG n;
+    while ((n = SimKs_CopyConsumed(m_outcome.stream, fed, buffer, sizeof buffer)) > 0) {
+        heard.Feed(buffer, n);
+        fed += n;
+    }
+    if (m_due != kNothing || !m_bytesPerSec || !NewPlaceHeard(heard))
+        return;
+    size_t at = heard.TrackAt(DevicePlayed(m_outcome.stream));
+    unsigned long long ms = (unsigned long long)at * 1000 / m_bytesPerSec;
+    // Of a seek and the stop both reached, the one planned earlier in the track goes first.
+    bool seek = m_next < m_plan.seeks.size() && ms >= (unsigned long long)m_plan.seeks[m_next].atMs;
+    bool stop = m_plan.stopAtMs >= 0 && ms >= (unsigned long long)m_plan.stopAtMs;
+    if (seek && (!stop || m_plan.seeks[m_next].atMs <= m_plan.stopAtMs))
+        InterlockedExchange(&m_due, (LONG)m_next);
+    else if (stop)
+        InterlockedExchange(&m_due, kStop);
+}
+
+DWORD WINAPI Jumper::Thread(LPVOID param) {
+    Jumper& self = *(Jumper*)param;
+    unsigned long long fed = 0;
+    while (WaitForSingleObject(self.m_stop, kLookMs) == WAIT_TIMEOUT)
+        self.Look(*self.m_heard, fed);
+    return 0;
+}

@@ -1,0 +1,244 @@
+// The seeks, the stop and the clock figures, from the device's bytes attributed to the track.
+#include "tools/qhost/seekverdict.h"
+
+#include "testbed/simks.h"
+#include "tools/common/asdevice.h"
+#include "tools/qhost/attribution.h"
+#include "tools/qhost/clock.h"
+
+#include <algorithm>
+#include <cstdio>
+#include <memory>
+
+namespace {
+
+// A track's stream as its device played it, attributed to the track from `base` on.
+struct Heard {
+    std::vector<char> expected, got;
+    std::unique_ptr<Attribution> pieces;
+    unsigned long long base = 0;
+    size_t deviceFrame = 1, trackFrame = 1;
+    double bytesPerMs = 1;
+    unsigned long bytesPerSec = 0;
+
+    double Ms(size_t bytes) const { return bytes / bytesPerMs; }
+    size_t TrackBytes(size_t device) const { return device / deviceFrame * trackFrame; }
+};
+
+bool Listen(const Track& t, int stream, unsigned long long base, Heard& h) {
+    SimKsStreamInfo info;
+    if (!SimKs_GetStream(stream, &info) || !info.Format.Format.nAvgBytesPerSec)
+        return false;
+    const WAVEFORMATEX& f = info.Format.Format;
+    h.expected = asdevice::Bytes(t.data.data(), t.data.size(), t.channels, t.bits, f);
+    h.got = DeviceBytes(stream);
+    h.base = base < h.got.size() ? base : h.got.size();
+    h.deviceFrame = f.nBlockAlign ? f.nBlockAlign : 1;
+    h.trackFrame = (size_t)t.channels * ((t.bits + 7) / 8);
+    h.bytesPerMs = f.nAvgBytesPerSec / 1000.0;
+    h.bytesPerSec = f.nAvgBytesPerSec;
+    h.pieces.reset(new (std::nothrow)
+                       Attribution(h.expected, h.deviceFrame, f.wBitsPerSample == 8 ? '\x80' : 0));
+    if (!h.pieces)
+        return false;
+    h.pieces->Feed(h.got.data() + h.base, h.got.size() - (size_t)h.base);
+    h.pieces->Finish();
+    return true;
+}
+
+// The first audio that starts at or after `from` and does not go on from the audio before it: the
+// new place of a seek made at `from`. Null when there is none.
+const PlayedPiece* NewPlace(const Attribution& a, unsigned long long from) {
+    size_t end = (size_t)-1;
+    for (const PlayedPiece& p : a.Pieces()) {
+        if (p.kind != PlayedPiece::kAudio)
+            continue;
+        if (p.device >= from && p.track != end)
+            return &p;
+        end = p.track + p.bytes;
+    }
+    return nullptr;
+}
+
+// Where the audio from `start` on stops going on from itself: the track's place reached before
+// the next jump (or the end).
+size_t RunsTo(const Attribution& a, const PlayedPiece* start, unsigned long long before) {
+    size_t end = start->track + start->bytes;
+    for (const PlayedPiece& p : a.Pieces())
+        if (p.kind == PlayedPiece::kAudio && p.device > start->device && p.device < before) {
+            if (p.track != end)
+                break;
+            end = p.track + p.bytes;
+        }
+    return end;
+}
+
+void PrintSplit(const Heard& h, const PlayedSplit& s) {
+    printf("%.1f ms (audio of the track %.1f ms, silence %.1f ms, not attributed %.1f ms)\n",
+           h.Ms(s.audio + s.silence + s.other), h.Ms(s.audio), h.Ms(s.silence), h.Ms(s.other));
+}
+
+// One seek: what played during and after its Flush until the new place, and the new place.
+void ReportSeek(const Heard& h, const SeekStep& step, const CallMark& mark, const CallMark* next,
+                size_t writtenEnd, bool stopped, bool* whole) {
+    const Attribution& a = *h.pieces;
+    unsigned long long end = h.got.size() - h.base;
+    const PlayedPiece* neu = NewPlace(a, mark.called);
+    unsigned long long heardAt = neu ? neu->device : end;
+    printf("  seek at %d ms to %d ms: the device played during Flush ", step.atMs, step.toMs);
+    PrintSplit(h, a.Split(mark.called, mark.returned));
+    printf("    after Flush returned, of the old place: ");
+    PrintSplit(h, a.Split(mark.returned, heardAt));
+    size_t to = (size_t)((unsigned long long)step.toMs * h.bytesPerSec / 1000 / h.deviceFrame *
+                         h.deviceFrame);
+    if (!neu) {
+        printf("    the new place: NOT heard\n");
+        *whole = false;
+        return;
+    }
+    const PlayedPiece* after = next && next->made ? NewPlace(a, next->called) : nullptr;
+    size_t reached = RunsTo(a, neu, after ? after->device : end);
+    bool exact = neu->track == to && (after || stopped || reached == writtenEnd);
+    printf("    the new place: from %.1f ms, %s\n", h.Ms(neu->track),
+           exact ? "played whole from its first byte" : "NOT played whole from its first byte");
+    *whole = *whole && exact;
+}
+
+// The new place of each seek made (null where it was not heard), in the plan's order.
+std::vector<const PlayedPiece*> NewPlaces(const Heard& h, const SeekOutcome& moved) {
+    std::vector<const PlayedPiece*> places;
+    for (const CallMark& m : moved.seeks)
+        places.push_back(m.made ? NewPlace(*h.pieces, m.called) : nullptr);
+    return places;
+}
+
+// The written ranges line up with the seeks: one before the first and one after each.
+bool Aligned(const TrackOutcome& outcome, const SeekOutcome& moved) {
+    size_t made = 0;
+    for (const CallMark& m : moved.seeks)
+        made += m.made;
+    return outcome.written.size() == made + 1;
+}
+
+void Trim(const Heard& h, WrittenRange& r, size_t deviceEnd) {
+    size_t end = h.TrackBytes(deviceEnd);
+    if (end >= r.from && end < r.to)
+        r.to = end;
+}
+
+} // namespace
+
+std::vector<WrittenRange> HeardRanges(const Track& track, const TrackOutcome& outcome,
+                                      const SeekOutcome& moved) {
+    std::vector<WrittenRange> ranges = outcome.written;
+    Heard h;
+    if (moved.stream < 0 || !Aligned(outcome, moved) || !Listen(track, moved.stream, 0, h))
+        return ranges;
+    std::vector<const PlayedPiece*> places = NewPlaces(h, moved);
+    size_t range = 0;
+    for (size_t k = 0; k < places.size(); k++) {
+        if (!moved.seeks[k].made)
+            continue;
+        Trim(h, ranges[range++], h.pieces->TrackAt(places[k] ? places[k]->device : h.got.size()));
+    }
+    if (moved.stop.made)
+        Trim(h, ranges.back(), h.pieces->TrackAt(h.got.size()));
+    return ranges;
+}
+
+bool ReportSeeks(const Track& track, const TrackOutcome& outcome, const SeekPlan& plan,
+                 const SeekOutcome& moved) {
+    Heard h;
+    bool whole = true;
+    if (moved.stream < 0 || !Listen(track, moved.stream, 0, h)) {
+        printf("  seeks and stop: the first track did not play\n");
+        return false;
+    }
+    bool aligned = Aligned(outcome, moved);
+    size_t range = 0;
+    for (size_t k = 0; k < moved.seeks.size(); k++) {
+        if (!moved.seeks[k].made) {
+            printf("  seek at %d ms: not made (the track ended first)\n", plan.seeks[k].atMs);
+            continue;
+        }
+        range++;
+        const CallMark* next = k + 1 < moved.seeks.size() ? &moved.seeks[k + 1] : nullptr;
+        size_t end = aligned ? outcome.written[range].to / h.trackFrame * h.deviceFrame : 0;
+        ReportSeek(h, plan.seeks[k], moved.seeks[k], next, end, moved.stop.made, &whole);
+    }
+    if (plan.stopAtMs >= 0 && !moved.stop.made)
+        printf("  stop at %d ms: not made (the track ended first)\n", plan.stopAtMs);
+    if (moved.stop.made) {
+        const Attribution& a = *h.pieces;
+        printf("  stop at %d ms: the device played during Close ", plan.stopAtMs);
+        PrintSplit(h, a.Split(moved.stop.called, moved.stop.returned));
+        printf("    after Close returned: ");
+        PrintSplit(h, a.Split(moved.stop.returned, h.got.size()));
+    }
+    printf("  (device position: %s)\n", kDevicePlayedNote);
+    return whole;
+}
+
+namespace {
+
+// The signed figure at fraction q of the sorted values.
+double Quantile(const std::vector<double>& sorted, double q) {
+    size_t i = (size_t)(q * (double)sorted.size() + 0.5);
+    return sorted[i > 0 ? (i < sorted.size() ? i - 1 : sorted.size() - 1) : 0];
+}
+
+// GetOutputTime against the track's place the device had played, over the track's samples.
+void ReportTimes(const Heard& h, const TrackOutcome& o) {
+    std::vector<double> ahead;
+    for (const ClockSample& s : o.samples) {
+        unsigned long long played = s.played > h.base ? s.played - h.base : 0;
+        ahead.push_back(s.output - h.Ms(h.pieces->TrackAt(played)));
+    }
+    if (ahead.empty()) {
+        printf(" no samples\n");
+        return;
+    }
+    std::sort(ahead.begin(), ahead.end());
+    printf(" GetOutputTime - device: median %+.0f ms, 90th percentile %+.0f ms (%zu samples)\n",
+           Quantile(ahead, 0.5), Quantile(ahead, 0.9), ahead.size());
+}
+
+// The written time at the end of the writing against the time of what was written since the
+// last Flush (or the Open).
+void ReportWritten(const Track& t, const TrackOutcome& o) {
+    size_t bytes = o.bytesSent;
+    if (o.lastFlushMs > 0 && !o.written.empty())
+        bytes = o.written.back().to - o.written.back().from;
+    double frame = (double)t.channels * ((t.bits + 7) / 8);
+    double ms = o.lastFlushMs + bytes * 1000.0 / (t.rate * frame);
+    printf("    GetWrittenTime at the end of the writing: %d ms; written: %.1f ms\n",
+           o.writtenTimeAtEnd, ms);
+}
+
+} // namespace
+
+void ReportClock(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes) {
+    printf("  clock figures (sampled every 20 ms; device position: %s):\n", kDevicePlayedNote);
+    unsigned long long base = 0;
+    for (size_t i = 0; i < tracks.size() && i < outcomes.size(); i++) {
+        const TrackOutcome& o = outcomes[i];
+        printf("    %s: Open returned %d;", tracks[i].name.c_str(), o.openResult);
+        Heard h;
+        if (i > 0 && outcomes[i - 1].stopped)
+            break;
+        if (o.newPin)
+            base = 0;
+        if (!o.opened || !Listen(tracks[i], o.stream, base, h)) {
+            printf(" not played\n");
+            continue;
+        }
+        ReportTimes(h, o);
+        ReportWritten(tracks[i], o);
+        const std::vector<PlayedPiece>& p = h.pieces->Pieces();
+        for (size_t k = p.size(); k-- > 0;)
+            if (p[k].kind == PlayedPiece::kAudio) {
+                base = h.base + p[k].device + p[k].bytes;
+                break;
+            }
+    }
+}
