@@ -1,6 +1,6 @@
 // The end of a stream: the host's close and the forced ends, the play-out of what the ring and the
-// output hold, the stop and the output's close; and the bounds on every wait for the device, with
-// the way a stream ends when its device has stopped.
+// output hold, the stop and the output's close, the hold of the player thread off the stream; and
+// the bounds on every wait for the device, with the way a stream ends when its device has stopped.
 #include "engine/kscore.h"
 
 #include "diag/log.h"

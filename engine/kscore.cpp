@@ -1,5 +1,5 @@
 // The engine's life: construction, shut-down and destruction, the sizes of the ring and the
-// packets, the player thread's start and end, and the snapshot of its state.
+// packets, the player thread's start, wake-up and end, and the snapshot of its state.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
