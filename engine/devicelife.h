@@ -95,11 +95,12 @@ class KSDeviceLife {
     // The player thread's sleep while it waits for the device.
     DWORD WaitSleepMs() const;
 
-    // Without a device for good (dropout.cpp): why, and the bytes of the ring to drop now, in
-    // whole frames of the ring's format, for the unpaused time since the last step.
-    void StartDropping(const char* why);
+    // Without a device for good (dropout.cpp): why, and the bytes of the ring to drop at nowMs
+    // (GetTickCount), in whole frames of the ring's format, for the unpaused time since the last
+    // step; used: the bytes the ring holds.
+    void StartDropping(const char* why, DWORD nowMs);
     const char* DropWhy() const { return m_pszDropWhy; }
-    DWORD DropDue(bool paused, const WAVEFORMATEX& ring, DWORD used);
+    DWORD DropDue(DWORD nowMs, bool paused, const WAVEFORMATEX& ring, DWORD used);
 
   private:
     char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device

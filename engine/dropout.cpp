@@ -3,18 +3,17 @@
 // stream's byte rate, so that the time moves on and the track ends in its own time.
 #include "engine/devicelife.h"
 
-void KSDeviceLife::StartDropping(const char* why) {
+void KSDeviceLife::StartDropping(const char* why, DWORD nowMs) {
     m_pszDropWhy = why;
     m_qwDropMs = m_qwDropped = 0;
-    m_dwDropLastMs = GetTickCount();
+    m_dwDropLastMs = nowMs;
 }
 
 // A paused stream's time does not count. A ring that ran dry is not made up for later, as a
 // device that starves does not.
-DWORD KSDeviceLife::DropDue(bool paused, const WAVEFORMATEX& ring, DWORD used) {
-    DWORD now = GetTickCount();
-    DWORD ms = now - m_dwDropLastMs;
-    m_dwDropLastMs = now;
+DWORD KSDeviceLife::DropDue(DWORD nowMs, bool paused, const WAVEFORMATEX& ring, DWORD used) {
+    DWORD ms = nowMs - m_dwDropLastMs;
+    m_dwDropLastMs = nowMs;
     if (paused)
         return 0;
     m_qwDropMs += ms;

@@ -179,6 +179,7 @@ class KSCore final : private KSStreamSite {
     CKsPin* TryPin(const char* heading, WAVEFORMATEXTENSIBLE& wfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
+    void StartPreroll(const WAVEFORMATEX& format);
     CKsEnumFilters* EnsureFilterList(bool quiet = false);
     CKsAudRenFilter* FindDevice(const char* path, bool orFirst);
     HRESULT RunPin();
@@ -202,7 +203,7 @@ class KSCore final : private KSStreamSite {
     void ReleaseOutput(KSOutput* output);
 
     // A device's life (recover.cpp): loss, the wait for its return, the reopen, the release
-    // while paused, the stream without a device, and the pre-roll of each new pin.
+    // while paused, and the stream without a device.
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
     void TakeLoss();
@@ -217,7 +218,6 @@ class KSCore final : private KSStreamSite {
     void GoWithoutDevice(const char* why);
     void StopOutputNow();
     void DropDue();
-    void StartPreroll(const WAVEFORMATEX& format);
     DWORD WakeTimeout();
     void CloseEpisode() { m_life.CloseEpisode(m_thread.Id()); }
 
@@ -234,7 +234,7 @@ class KSCore final : private KSStreamSite {
 
     // The stream's state (state.cpp).
     // Changes the state to to; when from is given, only from from (false when it was not there).
-    // The one writer of m_nState; each change is logged at the diagnostic level.
+    // The one writer of m_nState; each change goes to the debugger trace.
     bool SetState(KSState to, LONG from = -1);
     bool IsOpen() const; // playing, or open without its pin
     // The host's writes are taken while playing, released, or without a device for good; lost
@@ -253,7 +253,8 @@ class KSCore final : private KSStreamSite {
     // The player thread moves no audio while the host pauses or the control path holds it.
     bool MovesNoAudio() const { return m_bPaused || m_bHeld; }
 
-    // The host paused playback: Pause and its resume set it, OpenOutput clears it.
+    // The host paused playback: Pause and its resume set it, OpenOutput and the resume of a
+    // released stream clear it.
     volatile LONG m_bPaused = 0;
     volatile LONG m_bHeld = 0; // the control path holds the player thread off the stream
     volatile LONG m_nState = kStateClosed; // see KSState; written only by SetState

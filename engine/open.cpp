@@ -1,7 +1,7 @@
 // Opening a stream: the format of the request, re-use of a running pin in gapless mode, the
 // choice of device, the two attempts at creating the render pin, and the output that streams on
-// it. The reopen of a lost device (recover.cpp) is made of the same steps: FindDevice, AskForPin,
-// PublishOutput and RunPin.
+// it, with the pre-roll of its new pin. The reopen of a lost device (recover.cpp) is made of the
+// same steps: FindDevice, AskForPin, PublishOutput and RunPin.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -244,6 +244,17 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
     DiagLog(1, "Output Opened");
     OpenDeviceVolume(pinId);
     return true;
+}
+
+// Every new pin plays the pre-roll's silence first, in whole frames of its format.
+void KSCore::StartPreroll(const WAVEFORMATEX& format) {
+    int ms = m_settings.preroll_ms;
+    ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
+    if (format.nBlockAlign)
+        bytes -= bytes % format.nBlockAlign;
+    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
+    if (bytes)
+        DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
 }
 
 // Quiet: the user is told nothing (a stream looking for its device again).

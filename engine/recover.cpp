@@ -1,9 +1,8 @@
 // The engine's side of a device's life under a running stream: the loss of its pin (a failed
 // request, or the system's word that it was removed), the bounded wait for it to come back with the
 // same device path, the reopen in the same format, the release of the pin while paused, the stream
-// that goes on without a device, and the handing of what the closed pin left unplayed, and of the
-// new pin's pre-roll, to the stream buffer. The account of it all is the device life's
-// (devicelife.h).
+// that goes on without a device, and the handing of what the closed pin left unplayed to the stream
+// buffer. The account of it all is the device life's (devicelife.h).
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -204,7 +203,7 @@ void KSCore::GoWithoutDevice(const char* why) {
     CloseEpisode();
     StopOutputNow();
     m_bytes.ForgetKept();
-    m_life.StartDropping(why);
+    m_life.StartDropping(why, GetTickCount());
     SetState(kStateGone);
     ReleasePlayerThread();
     DiagLog(1,
@@ -225,7 +224,8 @@ void KSCore::StopOutputNow() {
 
 // On the player thread, without a device for good: the ring's audio goes at the stream's rate.
 void KSCore::DropDue() {
-    DWORD n = m_life.DropDue(MovesNoAudio(), m_bytes.RingFormat().Format, m_bytes.Used());
+    DWORD n =
+        m_life.DropDue(GetTickCount(), MovesNoAudio(), m_bytes.RingFormat().Format, m_bytes.Used());
     if (n)
         m_bytes.Drop(n);
 }
@@ -257,17 +257,6 @@ void KSCore::ResumeReleased() {
     SetState(kStateWaiting);
     DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
     WakeThread();
-}
-
-// Every new pin plays the pre-roll's silence first, in whole frames of its format.
-void KSCore::StartPreroll(const WAVEFORMATEX& format) {
-    int ms = m_settings.preroll_ms;
-    ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
-    if (format.nBlockAlign)
-        bytes -= bytes % format.nBlockAlign;
-    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
-    if (bytes)
-        DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
 }
 
 // The player thread's sleep: while it waits for a device, as the device life says; without a
