@@ -55,13 +55,11 @@ CKsPin* KSCore::Adapt(const WAVEFORMATEXTENSIBLE& stream, WAVEFORMATEXTENSIBLE* 
         snprintf(heading, sizeof heading,
                  "Attempting to CreateRenderPin with an adapted format (candidate %d of %d):",
                  i + 1, count);
-        LogAttempt(heading, list[i]);
-        CKsPin* pin = m_pRenderFilter->CreateRenderPin(&list[i].Format, FALSE);
+        CKsPin* pin = TryPin(heading, list[i]);
         if (pin) {
             *pwfx = list[i];
             return pin;
         }
-        LogPinCause(*m_pRenderFilter);
         if (!RefusedFormat(m_pRenderFilter->m_hrLastError))
             return nullptr;
     }

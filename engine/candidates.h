@@ -1,6 +1,8 @@
 // The formats an open offers a device that refused the stream's own: the device's data ranges as
 // the platform defines them (valid bits; discrete rates as ranges of their own), and the lossless
-// candidates built from them, least change first.
+// candidates built from them, least change first. Also what every pin attempt shares: the errors
+// that mean busy, the log lines of an attempt and its cause, and the formats and ranges described
+// for the log and the user.
 #pragma once
 
 #include <windows.h>
@@ -11,8 +13,9 @@
 
 class CKsAudRenFilter;
 
-// Render pins created at most per open, the stream's own two attempts included: a driver that
-// refuses everything cannot make an open slow.
+// Formats tried at most per open, the stream's own two attempts included: a driver that refuses
+// everything cannot make an open slow. (A busy device is asked again in the stream's format, for
+// kBusyRetryMs at most.)
 constexpr int kMaxPinCreations = 12;
 constexpr int kMaxRanges = 32;
 

@@ -1,7 +1,8 @@
-// The conversion step between the ring and the device, shared by the packet and the cyclic-buffer
-// outputs: a sample widened into a larger container sits at its top with zeros below, 8-bit
-// unsigned samples become signed when widened, a mono channel is copied onto two, added channels
-// are silent, and the volume scales the widened sample (no bit lost to rounding).
+// The conversion step between the ring and the device, which the stream buffer applies as either
+// output reads an adapted stream: a sample widened into a larger container sits at its top with
+// zeros below, 8-bit unsigned samples become signed when widened, a mono channel is copied onto
+// two, added channels are silent, and the volume scales the widened sample (no bit lost to
+// rounding).
 #pragma once
 
 #include <windows.h>

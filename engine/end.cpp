@@ -1,6 +1,6 @@
 // The end of a stream: the host's close and the forced ends, the play-out of what the ring and the
-// output hold, the stop and the output's close; and the bounds on every wait for the device, with
-// the way a stream ends when its device has stopped.
+// output hold, the stop and the output's close, the hold of the player thread off the stream; and
+// the bounds on every wait for the device, with the way a stream ends when its device has stopped.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -61,30 +61,15 @@ DWORD KSCore::StallMs() {
     return bound < MAXDWORD ? (DWORD)bound : MAXDWORD;
 }
 
-// The player thread acknowledges a pause at the end of its pass, or is blocked in its wait for
-// the device (it looks at the pause flag before it fills anything). A pass waits for nothing but
-// its device calls, so the acknowledgement comes within kDeviceAnswerMs.
-bool KSCore::WaitForPauseAck() {
-    for (DWORD waited = 0; !m_bPauseAck && !m_bInDeviceWait; waited += kPollMs) {
-        if (waited >= kDeviceAnswerMs) {
-            DiagLog(1, "Player thread did not acknowledge the pause within %lu ms",
-                    kDeviceAnswerMs);
-            return false;
-        }
-        Sleep(kPollMs);
-    }
-    return true;
-}
-
 // Keeps the player thread from moving audio to the device, as a pause does, until
 // ReleasePlayerThread. An acknowledgement left from an earlier pause counts no more.
 void KSCore::HoldPlayerThread() {
-    InterlockedExchange(&m_bPauseAck, 0);
+    m_thread.ForgetAck();
     InterlockedExchange(&m_bHeld, 1);
     if (OnPlayerThread())
         return;
     WakeThread();
-    WaitForPauseAck();
+    m_thread.AwaitAck();
 }
 
 void KSCore::ReleasePlayerThread() {
@@ -202,7 +187,7 @@ void KSCore::ReleaseOutput(KSOutput* output) {
                     kDeviceAnswerMs);
             return;
         }
-        SetEvent(m_hStopEvent.Get());
+        m_thread.Interrupt();
         Sleep(waited ? kPollMs : 0);
     }
     if (!m_nLostPackets)

@@ -1,21 +1,37 @@
-// A device's episode: from its first loss, through the reopens, until a reopened device has
-// played steadily or the stream goes on without it. One deadline from the first loss, reopens
-// that back off, and a log that names each kind of event once and counts the repeats at the end.
-#include "engine/kscore.h"
+// The account of a device's life (KSDeviceLife): the notifications counted, the looks for a device
+// that is waited for, and the episode from its first loss, through the reopens, until a reopened
+// device has played steadily or the stream goes on without it. One deadline from the first loss,
+// reopens that back off, and a log that names each kind of event once and counts the repeats at
+// the end.
+#include "engine/devicelife.h"
 
 #include "diag/log.h"
 
-// True for the episode's first loss (the caller logs it); a loss after a reopen counts as a
-// failure again, and one within kSteadyMs of it delays the next reopen.
-bool KSCore::BeginLoss() {
+void KSDeviceLife::CountChange(bool arrived) {
+    InterlockedIncrement(&m_nDeviceChanges);
+    if (arrived)
+        InterlockedIncrement(&m_nArrivals);
+}
+
+bool KSDeviceLife::TakeLook() {
+    LONG arrivals = m_nArrivals;
+    if (!ReopenDue() || (m_watch.Active() && arrivals == m_nArrivalsSeen))
+        return false;
+    m_nArrivalsSeen = arrivals;
+    return true;
+}
+
+// A loss after a reopen counts as a failure again, and one within kSteadyMs of it delays the next
+// reopen.
+bool KSDeviceLife::BeginLoss() {
     DWORD now = GetTickCount();
-    EndSteadyEpisode();
     if (!m_episode.active) {
         m_episode = KSEpisode();
         m_episode.startMs = now;
         m_episode.backoffMs = kReopenBackoffMs;
         m_episode.nextTryMs = now;
         InterlockedExchange(&m_episode.active, 1);
+        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
         return true;
     }
     if (!m_episode.reopened)
@@ -34,51 +50,48 @@ bool KSCore::BeginLoss() {
 
 // Once the device is back, the player thread's lines (the failures that may follow, the later
 // reopens) are counted instead of written, until the episode ends.
-void KSCore::NoteReopened() {
+void KSDeviceLife::NoteReopened(DWORD playerThread) {
     if (!m_episode.active)
         return;
     m_episode.reopened = true;
     m_episode.reopenedMs = GetTickCount();
     m_episode.reopens++;
     m_episode.removals = m_nRemovals;
-    LogMuteThread(m_dwThreadId, true);
+    LogMuteThread(playerThread, true);
 }
 
-bool KSCore::ReopenDue() {
+bool KSDeviceLife::ReopenDue() const {
     return (LONG)(GetTickCount() - m_episode.nextTryMs) >= 0;
 }
 
-// A device that has played kSteadyMs since its reopen ends the episode.
-void KSCore::EndSteadyEpisode() {
-    if (m_episode.active && m_episode.reopened && DeviceOf(m_nState) == kDeviceHeld &&
+// A device that has played kSteadyMs since its reopen (held: its pin is held) ends the episode.
+void KSDeviceLife::EndSteadyEpisode(bool held, DWORD playerThread) {
+    if (m_episode.active && m_episode.reopened && held &&
         GetTickCount() - m_episode.reopenedMs >= kSteadyMs)
-        CloseEpisode();
+        CloseEpisode(playerThread);
 }
 
-void KSCore::CloseEpisode() {
+void KSDeviceLife::CloseEpisode(DWORD playerThread) {
     if (!InterlockedExchange(&m_episode.active, 0))
         return;
-    LogMuteThread(m_dwThreadId, false);
+    LogMuteThread(playerThread, false);
     if (m_episode.refails)
         DiagLog(1, "Device failed again after reopening, %ld times (%ld reopens in %lu ms)",
                 m_episode.refails, m_episode.reopens, GetTickCount() - m_episode.startMs);
 }
 
-// On the player thread: the lost pin goes and the wait begins, or goes on. A device that failed
-// again right after each of the last kQuickFailLimit reopens is not waited for any longer.
-void KSCore::TakeLoss() {
-    bool first = BeginLoss();
-    if (first)
-        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
-    LetGo(false);
-    m_nArrivalsSeen = m_nArrivals - 1; // a device that slept is still there: look at once
-    SetState(kStateWaiting);
-    if (first)
-        DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
-    if (m_episode.quick < kQuickFailLimit)
-        return;
-    CloseEpisode();
-    DiagLog(1, "Device failed again within %lu ms of each of its last %ld reopens: taken as gone",
-            kSteadyMs, kQuickFailLimit);
-    GoWithoutDevice("it fails again after every reopen");
+DWORD KSDeviceLife::WaitLeftMs() const {
+    DWORD gone = GetTickCount() - m_episode.startMs;
+    return gone >= kDeviceReturnMs ? 0 : kDeviceReturnMs - gone;
+}
+
+// No longer than the wait has left or the back-off asks, and no longer than a look's period where
+// nothing notifies.
+DWORD KSDeviceLife::WaitSleepMs() const {
+    DWORD left = WaitLeftMs();
+    if (!ReopenDue()) {
+        DWORD backoff = UntilReopenMs();
+        left = backoff < left ? backoff : left;
+    }
+    return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
 }

@@ -70,7 +70,7 @@ int KSCore::Pause(int pause) {
         InterlockedExchange(&m_bPaused, pause);
         // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
         WakeThread();
-        WaitForPauseAck();
+        m_thread.AwaitAck();
         RequestState(pin, KSSTATE_PAUSE);
         if (m_settings.release_on_pause_enabled && !old)
             ReleaseForPause();

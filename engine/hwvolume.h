@@ -28,14 +28,15 @@ class CKsFilter;
 // Where the player's volume goes.
 enum class KSVolumeKind {
     kOff,      // volume_enabled is off: samples and device untouched
-    kSoftware, // samples scaled in the conversion step
+    kSoftware, // samples scaled as the stream buffer hands them to the output
     kDevice,   // the device's own control
 };
 
 // The node level for the engine's volume in a range, as above (0 gives the minimum).
 LONG LevelForVolume(DWORD volume, const KsLevelRange& range);
 
-// The controls of the devices the engine opened, each looked for once in the engine's life.
+// The controls of the last kEntries devices the engine opened, each looked for once while it is
+// among them.
 class KSVolumeControls {
   public:
     // The control of the device of the wave filter for its render pin, or null when it has none

@@ -1,12 +1,11 @@
 // The engine's life: construction, shut-down and destruction, the sizes of the ring and the
-// packets, the player thread's start and end, and the snapshot of its state.
+// packets, the player thread's start, wake-up and end, and the snapshot of its state.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
 #include "diag/sizes.h"
 #include "ks/enum.h"
 
-#include <mmsystem.h>
 #include <cstring>
 #include <new>
 
@@ -34,13 +33,6 @@ BYTE* AllocateBuffer(const char* what, int size) {
     return buffer;
 }
 
-HANDLE NewEvent() {
-    HANDLE event = CreateEventA(NULL, TRUE, FALSE, NULL);
-    if (!event)
-        LogCause("CreateEventA", HRESULT_FROM_WIN32(GetLastError()));
-    return event;
-}
-
 } // namespace
 
 void KSCore::FilterListDeleter::operator()(CKsEnumFilters* p) const {
@@ -54,7 +46,7 @@ KSCore::KSCore(KSHostSite& host) : m_host(host), m_bytes(&m_settings) {
     int count = m_settings.output_buffer_cnt;
     m_packets.count = count < 2 ? 2 : count > kMaxPackets ? kMaxPackets : count;
 
-    bool ok = AllocateEvents();
+    bool ok = m_thread.MakeEvents();
     ConfigureInputBuffer(m_settings.input_buffer_size);
     ConfigureOutputBuffer(m_settings.output_buffer_size);
 
@@ -66,46 +58,25 @@ KSCore::KSCore(KSHostSite& host) : m_host(host), m_bytes(&m_settings) {
     // made only here.
     m_bReady = ok && StartPlayerThread();
     if (m_bReady)
-        m_watch.Start(&KSCore::OnDeviceChange, this);
+        m_life.Watch(&KSCore::OnDeviceChange, this);
     DiagLog(1, "Constructed KSCore (Input Size:%d) (Output Size %d) (Output Cnt %d)",
             m_settings.input_buffer_size, m_settings.output_buffer_size,
             m_settings.output_buffer_cnt);
 }
 
-// Creates the player thread's wake and stop events. Returns false when either is missing.
-bool KSCore::AllocateEvents() {
-    m_hWakeEvent.Reset(NewEvent());
-    m_hStopEvent.Reset(NewEvent());
-    return m_hWakeEvent.Valid() && m_hStopEvent.Valid();
-}
-
 bool KSCore::StartPlayerThread() {
-    DWORD id = 0;
-    m_hThread.Reset(CreateThread(NULL, 0, PlayerThreadProc, this, 0, &id));
-    if (!m_hThread.Valid()) {
-        LogCause("CreateThread", HRESULT_FROM_WIN32(GetLastError()));
-        return false;
-    }
-    m_dwThreadId = id;
-    SetThreadPriority(m_hThread.Get(), THREAD_PRIORITY_TIME_CRITICAL);
-    return true;
+    return m_thread.Start(PlayerThreadProc, this);
 }
 
 // After the final end the thread's last pass submits nothing and blocks only on the stop and
 // wake events, which are set here: it ends within kDeviceAnswerMs unless a device call of its
 // own never returns. False when it did not end.
 bool KSCore::StopPlayerThread() {
-    if (!m_hThread.Valid())
+    if (!m_thread.Running())
         return true;
-    InterlockedExchange(&m_bExitThread, 1);
-    SetEvent(m_hStopEvent.Get());
+    m_thread.AskToEnd();
     WakeThread();
-    if (WaitForSingleObject(m_hThread.Get(), kDeviceAnswerMs) != WAIT_OBJECT_0) {
-        DiagLog(1, "Player thread did not end within %lu ms", kDeviceAnswerMs);
-        return false;
-    }
-    m_hThread.Reset();
-    return true;
+    return m_thread.Join();
 }
 
 bool KSCore::Shutdown() {
@@ -113,7 +84,7 @@ bool KSCore::Shutdown() {
         return !m_bKeep;
     m_bShutDown = true;
     // No notification reaches the engine once this returns.
-    m_watch.Stop();
+    m_life.StopWatching();
     End(1);
     DiagLog(1, "Attempting to close player thread");
     bool ended = StopPlayerThread();
@@ -145,10 +116,7 @@ void KSCore::ConfigureOutputBuffer(int size) {
 
 void KSCore::WakeThread() {
     CsGuard lock(m_csWake);
-    m_dwWakeTime = timeGetTime() & kMsClockMask;
-    if (WaitForSingleObject(m_hWakeEvent.Get(), 0) == WAIT_TIMEOUT)
-        DiagLog(0, "Thread woke at %d", (int)m_dwWakeTime);
-    SetEvent(m_hWakeEvent.Get());
+    m_thread.Wake();
     CsGuard state(m_csState);
     if (m_pOutput)
         m_pOutput->AudioWritten();
@@ -162,9 +130,9 @@ KSSnapshot KSCore::Snapshot() {
     s.mode = ModeOf(state);
     s.started = m_bStarted != 0;
     s.paused = m_bPaused != 0;
-    s.sleeping = m_bSleeping != 0;
-    s.inDeviceWait = m_bInDeviceWait != 0;
-    s.passes = m_nPasses;
+    s.sleeping = m_thread.Sleeping();
+    s.inDeviceWait = m_thread.InDeviceWait();
+    s.passes = m_thread.Passes();
     s.inputSize = m_bytes.Size();
     s.inputUsed = m_bytes.Used();
     s.packetSize = m_packets.packetSize;
@@ -182,8 +150,8 @@ KSSnapshot KSCore::Snapshot() {
         s.deviceMuted = m_pHwVolume->Muted();
     }
     s.device = DeviceOf(state);
-    s.waitLeftMs = s.device == kDeviceWaiting ? WaitLeftMs() : 0;
-    s.dropWhy = s.device == kDeviceGone ? m_pszDropWhy : "";
+    s.waitLeftMs = s.device == kDeviceWaiting ? m_life.WaitLeftMs() : 0;
+    s.dropWhy = s.device == kDeviceGone ? m_life.DropWhy() : "";
     s.currentPacket = -1;
     s.starvedBytes = m_closed.starvedBytes;
     s.gaps = m_closed.gaps;

@@ -1,7 +1,10 @@
 // The playback engine: the host's operations, the player thread, stream start and end, gapless
 // hand-over, timing, the device's life and the choice of device and pin format. The stream's bytes
 // are the stream buffer's (streambuffer.h); what drains them into the device is the open stream's
-// output (output.h): packets or a WaveRT cyclic buffer.
+// output (output.h): packets or a WaveRT cyclic buffer. The player thread's handles and flags are
+// KSPlayerThread's (playerthread.h), the account of the device's life (its path, notifications,
+// episode and drop clock) KSDeviceLife's (devicelife.h); the engine holds the locks, the state and
+// the output, and does what needs them.
 //
 // Threading:
 // - Host threads call Start, End, Pause, SetVolume and the queries. Write (with CanWrite) comes
@@ -9,22 +12,29 @@
 //   that starts, ends and pauses; every call runs concurrently with the player thread.
 // - The player thread (PlayerThread) serves the open stream's output: each pass waits once, in
 //   the one labelled wait (stop event, then the output's events), and lets the output move audio
-//   from the ring to the device. It sleeps on m_hWakeEvent when there is nothing to do, and ends
-//   a gapless stream when the audio runs out.
+//   from the ring to the device. It sleeps on its wake event when there is nothing to do, and
+//   ends a gapless stream when the audio runs out.
+// - The system's thread tells of devices that arrive and leave (OnDeviceChange): it counts them in
+//   m_life, reads the stream's device path under m_csState, and never takes m_csControl.
 // - m_csControl serialises Start, End, Pause and the final end of Shutdown; StartInternal,
 //   OpenOutput, EndInternal and CloseOutput run only with it held. The output is made and deleted
-//   only there.
-// - m_csWake pairs the player thread's going to sleep with WakeThread.
+//   only there, and the device's life is taken in hand only there (the player thread enters it
+//   by TakeControl): m_life's episode, its looks and its drop clock change under it, and the drop
+//   clock also on the player thread while the stream has no device.
+// - m_csWake pairs the player thread's going to sleep (m_thread.FallAsleep, after HasWork) with
+//   WakeThread (m_thread.Wake).
 // - m_csState guards m_pOutput and m_pServing: the output's publication and its taking down
 //   (DropOutput, which deletes it outside the lock once no pass serves it) against the player
-//   thread taking it for a pass, the snapshot, IsPlaying and WakeThread; and m_pHwVolume,
-//   the device's volume control of the open stream, against SetVolume and the snapshot.
+//   thread taking it for a pass, the snapshot, IsPlaying and WakeThread; m_pHwVolume,
+//   the device's volume control of the open stream, against SetVolume and the snapshot; and the
+//   stream's device path in m_life, written as the output is published, against the system's
+//   thread.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
 //   thread only after it has left m_csControl. The log lock is always innermost.
 // - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
-//   flags here are volatile LONGs.
+//   flags here, in m_thread and in m_life are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
 //   under m_csControl, before it takes m_csState, and shows no window of its own. The host's
 //   status window paints from Snapshot, taking its own lock before m_csState.
@@ -40,10 +50,11 @@
 #include "diag/owned.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
-#include "engine/notices.h"
-#include "engine/devicewatch.h"
+#include "engine/devicelife.h"
 #include "engine/hostsite.h"
+#include "engine/notices.h"
 #include "engine/output.h"
+#include "engine/playerthread.h"
 #include "engine/settings.h"
 #include "engine/snapshot.h"
 #include "engine/streambuffer.h"
@@ -56,24 +67,6 @@
 
 class CKsEnumFilters;
 class CKsAudRenFilter;
-
-// How long a stream whose device was lost waits for it to come back before it ends, and how often
-// the device list is looked at meanwhile where the system gives no notifications.
-constexpr DWORD kDeviceReturnMs = 10000;
-constexpr DWORD kDevicePollMs = 250;
-
-// A loss begins an episode, which ends once a reopened device has played kSteadyMs without
-// failing. Within it the reopens back off (from kReopenBackoffMs, doubling, at most
-// kReopenBackoffMaxMs apart), and a device that stays listed and fails again within kSteadyMs of
-// kQuickFailLimit reopens in a row is taken as gone: it takes a driver a moment to come up after a
-// wake-up, not five tries over a second and a half.
-constexpr DWORD kSteadyMs = 1000;
-constexpr DWORD kReopenBackoffMs = 50;
-constexpr DWORD kReopenBackoffMaxMs = 1000;
-constexpr LONG kQuickFailLimit = 5;
-
-// Without a device for good, the player thread drops the ring's audio in steps of this period.
-constexpr DWORD kDropStepMs = 20;
 
 // A busy device is asked again for this long in all before the open gives up: the system lets go
 // of a device shortly after its last sound.
@@ -110,21 +103,6 @@ enum KSState : LONG {
     kStateGone,         // open, no device for good: the audio is dropped at the stream's rate
 };
 
-// A device's episode, from its first loss (see kSteadyMs). Changed by the thread that takes a
-// loss in hand, under m_csControl; active is ended once, by any thread.
-struct KSEpisode {
-    volatile LONG active = 0;
-    DWORD startMs = 0;     // the first loss (GetTickCount): the wait's deadline counts from it
-    DWORD reopenedMs = 0;  // the last reopen
-    bool reopened = false; // a reopen since the last loss
-    LONG reopens = 0;
-    LONG refails = 0;    // losses after a reopen
-    LONG quick = 0;      // of them, in a row, within kSteadyMs of their reopen, not removals
-    LONG removals = 0;   // the engine's count of removals at the last reopen
-    DWORD backoffMs = 0; // the wait after the next quick failure
-    DWORD nextTryMs = 0; // no reopen before (GetTickCount)
-};
-
 // Forgets which busy devices the user has been told about: a new run of the player.
 void ForgetBusyNotices();
 
@@ -148,8 +126,8 @@ class KSCore final : private KSStreamSite {
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
     // Arrivals and removals of devices the system has notified since construction, and whether
     // it notifies them at all.
-    LONG DeviceChanges() const { return m_nDeviceChanges; }
-    bool WatchesDevices() const { return m_watch.Active(); }
+    LONG DeviceChanges() const { return m_life.Changes(); }
+    bool WatchesDevices() const { return m_life.Watches(); }
     // The render devices as the engine lists them: KSCATEGORY_AUDIO with an active
     // KSCATEGORY_RENDER alias, their pins read, their filters opened.
     static HRESULT ListRenderDevices(CKsEnumFilters& list);
@@ -166,7 +144,7 @@ class KSCore final : private KSStreamSite {
     // The device list of the last enumeration (the engine's), or null.
     const CKsEnumFilters* Devices() const { return m_pEnumFilters.get(); }
     // The player thread (for its CPU time); null once it has ended.
-    HANDLE PlayerThreadHandle() const { return m_hThread.Get(); }
+    HANDLE PlayerThreadHandle() const { return m_thread.Handle(); }
 
   private:
     struct FilterListDeleter {
@@ -180,11 +158,10 @@ class KSCore final : private KSStreamSite {
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
-    bool OnPlayerThread() override { return GetCurrentThreadId() == m_dwThreadId; }
-    int Wait(const KSWaitList& list) override;
+    bool OnPlayerThread() override { return m_thread.IsCurrent(); }
+    int Wait(const KSWaitList& list) override { return m_thread.Wait(list); }
 
     // Life (kscore.cpp).
-    bool AllocateEvents();
     bool StartPlayerThread();
     bool StopPlayerThread();
     void ConfigureInputBuffer(int size);
@@ -197,12 +174,15 @@ class KSCore final : private KSStreamSite {
     int OpenOutput(WAVEFORMATEXTENSIBLE* pwfx);
     bool PrepareBuffers();
     CKsPin* CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy);
+    CKsPin* AskForPin(WAVEFORMATEXTENSIBLE* pwfx, bool reopen, bool* busy);
     CKsPin* CreatePin(WAVEFORMATEXTENSIBLE* pwfx);
+    CKsPin* TryPin(const char* heading, WAVEFORMATEXTENSIBLE& wfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
+    void StartPreroll(const WAVEFORMATEX& format);
     CKsEnumFilters* EnsureFilterList(bool quiet = false);
-    CKsAudRenFilter* FindFilter();
-    CKsAudRenFilter* FindDevice(const char* path);
+    CKsAudRenFilter* FindDevice(const char* path, bool orFirst);
+    HRESULT RunPin();
     bool PinBusy();
     void TellBusy();
     int TellUser(const char* text); // returns -1, Start's refusal
@@ -212,8 +192,7 @@ class KSCore final : private KSStreamSite {
     void RefuseRate(const WAVEFORMATEXTENSIBLE& stream, const struct KSRangeSet& ranges);
     void LogAdapted(const WAVEFORMATEXTENSIBLE& stream, const WAVEFORMATEXTENSIBLE& device);
 
-    // Ending (end.cpp), and the bounded wait for the player thread's pause.
-    bool WaitForPauseAck();
+    // Ending (end.cpp), and the hold of the player thread.
     void ReleasePlayerThread();
     void EndInternal(int force);
     bool PlayOut();
@@ -223,10 +202,11 @@ class KSCore final : private KSStreamSite {
     void DropOutput();
     void ReleaseOutput(KSOutput* output);
 
-    // A device's life (devicelife.cpp): loss, the wait for its return, the reopen, the release
-    // while paused, and the pre-roll of each new pin.
+    // A device's life (recover.cpp): loss, the wait for its return, the reopen, the release
+    // while paused, and the stream without a device.
     static void OnDeviceChange(void* context, bool arrived, const char* path);
     void Recover();
+    void TakeLoss();
     bool ReopenNow();
     bool TakeControl(bool (KSCore::*still)() const);
     bool DeviceUnsettled() const;
@@ -235,20 +215,11 @@ class KSCore final : private KSStreamSite {
     void EndWithoutDevice();
     void ReleaseForPause();
     void ResumeReleased();
-    void StartPreroll(const WAVEFORMATEX& format);
-    DWORD WakeTimeout();
-    DWORD WaitLeftMs();
-
-    // Episodes and the stream without a device (episode.cpp, dropout.cpp).
-    bool BeginLoss();
-    void NoteReopened();
-    bool ReopenDue();
-    void EndSteadyEpisode();
-    void CloseEpisode();
-    void TakeLoss();
     void GoWithoutDevice(const char* why);
     void StopOutputNow();
     void DropDue();
+    DWORD WakeTimeout();
+    void CloseEpisode() { m_life.CloseEpisode(m_thread.Id()); }
 
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
@@ -263,7 +234,7 @@ class KSCore final : private KSStreamSite {
 
     // The stream's state (state.cpp).
     // Changes the state to to; when from is given, only from from (false when it was not there).
-    // The one writer of m_nState; each change is logged at the diagnostic level.
+    // The one writer of m_nState; each change goes to the debugger trace.
     bool SetState(KSState to, LONG from = -1);
     bool IsOpen() const; // playing, or open without its pin
     // The host's writes are taken while playing, released, or without a device for good; lost
@@ -282,34 +253,24 @@ class KSCore final : private KSStreamSite {
     // The player thread moves no audio while the host pauses or the control path holds it.
     bool MovesNoAudio() const { return m_bPaused || m_bHeld; }
 
-    // The host paused playback: Pause and its resume set it, OpenOutput clears it.
+    // The host paused playback: Pause and its resume set it, OpenOutput and the resume of a
+    // released stream clear it.
     volatile LONG m_bPaused = 0;
-    volatile LONG m_bHeld = 0;     // the control path holds the player thread off the stream
-    volatile LONG m_bPauseAck = 0; // player thread's MovesNoAudio() at the end of each pass
+    volatile LONG m_bHeld = 0; // the control path holds the player thread off the stream
     volatile LONG m_nState = kStateClosed; // see KSState; written only by SetState
     volatile LONG m_bStarted = 0;          // 1 from a successful Start until the host's End()
     KSHostSite& m_host;                    // the settings' source and the user's messages
-    DWORD m_dwThreadId = 0;                // the player thread's identifier
-    // The player thread: created by the constructor, waited for and closed by Shutdown.
-    UniqueHandle m_hThread;
-    // The stop event (manual-reset): set by Shutdown and by ReleaseOutput to end the player
-    // thread's wait, reset by OpenOutput and by the player thread when it sees it.
-    UniqueHandle m_hStopEvent;
+    // The player thread: started by the constructor, ended by Shutdown. Its wake event and
+    // sleeping flag change under m_csWake.
+    KSPlayerThread m_thread;
     // The packets each packet output makes: the count is fixed for the engine's life, the size
     // follows the settings at each open.
     KSPacketPlan m_packets = {8192, 2};
     std::unique_ptr<CKsEnumFilters, FilterListDeleter> m_pEnumFilters; // device list, or null
     CKsAudRenFilter* m_pRenderFilter = nullptr; // filter of the current stream (the list's)
-    // Wakes the player thread (manual-reset): WakeThread sets it under m_csWake; the player
-    // thread resets it under m_csWake when it goes to sleep with nothing to do.
-    UniqueHandle m_hWakeEvent;
-    volatile LONG m_bSleeping = 0;     // player thread asleep
-    volatile LONG m_bInDeviceWait = 0; // player thread in its wait for the device
-    volatile LONG m_nPasses = 0;       // passes of the player loop since construction
-    volatile DWORD m_dwWakeTime = 0;   // millisecond clock at the last wake-up
-    CriticalSection m_csWake;          // see the threading note
-    CriticalSection m_csControl;       // see the threading note
-    CriticalSection m_csState;         // see the threading note
+    CriticalSection m_csWake;                   // see the threading note
+    CriticalSection m_csControl;                // see the threading note
+    CriticalSection m_csState;                  // see the threading note
     // The settings this engine plays with: the host's, copied at construction and by each open
     // while no output exists (TakeSettings, under m_csControl and m_csState). The control path,
     // the player thread and the stream's bytes read it without a lock, the snapshot under
@@ -320,7 +281,6 @@ class KSCore final : private KSStreamSite {
     KSStreamBuffer m_bytes;
     bool m_bAdapted = false; // the pin's format came from the device's ranges (under m_csState)
     KSShownOnce<16> m_shownRefusals;  // missing-rate messages shown (their text)
-    volatile LONG m_bExitThread = 0;  // Shutdown asks the player thread to end
     volatile LONG m_nLostPackets = 0; // packets the device kept after its pin was closed
     // The open stream's output (owns the pin), or null; published by PublishOutput and taken down
     // by DropOutput, both under m_csControl, the pointer itself under m_csState.
@@ -334,23 +294,10 @@ class KSCore final : private KSStreamSite {
     // unscaled while it takes the volume (KSStreamBuffer::DeviceVolumeFlag).
     KSVolumeControls m_volumeControls;
     std::unique_ptr<KSHardwareVolume> m_pHwVolume;
-
-    char m_szDevice[MAX_PATH + 1] = {}; // device path of the stream's device (under m_csState)
-    const char* m_pszLostWhy = "";      // what told the engine the device was lost
-    KSEpisode m_episode;                // the device's episode under way, if any
-    // Without a device for good (kDeviceGone): why, and the player thread's dropping of the
-    // ring at the stream's rate: unpaused time since it began, the ring bytes it stood for and
-    // were dropped, and the clock at the last step.
-    const char* m_pszDropWhy = "";
-    ULONGLONG m_qwDropMs = 0;
-    ULONGLONG m_qwDropped = 0;
-    DWORD m_dwDropLastMs = 0;
-    volatile LONG m_bEndWritten = 0;    // the host wrote the end of its track (Write(NULL, 0))
-    volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
-    volatile LONG m_nRemovals = 0;      // removals of the stream's device notified
-    volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction
-    LONG m_nArrivalsSeen = 0;           // arrivals the wait has looked at
-    KSDeviceWatch m_watch;              // the system's notifications, or none (polling)
+    // The stream's device over its life: its path (written under m_csControl and m_csState), the
+    // notifications, the episode of a loss and the dropping without a device (see its note).
+    KSDeviceLife m_life;
+    volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

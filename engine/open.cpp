@@ -1,6 +1,7 @@
 // Opening a stream: the format of the request, re-use of a running pin in gapless mode, the
 // choice of device, the two attempts at creating the render pin, and the output that streams on
-// it.
+// it, with the pre-roll of its new pin. The reopen of a lost device (recover.cpp) is made of the
+// same steps: FindDevice, AskForPin, PublishOutput and RunPin.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -65,7 +66,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (!OpenOutput(&wfx))
         return -1;
     m_bytes.ResetHanded();
-    if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
+    if (FAILED(RunPin()))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
     m_pOutput->Running();
@@ -106,25 +107,48 @@ bool KSCore::PrepareBuffers() {
 // asked again for a short while, and never offered other formats: *busy when it stayed busy.
 CKsPin* KSCore::CreatePinUnlessBusy(WAVEFORMATEXTENSIBLE* pwfx, bool* busy) {
     const WAVEFORMATEXTENSIBLE stream = *pwfx;
-    CKsPin* pin = nullptr;
     for (DWORD waited = 0;; waited += kBusyRetryStepMs) {
         *pwfx = stream;
-        *busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
-        if (!*busy) {
-            pin = CreatePin(pwfx);
-            *busy = !pin && PinBusy();
-        }
+        CKsPin* pin = AskForPin(pwfx, false, busy);
         if (!*busy || waited >= kBusyRetryMs)
             return pin;
         Sleep(kBusyRetryStepMs);
     }
 }
 
+// One request for a pin on m_pRenderFilter unless the device is busy (*busy then): an open's, in
+// the format pwfx or its plain form (CreatePin), or a reopen's, in the lost pin's format only.
+CKsPin* KSCore::AskForPin(WAVEFORMATEXTENSIBLE* pwfx, bool reopen, bool* busy) {
+    *busy = DeviceBusy(*m_pRenderFilter, &pwfx->Format);
+    if (*busy)
+        return nullptr;
+    CKsPin* pin =
+        reopen ? TryPin("Attempting to CreateRenderPin again with the stream's format:", *pwfx)
+               : CreatePin(pwfx);
+    *busy = !pin && PinBusy();
+    return pin;
+}
+
+// One attempt at the render pin in the format wfx, logged under heading, with the cause of a
+// refusal.
+CKsPin* KSCore::TryPin(const char* heading, WAVEFORMATEXTENSIBLE& wfx) {
+    LogAttempt(heading, wfx);
+    CKsPin* pin = m_pRenderFilter->CreateRenderPin(&wfx.Format, FALSE);
+    if (!pin)
+        LogPinCause(*m_pRenderFilter);
+    return pin;
+}
+
+// The published output's pin runs, unless the host has paused (its resume runs it).
+HRESULT KSCore::RunPin() {
+    return m_bPaused ? S_OK : RequestState(m_pOutput->Pin(), KSSTATE_RUN);
+}
+
 int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
     if (!PrepareBuffers())
         return 0;
     EnsureFilterList();
-    m_pRenderFilter = FindFilter();
+    m_pRenderFilter = FindDevice(m_settings.output_device, true);
     if (!m_pRenderFilter) {
         // The list is stale: a device that is switched on later is found by the next open.
         m_pEnumFilters.reset();
@@ -180,11 +204,8 @@ CKsPin* KSCore::CreatePin(WAVEFORMATEXTENSIBLE* pwfx) {
     if (!PinRefusedOnlyFormat(m_pRenderFilter->m_hrLastError))
         return nullptr; // busy or gone: no other format helps
     MakePlainWaveFormat(pwfx, pwfx);
-    LogAttempt("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):", *pwfx);
-    pin = m_pRenderFilter->CreateRenderPin(&pwfx->Format, FALSE);
-    if (!pin)
-        LogPinCause(*m_pRenderFilter);
-    return pin;
+    return TryPin("Attempting to CreateRenderPin with the following WaveFormat (2nd attempt):",
+                  *pwfx);
 }
 
 // Makes the stream's output on the pin, then the device's volume control (whether the samples
@@ -210,7 +231,7 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         m_pEnumFilters.reset();
         return false;
     }
-    ResetEvent(m_hStopEvent.Get());
+    m_thread.ResetStop();
     StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
@@ -218,11 +239,22 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         m_bytes.SetFormats(ring, wfx);
         m_bAdapted = adapted;
         m_pOutput.reset(output);
-        lstrcpynA(m_szDevice, m_pRenderFilter->m_szFilterName, sizeof m_szDevice);
+        m_life.SetDevice(m_pRenderFilter->m_szFilterName);
     }
     DiagLog(1, "Output Opened");
     OpenDeviceVolume(pinId);
     return true;
+}
+
+// Every new pin plays the pre-roll's silence first, in whole frames of its format.
+void KSCore::StartPreroll(const WAVEFORMATEX& format) {
+    int ms = m_settings.preroll_ms;
+    ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
+    if (format.nBlockAlign)
+        bytes -= bytes % format.nBlockAlign;
+    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
+    if (bytes)
+        DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
 }
 
 // Quiet: the user is told nothing (a stream looking for its device again).
@@ -259,22 +291,14 @@ CKsEnumFilters* KSCore::EnsureFilterList(bool quiet) {
     return m_pEnumFilters.get();
 }
 
-// The filter with this device path, or null.
-CKsAudRenFilter* KSCore::FindDevice(const char* path) {
+// The filter with this device path in the device list, else (orFirst) the list's first one, or
+// null. The enumeration made render filters only (filter type 1).
+CKsAudRenFilter* KSCore::FindDevice(const char* path, bool orFirst) {
     if (!m_pEnumFilters)
         return nullptr;
-    return static_cast<CKsAudRenFilter*>(m_pEnumFilters->FirstFilter(
-        [path](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, path); }));
-}
-
-// The enumeration made render filters only (filter type 1).
-CKsAudRenFilter* KSCore::FindFilter() {
-    if (!m_pEnumFilters)
-        return nullptr;
-    const char* device = m_settings.output_device;
     CKsFilter* chosen = m_pEnumFilters->FirstFilter(
-        [device](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, device); });
-    if (!chosen)
+        [path](CKsFilter* f) { return !lstrcmpiA(f->m_szFilterName, path); });
+    if (!chosen && orFirst)
         chosen = m_pEnumFilters->FirstFilter([](CKsFilter*) { return true; });
     return static_cast<CKsAudRenFilter*>(chosen);
 }

@@ -5,9 +5,6 @@
 #include "diag/log.h"
 #include "engine/settings.h"
 
-#include <mmsystem.h>
-#include <cstring>
-
 DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
     static_cast<KSCore*>(param)->PlayerThread();
     return 0;
@@ -17,12 +14,10 @@ DWORD WINAPI KSCore::PlayerThreadProc(LPVOID param) {
 // stream's output has work until it ends, waiting in each pass for the driver or the next look.
 void KSCore::PlayerThread() {
     do {
-        WaitForSingleObject(m_hWakeEvent.Get(), WakeTimeout());
-        InterlockedIncrement(&m_nPasses);
-        InterlockedExchange(&m_bSleeping, 0);
+        m_thread.AwaitWake(WakeTimeout());
         Pass();
-        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
-    } while (!m_bExitThread);
+        m_thread.Acknowledge(MovesNoAudio());
+    } while (!m_thread.Ending());
     DiagLog(1, "Player Thread - closing");
 }
 
@@ -34,7 +29,7 @@ void KSCore::Pass() {
         GoToSleep(nullptr);
         return;
     }
-    EndSteadyEpisode();
+    m_life.EndSteadyEpisode(DeviceOf(m_nState) == kDeviceHeld, m_thread.Id());
     if (DeviceOf(m_nState) == kDeviceLost || m_nState == kStateWaiting) {
         Recover();
         if (DeviceOf(m_nState) != kDeviceHeld) {
@@ -65,39 +60,16 @@ void KSCore::EndServing() {
     m_pServing = nullptr;
 }
 
-// The stop event first, then the output's events; the lowest signalled one is reported.
-int KSCore::Wait(const KSWaitList& list) {
-    HANDLE handles[kMaxOutputWaits + 1];
-    handles[0] = m_hStopEvent.Get();
-    memcpy(handles + 1, list.handles, list.count * sizeof(HANDLE));
-    InterlockedExchange(&m_bInDeviceWait, 1);
-    DWORD wait = WaitForMultipleObjects(list.count + 1, handles, FALSE, list.timeoutMs);
-    InterlockedExchange(&m_bInDeviceWait, 0);
-    switch (wait) {
-    case WAIT_OBJECT_0 + 0: // stop event
-        ResetEvent(m_hStopEvent.Get());
-        return kWaitStop;
-    case WAIT_TIMEOUT: // the output's time for a look
-        return kWaitTimeout;
-    default:
-        if (wait > WAIT_OBJECT_0 && wait <= WAIT_OBJECT_0 + list.count) // an output's event
-            return (int)(wait - WAIT_OBJECT_0 - 1);
-        DiagLog(1, "Player thread wait failed (%lu)", GetLastError());
-        Sleep(kPollMs);
-        return kWaitFailed;
-    }
-}
-
 // Whether a pass would find something to do. Read under m_csWake before going to sleep, so
 // that a wake-up given after the thread looked at the ring is never lost.
 bool KSCore::HasWork(KSOutput* output) {
-    if (m_bExitThread)
+    if (m_thread.Ending())
         return true;
     LONG state = m_nState;
     if (DeviceOf(state) == kDeviceLost) // the end's play-out takes a loss in hand itself
         return state == kStateLost;
     if (state == kStateWaiting)
-        return m_nArrivals != m_nArrivalsSeen && ReopenDue();
+        return m_life.ArrivalDue();
     if (state == kStateGone) // it drops the audio at each step of WakeTimeout
         return false;
     if (MovesNoAudio() || !output)
@@ -110,10 +82,7 @@ bool KSCore::GoToSleep(KSOutput* output) {
     CsGuard lock(m_csWake);
     if (HasWork(output))
         return false;
-    DWORD now = timeGetTime() & kMsClockMask;
-    ResetEvent(m_hWakeEvent.Get());
-    DiagLog(0, "Thread sleeps at %d", (int)now);
-    InterlockedExchange(&m_bSleeping, 1);
+    m_thread.FallAsleep();
     return true;
 }
 

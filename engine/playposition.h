@@ -11,7 +11,7 @@ class RtPlayPosition {
 
     // An offset read in the buffer: the bytes since the last one. Between two looks the
     // hardware moves less than the buffer, so a smaller offset means one wrap, unless it lies
-    // less than a quarter of the buffer behind: a position that went back (jitter) holds the
+    // at most a quarter of the buffer behind: a position that went back (jitter) holds the
     // count where it was. Returns the bytes it went back, 0 when it did not.
     DWORD Offset(DWORD offset) {
         DWORD ahead = offset >= m_last ? offset - m_last : offset + m_size - m_last;

@@ -1,6 +1,6 @@
 // The input ring's wrap-around: a stretch of bytes that starts at a position in the ring is split
-// into the part before the ring's end and the part from its start. Write copies into the ring
-// this way, ReadRing copies out of it.
+// into the part before the ring's end and the part from its start. The stream buffer writes into
+// the ring this way, and reads and drops out of it.
 #pragma once
 
 #include <windows.h>

@@ -42,5 +42,6 @@ void RtFirstAsk(RtAsks* asks, DWORD unit, DWORD half, DWORD leastHalf);
 // next is the nearest to the answer that is also a multiple of the largest power of two (at most
 // a page) that divides the answer (the driver rounds to such boundaries); after a refusal, the
 // nearest to half the size last asked (drivers short of memory refuse large sizes). Never less
-// than the least size.
+// than the least size, and never a size asked before: after an answer the next multiple of the
+// granule above it, after a refusal none.
 DWORD RtNextAsk(RtAsks* asks, DWORD answered);

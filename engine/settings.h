@@ -1,7 +1,8 @@
 // The settings record: twelve user settings, plain data, and the limits of the two buffer sizes
 // and the pre-roll. The host loads it from the player's INI file and saves it (host/settings.cpp),
 // keeping every field within its key's range; the engine plays with a copy it takes from the host
-// at each open (KSHostSite), so that the settings dialog never writes what the engine reads.
+// at its construction and at each open (KSHostSite), so that the settings dialog never writes what
+// the engine reads.
 #pragma once
 
 #include <windows.h>

@@ -8,6 +8,7 @@
 
 #include "engine/hwvolume.h"
 
+// The most packets a packet output has (the settings allow 2..8).
 constexpr int kMaxPackets = 8;
 
 // What drains the ring of the open stream.

@@ -1,7 +1,8 @@
-// A device's life under a running stream: the loss of its pin (a failed request, or the system's
-// word that it was removed), the bounded wait for it to come back with the same device path, the
-// reopen in the same format, the release of the pin while paused, and the handing of what the
-// closed pin left unplayed, and of the new pin's pre-roll, to the stream buffer.
+// The engine's side of a device's life under a running stream: the loss of its pin (a failed
+// request, or the system's word that it was removed), the bounded wait for it to come back with the
+// same device path, the reopen in the same format, the release of the pin while paused, the stream
+// that goes on without a device, and the handing of what the closed pin left unplayed to the stream
+// buffer. The account of it all is the device life's (devicelife.h).
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -26,21 +27,20 @@ constexpr int kRefused = 2; // the device is there and cannot play the stream (l
 void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
     KSCore* self = static_cast<KSCore*>(context);
     DiagLog(1, "Device %s: %s", arrived ? "arrived" : "removed", path);
-    InterlockedIncrement(&self->m_nDeviceChanges);
+    self->m_life.CountChange(arrived);
     if (arrived) {
-        InterlockedIncrement(&self->m_nArrivals);
         self->WakeThread();
         return;
     }
     bool ours, held;
     {
         CsGuard lock(self->m_csState);
-        ours = !lstrcmpiA(path, self->m_szDevice);
+        ours = self->m_life.IsDevice(path);
         held = self->m_pOutput != nullptr;
     }
     if (!ours)
         return;
-    InterlockedIncrement(&self->m_nRemovals);
+    self->m_life.CountRemoval();
     if (held)
         self->DeviceLost("the system reported it removed");
 }
@@ -49,7 +49,7 @@ void KSCore::OnDeviceChange(void* context, bool arrived, const char* path) {
 void KSCore::DeviceLost(const char* why) {
     if (!SetState(kStateLost, kStatePlaying) && !SetState(kStateDrainingLost, kStateDraining))
         return;
-    m_pszLostWhy = why;
+    m_life.Lost(why);
     WakeThread();
 }
 
@@ -58,7 +58,7 @@ void KSCore::DeviceLost(const char* why) {
 // thread has changed the situation (still() is false).
 bool KSCore::TakeControl(bool (KSCore::*still)() const) {
     while (!m_csControl.TryEnter()) {
-        InterlockedExchange(&m_bPauseAck, MovesNoAudio());
+        m_thread.Acknowledge(MovesNoAudio());
         if (!(this->*still)())
             return false;
         Sleep(kPollMs);
@@ -69,7 +69,7 @@ bool KSCore::TakeControl(bool (KSCore::*still)() const) {
 // A lost or awaited device the player thread has to take in hand: not once the stream has ended
 // or its device was settled.
 bool KSCore::DeviceUnsettled() const {
-    return IsOpen() && m_nState != kStatePlaying && !m_bExitThread;
+    return IsOpen() && m_nState != kStatePlaying && !m_thread.Ending();
 }
 
 // On the player thread: a lost pin is taken down, then the device is looked for at each arrival
@@ -86,18 +86,16 @@ void KSCore::Recover() {
         TakeLoss();
     if (m_nState != kStateWaiting)
         return;
-    if (!WaitLeftMs()) {
+    if (!m_life.WaitLeftMs()) {
         DiagLog(1, "Device did not come back within %lu ms: given up, its audio is dropped",
                 kDeviceReturnMs);
         GoWithoutDevice("the device did not come back");
         return;
     }
-    LONG arrivals = m_nArrivals;
-    if (!ReopenDue() || (m_watch.Active() && arrivals == m_nArrivalsSeen))
+    if (!m_life.TakeLook())
         return;
-    m_nArrivalsSeen = arrivals;
-    if (m_episode.reopens)
-        LogMuteThread(m_dwThreadId, true);
+    if (m_life.Reopened())
+        LogMuteThread(m_thread.Id(), true);
     if (Reopen() == kRefused) {
         CloseEpisode();
         DiagLog(1, "The device came back and cannot play the stream: its audio is dropped");
@@ -105,23 +103,39 @@ void KSCore::Recover() {
     }
 }
 
+// On the player thread: the lost pin goes and the wait begins, or goes on. A device that failed
+// again right after each of the last kQuickFailLimit reopens is not waited for any longer.
+void KSCore::TakeLoss() {
+    bool first = m_life.BeginLoss();
+    LetGo(false);
+    m_life.LookAtOnce();
+    SetState(kStateWaiting);
+    if (first)
+        DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
+    if (!m_life.FailsQuickly())
+        return;
+    CloseEpisode();
+    DiagLog(1, "Device failed again within %lu ms of each of its last %ld reopens: taken as gone",
+            kSteadyMs, kQuickFailLimit);
+    GoWithoutDevice("it fails again after every reopen");
+}
+
 // A loss while the stream plays out at its end: the host is closing, so the device is not
 // waited for, only reopened when it is there, as the episode's back-off and bounds allow. False
 // when it is not there to play the rest.
 bool KSCore::ReopenNow() {
-    if (BeginLoss())
-        DiagLog(1, "Device lost: %s (%s)", m_szDevice, m_pszLostWhy);
+    m_life.BeginLoss();
     if (!OnPlayerThread())
         HoldPlayerThread();
     LetGo(false);
-    if (m_episode.quick >= kQuickFailLimit || !WaitLeftMs())
+    if (m_life.FailsQuickly() || !m_life.WaitLeftMs())
         return false;
-    DWORD wait = m_episode.nextTryMs - GetTickCount();
-    if (!ReopenDue())
+    DWORD wait = m_life.UntilReopenMs();
+    if (!m_life.ReopenDue())
         Sleep(wait);
-    bool repeat = m_episode.reopens != 0;
+    bool repeat = m_life.Reopened();
     LogMuteThread(GetCurrentThreadId(), repeat);
-    LogMuteThread(m_dwThreadId, repeat);
+    LogMuteThread(m_thread.Id(), repeat);
     bool back = Reopen() == kReopened;
     if (!OnPlayerThread())
         LogMuteThread(GetCurrentThreadId(), false);
@@ -138,25 +152,21 @@ void KSCore::LetGo(bool exact) {
     ReleasePlayerThread();
 }
 
-// A pin on the device with the stream's device path, in the format of the lost pin.
+// A pin on the device with the stream's device path, in the format of the lost pin, from the
+// open's steps (open.cpp).
 int KSCore::Reopen() {
-    LONG removals = m_nRemovals;
+    LONG removals = m_life.Removals();
     m_pEnumFilters.reset();
     EnsureFilterList(true);
-    m_pRenderFilter = FindDevice(m_szDevice);
+    m_pRenderFilter = FindDevice(m_life.Device(), false);
     if (!m_pRenderFilter)
         return kAbsent;
     WAVEFORMATEXTENSIBLE wfx = m_bytes.DeviceFormat();
-    CKsPin* pin = nullptr;
-    if (!DeviceBusy(*m_pRenderFilter, &wfx.Format)) {
-        LogAttempt("Attempting to CreateRenderPin again with the stream's format:", wfx);
-        pin = m_pRenderFilter->CreateRenderPin(&wfx.Format, FALSE);
-        if (!pin)
-            LogPinCause(*m_pRenderFilter);
-    }
+    bool busy = false;
+    CKsPin* pin = AskForPin(&wfx, true, &busy);
     // A device removed again while its pin was being made has not refused the stream: it is
     // waited for.
-    if (!pin && m_nRemovals != removals)
+    if (!pin && m_life.Removals() != removals)
         return kAbsent;
     WAVEFORMATEXTENSIBLE ring = m_bytes.RingFormat();
     if (!pin || !PublishOutput(pin, wfx, ring, m_bAdapted))
@@ -165,15 +175,13 @@ int KSCore::Reopen() {
     DescribeFormat(m_bytes.DeviceFormat(), text, sizeof text);
     DiagLog(1, "Device back: %s reopened with %s", m_pRenderFilter->m_szFriendlyName, text);
     SetState(m_nState == kStateDrainingLost ? kStateDraining : kStatePlaying);
-    if (!m_bPaused) {
-        if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)) && m_nRemovals == removals)
-            return kRefused;
-    }
+    if (FAILED(RunPin()) && m_life.Removals() == removals)
+        return kRefused;
     m_pOutput->Running();
-    NoteReopened();
+    m_life.NoteReopened(m_thread.Id());
     WakeThread();
     // A removal while the pin was being made found no held device to lose: it is lost now.
-    if (m_nRemovals != removals)
+    if (m_life.Removals() != removals)
         DeviceLost("the system reported it removed while it was opened again");
     return kReopened;
 }
@@ -189,12 +197,45 @@ void KSCore::EndWithoutDevice() {
     ReleasePlayerThread();
 }
 
+// Under m_csControl: the stream goes on without a device until the host closes it. The output,
+// if any, is stopped and closed; the ring stays, the kept audio and the pre-roll go.
+void KSCore::GoWithoutDevice(const char* why) {
+    CloseEpisode();
+    StopOutputNow();
+    m_bytes.ForgetKept();
+    m_life.StartDropping(why, GetTickCount());
+    SetState(kStateGone);
+    ReleasePlayerThread();
+    DiagLog(1,
+            "Audio dropped from now on: %s; the stream goes on without a device until it is "
+            "closed",
+            why);
+    WakeThread();
+}
+
+// The output is stopped and closed, what it held given up.
+void KSCore::StopOutputNow() {
+    if (!m_pOutput)
+        return;
+    HoldPlayerThread();
+    StopOutput(nullptr, false);
+    DropOutput();
+}
+
+// On the player thread, without a device for good: the ring's audio goes at the stream's rate.
+void KSCore::DropDue() {
+    DWORD n =
+        m_life.DropDue(GetTickCount(), MovesNoAudio(), m_bytes.RingFormat().Format, m_bytes.Used());
+    if (n)
+        m_bytes.Drop(n);
+}
+
 // Pause with release_on_pause_enabled: the pin is paused and the player thread holds; the pin
 // goes, what it had not played is kept for the resume.
 void KSCore::ReleaseForPause() {
     LetGo(true);
     SetState(kStateReleased);
-    DiagLog(1, "Device released while paused: %s", m_szDevice);
+    DiagLog(1, "Device released while paused: %s", m_life.Device());
 }
 
 // A device that is gone at the resume is waited for as a lost one; one that refuses the stream
@@ -205,46 +246,23 @@ void KSCore::ResumeReleased() {
     if (found == kReopened)
         return;
     if (found == kRefused) {
-        DiagLog(1, "Resume: %s cannot be opened again (it refused the stream)", m_szDevice);
+        DiagLog(1, "Resume: %s cannot be opened again (it refused the stream)", m_life.Device());
         GoWithoutDevice("the device refused the stream at the resume");
         return;
     }
-    DiagLog(1, "Resume: %s cannot be opened again (the device is gone)", m_szDevice);
-    if (BeginLoss())
-        DiagLog(1, "Device lost: %s (gone while released)", m_szDevice);
-    m_nArrivalsSeen = m_nArrivals;
+    DiagLog(1, "Resume: %s cannot be opened again (the device is gone)", m_life.Device());
+    m_life.Lost("gone while released");
+    m_life.BeginLoss();
+    m_life.LookAtNextArrival();
     SetState(kStateWaiting);
     DiagLog(1, "Waiting up to %lu ms for the device to come back", kDeviceReturnMs);
     WakeThread();
 }
 
-// Every new pin plays the pre-roll's silence first, in whole frames of its format.
-void KSCore::StartPreroll(const WAVEFORMATEX& format) {
-    int ms = m_settings.preroll_ms;
-    ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
-    if (format.nBlockAlign)
-        bytes -= bytes % format.nBlockAlign;
-    m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
-    if (bytes)
-        DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
-}
-
-DWORD KSCore::WaitLeftMs() {
-    DWORD gone = GetTickCount() - m_episode.startMs;
-    return gone >= kDeviceReturnMs ? 0 : kDeviceReturnMs - gone;
-}
-
-// The player thread's sleep: while it waits for a device, no longer than the wait has left, and
-// no longer than a look's period where nothing notifies it.
+// The player thread's sleep: while it waits for a device, as the device life says; without a
+// device for good, a step of the dropping while there is audio to drop.
 DWORD KSCore::WakeTimeout() {
     if (m_nState == kStateGone)
         return m_bytes.Used() && !MovesNoAudio() ? kDropStepMs : INFINITE;
-    if (m_nState != kStateWaiting)
-        return INFINITE;
-    DWORD left = WaitLeftMs();
-    if (!ReopenDue()) {
-        DWORD backoff = m_episode.nextTryMs - GetTickCount();
-        left = backoff < left ? backoff : left;
-    }
-    return !m_watch.Active() && left > kDevicePollMs ? kDevicePollMs : left;
+    return m_nState == kStateWaiting ? m_life.WaitSleepMs() : INFINITE;
 }
