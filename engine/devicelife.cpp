@@ -133,6 +133,8 @@ bool KSCore::ReopenNow() {
 void KSCore::LetGo(bool exact) {
     KSBytes unplayed;
     StopOutput(&unplayed, exact);
+    ULONGLONG taken = m_pOutput ? m_pOutput->Taken() : 0;
+    PinGone(taken > unplayed.size ? taken - unplayed.size : 0);
     m_bytes.Keep(unplayed);
     DropOutput();
     ReleasePlayerThread();
@@ -218,8 +220,9 @@ void KSCore::ResumeReleased() {
     WakeThread();
 }
 
-// Every new pin plays the pre-roll's silence first, in whole frames of its format.
-void KSCore::StartPreroll(const WAVEFORMATEX& format) {
+// Every new pin plays the pre-roll's silence first, in whole frames of its format: returns its
+// bytes.
+DWORD KSCore::StartPreroll(const WAVEFORMATEX& format) {
     int ms = m_settings.preroll_ms;
     ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
     if (format.nBlockAlign)
@@ -227,6 +230,7 @@ void KSCore::StartPreroll(const WAVEFORMATEX& format) {
     m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
     if (bytes)
         DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
+    return (DWORD)bytes;
 }
 
 DWORD KSCore::WaitLeftMs() {

@@ -38,6 +38,7 @@
 
 #include "diag/constants.h"
 #include "diag/owned.h"
+#include "engine/clock.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
 #include "engine/notices.h"
@@ -136,14 +137,19 @@ class KSCore final : private KSStreamSite {
     KSCore& operator=(const KSCore&) = delete;
 
     // Host operations.
-    // 1000 when the stream plays, -1 when not (a pin that refuses to run stays open until End).
+    // The latency (ms the ring and the output hold) when the stream plays, -1 when not (a pin
+    // that refuses to run stays open until End).
     int Start(int rate, int channels, int bits);
     int Write(const char* data, int length); // 0 taken whole, 1 refused
     int CanWrite();
     int IsPlaying();
     int Pause(int pause); // returns the previous pause flag
     void SetVolume(int volume);
+    // The stream's time (seek.cpp): heard, and written by the host, since the last open or
+    // seek; a seek drops everything not yet played and restarts the time at ms.
     int GetOutputTime();
+    int GetWrittenTime();
+    void Flush(int ms);
     void End();          // the host's close
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
     // Arrivals and removals of devices the system has notified since construction, and whether
@@ -177,6 +183,7 @@ class KSCore final : private KSStreamSite {
     LONG Mode() override { return ModeOf(m_nState); }
     bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
+    bool Tail() override { return m_bTail != 0; }
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
@@ -235,7 +242,7 @@ class KSCore final : private KSStreamSite {
     void EndWithoutDevice();
     void ReleaseForPause();
     void ResumeReleased();
-    void StartPreroll(const WAVEFORMATEX& format);
+    DWORD StartPreroll(const WAVEFORMATEX& format);
     DWORD WakeTimeout();
     DWORD WaitLeftMs();
 
@@ -249,6 +256,12 @@ class KSCore final : private KSStreamSite {
     void GoWithoutDevice(const char* why);
     void StopOutputNow();
     void DropDue();
+
+    // The stream's time (seek.cpp).
+    void RestartClock(int rate, int channels, int bits, bool gapless);
+    void PinGone(ULONGLONG pinBytes);
+    void DropForSeek();
+    int LatencyMs();
 
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
@@ -345,7 +358,13 @@ class KSCore final : private KSStreamSite {
     ULONGLONG m_qwDropMs = 0;
     ULONGLONG m_qwDropped = 0;
     DWORD m_dwDropLastMs = 0;
-    volatile LONG m_bEndWritten = 0;    // the host wrote the end of its track (Write(NULL, 0))
+    volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
+    // Gapless off: the host waits for the end of what it wrote (it asked IsPlaying or wrote the
+    // end); its next write clears it.
+    volatile LONG m_bTail = 0;
+    // The stream's time: the seek's base, the host's bytes, the audio of the pins gone (the
+    // control path changes it under m_csState).
+    KSStreamClock m_clock;
     volatile LONG m_nArrivals = 0;      // device arrivals notified since construction
     volatile LONG m_nRemovals = 0;      // removals of the stream's device notified
     volatile LONG m_nDeviceChanges = 0; // arrivals and removals notified since construction

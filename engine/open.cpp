@@ -56,8 +56,10 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return TellUser("Only 1 or 2 channels is supported for 24 bit playback.");
 
     if (IsOpen()) {
-        if (ReuseForGapless(wfx))
-            return 1000;
+        if (ReuseForGapless(wfx)) {
+            RestartClock(rate, channels, bits, true);
+            return LatencyMs();
+        }
         DiagLog(1, "StartInternal - Forcing End");
         End(1);
         TakeSettings();
@@ -65,11 +67,13 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (!OpenOutput(&wfx))
         return -1;
     m_bytes.ResetHanded();
+    InterlockedExchange(&m_bTail, 0);
+    RestartClock(rate, channels, bits, false);
     if (FAILED(RequestState(m_pOutput->Pin(), KSSTATE_RUN)))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
     m_pOutput->Running();
-    return 1000;
+    return LatencyMs();
 }
 
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
@@ -211,10 +215,11 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         return false;
     }
     ResetEvent(m_hStopEvent.Get());
-    StartPreroll(wfx.Format);
+    DWORD lead = StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
+        m_clock.NewPin(lead);
         m_bytes.SetFormats(ring, wfx);
         m_bAdapted = adapted;
         m_pOutput.reset(output);
