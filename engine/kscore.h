@@ -262,6 +262,7 @@ class KSCore final : private KSStreamSite {
     void PinGone(ULONGLONG pinBytes);
     void DropForSeek();
     int LatencyMs();
+    bool TailStalled();
 
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
@@ -362,6 +363,12 @@ class KSCore final : private KSStreamSite {
     // Gapless off: the host waits for the end of what it wrote (it asked IsPlaying or wrote the
     // end); its next write clears it.
     volatile LONG m_bTail = 0;
+    // IsPlaying's watch on a device that stops before the last byte has played (m_csState).
+    struct {
+        ULONGLONG progress;
+        DWORD since; // GetTickCount when the progress last changed; 0: not watching
+        bool stalled;
+    } m_tailWatch = {};
     // The stream's time: the seek's base, the host's bytes, the audio of the pins gone (the
     // control path changes it under m_csState).
     KSStreamClock m_clock;
