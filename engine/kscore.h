@@ -22,7 +22,8 @@
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
-//   thread only after it has left m_csControl. The log lock is always innermost.
+//   thread only after it has left m_csControl. An output's own clock lock (its counts of what the
+//   device played) comes after m_csState. The log lock is always innermost.
 // - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
 //   flags here are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings

