@@ -33,6 +33,7 @@ void KSCore::Flush(int ms) {
         DropForSeek();
     CsGuard state(m_csState);
     m_clock.Restart(ms);
+    m_clock.NewPin(0);
 }
 
 // Under m_csControl, with a stream open.

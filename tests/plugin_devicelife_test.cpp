@@ -562,7 +562,7 @@ TEST_P(WaveRtLife, PlaysOnWithNothingRepeated) {
         EXPECT_EQ(1, mod->Pause(0));
     }
     stepper.Start();
-    MustReturn("Close", [this] { mod->Close(); });
+    MustReturn("the track's end", [this] { EndTrack(); });
     stepper.Stop();
     ASSERT_EQ(2, SimKs_StreamCount());
     std::vector<char> first = Audio(0), second = Audio(1);
