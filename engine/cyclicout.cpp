@@ -68,9 +68,11 @@ void KSCyclicOutput::Serve() {
         m_bLoggedLate = true;
     }
     m_written = plan.written;
+    if (m_bCut)
+        WriteCut();
     if (plan.writeHalf)
         WriteHalf();
-    else
+    else if (!m_bCut)
         TopUp();
     ULONGLONG played = m_position.Played();
     if (m_bEvents && m_source != kNoPosition && played >= m_notifiedAt + m_dwHalf + m_dwHalf / 2) {
@@ -124,6 +126,7 @@ void KSCyclicOutput::Look() {
     m_bNotified = false;
     m_dwPlayOffset = m_position.LastOffset();
     m_dwPlayedLow = (DWORD)m_position.Played();
+    Publish();
 }
 
 // The pin checks every offset against the buffer: one outside it is never used. A failure is
@@ -182,6 +185,11 @@ void KSCyclicOutput::Put(ULONGLONG at, DWORD n) {
     m_audioEnd = at + n;
     m_bytes.Read(m_pBuffer + (DWORD)(at % m_dwSize), n);
     m_bytes.CountHanded(n);
+    CsGuard lock(m_csClock);
+    if (!m_bFirst)
+        m_firstAt = at;
+    m_bFirst = true;
+    m_taken += n;
 }
 
 // The end: the ring goes into halves and plays, silence follows. On the player thread (a gapless

@@ -10,6 +10,11 @@
 // driver's and valid until then) and its two auto-reset events, which outlive the pin: the
 // driver's notification event (registered by Open, unregistered when the pin stops) and the audio
 // event, which AudioWritten sets while the thread waits for audio to top up a half.
+//
+// A seek silences the buffer from just past the play position; the next audio goes there (the
+// cut), then the halves go on as before. The time is the play position, read by the asking thread
+// from the last look's count, less the silence before the first audio taken since the open or the
+// seek. m_csClock guards the counts the host's threads read against the player thread.
 #pragma once
 
 #include "engine/output.h"
@@ -34,6 +39,8 @@ class KSCyclicOutput final : public KSOutput {
     int Stop() override;
     int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override {}
+    void Flush() override;
+    DWORD Capacity() override { return m_dwSize; }
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;
     ULONGLONG Progress() override { return m_dwPlayedLow; }
@@ -47,6 +54,8 @@ class KSCyclicOutput final : public KSOutput {
 
     void AudioWritten() override;
     bool AllPlayed() override { return m_bPlayedOut != 0; }
+    ULONGLONG Taken() override;
+    ULONGLONG Played() override;
     void Describe(KSSnapshot& s) override;
 
   private:
@@ -72,6 +81,9 @@ class KSCyclicOutput final : public KSOutput {
     void WriteHalf();
     void TopUp();
     void Put(ULONGLONG at, DWORD n);
+    void Silence(ULONGLONG from, ULONGLONG to);
+    void WriteCut();
+    void Publish();
 
     KSStreamSite& m_site;
     KSStreamBuffer& m_bytes;
@@ -113,6 +125,17 @@ class KSCyclicOutput final : public KSOutput {
     bool m_bWatching = false;       // m_stillAt and m_dwStillSince hold (reset by a pause)
     ULONGLONG m_stillAt = 0;        // played when the position was last seen to move
     DWORD m_dwStillSince = 0;       // GetTickCount then
+    bool m_bCut = false;            // a seek's silence waits for audio from m_cutAt
+    ULONGLONG m_cutAt = 0;
+
+    // The time, under m_csClock: played and the play offset at the last look, where the first
+    // audio since the open or the seek went (m_bFirst: it went), and the bytes taken since.
+    CriticalSection m_csClock;
+    ULONGLONG m_clockPlayed = 0;
+    DWORD m_clockOffset = 0;
+    bool m_bFirst = false;
+    ULONGLONG m_firstAt = 0;
+    ULONGLONG m_taken = 0;
 
     // Shared with the host's threads and the snapshot.
     volatile LONG m_bEvents = 0;       // event-driven (else polled)

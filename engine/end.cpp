@@ -114,13 +114,17 @@ void KSCore::EndInternal(int force) {
     }
     if (m_settings.gapless_enabled && !force)
         return;
-    LONG paused = m_bPaused;
-    if (paused)
+    // The host's close without gapless is the user's stop, or comes once IsPlaying said that
+    // everything has played: what is left is dropped, as while paused.
+    bool now = m_bPaused || !force;
+    if (now) {
+        HoldPlayerThread();
         m_bytes.Discard();
+    }
     // A loss may come at any moment: the state changes from the one it had.
     while (!SetState(kStateDraining, kStatePlaying) && !SetState(kStateDrainingLost, kStateLost))
         continue;
-    if (!paused && !PlayOut()) {
+    if (!now && !PlayOut()) {
         if (m_nState != kStateDraining)
             DiagLog(1, "Device lost while the stream played out: the stream ends");
         else
@@ -148,6 +152,8 @@ void KSCore::StopOutput(KSBytes* unplayed, bool exact) {
 // The one place a stream's output is closed: the output goes, and the stream with it.
 void KSCore::CloseOutput() {
     CloseEpisode();
+    if (m_pOutput)
+        PinGone(m_pOutput->Played());
     DropOutput();
     SetState(kStateClosed);
     DiagLog(1, "Output Closed");

@@ -12,13 +12,20 @@
 int KSCore::Write(const char* data, int length) {
     if (!TakesWrites())
         return 1;
-    InterlockedExchange(&m_bEndWritten, length == 0 && !data);
+    bool end = length == 0 && !data;
+    InterlockedExchange(&m_bEndWritten, end);
+    if (end && !m_settings.gapless_enabled) {
+        InterlockedExchange(&m_bTail, 1);
+        WakeThread();
+    }
     if (length == 0)
         return 0;
     if (length < 0 || !data)
         return 1;
     if (m_bytes.Write((const BYTE*)data, (DWORD)length))
         return 1;
+    m_clock.Wrote((DWORD)length);
+    InterlockedExchange(&m_bTail, 0);
     WakeThread();
     return 0;
 }
@@ -29,21 +36,37 @@ int KSCore::CanWrite() {
     return m_bytes.CanWrite(m_packets.packetSize);
 }
 
-// The output says whether everything handed to the device has played; a stream without its pin
-// (lost, awaited, released) still plays, and one without a device for good until the host has
-// written its end.
+// Gapless off: 1 while anything of the stream is buffered or with the device, 0 once the device
+// has played it all, or has made no progress for StallMs() (it has played all it will: the host
+// then closes the stream); from the first ask the player thread submits what is left, however
+// little. A stream without its pin (lost, awaited, released) still plays; one without a device
+// for good while its ring holds audio. Gapless on, the next track opens while the ring still
+// plays: 0 once the ring is empty (without a device for good, once the host wrote its end), and 1
+// once the device has played everything.
 int KSCore::IsPlaying() {
     LONG state = m_nState;
     if (!IsOpen())
         return 0;
+    bool gapless = m_settings.gapless_enabled != 0;
     if (state == kStateGone)
-        return m_bEndWritten ? 0 : 1;
+        return gapless ? !m_bEndWritten : m_bytes.Used() != 0;
     if (state != kStatePlaying)
         return 1;
-    if (m_bytes.Pending())
-        return 0;
+    if (gapless) {
+        if (m_bytes.Pending())
+            return 0;
+        CsGuard lock(m_csState);
+        return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
+    }
+    if (!m_bTail) {
+        InterlockedExchange(&m_bTail, 1);
+        WakeThread();
+    }
     CsGuard lock(m_csState);
-    return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
+    if (!m_pOutput)
+        return 1;
+    bool played = !m_bytes.Pending() && m_pOutput->PlayedOut();
+    return played || TailStalled() ? 0 : 1;
 }
 
 // A pause takes effect once the player thread has acknowledged it (it then fills and submits
@@ -92,17 +115,4 @@ void KSCore::SetVolume(int volume) {
     CsGuard lock(m_csState);
     if (m_pHwVolume)
         m_pHwVolume->Request(m_bytes.Volume());
-}
-
-// The time of the bytes handed to the device, less the hardware's latency where the output
-// knows it: what the listener hears.
-int KSCore::GetOutputTime() {
-    DWORD latency = 0;
-    {
-        CsGuard lock(m_csState);
-        if (m_pOutput)
-            latency = m_pOutput->LatencyMs();
-    }
-    int ms = OutputTimeMs(m_bytes.Handed(), m_bytes.DeviceFormat().Format.nAvgBytesPerSec);
-    return ms > (int)latency ? ms - (int)latency : 0;
 }

@@ -32,7 +32,8 @@
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
-//   thread only after it has left m_csControl. The log lock is always innermost.
+//   thread only after it has left m_csControl. An output's own clock lock (its counts of what the
+//   device played) comes after m_csState. The log lock is always innermost.
 // - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
 //   flags here, in m_thread and in m_life are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
@@ -48,6 +49,7 @@
 
 #include "diag/constants.h"
 #include "diag/owned.h"
+#include "engine/clock.h"
 #include "engine/convert.h"
 #include "engine/hwvolume.h"
 #include "engine/devicelife.h"
@@ -114,14 +116,19 @@ class KSCore final : private KSStreamSite {
     KSCore& operator=(const KSCore&) = delete;
 
     // Host operations.
-    // 1000 when the stream plays, -1 when not (a pin that refuses to run stays open until End).
+    // The latency (ms the ring and the output hold) when the stream plays, -1 when not (a pin
+    // that refuses to run stays open until End).
     int Start(int rate, int channels, int bits);
     int Write(const char* data, int length); // 0 taken whole, 1 refused
     int CanWrite();
     int IsPlaying();
     int Pause(int pause); // returns the previous pause flag
     void SetVolume(int volume);
+    // The stream's time (seek.cpp): heard, and written by the host, since the last open or
+    // seek; a seek drops everything not yet played and restarts the time at ms.
     int GetOutputTime();
+    int GetWrittenTime();
+    void Flush(int ms);
     void End();          // the host's close
     void End(int force); // forced end: replace the pin, gapless underrun, destruction
     // Arrivals and removals of devices the system has notified since construction, and whether
@@ -155,6 +162,7 @@ class KSCore final : private KSStreamSite {
     LONG Mode() override { return ModeOf(m_nState); }
     bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
+    bool Tail() override { return m_bTail != 0; }
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
@@ -179,7 +187,7 @@ class KSCore final : private KSStreamSite {
     CKsPin* TryPin(const char* heading, WAVEFORMATEXTENSIBLE& wfx);
     bool PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
                        const WAVEFORMATEXTENSIBLE& ring, bool adapted);
-    void StartPreroll(const WAVEFORMATEX& format);
+    DWORD StartPreroll(const WAVEFORMATEX& format);
     CKsEnumFilters* EnsureFilterList(bool quiet = false);
     CKsAudRenFilter* FindDevice(const char* path, bool orFirst);
     HRESULT RunPin();
@@ -220,6 +228,13 @@ class KSCore final : private KSStreamSite {
     void DropDue();
     DWORD WakeTimeout();
     void CloseEpisode() { m_life.CloseEpisode(m_thread.Id()); }
+
+    // The stream's time (seek.cpp).
+    void RestartClock(int rate, int channels, int bits, bool gapless);
+    void PinGone(ULONGLONG pinBytes);
+    void DropForSeek();
+    int LatencyMs();
+    bool TailStalled();
 
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
@@ -298,6 +313,18 @@ class KSCore final : private KSStreamSite {
     // notifications, the episode of a loss and the dropping without a device (see its note).
     KSDeviceLife m_life;
     volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
+    // Gapless off: the host waits for the end of what it wrote (it asked IsPlaying or wrote the
+    // end); its next write clears it.
+    volatile LONG m_bTail = 0;
+    // IsPlaying's watch on a device that stops before the last byte has played (m_csState).
+    struct {
+        ULONGLONG progress;
+        DWORD since; // GetTickCount when the progress last changed; 0: not watching
+        bool stalled;
+    } m_tailWatch = {};
+    // The stream's time: the seek's base, the host's bytes, the audio of the pins gone (the
+    // control path changes it under m_csState).
+    KSStreamClock m_clock;
 
     bool m_bReady = false;    // events, locks and thread all exist
     bool m_bShutDown = false; // Shutdown has run

@@ -57,8 +57,10 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         return TellUser("Only 1 or 2 channels is supported for 24 bit playback.");
 
     if (IsOpen()) {
-        if (ReuseForGapless(wfx))
-            return 1000;
+        if (ReuseForGapless(wfx)) {
+            RestartClock(rate, channels, bits, true);
+            return LatencyMs();
+        }
         DiagLog(1, "StartInternal - Forcing End");
         End(1);
         TakeSettings();
@@ -66,11 +68,13 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (!OpenOutput(&wfx))
         return -1;
     m_bytes.ResetHanded();
+    InterlockedExchange(&m_bTail, 0);
+    RestartClock(rate, channels, bits, false);
     if (FAILED(RunPin()))
         return -1;
     InterlockedExchange(&m_bStarted, 1);
     m_pOutput->Running();
-    return 1000;
+    return LatencyMs();
 }
 
 // In gapless mode a running, unpaused pin takes a new stream of the same format (extensible or
@@ -232,10 +236,11 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
         return false;
     }
     m_thread.ResetStop();
-    StartPreroll(wfx.Format);
+    DWORD lead = StartPreroll(wfx.Format);
     {
         // The snapshot reads the formats and the adapted flag under the state lock.
         CsGuard lock(m_csState);
+        m_clock.NewPin(lead);
         m_bytes.SetFormats(ring, wfx);
         m_bAdapted = adapted;
         m_pOutput.reset(output);
@@ -246,8 +251,9 @@ bool KSCore::PublishOutput(CKsPin* pin, const WAVEFORMATEXTENSIBLE& wfx,
     return true;
 }
 
-// Every new pin plays the pre-roll's silence first, in whole frames of its format.
-void KSCore::StartPreroll(const WAVEFORMATEX& format) {
+// Every new pin plays the pre-roll's silence first, in whole frames of its format: returns its
+// bytes.
+DWORD KSCore::StartPreroll(const WAVEFORMATEX& format) {
     int ms = m_settings.preroll_ms;
     ULONGLONG bytes = (ULONGLONG)ms * format.nAvgBytesPerSec / 1000;
     if (format.nBlockAlign)
@@ -255,6 +261,7 @@ void KSCore::StartPreroll(const WAVEFORMATEX& format) {
     m_bytes.StartPreroll((DWORD)bytes, format.wBitsPerSample == 8 ? 0x80 : 0);
     if (bytes)
         DiagLog(1, "Pre-roll: %d ms of silence before the first sample", ms);
+    return (DWORD)bytes;
 }
 
 // Quiet: the user is told nothing (a stream looking for its device again).

@@ -30,7 +30,7 @@ KSOutput* NewCyclicOutput(PinOwner pin, CKsRtPin* rtPin, const WAVEFORMATEX& for
     return nullptr;
 }
 
-KSOutput* NewPacketOutput(PinOwner pin, const KSPacketPlan& packets, KSStreamSite& site,
+KSOutput* NewPacketOutput(PinOwner pin, const KSPacketPlan& packets, DWORD rate, KSStreamSite& site,
                           KSStreamBuffer& bytes) {
     if (!packets.packetSize)
         return nullptr; // the engine logged the size
@@ -40,7 +40,7 @@ KSOutput* NewPacketOutput(PinOwner pin, const KSPacketPlan& packets, KSStreamSit
         LogCause("new KSPacketOutput", E_OUTOFMEMORY);
         return nullptr;
     }
-    if (output->Open())
+    if (output->Open(rate))
         return output;
     delete output;
     return nullptr;
@@ -58,7 +58,7 @@ KSOutput* NewOutput(CKsPin* pin, const WAVEFORMATEX& format, DWORD halfSize,
     PinOwner owner(pin);
     if (CKsRtPin* rtPin = CKsRtPin::FromPin(pin))
         return NewCyclicOutput(std::move(owner), rtPin, format, halfSize, site, bytes);
-    return NewPacketOutput(std::move(owner), packets, site, bytes);
+    return NewPacketOutput(std::move(owner), packets, format.nAvgBytesPerSec, site, bytes);
 }
 
 // A count of (ULONG)-1 is indeterminate: only counts that say so make a device busy.

@@ -7,8 +7,9 @@
 // Threading: the player thread calls BeforeWait, AfterWait and HasWork while it serves the
 // output (KSCore::Pass); the control path (under m_csControl) calls the rest. The engine deletes
 // an output only once the player thread no longer serves it, so nothing of one stream's waits
-// reaches the next stream's output. AudioWritten, AllPlayed and Describe come from any thread
-// under the engine's state lock.
+// reaches the next stream's output. AudioWritten, AllPlayed, Taken, Played and Describe come from
+// any thread under the engine's state lock; the outputs guard what those share with the player
+// thread with a lock of their own, taken after the state lock.
 #pragma once
 
 #include <windows.h>
@@ -71,6 +72,8 @@ class KSStreamSite {
     virtual LONG Mode() = 0;
     virtual bool Paused() = 0; // the host's pause or the engine's hold: move no audio
     virtual bool Started() = 0;
+    // The host waits for the end of what it wrote: a partly filled packet goes as it is.
+    virtual bool Tail() = 0;
     // The device stopped taking audio (a failed request): the engine reopens it or waits for it.
     virtual void DeviceLost(const char* why) = 0;
     virtual void WakeThread() = 0;
@@ -103,6 +106,11 @@ class KSOutput {
     virtual int StopKeeping(bool exact, KSBytes* unplayed) = 0;
     // A gapless underrun ends the stream: what is waiting to be submitted goes first.
     virtual void SubmitPartial() = 0;
+    // A seek, with the player thread held: what the device holds and what waits to be submitted
+    // are dropped, and the device plays nothing more of it; Taken and Played count from here.
+    virtual void Flush() = 0;
+    // Device bytes the output holds at most: the packets, or the cyclic buffer.
+    virtual DWORD Capacity() = 0;
     // True once everything taken from the stream buffer has played (what it holds is not asked).
     virtual bool PlayedOut() = 0;
     // Waits about kPollMs for the play-out to move on; self: on the player thread, which then
@@ -124,6 +132,10 @@ class KSOutput {
     // Any thread, under the engine's state lock.
     virtual void AudioWritten() = 0; // the host wrote into the ring
     virtual bool AllPlayed() = 0;    // IsPlaying's test of the device side
+    // Bytes taken from the stream buffer since the output opened or was flushed, and of them the
+    // bytes the device has played.
+    virtual ULONGLONG Taken() = 0;
+    virtual ULONGLONG Played() = 0;
     virtual void Describe(KSSnapshot& s) = 0;
 
   protected:

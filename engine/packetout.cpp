@@ -36,7 +36,8 @@ KSPacketOutput::KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamS
     : m_site(site), m_bytes(bytes), m_pRenderPin(std::move(pin)), m_nPacketCount(plan.count),
       m_dwPacketSize(plan.packetSize) {}
 
-bool KSPacketOutput::Open() {
+bool KSPacketOutput::Open(DWORD rate) {
+    m_dwRate = rate;
     // The engine's plan keeps count x size within 32 bits, so no offset overflows.
     DWORD bytes = (DWORD)m_nPacketCount * m_dwPacketSize;
     m_pMemory.reset(new (std::nothrow) BYTE[bytes]);
@@ -91,7 +92,8 @@ KSNext KSPacketOutput::AfterWait(int wait) {
         return KSNext::kSleep;
     DWORD held = m_bytes.Held();
     int full = held > 0 ? FillPacket(current, held) : 0;
-    bool ending = m_site.Mode() == kModeEnding && m_Packets[current].Header.DataUsed > 0;
+    bool ending =
+        (m_site.Mode() == kModeEnding || m_site.Tail()) && m_Packets[current].Header.DataUsed > 0;
     if (full || ending)
         SubmitCurrentPacket();
     else if (m_bytes.Held() == 0)
@@ -104,9 +106,10 @@ bool KSPacketOutput::HasPartial() {
     return current >= 0 && m_Packets[current].Header.DataUsed > 0;
 }
 
-// In ending mode a partly filled packet still has to go.
+// In ending mode, or once the host waits for its last bytes, a partly filled packet still has
+// to go.
 bool KSPacketOutput::HasWork() {
-    return m_site.Mode() == kModeEnding && HasPartial();
+    return (m_site.Mode() == kModeEnding || m_site.Tail()) && HasPartial();
 }
 
 // The packet's count grows before the ring's shrinks: the end's drain, which looks at the ring
@@ -118,6 +121,8 @@ int KSPacketOutput::FillPacket(int index, DWORD available) {
     BYTE* dst = (BYTE*)h.Data + h.DataUsed;
     h.DataUsed += n;
     m_bytes.Read(dst, n);
+    CsGuard lock(m_csClock);
+    m_qwTaken += n;
     return h.DataUsed == m_dwPacketSize ? 1 : 0;
 }
 
@@ -129,8 +134,13 @@ void KSPacketOutput::SubmitCurrentPacket() {
     p.Header.FrameExtent = p.Header.DataUsed;
     m_bytes.CountHanded(p.Header.DataUsed);
     InterlockedExchangeAdd((volatile LONG*)&m_dwSubmitted, (LONG)p.Header.DataUsed);
-    ResetEvent(m_phEvents[index]);
-    m_seq[index] = m_dwNextSeq++;
+    {
+        // The time counts the packet as sent and with the device in one step.
+        CsGuard lock(m_csClock);
+        m_qwSent += p.Header.DataUsed;
+        ResetEvent(m_phEvents[index]);
+        m_seq[index] = m_dwNextSeq++;
+    }
     m_bNotTaken[index] = false;
     HRESULT hr = m_pRenderPin->WriteData(&p.Header, &p.Signal);
     InterlockedExchange(&m_nCurrentPacket, -1);
@@ -183,6 +193,11 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
     bool known = SUCCEEDED(hr);
     if (!known)
         LogCause("CKsPin::GetPlayedBytes (the packet under way is sent again whole)", hr);
+    {
+        // The position counts from its value at the last start or seek.
+        CsGuard lock(m_csClock);
+        played = played - m_qwBase + (m_dwSubmitted - (DWORD)m_qwSent);
+    }
     int lost = Stop();
     int order[kMaxPackets + 1], count = 0;
     DWORD sent = 0;

@@ -9,6 +9,11 @@
 // before submitting, the platform sets it when the device has consumed the packet (or given it
 // back at KSSTATE_STOP or when the pin is closed), and a failed submission sets it. An output
 // whose device kept packets even after its pin was closed is never deleted (the engine keeps it).
+//
+// The time: the pin's position (KSPROPERTY_AUDIO_POSITION) counted from its value just after each
+// start and seek, or, where the driver does not answer it, the packets that came back plus the
+// time since the last one, never past what was submitted. m_csClock guards the counts the host's
+// threads read against the player thread's submissions and the seek.
 #pragma once
 
 #include "diag/owned.h"
@@ -27,15 +32,17 @@ class KSPacketOutput final : public KSOutput {
   public:
     KSPacketOutput(PinOwner pin, const KSPacketPlan& plan, KSStreamSite& site,
                    KSStreamBuffer& bytes);
-    // The memory and the events; every packet starts free and empty. False (logged) when either
-    // cannot be had.
-    bool Open();
+    // The memory and the events; every packet starts free and empty. rate: the pin's bytes per
+    // second. False (logged) when either cannot be had.
+    bool Open(DWORD rate);
 
     CKsPin& Pin() override { return *m_pRenderPin; }
-    void Running() override {}
+    void Running() override { TakeBase(); }
     int Stop() override;
     int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override;
+    void Flush() override;
+    DWORD Capacity() override { return (DWORD)m_nPacketCount * m_dwPacketSize; }
     bool PlayedOut() override;
     void AwaitPlayOut(bool self) override;
     ULONGLONG Progress() override;
@@ -48,6 +55,8 @@ class KSPacketOutput final : public KSOutput {
 
     void AudioWritten() override {}
     bool AllPlayed() override { return AllPacketsFree(0); }
+    ULONGLONG Taken() override;
+    ULONGLONG Played() override;
     void Describe(KSSnapshot& s) override;
 
   private:
@@ -60,6 +69,10 @@ class KSPacketOutput final : public KSOutput {
     bool Unplayed(int index);
     DWORD PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DWORD firstSize);
     bool CheckCompletions();
+    void CancelQueued();
+    void TakeBase();
+    ULONGLONG PinPlayed();
+    ULONGLONG CompletedPlayed();
 
     KSStreamSite& m_site;
     KSStreamBuffer& m_bytes;
@@ -70,10 +83,21 @@ class KSPacketOutput final : public KSOutput {
     KSPacket m_Packets[kMaxPackets] = {};
     int m_nPacketCount;                  // packets, 2..8
     DWORD m_dwPacketSize;                // bytes per packet
+    DWORD m_dwRate = 0;                  // the pin's bytes per second
     volatile LONG m_nCurrentPacket = -1; // packet being filled, -1 for none
     volatile DWORD m_dwSubmitted = 0;    // bytes submitted by this output: progress
     // Player thread and, with it held, the control path.
     DWORD m_seq[kMaxPackets] = {}; // order of submission (from 1; 0: never submitted)
     DWORD m_dwNextSeq = 1;
     bool m_bNotTaken[kMaxPackets] = {}; // the write failed: the device never had the packet
+
+    // The time, under m_csClock: bytes taken from the stream buffer and submitted since the open
+    // or the last seek, the position then, and the completions' count and clock.
+    CriticalSection m_csClock;
+    ULONGLONG m_qwTaken = 0;
+    ULONGLONG m_qwSent = 0;
+    ULONGLONG m_qwBase = 0;
+    bool m_bPosition = true; // the driver answers the position
+    ULONGLONG m_qwDone = 0;
+    DWORD m_dwDoneMs = 0;
 };

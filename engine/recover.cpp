@@ -147,6 +147,8 @@ bool KSCore::ReopenNow() {
 void KSCore::LetGo(bool exact) {
     KSBytes unplayed;
     StopOutput(&unplayed, exact);
+    ULONGLONG taken = m_pOutput ? m_pOutput->Taken() : 0;
+    PinGone(taken > unplayed.size ? taken - unplayed.size : 0);
     m_bytes.Keep(unplayed);
     DropOutput();
     ReleasePlayerThread();

@@ -34,6 +34,7 @@ void KSStreamBuffer::Discard() {
     m_pRead = m_pWrite = m_pRing.get();
     InterlockedExchange(&m_nUsed, 0);
     m_dwCarry = 0;
+    InterlockedExchange64(&m_qwFromRing, 0);
     ForgetKept();
 }
 
@@ -201,6 +202,7 @@ void KSStreamBuffer::ReadPlain(BYTE* dst, DWORD n) {
                                   memcpy(dst + offset, ring, length);
                           });
     InterlockedExchangeAdd(&m_nUsed, -(LONG)n);
+    InterlockedExchangeAdd64(&m_qwFromRing, n);
 }
 
 // Whole ring frames through a small buffer (a frame may straddle the ring's end) into whole
@@ -218,6 +220,7 @@ void KSStreamBuffer::ReadConverted(BYTE* dst, DWORD n) {
             [&](BYTE* ring, DWORD offset, DWORD length) { memcpy(chunk + offset, ring, length); });
         ConvertFrames(dst, chunk, f, m_conv, volume);
         InterlockedExchangeAdd(&m_nUsed, -(LONG)bytes);
+        InterlockedExchangeAdd64(&m_qwFromRing, f * dstBlock);
         dst += f * dstBlock;
         frames -= f;
     }
@@ -236,6 +239,18 @@ void KSStreamBuffer::Drop(DWORD n) {
     DWORD block = m_wfxRing.Format.nBlockAlign ? m_wfxRing.Format.nBlockAlign : 1;
     m_pRead = RingStretch(m_pRing.get(), m_dwSize, m_pRead, n, [](BYTE*, DWORD, DWORD) {});
     InterlockedExchangeAdd(&m_nUsed, -(LONG)n);
-    InterlockedExchangeAdd((volatile LONG*)&m_dwHanded,
-                           (LONG)(n / block * m_wfxDevice.Format.nBlockAlign));
+    DWORD device = n / block * m_wfxDevice.Format.nBlockAlign;
+    InterlockedExchangeAdd((volatile LONG*)&m_dwHanded, (LONG)device);
+    InterlockedExchangeAdd64(&m_qwFromRing, device);
+}
+
+ULONGLONG KSStreamBuffer::RingEnd() const {
+    DWORD used = (DWORD)m_nUsed;
+    if (m_conv.active)
+        used = used / m_wfxRing.Format.nBlockAlign * m_wfxDevice.Format.nBlockAlign;
+    return FromRing() + used;
+}
+
+ULONGLONG KSStreamBuffer::FromRing() const {
+    return (ULONGLONG)InterlockedCompareExchange64(const_cast<LONGLONG*>(&m_qwFromRing), 0, 0);
 }

@@ -80,6 +80,11 @@ class KSStreamBuffer {
     DWORD Used() const { return (DWORD)m_nUsed; } // ring bytes held
     DWORD Handed() const { return m_dwHanded; }   // handed to the device since the start
     DWORD KeptLeft() const { return m_dwKept - m_dwKeptRead; } // kept audio not yet read
+    // Device bytes of audio read or dropped from the ring since the last Discard, and the same
+    // with what the ring holds now (where the next write's audio begins). With the player thread
+    // held or on it.
+    ULONGLONG FromRing() const;
+    ULONGLONG RingEnd() const;
 
   private:
     void Put(const BYTE* src, DWORD length, bool widen);
@@ -103,7 +108,8 @@ class KSStreamBuffer {
     DWORD m_dwCarry = 0;
     volatile DWORD m_nVolume = kMaxVolume; // 0..kMaxVolume; kMaxVolume copies unscaled
     volatile LONG m_bDeviceVolume = 0;
-    volatile DWORD m_dwHanded = 0; // bytes handed to the device since the stream started
+    volatile DWORD m_dwHanded = 0;      // bytes handed to the device since the stream started
+    volatile LONGLONG m_qwFromRing = 0; // see FromRing (the player thread's)
     // Read ahead of the ring: the pre-roll's silence (bytes left), then the kept audio
     // (m_dwKeptRead of m_dwKept bytes read).
     volatile DWORD m_dwPreroll = 0;

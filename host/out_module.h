@@ -47,7 +47,6 @@ extern KSCore* g_pEngine;                 // the one engine (owned)
 extern CTooltip* g_pTooltip;              // the settings dialog's tooltip window (owned)
 extern volatile LONG g_bRecreateEngine;   // the settings dialog changed something: rebuild at Open
 extern int g_nVolume;                     // last valid host volume, 0..kMaxVolume
-extern int g_nTimeOffset;                 // added to the engine's time by the time queries
 extern int g_VolumeTable[kMaxVolume + 1]; // square-law volume map
 
 // Replaces the settings record whole, under the settings lock, against the engine's copy of it

@@ -1,8 +1,7 @@
 // The plug-in's surface: the output-module record and its entry points, which forward to the
-// engine and add the square-law volume map, the seek time offset and the engine rebuild after
-// a settings change; and the engine's host (its settings, its message boxes). Without a settings
-// record or an engine (out of memory) every entry point still answers: Open -1, Write 1, CanWrite
-// 0, the others 0 or nothing.
+// engine and add the square-law volume map and the engine rebuild after a settings change; and the
+// engine's host (its settings, its message boxes). Without a settings record or an engine (out of
+// memory) every entry point still answers: Open -1, Write 1, CanWrite 0, the others 0 or nothing.
 #include "host/out_module.h"
 
 #include "diag/log.h"
@@ -22,7 +21,6 @@ KSCore* g_pEngine = nullptr;
 CTooltip* g_pTooltip = nullptr;
 volatile LONG g_bRecreateEngine = 0;
 int g_nVolume = kMaxVolume;
-int g_nTimeOffset = 0;
 
 namespace {
 
@@ -39,20 +37,21 @@ int __cdecl Pause(int pause);
 void __cdecl SetVolume(int volume);
 void __cdecl SetPan(int) {}
 void __cdecl Flush(int timeMs);
-int __cdecl GetTime();
+int __cdecl GetOutputTime();
+int __cdecl GetWrittenTime();
 
 // Writable: the player stores its window, the instance and its own id into the record.
 Out_Module g_OutModule = {
-    0x10,     "Quellor Output v3.61",
-    0x10000,  NULL,
-    NULL,     Config,
-    About,    Init,
-    Quit,     Open,
-    Close,    Write,
-    CanWrite, IsPlaying,
-    Pause,    SetVolume,
-    SetPan,   Flush,
-    GetTime,  GetTime,
+    0x10,          "Quellor Output v3.61",
+    0x10000,       NULL,
+    NULL,          Config,
+    About,         Init,
+    Quit,          Open,
+    Close,         Write,
+    CanWrite,      IsPlaying,
+    Pause,         SetVolume,
+    SetPan,        Flush,
+    GetOutputTime, GetWrittenTime,
 };
 
 // Guards g_pSettings's fields: see StoreSettings.
@@ -127,7 +126,6 @@ void __cdecl Quit() {
 }
 
 int __cdecl Open(int rate, int channels, int bits, int, int) {
-    g_nTimeOffset = 0;
     if (g_bRecreateEngine) {
         DeleteEngine();
         g_pEngine = NewEngine();
@@ -166,12 +164,16 @@ void __cdecl SetVolume(int volume) {
 }
 
 void __cdecl Flush(int timeMs) {
-    g_nTimeOffset = 0;
-    g_nTimeOffset = timeMs - GetTime();
+    if (g_pEngine)
+        g_pEngine->Flush(timeMs);
 }
 
-int __cdecl GetTime() {
-    return (g_pEngine ? g_pEngine->GetOutputTime() : 0) + g_nTimeOffset;
+int __cdecl GetOutputTime() {
+    return g_pEngine ? g_pEngine->GetOutputTime() : 0;
+}
+
+int __cdecl GetWrittenTime() {
+    return g_pEngine ? g_pEngine->GetWrittenTime() : 0;
 }
 
 } // namespace

@@ -175,6 +175,13 @@ HRESULT CKsPin::GetPlayedBytes(ULONGLONG* pPlayed) {
     return KsTraceLeave("CKsPin::GetPlayedBytes", hr);
 }
 
+HRESULT CKsPin::Reset(KSRESET how) {
+    KsTraceEnter("CKsPin::Reset()");
+    ULONG value = (ULONG)how;
+    HRESULT hr = SyncIoctl(m_handle, IOCTL_KS_RESET_STATE, &value, sizeof value, NULL, 0, NULL);
+    return KsTraceLeave("CKsPin::Reset", hr);
+}
+
 HRESULT CKsPin::GetDataFlow(PKSPIN_DATAFLOW pDataFlow) {
     KsTraceEnter("CKsPin::GetDataFlow()");
     assert(NULL != pDataFlow);

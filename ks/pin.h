@@ -64,6 +64,9 @@ class CKsPin : public CKsIrpTarget {
     // KSPROPERTY_AUDIO_POSITION's PlayOffset: on a pin that takes stream writes, the bytes the
     // device has played of the stream.
     HRESULT GetPlayedBytes(ULONGLONG* pPlayed);
+    // IOCTL_KS_RESET_STATE: KSRESET_BEGIN cancels the stream writes the pin holds (they complete
+    // as cancelled) and refuses new ones until KSRESET_END.
+    HRESULT Reset(KSRESET how);
     HRESULT GetDataFlow(PKSPIN_DATAFLOW pDataFlow);
     HRESULT GetCommunication(PKSPIN_COMMUNICATION pCommunication);
 

@@ -26,7 +26,7 @@
 // Instantiate, the destructor). The notification event is the caller's: the pin only remembers it
 // to unregister it, so the caller keeps it open until the pin has stopped or closed.
 // Threading: no lock. The engine serialises the control requests; ReadPositionRegister and
-// GetAudioPosition may run on the player thread while no other thread uses the pin.
+// GetAudioPosition may run on the player thread and, for the stream's time, on a host thread.
 #pragma once
 
 #include "ks/audpin.h"

@@ -115,6 +115,16 @@ BOOL WINAPI HookDeviceIoControl(HANDLE h, DWORD code, LPVOID in, DWORD inSize, L
         Count(SIMKS_REQ_WRITE);
         return Fail(WriteStream(sim->index, out, outSize, overlapped));
     }
+    if (code == kIoctlResetState && sim->kind == Kind::Pin) {
+        Count(SIMKS_REQ_RESET);
+        DWORD error = ResetStream(sim->index, in, inSize);
+        if (error)
+            return Fail(error);
+        Signal(overlapped, kStatusSuccess, 0);
+        if (returned)
+            *returned = 0;
+        return TRUE;
+    }
     return Fail(ERROR_INVALID_FUNCTION);
 }
 

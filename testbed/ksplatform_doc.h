@@ -92,7 +92,14 @@ constexpr DWORD KsControlCode(DWORD function, DWORD access) {
 }
 const DWORD kIoctlProperty = KsControlCode(0, 0);    // IOCTL_KS_PROPERTY, FILE_ANY_ACCESS
 const DWORD kIoctlWriteStream = KsControlCode(4, 2); // IOCTL_KS_WRITE_STREAM, FILE_WRITE_ACCESS
-static_assert(kIoctlProperty == 0x002F0003 && kIoctlWriteStream == 0x002F8013, "KS I/O codes");
+const DWORD kIoctlResetState = KsControlCode(6, 0);  // IOCTL_KS_RESET_STATE, FILE_ANY_ACCESS
+static_assert(kIoctlProperty == 0x002F0003 && kIoctlWriteStream == 0x002F8013 &&
+                  kIoctlResetState == 0x002F001B,
+              "KS I/O codes");
+// KSRESET, the input of IOCTL_KS_RESET_STATE: the reset begins (queued writes cancelled, new ones
+// refused) or ends.
+const ULONG kResetBegin = 0;
+const ULONG kResetEnd = 1;
 
 // KSPROPERTY_TYPE_* flags of a request.
 const ULONG kPropGet = 0x00000001;

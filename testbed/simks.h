@@ -187,6 +187,14 @@ SIMKS_API void SimKs_AdvanceTicks(DWORD ms);
  * Returns the bytes played. */
 SIMKS_API ULONG SimKs_PlayPart(int stream, ULONG bytes);
 
+/* The bytes the stream's device has played: on a standard pin, what KSPROPERTY_AUDIO_POSITION's
+ * PlayOffset answers before any reset took it back to 0 (the consumed bytes, and the part of the
+ * head packet played: by SimKs_PlayPart, or by the real-time clock since the packet began);
+ * on a WaveRT pin, the bytes its DMA engine has read since the last STOP. 0 for no stream. A reset
+ * (IOCTL_KS_RESET_STATE with KSRESET_BEGIN) completes the queued packets as cancelled, consumes
+ * nothing of them, and refuses writes until KSRESET_END. */
+SIMKS_API ULONGLONG SimKs_PlayedBytes(int stream);
+
 /* Manual clock: consumes and completes up to count queued packets of the stream, oldest first,
  * if the stream is in KSSTATE_RUN. Returns the number completed. */
 SIMKS_API int SimKs_CompletePackets(int stream, int count);
@@ -291,7 +299,8 @@ SIMKS_API void SimKs_ClearDebugLines(void);
 #define SIMKS_REQ_LOAD_KSUSER 9  /* LoadLibraryA("ksuser.dll") */
 #define SIMKS_REQ_MESSAGE_BOX 10 /* MessageBoxA */
 #define SIMKS_REQ_CANCEL 11      /* CancelIoEx on a simulated handle */
-#define SIMKS_REQ_KINDS 12
+#define SIMKS_REQ_RESET 12       /* IOCTL_KS_RESET_STATE on a simulated pin, refused ones too */
+#define SIMKS_REQ_KINDS 13
 SIMKS_API LONG SimKs_RequestCount(int kind);
 
 /* ---- faults ------------------------------------------------------------------------------ */
@@ -321,6 +330,10 @@ SIMKS_API void SimKs_ClearPropertyFaults(int device);
 /* Format quirks checked by KsCreatePin after the data ranges. */
 #define SIMKS_QUIRK_NO_EXTENSIBLE 0x1 /* WAVE_FORMAT_EXTENSIBLE refused, plain form taken */
 #define SIMKS_QUIRK_NO_PLAIN 0x2      /* only WAVE_FORMAT_EXTENSIBLE taken */
+/* The stream's quirks, of the pins created afterwards and at once of open ones: */
+#define SIMKS_QUIRK_RESET_KEEPS_POSITION 0x4 /* a reset leaves the position where it was (else 0)  \
+                                              */
+#define SIMKS_QUIRK_NO_RESET 0x8 /* IOCTL_KS_RESET_STATE refused (ERROR_INVALID_FUNCTION) */
 typedef struct SimKsQuirks {
     DWORD Flags;   /* SIMKS_QUIRK_* */
     ULONG cWidths; /* 0: any container width the ranges allow */

@@ -161,6 +161,8 @@ struct Stream {
     WaveRt rt;
     bool asleep;    // SimKs_SleepDevice: the pin takes nothing more
     ULONG headPart; // bytes of the head packet played ahead of its completion (SimKs_PlayPart)
+    bool resetting; // between KSRESET_BEGIN and KSRESET_END: writes refused
+    ULONGLONG positionZero; // played bytes where the position's PlayOffset reads 0
 };
 
 // A request answered later by the bed's thread.

@@ -202,7 +202,7 @@ DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overla
         return bad;
     if (d.pins[s.pinId].DataFlow != kDataFlowIn)
         return ERROR_INVALID_FUNCTION;
-    if (s.info.State == kStateStop)
+    if (s.info.State == kStateStop || s.resetting)
         return ERROR_BAD_COMMAND;
     int fault = WriteFaultHit(d);
     if (fault == SIMKS_WRITE_IMMEDIATE)

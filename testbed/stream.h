@@ -16,6 +16,10 @@ void SetStreamState(int stream, ULONG state);
 DWORD WriteStream(int stream, void* output, ULONG outputSize, OVERLAPPED* overlapped);
 // Completes up to count queued packets, oldest first, with the given outcome and status.
 int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG nowUs);
+// IOCTL_KS_RESET_STATE on a standard pin; returns the Win32 error (0 when done).
+DWORD ResetStream(int stream, const void* in, ULONG inSize);
+// Bytes the stream's device has played: consumed, and of the head packet (standard pins).
+ULONGLONG StandardPlayed(const Stream& s, LONGLONG now);
 // The clock changed: restarts real-time playing positions, completes packets when unpaced.
 void ClockChanged();
 // Whether the stream's device holds its packets (SimKs_SetHold): at least mode.

@@ -16,12 +16,12 @@ struct WaveRtFault : WaveRtPlugin {
     // Plays half a second of 44.1 kHz 16-bit stereo with the stepper; "" when it arrived exactly.
     std::string PlayTrack() {
         std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-        if (mod->Open(44100, 2, 16, -1, -1) != 1000)
+        if (mod->Open(44100, 2, 16, -1, -1) <= 0)
             return "the open failed";
         if (!WriteAll(pcm) || !WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)))
             return "the track did not go in";
         stepper.Start();
-        mod->Close();
+        EXPECT_TRUE(EndTrack());
         stepper.Stop();
         return PlayedExactly(pcm, 0, 4);
     }
@@ -73,13 +73,13 @@ TEST_F(WaveRtFault, PositionOutsideTheBufferIsIgnored) {
 
     Options(0);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
     ASSERT_TRUE(StepQuarters(15)); // 30720 bytes: the end of the track is still to come
     Options(SIMKS_RT_POSITION_OUTSIDE);
     stepper.Start();
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     stepper.Stop();
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
     EXPECT_EQ(1, LogCount("WaveRT play position outside the 16384-byte buffer: ignored"));
@@ -91,12 +91,12 @@ TEST_F(WaveRtFault, EventThatStopsFiringIsReplacedByPolling) {
     EXPECT_EQ(1, LogCount("WaveRT notification event silent for"));
 }
 
-// Without notifications and without a position nothing tells where the hardware is: the end
-// gives up after its bound, Close returns, and the next stream plays.
+// Without notifications and without a position nothing tells where the hardware is: Close
+// returns at once, and the next stream plays.
 TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     Options(SIMKS_RT_POSITION_OUTSIDE, 0, 2);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     // Two halves with their notification, each rewritten before the next; a third without.
     for (int i = 0; i < 2; i++) {
@@ -105,7 +105,6 @@ TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     }
     SimKs_AdvanceWaveRt(0, 2048);
     MustReturn("Close", [this] { mod->Close(); });
-    EXPECT_EQ(1, LogCount("Device stopped: the WaveRT play position stood still for"));
     EXPECT_EQ(1, LogCount("play position from the notifications, counted"));
     Options(0);
     EXPECT_EQ("", PlayTrack());
@@ -114,7 +113,7 @@ TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
 // The stream waits for the removed device; the host's close ends the wait at once.
 TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     std::vector<char> pcm = Pcm(44100, 2, 16, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
     ASSERT_TRUE(StepQuarters(20)); // removed mid-track
@@ -125,7 +124,7 @@ TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     EXPECT_EQ(1, LogCount("Device removed: "));
     EXPECT_EQ(0, LogCount("Device stopped:")) << "ended at once, not by the stall watch";
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(1, &info));
     EXPECT_EQ(SIMKS_DEFAULT_VERSATILE, info.Device) << "the first device, the chosen one is gone";

@@ -1,0 +1,111 @@
+// The cyclic-buffer output's seek and time: silence from just past the play position, the next
+// audio written there, and the bytes played since the open or the last seek.
+#include "engine/cyclicout.h"
+
+#include "diag/log.h"
+#include "engine/streambuffer.h"
+#include "ks/rtpin.h"
+
+#include <cstring>
+
+// The player thread is held. Without a play position the hardware may be anywhere in the half
+// it plays: everything from that half's start is silenced, and the next audio follows the halves
+// written.
+void KSCyclicOutput::Flush() {
+    Look();
+    ULONGLONG played = m_position.Played();
+    ULONGLONG cut = m_written;
+    ULONGLONG from = played;
+    if (m_source != kNoPosition) {
+        ULONGLONG past = played + m_dwMargin + m_dwBlock - 1;
+        cut = past - past % m_dwBlock;
+        from = cut < m_written ? cut : m_written;
+    }
+    Silence(from, m_written);
+    m_bCut = cut < m_written;
+    m_cutAt = cut;
+    m_audioEnd = 0;
+    InterlockedExchange(&m_bPlayedOut, 1);
+    CsGuard lock(m_csClock);
+    m_bFirst = false;
+    m_taken = 0;
+}
+
+// The stream's bytes from .. to (at most the buffer) become silence.
+void KSCyclicOutput::Silence(ULONGLONG from, ULONGLONG to) {
+    if (to - from > m_dwSize)
+        from = to - m_dwSize;
+    for (ULONGLONG at = from; at < to;) {
+        DWORD offset = (DWORD)(at % m_dwSize);
+        DWORD n = m_dwSize - offset;
+        if (n > to - at)
+            n = (DWORD)(to - at);
+        memset(m_pBuffer + offset, m_bSilence, n);
+        at += n;
+    }
+    if (m_bBarrier)
+        MemoryBarrier();
+}
+
+// After a seek the ring's audio goes at the cut, moved on past a position that reached it, up to
+// the end of the halves written; once that stretch is full the halves take over.
+void KSCyclicOutput::WriteCut() {
+    ULONGLONG past = m_position.Played() + m_dwMargin + m_dwBlock - 1;
+    past -= past % m_dwBlock;
+    if (past > m_cutAt)
+        m_cutAt = past;
+    if (m_cutAt >= m_written) {
+        m_bCut = false;
+        return;
+    }
+    DWORD room = (DWORD)(m_written - m_cutAt);
+    DWORD held = m_bytes.Held();
+    DWORD n = held < room ? held : room;
+    n -= n % m_dwBlock;
+    ULONGLONG at = m_cutAt;
+    while (n) {
+        DWORD offset = (DWORD)(at % m_dwSize);
+        DWORD part = n < m_dwSize - offset ? n : m_dwSize - offset;
+        Put(at, part);
+        at += part;
+        n -= part;
+    }
+    if (m_bBarrier)
+        MemoryBarrier();
+    m_cutAt = at;
+    m_bCut = m_cutAt < m_written;
+}
+
+// The look's count for the time; on the player thread.
+void KSCyclicOutput::Publish() {
+    CsGuard lock(m_csClock);
+    m_clockPlayed = m_position.Played();
+    m_clockOffset = m_position.LastOffset();
+}
+
+ULONGLONG KSCyclicOutput::Taken() {
+    CsGuard lock(m_csClock);
+    return m_taken;
+}
+
+// The last look's count moved on by a fresh read of the position where one can be had; a read
+// that lies behind the last (jitter) adds nothing.
+ULONGLONG KSCyclicOutput::Played() {
+    CsGuard lock(m_csClock);
+    if (!m_bFirst)
+        return 0;
+    ULONGLONG played = m_clockPlayed;
+    ULONG offset = 0;
+    bool read = m_source == kRegister   ? SUCCEEDED(m_pRtPin->ReadPositionRegister(&offset))
+                : m_source == kProperty ? SUCCEEDED(m_pRtPin->GetAudioPosition(&offset))
+                                        : false;
+    if (read && m_dwSize) {
+        DWORD ahead =
+            offset >= m_clockOffset ? offset - m_clockOffset : offset + m_dwSize - m_clockOffset;
+        if (m_dwSize - ahead > m_dwSize / 4)
+            played += ahead;
+    }
+    if (played <= m_firstAt)
+        return 0;
+    return played - m_firstAt < m_taken ? played - m_firstAt : m_taken;
+}
