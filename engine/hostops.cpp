@@ -13,9 +13,9 @@ int KSCore::Write(const char* data, int length) {
     if (!TakesWrites())
         return 1;
     bool end = length == 0 && !data;
-    InterlockedExchange(&m_bEndWritten, end);
+    InterlockedExchange(&m_end.written, end);
     if (end && !m_settings.gapless_enabled) {
-        InterlockedExchange(&m_bTail, 1);
+        InterlockedExchange(&m_end.waited, 1);
         WakeThread();
     }
     if (length == 0)
@@ -25,7 +25,7 @@ int KSCore::Write(const char* data, int length) {
     if (m_bytes.Write((const BYTE*)data, (DWORD)length))
         return 1;
     m_clock.Wrote((DWORD)length);
-    InterlockedExchange(&m_bTail, 0);
+    InterlockedExchange(&m_end.waited, 0);
     WakeThread();
     return 0;
 }
@@ -49,7 +49,7 @@ int KSCore::IsPlaying() {
         return 0;
     bool gapless = m_settings.gapless_enabled != 0;
     if (state == kStateGone)
-        return gapless ? !m_bEndWritten : m_bytes.Used() != 0;
+        return gapless ? !m_end.written : m_bytes.Used() != 0;
     if (state != kStatePlaying)
         return 1;
     if (gapless) {
@@ -58,8 +58,8 @@ int KSCore::IsPlaying() {
         CsGuard lock(m_csState);
         return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
     }
-    if (!m_bTail) {
-        InterlockedExchange(&m_bTail, 1);
+    if (!m_end.waited) {
+        InterlockedExchange(&m_end.waited, 1);
         WakeThread();
     }
     CsGuard lock(m_csState);

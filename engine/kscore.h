@@ -105,6 +105,22 @@ enum KSState : LONG {
     kStateGone,         // open, no device for good: the audio is dropped at the stream's rate
 };
 
+// The end of the host's track: the host wrote it (Write(NULL, 0)); with gapless off, the host
+// waits for it (it asked IsPlaying or wrote the end; its next write clears it), and IsPlaying's
+// watch on a device that stops before the last byte has played (under m_csState).
+struct KSTrackEnd {
+    volatile LONG written = 0;
+    volatile LONG waited = 0;
+    ULONGLONG progress = 0;
+    DWORD since = 0; // GetTickCount when the progress last changed; 0: not watching
+    bool stalled = false;
+    void ForgetWatch() {
+        progress = 0;
+        since = 0;
+        stalled = false;
+    }
+};
+
 // Forgets which busy devices the user has been told about: a new run of the player.
 void ForgetBusyNotices();
 
@@ -162,7 +178,7 @@ class KSCore final : private KSStreamSite {
     LONG Mode() override { return ModeOf(m_nState); }
     bool Paused() override { return MovesNoAudio(); }
     bool Started() override { return m_bStarted != 0; }
-    bool Tail() override { return m_bTail != 0; }
+    bool Tail() override { return m_end.waited != 0; }
     void DeviceLost(const char* why) override;
     void WakeThread() override;
     void HoldPlayerThread() override;
@@ -312,16 +328,7 @@ class KSCore final : private KSStreamSite {
     // The stream's device over its life: its path (written under m_csControl and m_csState), the
     // notifications, the episode of a loss and the dropping without a device (see its note).
     KSDeviceLife m_life;
-    volatile LONG m_bEndWritten = 0; // the host wrote the end of its track (Write(NULL, 0))
-    // Gapless off: the host waits for the end of what it wrote (it asked IsPlaying or wrote the
-    // end); its next write clears it.
-    volatile LONG m_bTail = 0;
-    // IsPlaying's watch on a device that stops before the last byte has played (m_csState).
-    struct {
-        ULONGLONG progress;
-        DWORD since; // GetTickCount when the progress last changed; 0: not watching
-        bool stalled;
-    } m_tailWatch = {};
+    KSTrackEnd m_end; // the end of the host's track (see KSTrackEnd)
     // The stream's time: the seek's base, the host's bytes, the audio of the pins gone (the
     // control path changes it under m_csState).
     KSStreamClock m_clock;

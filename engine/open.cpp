@@ -37,7 +37,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
         DiagLog(1, "Start refused: the engine has no events or player thread");
         return -1;
     }
-    InterlockedExchange(&m_bEndWritten, 0);
+    InterlockedExchange(&m_end.written, 0);
     if (m_nLostPackets) {
         DiagLog(1, "Start refused: %d packets are still with the device", (int)m_nLostPackets);
         return -1;
@@ -68,7 +68,7 @@ int KSCore::StartInternal(int rate, int channels, int bits) {
     if (!OpenOutput(&wfx))
         return -1;
     m_bytes.ResetHanded();
-    InterlockedExchange(&m_bTail, 0);
+    InterlockedExchange(&m_end.waited, 0);
     RestartClock(rate, channels, bits, false);
     if (FAILED(RunPin()))
         return -1;

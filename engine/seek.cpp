@@ -46,13 +46,12 @@ void KSCore::DropForSeek() {
     if (m_nState == kStatePlaying && m_pOutput)
         m_pOutput->Flush();
     m_bytes.Discard();
-    InterlockedExchange(&m_bTail, 0);
+    InterlockedExchange(&m_end.waited, 0);
     {
         CsGuard state(m_csState);
-        m_tailWatch = {};
+        m_end.ForgetWatch();
     }
-    m_qwDropMs = m_qwDropped = 0;
-    m_dwDropLastMs = GetTickCount();
+    m_life.StartDropping(m_life.DropWhy(), GetTickCount());
     ReleasePlayerThread();
     WakeThread();
 }
@@ -64,7 +63,7 @@ void KSCore::RestartClock(int rate, int channels, int bits, bool gapless) {
     if (!gapless) {
         CsGuard lock(m_csState);
         m_clock.Restart(0, hostRate);
-        m_tailWatch = {};
+        m_end.ForgetWatch();
         return;
     }
     HoldPlayerThread();
@@ -99,16 +98,16 @@ int KSCore::LatencyMs() {
 bool KSCore::TailStalled() {
     DWORD now = GetTickCount();
     ULONGLONG progress = m_pOutput->Progress();
-    if (MovesNoAudio() || progress != m_tailWatch.progress || !m_tailWatch.since) {
-        m_tailWatch.progress = progress;
-        m_tailWatch.since = now ? now : 1;
+    if (MovesNoAudio() || progress != m_end.progress || !m_end.since) {
+        m_end.progress = progress;
+        m_end.since = now ? now : 1;
         return false;
     }
-    if (now - m_tailWatch.since <= StallMs())
+    if (now - m_end.since <= StallMs())
         return false;
-    if (!m_tailWatch.stalled)
+    if (!m_end.stalled)
         DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
                 m_pOutput->StallText(), StallMs());
-    m_tailWatch.stalled = true;
+    m_end.stalled = true;
     return true;
 }
