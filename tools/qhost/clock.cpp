@@ -12,6 +12,7 @@ const DWORD kEveryMs = 20;
 } // namespace
 
 const char kDevicePlayedNote[] = "the bed's consumed bytes, by whole packets on packet pins";
+const char kClockPositionNote[] = "the bed's played position, within the packet under way";
 
 unsigned long long DevicePlayed(int stream) {
     SimKsStreamInfo info;
@@ -60,7 +61,7 @@ DWORD WINAPI ClockSampler::Thread(LPVOID param) {
         ClockSample s;
         s.output = self.m_mod->GetOutputTime();
         s.written = self.m_mod->GetWrittenTime();
-        s.played = DevicePlayed(self.m_stream);
+        s.played = SimKs_PlayedBytes(self.m_stream);
         self.m_samples->push_back(s);
     }
     return 0;

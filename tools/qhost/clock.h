@@ -15,11 +15,12 @@ struct ClockSample {
 
 // The bytes the simulated device has played of a stream: the bed's count of consumed bytes, which
 // on a standard pin steps by whole packets (a packet counts once it has played whole) and on a
-// WaveRT pin follows the DMA position, its silence included. Every figure of qhost that needs the
-// device's position reads it here.
+// WaveRT pin follows the DMA position, its silence included. The marks of a seek and a stop read
+// it here; the clock figures read the bed's played position, which moves within a packet.
 unsigned long long DevicePlayed(int stream);
 // How DevicePlayed counts, for the verdict.
 extern const char kDevicePlayedNote[];
+extern const char kClockPositionNote[]; // the clock figures: the played position
 // The bytes the device consumed of a stream, in order.
 std::vector<char> DeviceBytes(int stream);
 

@@ -4,6 +4,7 @@
 // and the source from the new place) and the stop (it ends, and Close follows) the watch asks for.
 #include "tools/qhost/plugin.h"
 
+#include "testbed/simks.h"
 #include "tools/qhost/clock.h"
 
 #include <cstdio>
@@ -53,9 +54,11 @@ Next Obey(TrackRun& run, size_t& pos) {
     int to = run.jumper->Plan().seeks[(size_t)step].toMs;
     CallMark mark;
     mark.made = true;
+    mark.calledUs = SimKs_Now();
     mark.called = DevicePlayed(run.stream);
     run.mod->Flush(to);
     mark.returned = DevicePlayed(run.stream);
+    mark.returnedUs = SimKs_Now();
     run.jumper->Made(step, mark);
     size_t frame = (size_t)FrameBytes(t), whole = t.data.size() / frame * frame;
     size_t at = (size_t)((unsigned long long)to * (unsigned)t.rate / 1000) * frame;
@@ -169,9 +172,11 @@ void WaitPumping(HANDLE thread) {
 void CloseTrack(Out_Module* mod, Jumper* jumper, const TrackOutcome& outcome) {
     CallMark mark;
     mark.made = true;
+    mark.calledUs = SimKs_Now();
     mark.called = DevicePlayed(outcome.stream);
     mod->Close();
     mark.returned = DevicePlayed(outcome.stream);
+    mark.returnedUs = SimKs_Now();
     if (jumper && outcome.stopped) {
         jumper->Made(Jumper::kStop, mark);
         jumper->WaitForQuiet();

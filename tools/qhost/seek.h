@@ -32,6 +32,7 @@ bool ParseStop(const char* text, SeekPlan& plan);
 struct CallMark {
     bool made = false;
     unsigned long long called = 0, returned = 0;
+    long long calledUs = 0, returnedUs = 0; // the bed's clock (SimKs_Now) at the call and return
 };
 
 struct SeekOutcome {

@@ -218,7 +218,7 @@ void ReportWritten(const Track& t, const TrackOutcome& o) {
 } // namespace
 
 void ReportClock(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes) {
-    printf("  clock figures (sampled every 20 ms; device position: %s):\n", kDevicePlayedNote);
+    printf("  clock figures (sampled every 20 ms; device position: %s):\n", kClockPositionNote);
     unsigned long long base = 0;
     for (size_t i = 0; i < tracks.size() && i < outcomes.size(); i++) {
         const TrackOutcome& o = outcomes[i];

@@ -46,8 +46,10 @@ void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
 }
 
 // Starvation intervals that began before the stream's last packet was submitted: the device
-// ran dry while audio was still to come.
-int MidStreamStarvation(int stream, double* totalMs) {
+// ran dry while audio was still to come. Those that began inside a Flush (the device's queue
+// cancelled, the new place not yet written) are counted apart, in *atSeeks: a seek's own gap.
+int MidStreamStarvation(int stream, const std::vector<CallMark>& seeks, double* totalMs,
+                        int* atSeeks) {
     int packets = SimKs_PacketCount(stream);
     SimKsPacketInfo last;
     if (packets == 0 || !SimKs_GetPacket(stream, packets - 1, &last))
@@ -55,10 +57,17 @@ int MidStreamStarvation(int stream, double* totalMs) {
     int count = 0;
     for (int i = 0; i < SimKs_StarvationCount(stream); i++) {
         SimKsStarvation s;
-        if (SimKs_GetStarvation(stream, i, &s) && s.StartUs < last.SubmitUs) {
-            count++;
-            *totalMs += (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
+        if (!SimKs_GetStarvation(stream, i, &s) || s.StartUs >= last.SubmitUs)
+            continue;
+        bool inFlush = false;
+        for (const CallMark& m : seeks)
+            inFlush |= m.made && s.StartUs >= m.calledUs && s.StartUs <= m.returnedUs;
+        if (inFlush) {
+            (*atSeeks)++;
+            continue;
         }
+        count++;
+        *totalMs += (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
     }
     return count;
 }
@@ -97,6 +106,8 @@ void Report(size_t sent, size_t received, bool compared, bool exact, size_t firs
 struct Tally {
     std::vector<char> expected, received;
     int boundaryGaps = 0, starved = 0, stale = 0, adapted = 0;
+    int starvedAtSeeks = 0;      // dry spells a Flush began (not held against the run)
+    std::vector<CallMark> seeks; // the first track's Flush calls
     double starvedMs = 0;
     int reopens = 0;      // pins opened again after their device was lost
     size_t lostBytes = 0; // what the lost devices had taken and not played
@@ -164,7 +175,7 @@ std::vector<char> JoinSlices(Tally& t, const std::vector<int>& streams,
         }
         joined.insert(joined.end(), part.begin(), part.end());
         t.stale += SimKs_StaleCount(streams[i]);
-        t.starved += MidStreamStarvation(streams[i], &t.starvedMs);
+        t.starved += MidStreamStarvation(streams[i], t.seeks, &t.starvedMs, &t.starvedAtSeeks);
     }
     if (joined.size() < sent.size() && end < sent.size()) // the track's own closing silence
         joined.insert(joined.end(), sent.begin() + (ptrdiff_t)joined.size(), sent.end());
@@ -187,6 +198,7 @@ void AddStreams(Tally& t, int first, int last, const std::vector<char>& sent) {
 Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
               bool gapless, const RunEvents& events) {
     Tally t;
+    t.seeks = events.moved.seeks;
     std::vector<char> sent;
     int first = -1;
     for (size_t i = 0; i < tracks.size(); i++) {
@@ -257,6 +269,9 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     bool prefix = diff == t.received.size();
     Report(t.expected.size(), t.received.size(), compareBits, exact, diff, t.adapted > 0);
     printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
+    if (t.starvedAtSeeks)
+        printf("  dry from a Flush to the new place's first packet: %d time(s)\n",
+               t.starvedAtSeeks);
     printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
     if (gapless)
         printf("  gaps at track boundaries (pin closed and opened again): %d\n", t.boundaryGaps);
