@@ -263,6 +263,11 @@ class KSCore final : private KSStreamSite {
     void DropForSeek();
     int LatencyMs();
 
+    // The fades (fadeout.cpp).
+    DWORD FadeFramesNow() const;
+    bool FadeOutAtDevice(KSBytes* rest);
+    void FadeForPause();
+
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
     void PlayerThread();

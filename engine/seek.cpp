@@ -42,9 +42,15 @@ void KSCore::DropForSeek() {
         TakeLoss();
         HoldPlayerThread();
     }
-    if (m_nState == kStatePlaying && m_pOutput)
+    if (m_nState == kStatePlaying && m_pOutput) {
+        KSBytes old; // fade_ms: the old position fades out, and what follows it goes
+        if (m_settings.fade_ms && !m_bPaused)
+            FadeOutAtDevice(&old);
         m_pOutput->Flush();
+    }
     m_bytes.Discard();
+    if (m_settings.fade_ms)
+        m_bytes.StartFadeIn(FadeFramesNow());
     InterlockedExchange(&m_bTail, 0);
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();

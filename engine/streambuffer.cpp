@@ -53,6 +53,13 @@ void KSStreamBuffer::SetFormats(const WAVEFORMATEXTENSIBLE& ring,
                                 const WAVEFORMATEXTENSIBLE& device) {
     m_wfxRing = ring;
     m_wfxDevice = device;
+    m_fade = FadeFormatOf(device);
+    m_dwFadeFrames = m_dwFadeAt = 0;
+}
+
+void KSStreamBuffer::StartFadeIn(DWORD frames) {
+    m_dwFadeFrames = frames;
+    m_dwFadeAt = 0;
 }
 
 void KSStreamBuffer::StartPreroll(DWORD bytes, BYTE silence) {
@@ -163,13 +170,28 @@ int KSStreamBuffer::SampleVolume() const {
 }
 
 void KSStreamBuffer::Read(BYTE* dst, DWORD n) {
+    // A new pin's pre-roll is no part of a fade-in.
+    DWORD silence = Smaller(n, m_dwPreroll);
+    BYTE* start = dst + silence;
+    DWORD total = n - silence;
     ReadKept(dst, n);
-    if (!n)
-        return;
-    if (m_conv.active)
+    if (n && m_conv.active)
         ReadConverted(dst, n);
-    else
+    else if (n)
         ReadPlain(dst, n);
+    if (m_dwFadeFrames)
+        FadeIn(start, total);
+}
+
+// The fade counts whole frames: the outputs read whole frames of a stream the host writes in
+// whole frames.
+void KSStreamBuffer::FadeIn(BYTE* dst, DWORD n) {
+    DWORD block = m_wfxDevice.Format.nBlockAlign;
+    DWORD frames = block ? n / block : 0;
+    ApplyFade(dst, frames, m_fade, m_dwFadeAt, m_dwFadeFrames, true);
+    m_dwFadeAt += frames;
+    if (m_dwFadeAt >= m_dwFadeFrames)
+        m_dwFadeFrames = m_dwFadeAt = 0;
 }
 
 // The pre-roll's silence and the kept audio go first; neither counts as handed again, except

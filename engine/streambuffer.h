@@ -11,6 +11,7 @@
 
 #include "diag/constants.h"
 #include "engine/convert.h"
+#include "engine/fade.h"
 #include "engine/output.h"
 
 #include <windows.h>
@@ -47,6 +48,8 @@ class KSStreamBuffer {
     void Keep(KSBytes& unplayed);
     // Drops the kept audio and the pre-roll; the ring stays.
     void ForgetKept();
+    // The next frames frames read rise from silence (a raised cosine); 0 ends a fade under way.
+    void StartFadeIn(DWORD frames);
     void ResetHanded() { InterlockedExchange((volatile LONG*)&m_dwHanded, 0); }
 
     // Host.
@@ -92,6 +95,7 @@ class KSStreamBuffer {
     void ReadKept(BYTE*& dst, DWORD& n);
     void ReadPlain(BYTE* dst, DWORD n);
     void ReadConverted(BYTE* dst, DWORD n);
+    void FadeIn(BYTE* dst, DWORD n);
 
     const KSSettings* m_pSettings;
     std::unique_ptr<BYTE[]> m_pRing;
@@ -123,4 +127,8 @@ class KSStreamBuffer {
     DWORD m_dwKeptUncounted = 0;
     DWORD m_dwReadAhead = 0;
     DWORD m_dwUncountedRead = 0;
+    // A fade-in under way (fade_ms): m_dwFadeAt of m_dwFadeFrames frames read.
+    KSFadeFormat m_fade{};
+    DWORD m_dwFadeFrames = 0;
+    DWORD m_dwFadeAt = 0;
 };

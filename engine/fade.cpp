@@ -1,0 +1,100 @@
+// The fade's shape and its arithmetic on each sample width.
+#include "engine/fade.h"
+
+#include <cmath>
+#include <cstring>
+#include <ks.h>
+#include <ksmedia.h>
+
+namespace {
+
+constexpr double kPi = 3.14159265358979323846;
+
+// Reads the sample's value, scaled to the top of a 32-bit integer.
+LONG Load(const BYTE* p, WORD bytes) {
+    switch (bytes) {
+    case 1:
+        return (LONG)((DWORD)(p[0] ^ 0x80) << 24);
+    case 2:
+        return (LONG)((DWORD)p[0] << 16 | (DWORD)p[1] << 24);
+    case 3:
+        return (LONG)((DWORD)p[0] << 8 | (DWORD)p[1] << 16 | (DWORD)p[2] << 24);
+    default: {
+        LONG v;
+        memcpy(&v, p, 4);
+        return v;
+    }
+    }
+}
+
+void Store(BYTE* p, WORD bytes, LONG v) {
+    DWORD u = (DWORD)v;
+    switch (bytes) {
+    case 1:
+        p[0] = (BYTE)((u >> 24) ^ 0x80);
+        break;
+    case 2:
+        p[0] = (BYTE)(u >> 16);
+        p[1] = (BYTE)(u >> 24);
+        break;
+    case 3:
+        p[0] = (BYTE)(u >> 8);
+        p[1] = (BYTE)(u >> 16);
+        p[2] = (BYTE)(u >> 24);
+        break;
+    default:
+        memcpy(p, &u, 4);
+    }
+}
+
+// The value times gain (0..1), rounded towards zero, with the bits below the significant ones
+// cleared.
+LONG Scale(LONG v, double gain, DWORD lowMask) {
+    double scaled = (double)v * gain;
+    return (LONG)((DWORD)(LONG)scaled & ~lowMask);
+}
+
+} // namespace
+
+KSFadeFormat FadeFormatOf(const WAVEFORMATEXTENSIBLE& wfx) {
+    const WAVEFORMATEX& f = wfx.Format;
+    KSFadeFormat out{0, 0, f.nChannels};
+    bool extensible = f.wFormatTag == WAVE_FORMAT_EXTENSIBLE;
+    bool pcm = f.wFormatTag == WAVE_FORMAT_PCM ||
+               (extensible && IsEqualGUID(wfx.SubFormat, KSDATAFORMAT_SUBTYPE_PCM));
+    WORD bytes = f.wBitsPerSample / 8;
+    if (!pcm || bytes < 1 || bytes > 4 || f.wBitsPerSample % 8 || !f.nChannels ||
+        f.nBlockAlign != bytes * f.nChannels)
+        return out;
+    WORD valid = extensible && wfx.Samples.wValidBitsPerSample ? wfx.Samples.wValidBitsPerSample
+                                                               : f.wBitsPerSample;
+    out.bytes = bytes;
+    out.validBits = valid < f.wBitsPerSample ? valid : f.wBitsPerSample;
+    return out;
+}
+
+DWORD FadeFrames(const WAVEFORMATEX& format, DWORD ms) {
+    ULONGLONG frames = (ULONGLONG)format.nSamplesPerSec * ms / 1000;
+    return ms && !frames ? 1 : (DWORD)frames;
+}
+
+double FadeInGain(DWORD at, DWORD frames) {
+    return 0.5 - 0.5 * std::cos(kPi * (double)(at + 1) / (double)(frames + 1));
+}
+
+void ApplyFade(BYTE* data, DWORD count, const KSFadeFormat& f, DWORD at, DWORD frames, bool in) {
+    if (!f.bytes)
+        return;
+    DWORD lowMask = f.validBits >= f.bytes * 8 ? 0 : (1u << (32 - f.validBits)) - 1;
+    if (f.bytes * 8 < 32)
+        lowMask |= (1u << (32 - f.bytes * 8)) - 1;
+    for (DWORD i = 0; i < count && at + i < frames; i++) {
+        DWORD n = at + i;
+        double gain = FadeInGain(in ? n : frames - 1 - n, frames);
+        BYTE* frame = data + (size_t)i * f.bytes * f.channels;
+        for (WORD c = 0; c < f.channels; c++) {
+            BYTE* p = frame + (size_t)c * f.bytes;
+            Store(p, f.bytes, Scale(Load(p, f.bytes), gain, lowMask));
+        }
+    }
+}
