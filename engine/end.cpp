@@ -134,9 +134,8 @@ void KSCore::EndInternal(int force) {
     bool now = m_bPaused || !force;
     if (now) {
         HoldPlayerThread();
-        KSBytes rest; // fade_ms: the stop fades out, and what follows the fade goes
-        if (m_settings.fade_ms && !m_bPaused)
-            FadeOutAtDevice(&rest);
+        if (m_settings.fade_ms && !m_bPaused) // the stop fades out
+            FadeForStop();
         m_bytes.Discard();
     }
     // A loss may come at any moment: the state changes from the one it had.

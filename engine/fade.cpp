@@ -48,10 +48,12 @@ void Store(BYTE* p, WORD bytes, LONG v) {
 }
 
 // The value times gain (0..1), rounded towards zero, with the bits below the significant ones
-// cleared.
+// cleared (towards zero too, so that the fade ends in silence on either side).
 LONG Scale(LONG v, double gain, DWORD lowMask) {
-    double scaled = (double)v * gain;
-    return (LONG)((DWORD)(LONG)scaled & ~lowMask);
+    LONG scaled = (LONG)((double)v * gain);
+    if (scaled >= 0)
+        return (LONG)((DWORD)scaled & ~lowMask);
+    return -(LONG)((DWORD)-scaled & ~lowMask);
 }
 
 } // namespace

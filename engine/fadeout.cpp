@@ -34,18 +34,22 @@ DWORD KSCore::FadeFramesNow() const {
     return FadeFrames(m_bytes.DeviceFormat().Format, (DWORD)m_settings.fade_ms);
 }
 
+// A running pin of a stream in a format the fade knows.
+bool KSCore::CanFade() {
+    return FadeFormatOf(m_bytes.DeviceFormat()).bytes && m_nState == kStatePlaying && m_pOutput &&
+           m_pOutput->Pin().m_State == KSSTATE_RUN;
+}
+
 // Under m_csControl, the player thread held or its pause acknowledged. The device's unplayed
 // audio comes back; its first fade_ms (or what there is) plays faded out, and the call returns
 // once it has. True with *rest holding the rest, the stream's next audio; false with nothing
 // changed (no running pin, a cyclic buffer, a format without a fade, a device that kept its
 // packets).
 bool KSCore::FadeOutAtDevice(KSBytes* rest) {
-    const WAVEFORMATEXTENSIBLE& wfx = m_bytes.DeviceFormat();
-    KSFadeFormat f = FadeFormatOf(wfx);
-    DWORD block = wfx.Format.nBlockAlign;
-    if (!f.bytes || m_nState != kStatePlaying || !m_pOutput ||
-        m_pOutput->Pin().m_State != KSSTATE_RUN)
+    if (!CanFade())
         return false;
+    const WAVEFORMATEXTENSIBLE& wfx = m_bytes.DeviceFormat();
+    DWORD block = wfx.Format.nBlockAlign;
     ULONGLONG taken = m_pOutput->Taken();
     KSBytes unplayed;
     if (!m_pOutput->TakeBack(&unplayed))
@@ -54,12 +58,22 @@ bool KSCore::FadeOutAtDevice(KSBytes* rest) {
     DWORD room = m_pOutput->Capacity() / block * block;
     DWORD size = Smallest(unplayed.size / block * block, FadeFramesNow() * block, room);
     if (size) {
-        ApplyFade(unplayed.data.get(), size / block, f, 0, size / block, false);
+        ApplyFade(unplayed.data.get(), size / block, FadeFormatOf(wfx), 0, size / block, false);
         m_pOutput->PlayNow(unplayed.data.get(), size);
     }
     DiagLog(1, "Fade: %lu bytes played faded out, %lu after them kept", size, unplayed.size - size);
     Rest(unplayed, size, rest);
     return true;
+}
+
+// The stop: what follows the fade goes. A cyclic buffer fades where its audio lies (a seek there
+// does not fade out: the player thread, held for the fade, would miss the halves due meanwhile).
+void KSCore::FadeForStop() {
+    KSBytes rest;
+    if (FadeOutAtDevice(&rest) || !CanFade())
+        return;
+    const WAVEFORMATEXTENSIBLE& wfx = m_bytes.DeviceFormat();
+    m_pOutput->FadeInPlace(FadeFramesNow() * wfx.Format.nBlockAlign, FadeFormatOf(wfx));
 }
 
 // The pause: the rest waits as kept audio, and the resume fades in from it.

@@ -265,7 +265,9 @@ class KSCore final : private KSStreamSite {
 
     // The fades (fadeout.cpp).
     DWORD FadeFramesNow() const;
+    bool CanFade();
     bool FadeOutAtDevice(KSBytes* rest);
+    void FadeForStop();
     void FadeForPause();
 
     // The player thread (player.cpp).

@@ -17,6 +17,8 @@
 #include <ks.h>
 #include <memory>
 
+#include "engine/fade.h"
+
 class CKsAudRenFilter;
 class CKsPin;
 class KSStreamBuffer;
@@ -117,6 +119,10 @@ class KSOutput {
     // device's answer time; then they are dropped).
     virtual bool TakeBack(KSBytes*) { return false; }
     virtual bool PlayNow(const BYTE*, DWORD) { return false; }
+    // A stop's fade where the device's audio cannot be taken back (the cyclic buffer): the next
+    // size bytes it plays (at most) fade out where they lie, silence follows, and the call
+    // returns once they have played. False, with nothing changed, where it cannot.
+    virtual bool FadeInPlace(DWORD, const KSFadeFormat&) { return false; }
     // Device bytes the output holds at most: the packets, or the cyclic buffer.
     virtual DWORD Capacity() = 0;
     // True once everything taken from the stream buffer has played (what it holds is not asked).

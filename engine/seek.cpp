@@ -43,9 +43,9 @@ void KSCore::DropForSeek() {
         HoldPlayerThread();
     }
     if (m_nState == kStatePlaying && m_pOutput) {
-        KSBytes old; // fade_ms: the old position fades out, and what follows it goes
+        KSBytes rest; // fade_ms: the old position fades out, and what follows it goes
         if (m_settings.fade_ms && !m_bPaused)
-            FadeOutAtDevice(&old);
+            FadeOutAtDevice(&rest);
         m_pOutput->Flush();
     }
     m_bytes.Discard();
