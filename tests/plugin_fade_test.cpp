@@ -139,6 +139,8 @@ TEST_P(Fades, SilentWhereTheSoundStopsAndStarts) {
     std::vector<char> want(device.begin(), device.begin() + (ptrdiff_t)(stopAt + fade));
     if (c.event == Event::kPause) {
         WhilePlayingFade([this] { mod->Pause(1); });
+        EXPECT_EQ((int)((stopAt + fade) * 1000 / (44100 * block)), mod->GetOutputTime())
+            << "the time heard: the faded stretch, none of the audio kept";
         mod->Pause(0);
         want = device;
     } else if (c.event == Event::kSeek) {
