@@ -84,19 +84,58 @@ double FadeInGain(DWORD at, DWORD frames) {
     return 0.5 - 0.5 * std::cos(kPi * (double)(at + 1) / (double)(frames + 1));
 }
 
+namespace {
+
+// The bits of the 32-bit value below the format's significant ones.
+DWORD LowMask(const KSFadeFormat& f) {
+    DWORD mask = f.validBits >= f.bytes * 8 ? 0 : (1u << (32 - f.validBits)) - 1;
+    if (f.bytes * 8 < 32)
+        mask |= (1u << (32 - f.bytes * 8)) - 1;
+    return mask;
+}
+
+void FadeSample(BYTE* p, const KSFadeFormat& f, double gain) {
+    Store(p, f.bytes, Scale(Load(p, f.bytes), gain, LowMask(f)));
+}
+
+double Gain(DWORD at, DWORD frames, bool in) {
+    return FadeInGain(in ? at : frames - 1 - at, frames);
+}
+
+} // namespace
+
 void ApplyFade(BYTE* data, DWORD count, const KSFadeFormat& f, DWORD at, DWORD frames, bool in) {
     if (!f.bytes)
         return;
-    DWORD lowMask = f.validBits >= f.bytes * 8 ? 0 : (1u << (32 - f.validBits)) - 1;
-    if (f.bytes * 8 < 32)
-        lowMask |= (1u << (32 - f.bytes * 8)) - 1;
     for (DWORD i = 0; i < count && at + i < frames; i++) {
-        DWORD n = at + i;
-        double gain = FadeInGain(in ? n : frames - 1 - n, frames);
+        double gain = Gain(at + i, frames, in);
         BYTE* frame = data + (size_t)i * f.bytes * f.channels;
-        for (WORD c = 0; c < f.channels; c++) {
-            BYTE* p = frame + (size_t)c * f.bytes;
-            Store(p, f.bytes, Scale(Load(p, f.bytes), gain, lowMask));
-        }
+        for (WORD c = 0; c < f.channels; c++)
+            FadeSample(frame + (size_t)c * f.bytes, f, gain);
     }
+}
+
+void KSFadeIn::Start(const KSFadeFormat& f, DWORD frames) {
+    m_f = f;
+    m_frames = f.bytes ? frames : 0;
+    m_at = 0;
+}
+
+// Each sample's bytes are gathered in m_sample as they come; the piece that completes it gets
+// its part of the scaled sample.
+void KSFadeIn::Apply(BYTE* data, DWORD n) {
+    DWORD bytes = m_f.bytes, block = bytes * m_f.channels, end = m_frames * block;
+    for (DWORD i = 0; i < n && m_at < end;) {
+        DWORD into = m_at % bytes;
+        DWORD take = bytes - into < n - i ? bytes - into : n - i;
+        memcpy(m_sample + into, data + i, take);
+        if (into + take == bytes) {
+            FadeSample(m_sample, m_f, Gain(m_at / block, m_frames, true));
+            memcpy(data + i, m_sample + into, take);
+        }
+        i += take;
+        m_at += take;
+    }
+    if (m_at >= end)
+        m_frames = 0;
 }

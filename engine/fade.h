@@ -27,3 +27,20 @@ double FadeInGain(DWORD at, DWORD frames);
 // Scales the count whole frames at data, which are frames at .. at + count - 1 of a fade over
 // frames (in: rising, else falling); frames past the fade are left as they are.
 void ApplyFade(BYTE* data, DWORD count, const KSFadeFormat& f, DWORD at, DWORD frames, bool in);
+
+// A fade-in over a stream read in pieces that may cut frames and samples: each piece is scaled
+// in place as it comes. A sample cut between two pieces is scaled once its last byte comes; the
+// bytes that went before stay as they were (its low-order bytes: within 1/128 of full scale).
+class KSFadeIn {
+  public:
+    // A new fade over frames frames of the format (0: none).
+    void Start(const KSFadeFormat& f, DWORD frames);
+    bool Active() const { return m_frames != 0; }
+    void Apply(BYTE* data, DWORD n);
+
+  private:
+    KSFadeFormat m_f{};
+    DWORD m_frames = 0;
+    DWORD m_at = 0; // bytes of the fade done
+    BYTE m_sample[4] = {};
+};

@@ -53,13 +53,12 @@ void KSStreamBuffer::SetFormats(const WAVEFORMATEXTENSIBLE& ring,
                                 const WAVEFORMATEXTENSIBLE& device) {
     m_wfxRing = ring;
     m_wfxDevice = device;
-    m_fade = FadeFormatOf(device);
-    m_dwFadeFrames = m_dwFadeAt = 0;
+    m_fadeFormat = FadeFormatOf(device);
+    m_fadeIn.Start(m_fadeFormat, 0);
 }
 
 void KSStreamBuffer::StartFadeIn(DWORD frames) {
-    m_dwFadeFrames = frames;
-    m_dwFadeAt = 0;
+    m_fadeIn.Start(m_fadeFormat, frames);
 }
 
 void KSStreamBuffer::StartPreroll(DWORD bytes, BYTE silence) {
@@ -179,19 +178,8 @@ void KSStreamBuffer::Read(BYTE* dst, DWORD n) {
         ReadConverted(dst, n);
     else if (n)
         ReadPlain(dst, n);
-    if (m_dwFadeFrames)
-        FadeIn(start, total);
-}
-
-// The fade counts whole frames: the outputs read whole frames of a stream the host writes in
-// whole frames.
-void KSStreamBuffer::FadeIn(BYTE* dst, DWORD n) {
-    DWORD block = m_wfxDevice.Format.nBlockAlign;
-    DWORD frames = block ? n / block : 0;
-    ApplyFade(dst, frames, m_fade, m_dwFadeAt, m_dwFadeFrames, true);
-    m_dwFadeAt += frames;
-    if (m_dwFadeAt >= m_dwFadeFrames)
-        m_dwFadeFrames = m_dwFadeAt = 0;
+    if (m_fadeIn.Active())
+        m_fadeIn.Apply(start, total);
 }
 
 // The pre-roll's silence and the kept audio go first; neither counts as handed again, except

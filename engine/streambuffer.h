@@ -95,7 +95,6 @@ class KSStreamBuffer {
     void ReadKept(BYTE*& dst, DWORD& n);
     void ReadPlain(BYTE* dst, DWORD n);
     void ReadConverted(BYTE* dst, DWORD n);
-    void FadeIn(BYTE* dst, DWORD n);
 
     const KSSettings* m_pSettings;
     std::unique_ptr<BYTE[]> m_pRing;
@@ -127,8 +126,7 @@ class KSStreamBuffer {
     DWORD m_dwKeptUncounted = 0;
     DWORD m_dwReadAhead = 0;
     DWORD m_dwUncountedRead = 0;
-    // A fade-in under way (fade_ms): m_dwFadeAt of m_dwFadeFrames frames read.
-    KSFadeFormat m_fade{};
-    DWORD m_dwFadeFrames = 0;
-    DWORD m_dwFadeAt = 0;
+    // A fade-in under way (fade_ms), and the device format's figures for it.
+    KSFadeFormat m_fadeFormat{};
+    KSFadeIn m_fadeIn;
 };

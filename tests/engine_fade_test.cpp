@@ -5,6 +5,7 @@
 #include "engine/format.h"
 
 #include <gtest/gtest.h>
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <vector>
@@ -19,8 +20,10 @@ struct FadeCase {
 };
 
 const FadeCase kCases[] = {
-    {"8-bit mono", 1, 8, 0}, {"16-bit stereo", 2, 16, 0}, {"24-bit packed", 2, 24, 0},
-    {"24-in-32", 2, 24, 8},  {"32-bit stereo", 2, 32, 0}, {"16-bit 6 channels", 6, 16, 0},
+    {"8-bit mono", 1, 8, 0},         {"24-bit packed 6 channels", 6, 24, 2},
+    {"16-bit stereo", 2, 16, 0},     {"24-bit packed", 2, 24, 0},
+    {"24-in-32", 2, 24, 8},          {"32-bit stereo", 2, 32, 0},
+    {"16-bit 6 channels", 6, 16, 0},
 };
 
 constexpr DWORD kFrames = 441; // 10 ms at 44.1 kHz
@@ -93,6 +96,31 @@ TEST(Fade, EachWidthRisesAndFallsWithoutAStep) {
                 EXPECT_GE(std::fabs(Level(full + ch * bytes, bytes)), 1.0 - tol);
             }
         }
+    }
+}
+
+// Read in pieces that cut frames and samples (7 bytes), the fade-in is the whole-frame one, each
+// sample within 1/128 of full scale; the bytes past it are the stream's.
+TEST(Fade, InPiecesMatchesTheWholeFrames) {
+    for (const FadeCase& c : kCases) {
+        SCOPED_TRACE(c.name);
+        WAVEFORMATEXTENSIBLE wfx;
+        BuildWaveFormat(&wfx, 44100, c.channels, c.bits, c.wide24);
+        KSFadeFormat f = FadeFormatOf(wfx);
+        int bytes = wfx.Format.wBitsPerSample / 8;
+        std::vector<BYTE> whole = FullScale(wfx, kFrames + 2), pieces = whole;
+        const std::vector<BYTE> before = whole;
+        ApplyFade(whole.data(), kFrames, f, 0, kFrames, true);
+        KSFadeIn fadeIn;
+        fadeIn.Start(f, kFrames);
+        for (size_t at = 0; at < pieces.size(); at += 7)
+            fadeIn.Apply(&pieces[at], (DWORD)std::min<size_t>(7, pieces.size() - at));
+        EXPECT_FALSE(fadeIn.Active());
+        for (size_t at = 0; at + bytes <= pieces.size(); at += bytes)
+            ASSERT_LE(std::fabs(Level(&pieces[at], bytes) - Level(&whole[at], bytes)), 1.0 / 128)
+                << "byte " << at;
+        size_t past = (size_t)kFrames * wfx.Format.nBlockAlign;
+        EXPECT_EQ(0, memcmp(&pieces[past], &before[past], pieces.size() - past));
     }
 }
 

@@ -24,9 +24,10 @@ struct FadeFormat {
 };
 
 const FadeFormat kFormats[] = {
-    {"8-bit mono", 1, 8, 1, 1, false},         {"16-bit stereo", 2, 16, 2, 2, false},
-    {"24-in-32 stereo", 2, 24, 2, 4, false},   {"32-bit stereo", 2, 32, 2, 4, false},
-    {"16-bit 4 channels", 4, 16, 4, 2, false}, {"16-bit mono adapted", 1, 16, 2, 2, true},
+    {"8-bit mono", 1, 8, 1, 1, false},          {"16-bit stereo", 2, 16, 2, 2, false},
+    {"24-in-32 stereo", 2, 24, 2, 4, false},    {"32-bit stereo", 2, 32, 2, 4, false},
+    {"16-bit 4 channels", 4, 16, 4, 2, false},  {"16-bit 6 channels", 6, 16, 6, 2, false},
+    {"16-bit mono adapted", 1, 16, 2, 2, true},
 };
 
 enum class Event { kPause, kSeek, kStop };
@@ -124,7 +125,9 @@ TEST_P(Fades, SilentWhereTheSoundStopsAndStarts) {
     const FadeFormat& f = c.format;
     int block = f.deviceChannels * f.deviceBytes;
     bool widened = f.bits == 24;
-    DWORD frames = 10 * 8192 / (f.channels * (widened ? 4 : f.bits / 8));
+    // Ten packets' worth at least: two played, eight queued, whole frames.
+    DWORD ringBlock = f.channels * (widened ? 4 : f.bits / 8);
+    DWORD frames = (10 * 8192 + ringBlock - 1) / ringBlock;
     std::vector<char> host = Tone(frames, f.channels, widened ? 3 : f.bits / 8, false);
     std::vector<char> device = Tone(frames, f.deviceChannels, f.deviceBytes, widened);
     SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
