@@ -56,6 +56,22 @@ LONG Scale(LONG v, double gain, DWORD lowMask) {
     return -(LONG)((DWORD)-scaled & ~lowMask);
 }
 
+// The bits of the 32-bit value below the format's significant ones.
+DWORD LowMask(const KSFadeFormat& f) {
+    DWORD mask = f.validBits >= f.bytes * 8 ? 0 : (1u << (32 - f.validBits)) - 1;
+    if (f.bytes * 8 < 32)
+        mask |= (1u << (32 - f.bytes * 8)) - 1;
+    return mask;
+}
+
+void FadeSample(BYTE* p, const KSFadeFormat& f, double gain) {
+    Store(p, f.bytes, Scale(Load(p, f.bytes), gain, LowMask(f)));
+}
+
+double Gain(DWORD at, DWORD frames, bool in) {
+    return FadeInGain(in ? at : frames - 1 - at, frames);
+}
+
 } // namespace
 
 KSFadeFormat FadeFormatOf(const WAVEFORMATEXTENSIBLE& wfx) {
@@ -83,26 +99,6 @@ DWORD FadeFrames(const WAVEFORMATEX& format, DWORD ms) {
 double FadeInGain(DWORD at, DWORD frames) {
     return 0.5 - 0.5 * std::cos(kPi * (double)(at + 1) / (double)(frames + 1));
 }
-
-namespace {
-
-// The bits of the 32-bit value below the format's significant ones.
-DWORD LowMask(const KSFadeFormat& f) {
-    DWORD mask = f.validBits >= f.bytes * 8 ? 0 : (1u << (32 - f.validBits)) - 1;
-    if (f.bytes * 8 < 32)
-        mask |= (1u << (32 - f.bytes * 8)) - 1;
-    return mask;
-}
-
-void FadeSample(BYTE* p, const KSFadeFormat& f, double gain) {
-    Store(p, f.bytes, Scale(Load(p, f.bytes), gain, LowMask(f)));
-}
-
-double Gain(DWORD at, DWORD frames, bool in) {
-    return FadeInGain(in ? at : frames - 1 - at, frames);
-}
-
-} // namespace
 
 void ApplyFade(BYTE* data, DWORD count, const KSFadeFormat& f, DWORD at, DWORD frames, bool in) {
     if (!f.bytes)

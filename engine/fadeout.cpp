@@ -55,6 +55,8 @@ bool KSCore::FadeOutAtDevice(KSBytes* rest) {
     if (!m_pOutput->TakeBack(&unplayed))
         return false;
     PinGone(taken > unplayed.size ? taken - unplayed.size : 0);
+    if (!unplayed.size) // the device had played everything: a track's end
+        return true;
     DWORD room = m_pOutput->Capacity() / block * block;
     DWORD size = Smallest(unplayed.size / block * block, FadeFramesNow() * block, room);
     if (size) {

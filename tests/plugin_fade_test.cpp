@@ -170,6 +170,41 @@ TEST_P(Fades, SilentWhereTheSoundStopsAndStarts) {
     EXPECT_TRUE(HoldsAt(got, quiet + fade, tail));
 }
 
+struct Untouched : PluginFixture, ::testing::WithParamInterface<bool> {
+    std::vector<std::string> Settings() override {
+        return {"fade_ms=20", GetParam() ? "gapless_enabled=1" : "gapless_enabled=0"};
+    }
+};
+
+// A track's natural end (the host waits for it, then closes), and with gapless on the hand-over
+// to the next track, reach the device as the host wrote them.
+TEST_P(Untouched, TheEndAndTheHandOverAreNotFaded) {
+    std::vector<char> one = Tone(20000, 2, 2, false), two = Tone(10000, 2, 2, false);
+    std::vector<char> want = one;
+    SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
+    ASSERT_TRUE(WriteAll(one));
+    if (GetParam()) {
+        mod->Close();
+        ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
+        ASSERT_TRUE(WriteAll(two));
+        want.insert(want.end(), two.begin(), two.end());
+    }
+    // Gapless, the close lets the ring play out; else the host waits for the end, then closes.
+    if (GetParam())
+        mod->Close();
+    ASSERT_TRUE(WaitUntil([this] { return mod->IsPlaying() == 0; }));
+    ASSERT_TRUE(WaitConsumed(0, want.size()));
+    MustReturn("Close", [this] { mod->Close(); });
+    EXPECT_TRUE(SameBytes(Consumed(0), want));
+    EXPECT_EQ(1, SimKs_StreamCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(EndAndGapless, Untouched, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& i) {
+                             return std::string(i.param ? "Gapless" : "End");
+                         });
+
 std::vector<FadeCase> AllCases() {
     std::vector<FadeCase> all;
     for (const FadeFormat& f : kFormats)
