@@ -61,7 +61,7 @@ TEST_F(GaplessClose, EveryPhaseOfThePlayerThreadPlaysTheTrackOutAndEndsThePin) {
     for (const Phase& phase : phases) {
         SCOPED_TRACE(phase.name);
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
-        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+        ASSERT_GT(core->Start(44100, 2, 16), 0);
         int stream = SimKs_StreamCount() - 1;
         std::vector<char> track;
         for (size_t n : phase.writes) {

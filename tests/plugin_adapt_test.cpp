@@ -35,7 +35,7 @@ TEST_F(Adapt, VolumeScalesAfterWideningWithNoBitLost) {
     ASSERT_TRUE(WriteAll(pcm));
     ASSERT_TRUE(WaitPrimed(std::vector<char>(want.begin(), want.begin() + 16)));
     stepper.Start();
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     stepper.Stop();
     EXPECT_EQ("", PlayedExactly(want, 0, 8));
     EXPECT_EQ(1, LogCount("Adapted format: stream 16-bit 2 ch 44100 Hz extensible plays as "
@@ -145,10 +145,10 @@ TEST_P(BadRanges, OpenPlaysOrRefusesCleanly) {
         EXPECT_NE(std::string::npos, Log().find(c.reason)) << Log();
         return;
     }
-    ASSERT_EQ(1000, opened);
+    ASSERT_GT(opened, 0);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.1);
     ASSERT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 

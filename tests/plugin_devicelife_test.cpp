@@ -42,7 +42,7 @@ struct DeviceLife : PluginFixture {
     // the next one with what is left of the ring.
     void PlayInto(const std::vector<char>& pcm, int played, ULONG queued = 8) {
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
-        ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
         int empty = mod->CanWrite();
         ASSERT_TRUE(WriteAll(pcm));
         ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
@@ -50,10 +50,10 @@ struct DeviceLife : PluginFixture {
         ASSERT_TRUE(SimKs_WaitQueued(0, queued, kHangMs));
         ASSERT_TRUE(WaitUntil([&] { return mod->CanWrite() == empty || queued == 8; }));
     }
-    // The rest plays at once, the host closes and waits for the end.
+    // The rest plays at once, the host waits for the end and closes.
     void Finish() {
         SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-        MustReturn("Close", [this] { mod->Close(); });
+        MustReturn("the track's end", [this] { EndTrack(); });
     }
     bool StreamOpen(int stream) {
         SimKsStreamInfo info;
@@ -99,7 +99,7 @@ TEST_P(Busy, FailsCleanlyNamedOnceAndPlaysOnceFree) {
     SimKs_SetHeldElsewhere(kVersatile, 0);
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
     std::vector<char> pcm = Pcm16(kTrack / 2);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     mod->Close();
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
@@ -239,7 +239,7 @@ TEST_P(WaitEnds, TheStreamEndsCleanly) {
     SimKs_SetCreatePinError(kVersatile, 0);
     SimKs_RestoreDevice(kVersatile);
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     mod->Close();
     EXPECT_TRUE(SameBytes(Consumed(1), pcm));
@@ -333,7 +333,7 @@ TEST_F(Preroll, OnlyNewPinsPlayIt) {
     std::vector<char> a = Pcm16(kTrack / 2, 1), b = Pcm16(kPacket / 2, 2);
     std::vector<char> want(50 * kRate / 1000, 0);
     for (const std::vector<char>* track : {&a, &b}) {
-        ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+        ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
         ASSERT_TRUE(WriteAll(*track));
         mod->Close();
         want.insert(want.end(), track->begin(), track->end());
@@ -498,7 +498,7 @@ TEST_P(EveryLife, HostCallsReturnAndNothingPlaysTwice) {
     }
     SimKs_SetWriteFault(kVersatile, SIMKS_WRITE_OK, 0, 0, 0);
     SimKs_RestoreDevice(kVersatile);
-    EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "the device is there again";
+    EXPECT_GT(mod->Open(44100, 2, 16, -1, -1), 0) << "the device is there again";
     Prompt("Close", [this] { mod->Close(); });
 }
 

@@ -50,12 +50,12 @@ TEST_F(Errors, AbsurdFormatsEndAsTheDevicesRefusal) {
     EXPECT_EQ(-1, mod->Open(-44100, -2, -16, -1, -1));
     EXPECT_EQ(0, mod->GetOutputTime());
     EXPECT_EQ(0, SimKs_MessageBoxCount());
-    EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "a good format still opens";
+    EXPECT_GT(mod->Open(44100, 2, 16, -1, -1), 0) << "a good format still opens";
     mod->Close();
 }
 
 TEST_F(Errors, BadWritesAreRefused) {
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_EQ(1, mod->Write(nullptr, 16));
     EXPECT_EQ(1, mod->Write(Pcm16(8).data(), -16));
     EXPECT_EQ(0, mod->Write(nullptr, 0));
@@ -71,7 +71,7 @@ TEST_F(Errors, CloseWithoutOpenAndTwiceIsHarmless) {
     mod->Close();
     EXPECT_EQ(0, mod->Pause(1));
     EXPECT_EQ(0, mod->IsPlaying());
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     mod->Close();
     mod->Close();
 }
@@ -125,7 +125,7 @@ TEST_F(NoDevices, OpenSaysThereIsNoFilter) {
 TEST_F(NoDevices, DeviceAddedAfterInitIsFoundByTheNextOpen) {
     EXPECT_EQ(-1, mod->Open(44100, 2, 16, -1, -1));
     SimKs_AddDefaultDevices();
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     std::vector<char> pcm = Pcm16(8192);
     EXPECT_TRUE(WriteAll(pcm));
     mod->Close();
@@ -135,7 +135,7 @@ TEST_F(NoDevices, DeviceAddedAfterInitIsFoundByTheNextOpen) {
 // While the device is away the host finds the ring full; its close ends the wait.
 TEST_F(Errors, RemovedDeviceRefusesWritesAndCloseStillReturns) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     std::vector<char> pcm = Pcm16(44100);
     ASSERT_EQ(0, mod->Write(pcm.data(), 32768));
     ASSERT_TRUE(SimKs_WaitQueued(0, 2, kHangMs));
@@ -151,10 +151,10 @@ TEST_F(Errors, RemovedDeviceRefusesWritesAndCloseStillReturns) {
 // failed packet held, so nothing is lost.
 TEST_F(Errors, FailedWritesReopenThePinAndLoseNothing) {
     SimKs_SetWriteFault(SIMKS_DEFAULT_VERSATILE, SIMKS_WRITE_IMMEDIATE, 1, 3, ERROR_GEN_FAILURE);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     std::vector<char> pcm = Pcm16(32768);
     EXPECT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     std::vector<char> all;
     for (int i = 0; i < SimKs_StreamCount(); i++) {
         std::vector<char> got = Consumed(i);
@@ -188,7 +188,7 @@ struct LargestSizes : Errors {
 };
 
 TEST_F(LargestSizes, ClampedAtLoadAndTheStreamPlays) {
-    ASSERT_EQ(1000, mod->Open(48000, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(48000, 2, 16, -1, -1), 0);
     std::string log = Log();
     EXPECT_NE(std::string::npos, log.find("input buffer configured to 67108864 bytes"));
     EXPECT_NE(std::string::npos, log.find("output buffer configured to 8388608 bytes per packet"));
@@ -206,7 +206,7 @@ struct RingSmallerThanPacket : Errors {
 };
 
 TEST_F(RingSmallerThanPacket, TheRingIsTwoPacketsAndWritesGoIn) {
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_EQ(32768, mod->CanWrite());
     std::vector<char> pcm = Pcm16(32768);
     EXPECT_TRUE(WriteAll(pcm));

@@ -61,7 +61,7 @@ TEST_P(StateFaults, CloseAndQuitReturnAndTheNextStreamPlays) {
     ASSERT_TRUE(
         SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, p.state, p.mode, p.nth, 1, ERROR_GEN_FAILURE));
     int opened = mod->Open(44100, 2, 16, -1, -1);
-    if (opened == 1000) {
+    if (opened > 0) {
         Play(32768);
         MustReturn("Pause(1)", [this] { mod->Pause(1); });
         MustReturn("Pause(0)", [this] { mod->Pause(0); });
@@ -79,7 +79,7 @@ TEST_P(StateFaults, CloseAndQuitReturnAndTheNextStreamPlays) {
     }
 
     SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, SIMKS_ANY_STATE, SIMKS_STATE_OK, 0, 0, 0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     std::vector<char> pcm = Pcm16(16384);
     EXPECT_TRUE(WriteAll(pcm));
     MustReturn("Close", [this] { mod->Close(); });
@@ -98,7 +98,7 @@ INSTANTIATE_TEST_SUITE_P(EachPoint, StateFaults, ::testing::ValuesIn(kStatePoint
 TEST_F(DeviceFaults, FailedResumeKeepsTheStreamPaused) {
     ASSERT_TRUE(SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_RUN, SIMKS_STATE_FAIL, 2, 1,
                                     ERROR_GEN_FAILURE));
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     Play(16384);
     EXPECT_EQ(0, mod->Pause(1));
     EXPECT_EQ(1, mod->Pause(0));
@@ -111,7 +111,7 @@ TEST_F(DeviceFaults, FailedResumeKeepsTheStreamPaused) {
 
 TEST_F(DeviceFaults, DeviceThatStopsGivingPacketsBackEndsTheStream) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 4.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     Play(65536);
     ASSERT_TRUE(WaitConsumed(0, 16384));
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_CLOCK);
@@ -120,13 +120,13 @@ TEST_F(DeviceFaults, DeviceThatStopsGivingPacketsBackEndsTheStream) {
     EXPECT_TRUE(LogHas("Device stopped: no packet came back for "));
     EXPECT_FALSE(StreamOpen(0));
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_NONE);
-    EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "the engine goes on with a new pin";
+    EXPECT_GT(mod->Open(44100, 2, 16, -1, -1), 0) << "the engine goes on with a new pin";
     MustReturn("Close", [this] { mod->Close(); });
 }
 
 TEST_F(DeviceFaults, QuitDuringAStallReturns) {
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_CLOCK);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     Play(65536);
     ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Quit", [this] { mod->Quit(); });
@@ -141,7 +141,7 @@ TEST_F(DeviceFaults, PacketsKeptPastTheStopComeBackWhenThePinCloses) {
     SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
     ASSERT_TRUE(
         SimKs_SetStateFault(SIMKS_DEFAULT_VERSATILE, KSSTATE_STOP, SIMKS_STATE_IGNORE, 1, 1, 0));
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     Play(65536);
     ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Pause(1)", [this] { mod->Pause(1); });
@@ -149,7 +149,7 @@ TEST_F(DeviceFaults, PacketsKeptPastTheStopComeBackWhenThePinCloses) {
     EXPECT_TRUE(LogHas("Device kept 8 of 8 packets after KSSTATE_STOP; closing its pin"));
     EXPECT_FALSE(LogHas("still holds"));
     EXPECT_FALSE(StreamOpen(0));
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "every packet is the engine's again";
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0) << "every packet is the engine's again";
     MustReturn("Close", [this] { mod->Close(); });
 }
 
@@ -157,7 +157,7 @@ TEST_F(DeviceFaults, PacketsKeptPastTheStopComeBackWhenThePinCloses) {
 // engine opens nothing more and its memory is never freed.
 TEST_F(DeviceFaults, PacketsKeptPastTheCloseAreGivenUpForGood) {
     SimKs_SetHold(SIMKS_DEFAULT_VERSATILE, SIMKS_HOLD_ALL);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     Play(65536);
     ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
     MustReturn("Pause(1)", [this] { mod->Pause(1); });

@@ -105,6 +105,12 @@ bool PluginFixture::WriteAll(const std::vector<char>& data) {
     return true;
 }
 
+bool PluginFixture::EndTrack() {
+    bool ended = WaitUntil([this] { return mod->IsPlaying() == 0; });
+    mod->Close();
+    return ended;
+}
+
 bool PluginFixture::WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs) {
     SimKsStreamInfo info;
     return WaitUntil([&] { return !SimKs_GetStream(stream, &info) || info.ConsumedBytes >= count; },

@@ -39,6 +39,9 @@ class PluginFixture : public ::testing::Test {
     // otherwise). Returns false when a write was refused, or the writes did not all go in
     // before kHangMs.
     bool WriteAll(const std::vector<char>& data);
+    // A track's natural end as the player ends it: IsPlaying asked until it says 0, then Close.
+    // False when it still says 1 after kHangMs (Close is called all the same).
+    bool EndTrack();
     // Waits until the stream has consumed count bytes; false after timeoutMs.
     bool WaitConsumed(int stream, ULONGLONG count, DWORD timeoutMs = kHangMs);
     // Everything the stream consumed.

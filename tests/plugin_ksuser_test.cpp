@@ -10,8 +10,8 @@ TEST_F(KsUser, MissingKsUserFailsTheOpen) {
     SimKs_SetKsUser(SIMKS_KSUSER_NO_LIBRARY);
     EXPECT_EQ(-1, mod->Open(44100, 2, 16, -1, -1));
     SimKs_SetKsUser(SIMKS_KSUSER_OK);
-    EXPECT_EQ(1000, mod->Open(44100, 2, 16, -1, -1)) << "ksuser.dll is looked for again";
-    mod->Close();
+    EXPECT_GT(mod->Open(44100, 2, 16, -1, -1), 0) << "ksuser.dll is looked for again";
+    EXPECT_TRUE(EndTrack());
 }
 
 } // namespace

@@ -57,7 +57,7 @@ struct SweepSession : PluginFixture {
         int opened = mod->Open(44100, 2, 16, -1, -1);
         int can = mod->CanWrite();
         int wrote = mod->Write(pcm.data(), (int)pcm.size());
-        if (opened != 1000 && can == 0) {
+        if (opened <= 0 && can == 0) {
             EXPECT_EQ(1, wrote);
         }
         if (pauseInTheMiddle) {

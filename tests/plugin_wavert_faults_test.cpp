@@ -16,12 +16,12 @@ struct WaveRtFault : WaveRtPlugin {
     // Plays half a second of 44.1 kHz 16-bit stereo with the stepper; "" when it arrived exactly.
     std::string PlayTrack() {
         std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-        if (mod->Open(44100, 2, 16, -1, -1) != 1000)
+        if (mod->Open(44100, 2, 16, -1, -1) <= 0)
             return "the open failed";
         if (!WriteAll(pcm) || !WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)))
             return "the track did not go in";
         stepper.Start();
-        mod->Close();
+        EXPECT_TRUE(EndTrack());
         stepper.Stop();
         return PlayedExactly(pcm, 0, 4);
     }
@@ -73,7 +73,7 @@ TEST_F(WaveRtFault, PositionOutsideTheBufferIsIgnored) {
 
     Options(0);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
     ASSERT_TRUE(StepQuarters(15)); // 30720 bytes: the end of the track is still to come
@@ -96,7 +96,7 @@ TEST_F(WaveRtFault, EventThatStopsFiringIsReplacedByPolling) {
 TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     Options(SIMKS_RT_POSITION_OUTSIDE, 0, 2);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     // Two halves with their notification, each rewritten before the next; a third without.
     for (int i = 0; i < 2; i++) {
@@ -114,7 +114,7 @@ TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
 // The stream waits for the removed device; the host's close ends the wait at once.
 TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     std::vector<char> pcm = Pcm(44100, 2, 16, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     ASSERT_TRUE(WriteAll(pcm));
     ASSERT_TRUE(WaitPrimed(std::vector<char>(pcm.begin(), pcm.begin() + 16)));
     ASSERT_TRUE(StepQuarters(20)); // removed mid-track
@@ -125,7 +125,7 @@ TEST_F(WaveRtFault, RemovalMidStreamEndsCleanlyAndTheNextOpenPlaysElsewhere) {
     EXPECT_EQ(1, LogCount("Device removed: "));
     EXPECT_EQ(0, LogCount("Device stopped:")) << "ended at once, not by the stall watch";
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(1, &info));
     EXPECT_EQ(SIMKS_DEFAULT_VERSATILE, info.Device) << "the first device, the chosen one is gone";

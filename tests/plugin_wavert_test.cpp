@@ -38,7 +38,7 @@ TEST_P(WaveRtStream, FourFormatsArriveBitExact) {
         std::vector<char> asPlayed = f.bits == 24 ? Widen24(pcm) : pcm;
         Open(f.rate, f.channels, f.bits);
         WriteAndStep(pcm, asPlayed);
-        mod->Close();
+        EXPECT_TRUE(EndTrack());
         stepper.Stop();
         EXPECT_EQ("", PlayedExactly(asPlayed, f.bits == 8 ? 0x80 : 0, f.block));
     }
@@ -62,7 +62,7 @@ TEST_P(WaveRtStream, PauseHoldsThePositionAndResumeLosesNothing) {
     EXPECT_EQ(before.PlayOffset, after.PlayOffset);
     EXPECT_EQ(before.Pass, after.Pass);
     EXPECT_EQ(1, mod->Pause(0));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     stepper.Stop();
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
 }
@@ -95,11 +95,11 @@ TEST_P(WaveRtStream, LastRealSamplePlaysAndOnlySilenceFollows) {
     std::vector<char> pcm = Pcm16(1500); // 3000 bytes, less than a half
     Open(44100, 2, 16);
     ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    EXPECT_EQ(0, mod->IsPlaying());
+    EXPECT_EQ(1, mod->IsPlaying());
     stepper.Start();
-    ASSERT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 1; }));
+    ASSERT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 0; }));
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4)) << "all of it played once IsPlaying says so";
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     stepper.Stop();
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
     EXPECT_EQ(1, LogCount("bytes of silence for lack of audio in 0 gaps"));
@@ -153,7 +153,7 @@ TEST_P(WaveRtStream, SlowHostGivesCountedSilenceNeverAReplay) {
     step(1); // into the silence written for lack of audio: the engine writes the next half
     ASSERT_TRUE(WaitPrimed(std::vector<char>(b.begin(), b.begin() + 16)));
     step(7);
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     std::vector<char> want(half, 0);
     want.insert(want.end(), a.begin(), a.end());
     want.insert(want.end(), half, 0);
@@ -171,8 +171,39 @@ TEST_P(WaveRtStream, RealTimeClockPlaysEveryByteInOrder) {
     std::vector<char> pcm = Pcm(48000, 2, 16, 1.0);
     Open(48000, 2, 16);
     ASSERT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4, true));
+}
+
+// A seek silences the buffer from just past the play position: after it the device plays
+// silence, then the new audio whole, and nothing of the old position.
+TEST_P(WaveRtStream, SeekPlaysTheNewAudioNextAndNothingOld) {
+    std::vector<char> old = Pcm(44100, 2, 16, 0.5, 1), next = Pcm(44100, 2, 16, 0.25, 2);
+    Open(44100, 2, 16);
+    ASSERT_TRUE(WriteAll(old));
+    ASSERT_TRUE(WaitPrimed(std::vector<char>(old.begin(), old.begin() + 16)));
+    ASSERT_TRUE(StepQuarters(9));
+    SimKsStreamInfo at;
+    ASSERT_TRUE(SimKs_GetStream(0, &at));
+    mod->Flush(5000);
+    EXPECT_EQ(5000, mod->GetOutputTime());
+    ASSERT_TRUE(WriteAll(next));
+    stepper.Start();
+    EXPECT_TRUE(EndTrack());
+    stepper.Stop();
+    EXPECT_EQ(5250, mod->GetOutputTime()) << "the new audio, all of it heard";
+    std::vector<char> got = Consumed(0);
+    ASSERT_GT(got.size(), (size_t)at.ConsumedBytes + next.size());
+    std::vector<char> after(got.begin() + (ptrdiff_t)at.ConsumedBytes, got.end());
+    size_t lead = Lead(after, 0, 4);
+    printf("WaveRT seek: %u bytes of silence, then the new audio\n", (unsigned)lead);
+    std::vector<char> heard(after.begin() + (ptrdiff_t)lead,
+                            after.begin() + (ptrdiff_t)(lead + next.size()));
+    EXPECT_TRUE(SameBytes(heard, next));
+    EXPECT_EQ(
+        after.size() - lead - next.size(),
+        Lead(std::vector<char>(after.begin() + (ptrdiff_t)(lead + next.size()), after.end()), 0, 4))
+        << "only silence follows";
 }
 
 INSTANTIATE_TEST_SUITE_P(Kinds, WaveRtStream, ::testing::Values(false, true),
@@ -194,13 +225,13 @@ struct WaveRtVolume : WaveRtPlugin {
     // What the newest stream played after its leading silence, as long as the track.
     std::vector<char> Play(const std::vector<char>& pcm, int bits, bool wavert) {
         mod->SetVolume(128);
-        EXPECT_EQ(1000, mod->Open(44100, 2, bits, -1, -1));
+        EXPECT_GT(mod->Open(44100, 2, bits, -1, -1), 0);
         EXPECT_TRUE(WriteAll(pcm));
         if (wavert) {
             EXPECT_TRUE(WaitPrimed());
             stepper.Start();
         }
-        mod->Close();
+        EXPECT_TRUE(EndTrack());
         stepper.Stop();
         std::vector<char> got = Consumed(SimKs_StreamCount() - 1);
         size_t lead = wavert ? Lead(got, 0, 8) : 0;

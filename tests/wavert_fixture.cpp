@@ -64,7 +64,7 @@ void WaveRtPlugin::TearDown() {
 }
 
 void WaveRtPlugin::Open(int rate, int channels, int bits) {
-    ASSERT_EQ(1000, mod->Open(rate, channels, bits, -1, -1));
+    ASSERT_GT(mod->Open(rate, channels, bits, -1, -1), 0);
 }
 
 namespace {

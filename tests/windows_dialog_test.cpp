@@ -179,7 +179,7 @@ struct ChosenDevice : DialogFixture {
 
 TEST_F(ChosenDevice, OkWithoutAChangeSavesAndLeavesTheRebuildFlag) {
     // The flag lives as long as the DLL: an open takes whatever an earlier test left set.
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     mod->Close();
     const int built = LogCount("Constructed KSCore");
     DeleteFileA((folder + "\\player.ini").c_str());
@@ -187,7 +187,7 @@ TEST_F(ChosenDevice, OkWithoutAChangeSavesAndLeavesTheRebuildFlag) {
     EXPECT_EQ(65536, IniInt("input_buffer_size")) << "saved although nothing changed";
     EXPECT_EQ(1, IniInt("logarithmic_volume"));
     EXPECT_EQ(SimKs_DevicePath(SIMKS_DEFAULT_VERSATILE), Ini("output_device"));
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     mod->Close();
     EXPECT_EQ(built, LogCount("Constructed KSCore")) << "no rebuild";
 
@@ -199,7 +199,7 @@ TEST_F(ChosenDevice, OkWithoutAChangeSavesAndLeavesTheRebuildFlag) {
     }));
     EXPECT_EQ(0, IniInt("hardware_volume_enabled"));
     ASSERT_TRUE(RunConfig([](HWND d) { Press(d, IDOK); }));
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_EQ(built + 1, LogCount("Constructed KSCore"));
     mod->Close();
 }
@@ -213,7 +213,7 @@ TEST_F(Dialog, LoggingSwitchesAtOnceAndMarksTheRebuild) {
     }));
     mod->Close();
     EXPECT_EQ(1, LogCount("End()")) << "on before any stream opened";
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_EQ(1, LogCount("Destructed KSCore")) << "the change rebuilt the engine";
     mod->Close();
 
@@ -256,7 +256,7 @@ TEST_F(ChangedSettings, DefaultsClosesTheDialogAndWritesTheDefaults) {
     EXPECT_EQ(1, IniInt("hardware_volume_enabled"));
     mod->Close();
     EXPECT_EQ(1, LogCount("End()")) << "the log switch waits for the rebuild";
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_EQ(1, LogCount("Destructed KSCore")) << "rebuilt at the next open";
     mod->Close();
     SimKsStreamInfo info;
@@ -284,7 +284,7 @@ TEST_F(OtherCase, SelectsNoItemWhileTheEngineOpensThatDevice) {
     }));
     EXPECT_EQ(LB_ERR, selection);
     EXPECT_EQ(Upper(), Ini("output_device")) << "no selection leaves the device as it was";
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     mod->Close();
     SimKsStreamInfo info;
     ASSERT_TRUE(SimKs_GetStream(0, &info));

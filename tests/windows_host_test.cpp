@@ -53,7 +53,7 @@ TEST_F(Host, OpenAfterAChangeRebuildsTheEngineWithTheNewSizesAndTheMappedVolume)
     mod->SetVolume(128); // maps to 64 of 256
     HWND status = ChangeSizesWithStatusOpen();
     ASSERT_TRUE(status);
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     EXPECT_FALSE(IsWindow(status)) << "the old engine's window went with it";
     EXPECT_EQ(1, LogCount("Constructed KSCore (Input Size:65536) (Output Size 16384) "
                           "(Output Cnt 4)"));
@@ -70,7 +70,7 @@ TEST_F(Host, OpenAfterAChangeRebuildsTheEngineWithTheNewSizesAndTheMappedVolume)
     ASSERT_TRUE(SimKs_GetPacket(0, 0, &packet));
     EXPECT_EQ(16384u, packet.FrameExtent);
 
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     mod->Close();
     EXPECT_EQ(2, LogCount("Constructed KSCore")) << "one rebuild only";
 }
@@ -84,7 +84,7 @@ TEST_F(Host, RebuildOnAnotherThreadClosesTheStatusWindowOnItsOwn) {
         opened = mod->Open(44100, 2, 16, -1, -1);
         goneAtReturn = !IsWindow(status);
     });
-    EXPECT_EQ(1000, opened);
+    EXPECT_GT(opened, 0);
     EXPECT_TRUE(goneAtReturn) << "closed by this thread's message loop before Open returned";
     mod->Close();
 }
@@ -97,7 +97,7 @@ TEST_F(Host, RebuildOnAnotherThreadDoesNotHangWhileTheWindowsThreadWaitsForIt) {
     ASSERT_TRUE(thread);
     EXPECT_EQ(WAIT_OBJECT_0, WaitForSingleObject(thread, kHangMs)) << "no dispatching here";
     CloseHandle(thread);
-    EXPECT_EQ(1000, opened);
+    EXPECT_GT(opened, 0);
     EXPECT_TRUE(IsWindow(status)) << "left to its thread";
     EXPECT_TRUE(WaitUntil([&] {
         Pump();
@@ -132,7 +132,7 @@ struct Playing : DialogFixture {
 // The dialog and the status window on this thread while another thread writes a second of
 // audio: every byte arrives in order, in the one stream, and the changes wait for the next open.
 TEST_F(Playing, TheDialogAndTheStatusWindowWhileAStreamPlaysLoseNoAudio) {
-    ASSERT_EQ(1000, mod->Open(44100, 2, 16, -1, -1));
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     HANDLE thread = CreateThread(NULL, 0, WriteThread, static_cast<Playing*>(this), 0, NULL);
     ASSERT_TRUE(thread);
     ASSERT_TRUE(RunConfig([this](HWND d) {

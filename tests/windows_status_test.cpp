@@ -143,7 +143,7 @@ struct Status : SimKsFixture {
 };
 
 TEST_F(Status, UsageBarIsTwoHundredPixelsFilledGreenByTheRingLevel) {
-    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
     const int barLeft = UsageWidth() + 30;
     const struct {
         size_t write;
@@ -171,7 +171,7 @@ TEST_F(Status, UsageBarIsTwoHundredPixelsFilledGreenByTheRingLevel) {
 TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     int onboard = SimKs_AddZooDevice(4); // 48 kHz 16-bit stereo only: 8-bit mono is adapted
     ASSERT_LE(0, onboard);
-    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
     Picture pic = Paint();
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (371.5mS)"},
                                          {160, "Size: 8192 bytes (46.4mS x 8)"},
@@ -184,13 +184,13 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     EXPECT_TRUE(pic.SameRows(expected, 380, pic.height));
     core->End();
 
-    ASSERT_EQ(1000, core->Start(48000, 2, 24));
+    ASSERT_GT(core->Start(48000, 2, 24), 0);
     expected = Expected(window, {{400, "Sample Size: 24 bits"}});
     EXPECT_TRUE(Paint().SameRows(expected, 400, 420)) << "24 bits in 32-bit containers";
     core->End();
 
     lstrcpyA(settings.output_device, SimKs_DevicePath(onboard));
-    ASSERT_EQ(1000, core->Start(48000, 1, 8));
+    ASSERT_GT(core->Start(48000, 1, 8), 0);
     expected = Expected(window, {{400, "Sample Size: 16 in 16 bits (stream 8)"},
                                  {420, "Number of Channels: 2 (stream 1)"}});
     EXPECT_TRUE(Paint().SameRows(expected, 400, pic.height)) << "the stream's format beside";
@@ -201,7 +201,7 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
 // alignment and latency too), and the format three packet lines lower than with one packet.
 TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
     lstrcpyA(settings.output_device, SimKs_DevicePath(SIMKS_DEFAULT_WAVERT));
-    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
     std::vector<Line> lines = {{140, "Cyclic Buffer (WaveRT, event-driven):"},
                                {160, "Size: 16384 bytes (92.9mS)"},
                                {180, "Playing: first half, at byte 0"},
@@ -221,7 +221,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
 
     SimKsWaveRtOptions packets = {SIMKS_RT_PACKET_MODE, 0, 0, 0, 0, 0, {}};
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &packets);
-    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
     EXPECT_TRUE(Paint().SameRows(
         Expected(window, {{220, "Latency: 0mS; packet mode off (offered by the driver)"}}), 220,
         240));
@@ -229,7 +229,7 @@ TEST_F(Status, WaveRtStreamShowsTheCyclicBufferInsteadOfThePackets) {
 
     SimKsWaveRtOptions polled = {SIMKS_RT_NO_NOTIFICATION, 0, 0, 0, 0, 0, {}};
     SimKs_SetWaveRtOptions(SIMKS_DEFAULT_WAVERT, &polled);
-    ASSERT_EQ(1000, core->Start(44100, 2, 16));
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
     EXPECT_TRUE(
         Paint().SameRows(Expected(window, {{140, "Cyclic Buffer (WaveRT, polled):"}}), 140, 160));
     core->End();
@@ -255,7 +255,7 @@ TEST_F(Status, VolumeLineShowsOffSoftwareOrTheDeviceLevel) {
         settings.volume_enabled = c.volumeEnabled;
         settings.hardware_volume_enabled = c.hardware;
         core->SetVolume(c.volume);
-        ASSERT_EQ(1000, core->Start(44100, 2, 16));
+        ASSERT_GT(core->Start(44100, 2, 16), 0);
         ASSERT_TRUE(WaitUntil([&] { return core->Snapshot().deviceMuted == (c.volume == 0); }));
         std::vector<Line> lines;
         if (c.text)
