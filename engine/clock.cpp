@@ -18,7 +18,7 @@ void KSStreamClock::Restart(int baseMs, DWORD hostRate) {
     m_nBaseMs = baseMs;
     m_dwHostRate = hostRate;
     InterlockedExchange64(&m_qwWritten, 0);
-    m_qwBefore = m_qwLead = m_qwTrackAt = 0;
+    m_qwBefore = m_qwTrackAt = 0;
 }
 
 void KSStreamClock::NewTrack(DWORD hostRate, ULONGLONG at) {

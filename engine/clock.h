@@ -13,8 +13,9 @@
 
 class KSStreamClock {
   public:
-    // A new stream (baseMs 0) or a seek: nothing written or played since. hostRate: the host's
-    // bytes per second.
+    // A new stream (baseMs 0) or a seek: nothing written or played since; the pin's leading
+    // silence stays (a seek drops what is left of it: NewPin(0)). hostRate: the host's bytes per
+    // second.
     void Restart(int baseMs, DWORD hostRate);
     // A seek keeps the host's byte rate.
     void Restart(int baseMs) { Restart(baseMs, m_dwHostRate); }

@@ -37,11 +37,12 @@ int KSCore::CanWrite() {
 }
 
 // Gapless off: 1 while anything of the stream is buffered or with the device, 0 once the device
-// has played it all; from the first ask the player thread submits what is left, however little.
-// A stream without its pin (lost, awaited, released) still plays; one without a device for good
-// while its ring holds audio. Gapless on, the next track opens while the ring still plays: 0 once
-// the ring is empty (without a device for good, once the host wrote its end), and 1 once the
-// device has played everything.
+// has played it all, or has made no progress for StallMs() (it has played all it will: the host
+// then closes the stream); from the first ask the player thread submits what is left, however
+// little. A stream without its pin (lost, awaited, released) still plays; one without a device
+// for good while its ring holds audio. Gapless on, the next track opens while the ring still
+// plays: 0 once the ring is empty (without a device for good, once the host wrote its end), and 1
+// once the device has played everything.
 int KSCore::IsPlaying() {
     LONG state = m_nState;
     if (!IsOpen())
@@ -51,15 +52,21 @@ int KSCore::IsPlaying() {
         return gapless ? !m_bEndWritten : m_bytes.Used() != 0;
     if (state != kStatePlaying)
         return 1;
-    if (!gapless && !m_bTail) {
+    if (gapless) {
+        if (m_bytes.Pending())
+            return 0;
+        CsGuard lock(m_csState);
+        return m_pOutput && m_pOutput->AllPlayed() ? 1 : 0;
+    }
+    if (!m_bTail) {
         InterlockedExchange(&m_bTail, 1);
         WakeThread();
     }
-    if (m_bytes.Pending())
-        return gapless ? 0 : 1;
     CsGuard lock(m_csState);
-    bool played = m_pOutput && (gapless ? m_pOutput->AllPlayed() : m_pOutput->PlayedOut());
-    return gapless == played ? 1 : 0;
+    if (!m_pOutput)
+        return 1;
+    bool played = !m_bytes.Pending() && m_pOutput->PlayedOut();
+    return played || TailStalled() ? 0 : 1;
 }
 
 // A pause takes effect once the player thread has acknowledged it (it then fills and submits

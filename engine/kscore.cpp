@@ -171,6 +171,9 @@ KSSnapshot KSCore::Snapshot() {
     s.packetCount = m_packets.count;
     s.volume = m_bytes.Volume();
     s.bytesWritten = m_bytes.Handed();
+    // The state lock is taken again by the time queries (it may be).
+    int buffered = GetWrittenTime() - GetOutputTime();
+    s.bufferedMs = buffered > 0 ? buffered : 0;
     s.lostPackets = m_nLostPackets;
     s.format = m_bytes.DeviceFormat();
     s.streamFormat = m_bytes.RingFormat();

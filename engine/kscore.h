@@ -22,7 +22,8 @@
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
 //   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
 //   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
-//   thread only after it has left m_csControl. The log lock is always innermost.
+//   thread only after it has left m_csControl. An output's own clock lock (its counts of what the
+//   device played) comes after m_csState. The log lock is always innermost.
 // - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
 //   flags here are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
@@ -262,6 +263,7 @@ class KSCore final : private KSStreamSite {
     void PinGone(ULONGLONG pinBytes);
     void DropForSeek();
     int LatencyMs();
+    bool TailStalled();
 
     // The fades (fadeout.cpp).
     DWORD FadeFramesNow() const;
@@ -369,6 +371,12 @@ class KSCore final : private KSStreamSite {
     // Gapless off: the host waits for the end of what it wrote (it asked IsPlaying or wrote the
     // end); its next write clears it.
     volatile LONG m_bTail = 0;
+    // IsPlaying's watch on a device that stops before the last byte has played (m_csState).
+    struct {
+        ULONGLONG progress;
+        DWORD since; // GetTickCount when the progress last changed; 0: not watching
+        bool stalled;
+    } m_tailWatch = {};
     // The stream's time: the seek's base, the host's bytes, the audio of the pins gone (the
     // control path changes it under m_csState).
     KSStreamClock m_clock;

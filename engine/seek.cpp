@@ -33,6 +33,7 @@ void KSCore::Flush(int ms) {
         DropForSeek();
     CsGuard state(m_csState);
     m_clock.Restart(ms);
+    m_clock.NewPin(0);
 }
 
 // Under m_csControl, with a stream open.
@@ -52,6 +53,10 @@ void KSCore::DropForSeek() {
     if (m_settings.fade_ms)
         m_bytes.StartFadeIn(FadeFramesNow());
     InterlockedExchange(&m_bTail, 0);
+    {
+        CsGuard state(m_csState);
+        m_tailWatch = {};
+    }
     m_qwDropMs = m_qwDropped = 0;
     m_dwDropLastMs = GetTickCount();
     ReleasePlayerThread();
@@ -65,6 +70,7 @@ void KSCore::RestartClock(int rate, int channels, int bits, bool gapless) {
     if (!gapless) {
         CsGuard lock(m_csState);
         m_clock.Restart(0, hostRate);
+        m_tailWatch = {};
         return;
     }
     HoldPlayerThread();
@@ -93,4 +99,22 @@ int KSCore::LatencyMs() {
     ULONGLONG bytes = (ULONGLONG)m_bytes.Size() * deviceRate + capacity * ringRate;
     ULONGLONG ms = (bytes * 1000 + per - 1) / per;
     return ms < 1 ? 1 : ms > 0x7FFFFFFF ? 0x7FFFFFFF : (int)ms;
+}
+
+// Under m_csState, with an output: no progress for StallMs() while the stream moves audio.
+bool KSCore::TailStalled() {
+    DWORD now = GetTickCount();
+    ULONGLONG progress = m_pOutput->Progress();
+    if (MovesNoAudio() || progress != m_tailWatch.progress || !m_tailWatch.since) {
+        m_tailWatch.progress = progress;
+        m_tailWatch.since = now ? now : 1;
+        return false;
+    }
+    if (now - m_tailWatch.since <= StallMs())
+        return false;
+    if (!m_tailWatch.stalled)
+        DiagLog(1, "Device stopped: %s for %lu ms; the stream ends as for a removed device",
+                m_pOutput->StallText(), StallMs());
+    m_tailWatch.stalled = true;
+    return true;
 }

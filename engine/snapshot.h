@@ -32,6 +32,7 @@ struct KSSnapshot {
     int packetCount;                   // packets, fixed for the engine's life
     DWORD volume;                      // 0..kMaxVolume
     DWORD bytesWritten;                // bytes handed to the device since the stream started
+    int bufferedMs;                    // written by the host and not yet heard
     LONG lostPackets;                  // packets the device kept after its pin was closed
     WAVEFORMATEXTENSIBLE format;       // the format of the pin (the last one opened)
     WAVEFORMATEXTENSIBLE streamFormat; // the format the ring holds: the stream's own

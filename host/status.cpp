@@ -155,6 +155,7 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
                   Millis(s.inputSize, f.nAvgBytesPerSec));
     if (s.inputSize != 0)
         DrawUsageBar(dc, s, green, grey);
+    StatusTextOut(dc, 20, 120, "Buffered: %dmS written, not yet heard", s.bufferedMs);
     if (cyclic)
         DrawCyclicBuffer(dc, s);
     else

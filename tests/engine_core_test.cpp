@@ -140,6 +140,7 @@ TEST_F(Core, SettingsChangedWhileAStreamPlaysCountFromTheNextOpen) {
         ASSERT_GT(core->Start(44100, 2, 16), 0);
         settings.volume_enabled = 1;
         ASSERT_EQ(0, core->Write(pcm.data(), (int)pcm.size()));
+        ASSERT_TRUE(WaitUntil([&] { return core->IsPlaying() == 0; }));
         core->End();
         std::vector<char> got(pcm.size());
         got.resize(SimKs_CopyConsumed(stream, 0, got.data(), (ULONG)got.size()));
@@ -178,7 +179,7 @@ TEST_F(Asleep, PauseAndResumeReturn) {
     SimKs_CompletePackets(0, 1);
 }
 
-TEST_F(Asleep, OnlyFullPacketsGoOutUntilTheEndSubmitsThePartlyFilledOne) {
+TEST_F(Asleep, OnlyFullPacketsGoOutUntilTheHostWaitsForTheEnd) {
     std::vector<char> pcm(3000);
     for (size_t i = 0; i < pcm.size(); i++)
         pcm[i] = (char)(i * 7 + 1);
@@ -186,6 +187,7 @@ TEST_F(Asleep, OnlyFullPacketsGoOutUntilTheEndSubmitsThePartlyFilledOne) {
     ASSERT_TRUE(WaitAsleepOnEmptyRing());
     EXPECT_EQ(0, SimKs_PacketCount(0)) << "an open stream submits only full packets";
     SimKs_SetClock(SIMKS_CLOCK_UNPACED, 1.0);
+    EXPECT_TRUE(WaitUntil([&] { return core->IsPlaying() == 0; }));
     core->End();
     ASSERT_EQ(1, SimKs_PacketCount(0));
     SimKsPacketInfo p;

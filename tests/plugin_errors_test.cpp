@@ -128,7 +128,7 @@ TEST_F(NoDevices, DeviceAddedAfterInitIsFoundByTheNextOpen) {
     ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
     std::vector<char> pcm = Pcm16(8192);
     EXPECT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
@@ -194,7 +194,7 @@ TEST_F(LargestSizes, ClampedAtLoadAndTheStreamPlays) {
     EXPECT_NE(std::string::npos, log.find("output buffer configured to 8388608 bytes per packet"));
     std::vector<char> pcm = Pcm16(3 * 8388608 / 2);
     EXPECT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 

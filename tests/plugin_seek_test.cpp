@@ -4,6 +4,7 @@
 #include "tests/plugin_fixture.h"
 
 #include <ks.h>
+#include <algorithm>
 
 namespace {
 
@@ -159,6 +160,33 @@ TEST_F(Time, StandsStillWhilePaused) {
     EXPECT_EQ(0, SimKs_CompletePackets(0, 1));
     EXPECT_EQ(25, mod->GetOutputTime());
     mod->Pause(0);
+    mod->Close();
+}
+
+// On the real-time clock the time follows the position the device reports, sampled every 20 ms
+// while a second plays: the median error is printed; a time ahead of the device by more than the
+// packet under way, or behind it by more than a packet, fails.
+TEST_F(Time, FollowsTheDevicesPositionOnTheRealTimeClock) {
+    SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
+    std::vector<char> pcm = Pcm16(kRate / 2);
+    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
+    ASSERT_TRUE(WriteAll(pcm));
+    std::vector<int> errors;
+    while (mod->IsPlaying() && errors.size() < 100) {
+        ULONGLONG before = SimKs_PlayedBytes(0);
+        int heard = mod->GetOutputTime();
+        ULONGLONG after = SimKs_PlayedBytes(0);
+        int low = (int)(before * 1000 / kRate), high = (int)(after * 1000 / kRate);
+        errors.push_back(heard < low ? heard - low : heard > high ? heard - high : 0);
+        Sleep(20);
+    }
+    ASSERT_FALSE(errors.empty());
+    std::vector<int> sorted = errors;
+    std::sort(sorted.begin(), sorted.end());
+    printf("time against the device's position: median %d ms, from %d to %d ms, %u samples\n",
+           sorted[sorted.size() / 2], sorted.front(), sorted.back(), (unsigned)sorted.size());
+    EXPECT_GE(sorted.front(), -(int)(kPacket * 1000 / kRate));
+    EXPECT_LE(sorted.back(), (int)(kPacket * 1000 / kRate));
     mod->Close();
 }
 

@@ -79,7 +79,7 @@ TEST_F(WaveRtFault, PositionOutsideTheBufferIsIgnored) {
     ASSERT_TRUE(StepQuarters(15)); // 30720 bytes: the end of the track is still to come
     Options(SIMKS_RT_POSITION_OUTSIDE);
     stepper.Start();
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     stepper.Stop();
     EXPECT_EQ("", PlayedExactly(pcm, 0, 4));
     EXPECT_EQ(1, LogCount("WaveRT play position outside the 16384-byte buffer: ignored"));
@@ -91,8 +91,8 @@ TEST_F(WaveRtFault, EventThatStopsFiringIsReplacedByPolling) {
     EXPECT_EQ(1, LogCount("WaveRT notification event silent for"));
 }
 
-// Without notifications and without a position nothing tells where the hardware is: the end
-// gives up after its bound, Close returns, and the next stream plays.
+// Without notifications and without a position nothing tells where the hardware is: Close
+// returns at once, and the next stream plays.
 TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     Options(SIMKS_RT_POSITION_OUTSIDE, 0, 2);
     std::vector<char> pcm = Pcm(44100, 2, 16, 0.5);
@@ -105,7 +105,6 @@ TEST_F(WaveRtFault, SilentEventWithoutPositionStillLetsCloseReturn) {
     }
     SimKs_AdvanceWaveRt(0, 2048);
     MustReturn("Close", [this] { mod->Close(); });
-    EXPECT_EQ(1, LogCount("Device stopped: the WaveRT play position stood still for"));
     EXPECT_EQ(1, LogCount("play position from the notifications, counted"));
     Options(0);
     EXPECT_EQ("", PlayTrack());

@@ -146,6 +146,7 @@ TEST_F(Playing, TheDialogAndTheStatusWindowWhileAStreamPlaysLoseNoAudio) {
         Pump();
     CloseHandle(thread);
     EXPECT_TRUE(written);
+    EXPECT_TRUE(WaitUntil([this] { return mod->IsPlaying() == 0; }));
     mod->Close();
     EXPECT_EQ(1, SimKs_StreamCount());
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));

@@ -174,12 +174,14 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     ASSERT_GT(core->Start(44100, 2, 16), 0);
     Picture pic = Paint();
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (371.5mS)"},
+                                         {120, "Buffered: 0mS written, not yet heard"},
                                          {160, "Size: 8192 bytes (46.4mS x 8)"},
                                          {180, "0 : FREE"},
                                          {420, "Number of Channels: 2"},
                                          {400, "Sample Size: 16 bits"},
                                          {380, "Frequency: 44100Hz"}});
     EXPECT_TRUE(pic.SameRows(expected, 80, 100));
+    EXPECT_TRUE(pic.SameRows(expected, 120, 140));
     EXPECT_TRUE(pic.SameRows(expected, 160, 200));
     EXPECT_TRUE(pic.SameRows(expected, 380, pic.height));
     core->End();
