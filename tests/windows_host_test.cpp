@@ -60,6 +60,7 @@ TEST_F(Host, OpenAfterAChangeRebuildsTheEngineWithTheNewSizesAndTheMappedVolume)
     std::vector<SHORT> samples(16384, 1000);
     std::vector<char> pcm((char*)samples.data(), (char*)(samples.data() + samples.size()));
     EXPECT_TRUE(WriteAll(pcm));
+    EXPECT_TRUE(WaitUntil([this] { return mod->IsPlaying() == 0; }));
     mod->Close();
     std::vector<char> got = Consumed(0);
     ASSERT_GE(got.size(), 2u);
