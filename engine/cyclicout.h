@@ -40,6 +40,7 @@ class KSCyclicOutput final : public KSOutput {
     int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override {}
     void Flush() override;
+    bool FadeInPlace(DWORD size, const KSFadeFormat& f) override;
     DWORD Capacity() override { return m_dwSize; }
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;
@@ -83,6 +84,7 @@ class KSCyclicOutput final : public KSOutput {
     void Put(ULONGLONG at, DWORD n);
     void Silence(ULONGLONG from, ULONGLONG to);
     void WriteCut();
+    ULONGLONG PastPosition();
     void Publish();
 
     KSStreamSite& m_site;

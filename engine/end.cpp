@@ -119,6 +119,8 @@ void KSCore::EndInternal(int force) {
     bool now = m_bPaused || !force;
     if (now) {
         HoldPlayerThread();
+        if (m_settings.fade_ms && !m_bPaused) // the stop fades out
+            FadeForStop();
         m_bytes.Discard();
     }
     // A loss may come at any moment: the state changes from the one it had.

@@ -94,6 +94,8 @@ int KSCore::Pause(int pause) {
         // Wake a thread asleep on an empty ring, so that it makes the pass that acknowledges.
         WakeThread();
         m_thread.AwaitAck();
+        if (m_settings.fade_ms && !old)
+            FadeForPause();
         RequestState(pin, KSSTATE_PAUSE);
         if (m_settings.release_on_pause_enabled && !old)
             ReleaseForPause();

@@ -147,6 +147,7 @@ KSSnapshot KSCore::Snapshot() {
     s.streamFormat = m_bytes.RingFormat();
     s.adapted = m_bAdapted;
     s.deviceVolumeAllowed = m_settings.hardware_volume_enabled != 0;
+    s.fadeMs = m_settings.fade_ms;
     s.volumeKind = VolumeKind();
     if (m_pHwVolume) {
         s.deviceLevel = m_pHwVolume->Level();

@@ -252,6 +252,13 @@ class KSCore final : private KSStreamSite {
     int LatencyMs();
     bool TailStalled();
 
+    // The fades (fadeout.cpp).
+    DWORD FadeFramesNow() const;
+    bool CanFade();
+    bool FadeOutAtDevice(KSBytes* rest);
+    void FadeForStop();
+    void FadeForPause();
+
     // The player thread (player.cpp).
     static DWORD WINAPI PlayerThreadProc(LPVOID param);
     void PlayerThread();

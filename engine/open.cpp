@@ -164,6 +164,8 @@ int KSCore::OpenOutput(WAVEFORMATEXTENSIBLE* pwfx) {
             "Output Buffer Size   %d\nOutput Buffer Count: %d\n\n",
             m_pRenderFilter->m_szFriendlyName, m_settings.input_buffer_size,
             m_settings.output_buffer_size, m_settings.output_buffer_cnt);
+    if (m_settings.fade_ms)
+        DiagLog(1, "Fade at pause, seek and stop: %d ms", m_settings.fade_ms);
     // The ring holds the stream's own format when the device's differs; today's second attempt
     // (plain) fills the ring as the device takes it.
     WAVEFORMATEXTENSIBLE stream = *pwfx;

@@ -17,6 +17,8 @@
 #include <ks.h>
 #include <memory>
 
+#include "engine/fade.h"
+
 class CKsAudRenFilter;
 class CKsPin;
 class KSStreamBuffer;
@@ -109,6 +111,18 @@ class KSOutput {
     // A seek, with the player thread held: what the device holds and what waits to be submitted
     // are dropped, and the device plays nothing more of it; Taken and Played count from here.
     virtual void Flush() = 0;
+    // The fades (fade_ms), with the player thread held and the pin running. TakeBack: the device
+    // plays nothing more of what it holds, which goes into *unplayed in order (as StopKeeping
+    // keeps it), and Taken and Played count from here; false, with nothing changed, where the
+    // output cannot (the cyclic buffer). PlayNow: the size bytes at data go to the device ahead
+    // of the stream's, and the call returns once they have played (false: not within the
+    // device's answer time; then they are dropped).
+    virtual bool TakeBack(KSBytes*) { return false; }
+    virtual bool PlayNow(const BYTE*, DWORD) { return false; }
+    // A stop's fade where the device's audio cannot be taken back (the cyclic buffer): the next
+    // size bytes it plays (at most) fade out where they lie, silence follows, and the call
+    // returns once they have played. False, with nothing changed, where it cannot.
+    virtual bool FadeInPlace(DWORD, const KSFadeFormat&) { return false; }
     // Device bytes the output holds at most: the packets, or the cyclic buffer.
     virtual DWORD Capacity() = 0;
     // True once everything taken from the stream buffer has played (what it holds is not asked).

@@ -126,13 +126,13 @@ int KSPacketOutput::FillPacket(int index, DWORD available) {
     return h.DataUsed == m_dwPacketSize ? 1 : 0;
 }
 
-// Hands the current packet to the device. A packet whose write fails is freed at once, so that
-// no wait for the packets hangs on it.
-void KSPacketOutput::SubmitCurrentPacket() {
-    LONG index = m_nCurrentPacket;
+// Hands a packet to the device (fresh: its bytes count as handed, as the stream's first time
+// out). A packet whose write fails is freed at once, so that no wait for the packets hangs on it.
+void KSPacketOutput::Submit(LONG index, bool fresh) {
     KSPacket& p = m_Packets[index];
     p.Header.FrameExtent = p.Header.DataUsed;
-    m_bytes.CountHanded(p.Header.DataUsed);
+    if (fresh)
+        m_bytes.CountHanded(p.Header.DataUsed);
     InterlockedExchangeAdd((volatile LONG*)&m_dwSubmitted, (LONG)p.Header.DataUsed);
     {
         // The time counts the packet as sent and with the device in one step.
@@ -188,17 +188,28 @@ DWORD KSPacketOutput::PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DW
 // The packets' bytes in the order they went to the device, then the packet being filled, less
 // what the device had played of the first. Memory that cannot be had loses them, logged.
 int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
+    bool known = false;
+    ULONGLONG played = PositionPlayed(&known);
+    int lost = Stop();
+    Gather(played, known, unplayed);
+    return lost;
+}
+
+// Where the device stands, in the count of m_dwSubmitted (known: the pin answered).
+ULONGLONG KSPacketOutput::PositionPlayed(bool* known) {
     ULONGLONG played = 0;
     HRESULT hr = m_pRenderPin->GetPlayedBytes(&played);
-    bool known = SUCCEEDED(hr);
-    if (!known)
+    *known = SUCCEEDED(hr);
+    if (!*known)
         LogCause("CKsPin::GetPlayedBytes (the packet under way is sent again whole)", hr);
-    {
-        // The position counts from its value at the last start or seek.
-        CsGuard lock(m_csClock);
-        played = played - m_qwBase + (m_dwSubmitted - (DWORD)m_qwSent);
-    }
-    int lost = Stop();
+    // The position counts from its value at the last start or seek.
+    CsGuard lock(m_csClock);
+    return played - m_qwBase + (m_dwSubmitted - (DWORD)m_qwSent);
+}
+
+// With every packet back from the device: the bytes of those it did not play, in the order they
+// went, then the packet being filled, less what the device had played of the first.
+void KSPacketOutput::Gather(ULONGLONG played, bool known, KSBytes* unplayed) {
     int order[kMaxPackets + 1], count = 0;
     DWORD sent = 0;
     for (int i = 0; i < m_nPacketCount; i++) {
@@ -219,11 +230,11 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
         total += unplayed->uncounted;
     }
     if (!total)
-        return lost;
+        return;
     unplayed->data.reset(new (std::nothrow) BYTE[total]);
     if (!unplayed->data) {
         DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", total);
-        return lost;
+        return;
     }
     unplayed->size = total;
     BYTE* at = unplayed->data.get();
@@ -233,7 +244,6 @@ int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
         memcpy(at, (const BYTE*)h.Data + from, h.DataUsed - from);
         at += h.DataUsed - from;
     }
-    return lost;
 }
 
 void KSPacketOutput::SubmitPartial() {

@@ -42,6 +42,8 @@ class KSPacketOutput final : public KSOutput {
     int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override;
     void Flush() override;
+    bool TakeBack(KSBytes* unplayed) override;
+    bool PlayNow(const BYTE* data, DWORD size) override;
     DWORD Capacity() override { return (DWORD)m_nPacketCount * m_dwPacketSize; }
     bool PlayedOut() override;
     void AwaitPlayOut(bool self) override;
@@ -62,7 +64,11 @@ class KSPacketOutput final : public KSOutput {
   private:
     bool HasPartial();
     int FillPacket(int index, DWORD available);
-    void SubmitCurrentPacket();
+    void SubmitCurrentPacket() { Submit(m_nCurrentPacket, true); }
+    void Submit(LONG index, bool fresh);
+    ULONGLONG PositionPlayed(bool* known);
+    void Gather(ULONGLONG played, bool known, KSBytes* unplayed);
+    void Restart();
     bool AllPacketsFree(DWORD timeout);
     int FreePacketCount();
     int ReclaimPackets();

@@ -11,6 +11,11 @@
 void KSPacketOutput::Flush() {
     if (!AllPacketsFree(0))
         CancelQueued();
+    Restart();
+}
+
+// No packet with the device: the counts and the position start again from here.
+void KSPacketOutput::Restart() {
     InterlockedExchange(&m_nCurrentPacket, -1);
     for (int i = 0; i < m_nPacketCount; i++) {
         m_seq[i] = 0;

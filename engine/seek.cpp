@@ -43,9 +43,15 @@ void KSCore::DropForSeek() {
         TakeLoss();
         HoldPlayerThread();
     }
-    if (m_nState == kStatePlaying && m_pOutput)
+    if (m_nState == kStatePlaying && m_pOutput) {
+        KSBytes rest; // fade_ms: the old position fades out, and what follows it goes
+        if (m_settings.fade_ms && !m_bPaused)
+            FadeOutAtDevice(&rest);
         m_pOutput->Flush();
+    }
     m_bytes.Discard();
+    if (m_settings.fade_ms)
+        m_bytes.StartFadeIn(FadeFramesNow());
     InterlockedExchange(&m_end.waited, 0);
     {
         CsGuard state(m_csState);

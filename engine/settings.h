@@ -1,4 +1,4 @@
-// The settings record: twelve user settings, plain data, and the limits of the two buffer sizes
+// The settings record: thirteen user settings, plain data, and the limits of the two buffer sizes
 // and the pre-roll. The host loads it from the player's INI file and saves it (host/settings.cpp),
 // keeping every field within its key's range; the engine plays with a copy it takes from the host
 // at its construction and at each open (KSHostSite), so that the settings dialog never writes what
@@ -15,6 +15,8 @@ constexpr int kMaxInputBufferSize = 64 * 1024 * 1024;
 constexpr int kMaxOutputBufferSize = 8 * 1024 * 1024;
 // The longest silence a new pin plays before the stream's first sample, for a DAC to lock on.
 constexpr int kMaxPrerollMs = 2000;
+// The longest fade at a pause, a seek and a stop.
+constexpr int kMaxFadeMs = 200;
 
 struct KSSettings {
     char ini_file[MAX_PATH + 1];      // full path of the settings file
@@ -30,4 +32,5 @@ struct KSSettings {
     int hardware_volume_enabled;      // the volume on the device's own control where it has one
     int release_on_pause_enabled;     // close the pin while paused, open it again on resume
     int preroll_ms;                   // silence before the first sample of a new pin, 0..2000
+    int fade_ms;                      // fades at a pause, a seek and a stop, 0 (none)..200
 };

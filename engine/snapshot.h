@@ -45,6 +45,7 @@ struct KSSnapshot {
     LONG device;                       // kDeviceHeld .. kDeviceGone (kscore.h)
     DWORD waitLeftMs;                  // waiting for a lost device: the time the wait has left
     const char* dropWhy;               // without a device for good: why (a constant string)
+    int fadeMs;                        // the setting fade_ms: fades at pause, seek and stop
 
     // The open stream's output.
     KSOutputKind kind;

@@ -53,6 +53,12 @@ void KSStreamBuffer::SetFormats(const WAVEFORMATEXTENSIBLE& ring,
                                 const WAVEFORMATEXTENSIBLE& device) {
     m_wfxRing = ring;
     m_wfxDevice = device;
+    m_fadeFormat = FadeFormatOf(device);
+    m_fadeIn.Start(m_fadeFormat, 0);
+}
+
+void KSStreamBuffer::StartFadeIn(DWORD frames) {
+    m_fadeIn.Start(m_fadeFormat, frames);
 }
 
 void KSStreamBuffer::StartPreroll(DWORD bytes, BYTE silence) {
@@ -163,13 +169,17 @@ int KSStreamBuffer::SampleVolume() const {
 }
 
 void KSStreamBuffer::Read(BYTE* dst, DWORD n) {
+    // A new pin's pre-roll is no part of a fade-in.
+    DWORD silence = Smaller(n, m_dwPreroll);
+    BYTE* start = dst + silence;
+    DWORD total = n - silence;
     ReadKept(dst, n);
-    if (!n)
-        return;
-    if (m_conv.active)
+    if (n && m_conv.active)
         ReadConverted(dst, n);
-    else
+    else if (n)
         ReadPlain(dst, n);
+    if (m_fadeIn.Active())
+        m_fadeIn.Apply(start, total);
 }
 
 // The pre-roll's silence and the kept audio go first; neither counts as handed again, except

@@ -11,6 +11,7 @@
 
 #include "diag/constants.h"
 #include "engine/convert.h"
+#include "engine/fade.h"
 #include "engine/output.h"
 
 #include <windows.h>
@@ -47,6 +48,8 @@ class KSStreamBuffer {
     void Keep(KSBytes& unplayed);
     // Drops the kept audio and the pre-roll; the ring stays.
     void ForgetKept();
+    // The next frames frames read rise from silence (a raised cosine); 0 ends a fade under way.
+    void StartFadeIn(DWORD frames);
     void ResetHanded() { InterlockedExchange((volatile LONG*)&m_dwHanded, 0); }
 
     // Host.
@@ -123,4 +126,7 @@ class KSStreamBuffer {
     DWORD m_dwKeptUncounted = 0;
     DWORD m_dwReadAhead = 0;
     DWORD m_dwUncountedRead = 0;
+    // A fade-in under way (fade_ms), and the device format's figures for it.
+    KSFadeFormat m_fadeFormat{};
+    KSFadeIn m_fadeIn;
 };

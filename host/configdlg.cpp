@@ -1,5 +1,6 @@
-// The settings dialog: device list, the three buffer sliders, six switches, Defaults and Open
-// Status. What it shows stays pending until OK stores it in the settings record, whole.
+// The settings dialog: device list, the three buffer sliders, six switches, the pre-roll and fade
+// fields, Defaults and Open Status. What it shows stays pending until OK stores it in the settings
+// record, whole.
 #include "host/dialogs.h"
 
 #include "diag/log.h"
@@ -56,6 +57,9 @@ const Tool kTools[] = {
     {IDC_PREROLL,
      "Milliseconds of silence (0 to 2000) played before the first sample whenever the device is "
      "opened, for DACs that need time to lock onto a new rate"},
+    {IDC_FADE,
+     "Milliseconds (0 to 200) over which the sound fades out when you pause, seek or stop, and "
+     "fades back in after; 0 leaves every sample untouched"},
 };
 
 // One size slider: its table, its label and the pending value it drives.
@@ -191,6 +195,7 @@ void OnShow(HWND hwnd) {
     SetCheck(hwnd, IDC_HARDWARE_VOLUME, g_pSettings->hardware_volume_enabled);
     SetCheck(hwnd, IDC_RELEASE_ON_PAUSE, g_pSettings->release_on_pause_enabled);
     SetDlgItemInt(hwnd, IDC_PREROLL, (UINT)g_pSettings->preroll_ms, FALSE);
+    SetDlgItemInt(hwnd, IDC_FADE, (UINT)g_pSettings->fade_ms, FALSE);
     ShowSize(hwnd, kInputSlider, g_pSettings->input_buffer_size);
     ShowSize(hwnd, kOutputSlider, g_pSettings->output_buffer_size);
     g_nPendingBufferCount = g_pSettings->output_buffer_cnt;
@@ -228,13 +233,14 @@ void OnSliderMoved(HWND hwnd, int code, HWND slider) {
     }
 }
 
-// The pre-roll field, held to the key's range; what is not a number keeps the setting.
-int ReadPreroll(HWND hwnd, int current) {
+// A milliseconds field (the pre-roll, the fade), held to its key's range; what is not a number
+// keeps the setting.
+int ReadMs(HWND hwnd, int id, int KSSettings::*field, int current) {
     BOOL ok = FALSE;
-    UINT ms = GetDlgItemInt(hwnd, IDC_PREROLL, &ok, FALSE);
+    UINT ms = GetDlgItemInt(hwnd, id, &ok, FALSE);
     if (!ok)
         return current;
-    const SettingKey& key = KeyOf(&KSSettings::preroll_ms);
+    const SettingKey& key = KeyOf(field);
     return ms > (UINT)key.most ? key.most : (int)ms;
 }
 
@@ -274,7 +280,8 @@ void OnOk(HWND hwnd) {
     s.adapt_formats_enabled = GetCheck(hwnd, IDC_ADAPT_FORMATS);
     s.hardware_volume_enabled = GetCheck(hwnd, IDC_HARDWARE_VOLUME);
     s.release_on_pause_enabled = GetCheck(hwnd, IDC_RELEASE_ON_PAUSE);
-    s.preroll_ms = ReadPreroll(hwnd, s.preroll_ms);
+    s.preroll_ms = ReadMs(hwnd, IDC_PREROLL, &KSSettings::preroll_ms, s.preroll_ms);
+    s.fade_ms = ReadMs(hwnd, IDC_FADE, &KSSettings::fade_ms, s.fade_ms);
     bool remap = s.logarithmic_volume != g_pSettings->logarithmic_volume;
     bool relog = s.logging_enabled != g_pSettings->logging_enabled;
     Store(s);

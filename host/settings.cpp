@@ -42,6 +42,7 @@ const SettingKey kSettingKeys[] = {
     {"release_on_pause_enabled", &KSSettings::release_on_pause_enabled, 0, 0, 1,
      SettingKind::kSwitch},
     {"preroll_ms", &KSSettings::preroll_ms, 0, 0, kMaxPrerollMs, SettingKind::kNumber},
+    {"fade_ms", &KSSettings::fade_ms, 0, 0, kMaxFadeMs, SettingKind::kNumber},
 };
 const size_t kSettingKeyCount = sizeof kSettingKeys / sizeof kSettingKeys[0];
 

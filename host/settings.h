@@ -1,6 +1,7 @@
-// The settings store: the record of engine/settings.h kept as twelve keys in the "Quellor" section
-// of the host's INI file, all described by one table (name, default, least, most) that the load,
-// the save and the settings dialog's limits use. Loaded once at Init, saved only by the dialog.
+// The settings store: the record of engine/settings.h kept as thirteen keys in the "Quellor"
+// section of the host's INI file, all described by one table (name, default, least, most) that the
+// load, the save and the settings dialog's limits use. Loaded once at Init, saved only by the
+// dialog.
 #pragma once
 
 #include "engine/settings.h"

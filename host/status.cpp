@@ -161,6 +161,8 @@ void DrawStatusLines(HDC dc, const KSSnapshot& s, HBRUSH green, HBRUSH grey) {
     else
         DrawPacketList(dc, s);
     DrawFormat(dc, s, 200 + 20 * n);
+    if (s.fadeMs)
+        StatusTextOut(dc, 20, 280 + 20 * n, "Fades: %d ms at pause, seek and stop", s.fadeMs);
 }
 
 INT_PTR CALLBACK StatusDlgProc(HWND hwnd, UINT msg, WPARAM wParam, LPARAM) {

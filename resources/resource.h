@@ -22,3 +22,4 @@
 #define IDC_HARDWARE_VOLUME 1030  // "Use the device's own volume control when it has one"
 #define IDC_RELEASE_ON_PAUSE 1040 // "Let other programs use the device while paused"
 #define IDC_PREROLL 1041          // milliseconds of silence before a new pin's first sample
+#define IDC_FADE 1042             // milliseconds of the fades at a pause, a seek and a stop

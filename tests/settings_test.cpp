@@ -84,6 +84,7 @@ TEST_F(SettingsFile, MissingFileGivesDefaults) {
     EXPECT_EQ(1, settings.hardware_volume_enabled);
     EXPECT_EQ(0, settings.release_on_pause_enabled);
     EXPECT_EQ(0, settings.preroll_ms);
+    EXPECT_EQ(0, settings.fade_ms);
 }
 
 TEST_F(SettingsFile, SizesAndCountAreClamped) {
@@ -153,6 +154,9 @@ TEST_F(SettingsFile, SwitchesAreKeptAsRead) {
     EXPECT_EQ(2000, LoadInt("preroll_ms", "99999", &KSSettings::preroll_ms));
     EXPECT_EQ(0, LoadInt("preroll_ms", "-5", &KSSettings::preroll_ms));
     EXPECT_EQ(250, LoadInt("preroll_ms", "250", &KSSettings::preroll_ms));
+    EXPECT_EQ(200, LoadInt("fade_ms", "99999", &KSSettings::fade_ms));
+    EXPECT_EQ(0, LoadInt("fade_ms", "-5", &KSSettings::fade_ms));
+    EXPECT_EQ(20, LoadInt("fade_ms", "20", &KSSettings::fade_ms));
 }
 
 TEST_F(SettingsFile, LongDevicePathIsCutTo260) {

@@ -67,7 +67,7 @@ HWND TooltipWindow() {
     return NULL;
 }
 
-TEST_F(Dialog, RegistersTwelveTooltipsWhileShownAndNamesTheLogFile) {
+TEST_F(Dialog, RegistersThirteenTooltipsWhileShownAndNamesTheLogFile) {
     LRESULT whileShown = -1;
     WCHAR logText[512] = L"";
     ASSERT_TRUE(RunConfig([&](HWND d) {
@@ -81,12 +81,30 @@ TEST_F(Dialog, RegistersTwelveTooltipsWhileShownAndNamesTheLogFile) {
         ti.lpszText = logText;
         SendMessageW(tip, TTM_GETTEXTW, 512, (LPARAM)&ti);
     }));
-    EXPECT_EQ(12, whileShown);
+    EXPECT_EQ(13, whileShown);
     EXPECT_STREQ(L"Activates diagnostic logging. Diagnostic information is output to "
                  L"\"quellor log.txt\"",
                  logText);
     EXPECT_EQ(0, SendMessageA(TooltipWindow(), TTM_GETTOOLCOUNT, 0, 0))
         << "the tools go with the dialog";
+}
+
+// The fade field shows 0 by default; OK stores what it holds within 0..200 ms.
+TEST_F(Dialog, FadeFieldIsStoredWithinItsRange) {
+    const struct {
+        const char* typed;
+        int stored;
+    } cases[] = {{"20", 20}, {"250", 200}};
+    for (const auto& c : cases) {
+        std::string shown;
+        ASSERT_TRUE(RunConfig([&](HWND d) {
+            shown = ItemText(d, IDC_FADE);
+            SetDlgItemTextA(d, IDC_FADE, c.typed);
+            Press(d, IDOK);
+        }));
+        EXPECT_EQ(c.stored, IniInt("fade_ms")) << c.typed;
+        EXPECT_EQ(c.stored == 20 ? "0" : "20", shown);
+    }
 }
 
 TEST_F(Dialog, MovingASliderUpdatesItsLabel) {

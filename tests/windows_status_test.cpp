@@ -269,6 +269,17 @@ TEST_F(Status, VolumeLineShowsOffSoftwareOrTheDeviceLevel) {
         << "no stream, no device control";
 }
 
+// With fades on, a line below the format says so (with them off there is none: the last line is
+// the channels', below).
+TEST_F(Status, FadesLineBelowTheFormatWhenOn) {
+    settings.fade_ms = 20;
+    ASSERT_GT(core->Start(44100, 2, 16), 0);
+    Picture pic = Paint();
+    EXPECT_TRUE(pic.SameRows(Expected(window, {{440, "Fades: 20 ms at pause, seek and stop"}}), 440,
+                             pic.height));
+    core->End();
+}
+
 TEST_F(Status, BeforeAnyStreamTheDurationsAreZero) {
     Picture expected = Expected(window, {{80, "Size: 65536 bytes (0.0mS)"}});
     EXPECT_TRUE(Paint().SameRows(expected, 80, 100));

@@ -6,6 +6,7 @@
 #include "testbed/redirect.h"
 #include "tools/common/hostenv.h"
 #include "tools/qhost/devices.h"
+#include "tools/qhost/edges.h"
 #include "tools/qhost/plugin.h"
 #include "tools/qhost/prefs.h"
 #include "tools/qhost/seek.h"
@@ -70,6 +71,8 @@ const char kUsage[] =
     "  --gapless             shorthand for --set gapless_enabled=1\n"
     "  --set KEY=VALUE       write a plug-in setting into qhost's INI file before starting\n"
     "  --quiet               no progress line\n"
+    "  --edges               with --sim, list where the sound stopped and started, with the\n"
+    "                        largest sample next to each\n"
     "  --status              play with the settings dialog open and its Open Status pressed;\n"
     "                        the dialog is cancelled when the last track has ended\n"
     "  --close-after SECS    config: cancel the dialog after SECS seconds\n";
@@ -89,6 +92,7 @@ struct Options {
     std::string plugin;
     int volume = 255;
     bool quiet = false;
+    bool edges = false; // list where the sound stopped and started
     bool status = false;
     double closeAfter = 0;             // seconds
     std::vector<std::string> settings; // KEY=VALUE
@@ -129,6 +133,8 @@ bool ParseArgs(int argc, char** argv, Options& o) {
             o.sim = true;
         else if (a == "--quiet")
             o.quiet = true;
+        else if (a == "--edges")
+            o.edges = true;
         else if (a == "--status")
             o.status = true;
         else if (a == "--close-after" && hasValue)
@@ -319,6 +325,8 @@ int Play(const Options& o) {
         return 0;
     bool scaled = settings.volume_enabled && o.volume != 255;
     bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0, events);
+    if (o.edges)
+        PrintEdges();
     SimKs_Remove(s.dll);
     return clean ? 0 : 1;
 }

@@ -1,0 +1,47 @@
+// The packet output's part in the fades (fade_ms): the queued writes taken back from the device
+// with what it did not play, and a stretch played ahead of the stream.
+#include "engine/packetout.h"
+
+#include "diag/constants.h"
+#include "diag/log.h"
+
+#include <cstring>
+
+// The position is read before the reset, which may take it back to 0. Packets that do not come
+// back leave everything with the device (it is lost: CancelQueued).
+bool KSPacketOutput::TakeBack(KSBytes* unplayed) {
+    bool known = false;
+    ULONGLONG played = PositionPlayed(&known);
+    if (!AllPacketsFree(0))
+        CancelQueued();
+    if (!AllPacketsFree(0))
+        return false;
+    Gather(played, known, unplayed);
+    Restart();
+    return true;
+}
+
+// With every packet free (TakeBack): the bytes go in packets as the stream's do, counted as
+// taken and sent so that the time moves on while they play.
+bool KSPacketOutput::PlayNow(const BYTE* data, DWORD size) {
+    for (int i = 0; i < m_nPacketCount && size; i++) {
+        DWORD n = size < m_dwPacketSize ? size : m_dwPacketSize;
+        KSSTREAM_HEADER& h = m_Packets[i].Header;
+        memcpy(h.Data, data, n);
+        h.DataUsed = n;
+        {
+            CsGuard lock(m_csClock);
+            m_qwTaken += n;
+        }
+        Submit(i, false);
+        data += n;
+        size -= n;
+    }
+    DWORD ms = m_dwRate ? (DWORD)((ULONGLONG)Capacity() * 1000 / m_dwRate) : 0;
+    if (AllPacketsFree(ms + kDeviceAnswerMs))
+        return true;
+    DiagLog(1, "Fade: the device did not play the faded audio within %lu ms; it is dropped",
+            ms + kDeviceAnswerMs);
+    CancelQueued();
+    return false;
+}
