@@ -210,7 +210,7 @@ TEST_F(RingSmallerThanPacket, TheRingIsTwoPacketsAndWritesGoIn) {
     EXPECT_EQ(32768, mod->CanWrite());
     std::vector<char> pcm = Pcm16(32768);
     EXPECT_TRUE(WriteAll(pcm));
-    mod->Close();
+    EXPECT_TRUE(EndTrack());
     EXPECT_TRUE(SameBytes(Consumed(0), pcm));
 }
 
