@@ -49,6 +49,8 @@ qhost play --sim --clock realtime:4 --set gapless_enabled=0 $big --clock-figures
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 $big --clock-figures --stop 1500 \
     tone:44100:2:16:12
 echo
+# Back to the default buffers for what follows.
+rm -f "$build/bin/qhost.ini"
 echo "== The seek and the stop on the simulated WaveRT device"
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event --clock-figures \
     --seek 1000:3000 tone:44100:2:16:4

@@ -12,7 +12,8 @@
 
 namespace {
 
-// How long IsPlaying() may keep reporting 1 before qhost takes the track as ended anyway.
+// How long IsPlaying() may keep reporting 1 beyond the latency Open returned (what the plug-in
+// holds when the writing ends) before qhost takes the track as ended anyway.
 const DWORD kEndPollLimitMs = 2000;
 
 struct TrackRun {
@@ -108,7 +109,8 @@ Next WaitForEnd(TrackRun& run, size_t& pos) {
         run.mod->CanWrite();
         if (!run.mod->IsPlaying())
             return next;
-        if (GetTickCount() - start > kEndPollLimitMs) {
+        DWORD held = run.outcome->openResult > 0 ? (DWORD)run.outcome->openResult : 0;
+        if (GetTickCount() - start > kEndPollLimitMs + held) {
             run.outcome->endSeen = false;
             return next;
         }
