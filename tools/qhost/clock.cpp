@@ -34,30 +34,21 @@ ClockSampler::ClockSampler(Out_Module* mod, int stream, std::vector<ClockSample>
     : m_mod(mod), m_stream(stream), m_samples(samples) {
     if (!samples)
         return;
-    m_stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
-    if (!m_thread)
+    if (!m_watch.Start(Thread, this))
         fprintf(stderr, "qhost: cannot start the clock sampler; no clock figures\n");
 }
 
 ClockSampler::~ClockSampler() {
     Stop();
-    if (m_stop)
-        CloseHandle(m_stop);
 }
 
 void ClockSampler::Stop() {
-    if (!m_thread)
-        return;
-    SetEvent(m_stop);
-    WaitForSingleObject(m_thread, INFINITE);
-    CloseHandle(m_thread);
-    m_thread = NULL;
+    m_watch.Stop();
 }
 
 DWORD WINAPI ClockSampler::Thread(LPVOID param) {
     ClockSampler& self = *(ClockSampler*)param;
-    while (WaitForSingleObject(self.m_stop, kEveryMs) == WAIT_TIMEOUT) {
+    while (self.m_watch.Wait(kEveryMs)) {
         ClockSample s;
         s.output = self.m_mod->GetOutputTime();
         s.written = self.m_mod->GetWrittenTime();

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "host/out_module.h"
+#include "tools/qhost/watch.h"
 
 #include <vector>
 
@@ -39,6 +40,5 @@ class ClockSampler {
     Out_Module* m_mod;
     int m_stream;
     std::vector<ClockSample>* m_samples;
-    HANDLE m_stop = NULL;
-    HANDLE m_thread = NULL;
+    WatchThread m_watch;
 };

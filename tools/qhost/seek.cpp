@@ -44,13 +44,11 @@ Jumper::Jumper(const SeekPlan& plan) : m_plan(plan) {
 
 Jumper::~Jumper() {
     Finish();
-    if (m_stop)
-        CloseHandle(m_stop);
 }
 
 void Jumper::Begin(int stream, const Track& track) {
     SimKsStreamInfo info;
-    if (!m_plan.Any() || m_thread || !SimKs_GetStream(stream, &info))
+    if (!m_plan.Any() || m_watch.Running() || !SimKs_GetStream(stream, &info))
         return;
     const WAVEFORMATEX& f = info.Format.Format;
     m_outcome.stream = stream;
@@ -60,9 +58,7 @@ void Jumper::Begin(int stream, const Track& track) {
     m_silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
     m_bytesPerSec = f.nAvgBytesPerSec;
     m_heard.reset(new (std::nothrow) Attribution(m_expected, m_block, m_silence));
-    m_stop = m_heard ? CreateEventA(NULL, TRUE, FALSE, NULL) : NULL;
-    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
-    if (!m_thread)
+    if (!m_heard || !m_watch.Start(Thread, this))
         fprintf(stderr, "qhost: cannot start the seek watch; no seek or stop is made\n");
 }
 
@@ -99,12 +95,7 @@ void Jumper::WaitForQuiet() const {
 }
 
 SeekOutcome Jumper::Finish() {
-    if (m_thread) {
-        SetEvent(m_stop);
-        WaitForSingleObject(m_thread, INFINITE);
-        CloseHandle(m_thread);
-        m_thread = NULL;
-    }
+    m_watch.Stop();
     return m_outcome;
 }
 
@@ -142,7 +133,7 @@ void Jumper::Look(Attribution& heard, unsigned long long& fed) {
 DWORD WINAPI Jumper::Thread(LPVOID param) {
     Jumper& self = *(Jumper*)param;
     unsigned long long fed = 0;
-    while (WaitForSingleObject(self.m_stop, kLookMs) == WAIT_TIMEOUT)
+    while (self.m_watch.Wait(kLookMs))
         self.Look(*self.m_heard, fed);
     return 0;
 }

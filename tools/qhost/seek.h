@@ -8,6 +8,8 @@
 #include "tools/qhost/attribution.h"
 #include "tools/qhost/audio.h"
 
+#include "tools/qhost/watch.h"
+
 #include <windows.h>
 
 #include <memory>
@@ -78,6 +80,5 @@ class Jumper {
     std::unique_ptr<Attribution> m_heard; // the watch thread's, once it runs
     volatile LONG m_due = kNothing;
     size_t m_next = 0; // the next seek to make
-    HANDLE m_stop = NULL;
-    HANDLE m_thread = NULL;
+    WatchThread m_watch;
 };

@@ -32,25 +32,16 @@ bool ParseUnplug(const char* text, UnplugPlan& plan) {
 Unplugger::Unplugger(const UnplugPlan& plan) : m_plan(plan) {
     if (plan.atMs < 0)
         return;
-    m_stop = CreateEventA(NULL, TRUE, FALSE, NULL);
-    m_thread = m_stop ? CreateThread(NULL, 0, Thread, this, 0, NULL) : NULL;
-    if (!m_thread)
+    if (!m_watch.Start(Thread, this))
         fprintf(stderr, "qhost: cannot start the unplugging thread; the device stays in\n");
 }
 
 Unplugger::~Unplugger() {
     Finish();
-    if (m_stop)
-        CloseHandle(m_stop);
 }
 
 UnplugOutcome Unplugger::Finish() {
-    if (m_thread) {
-        SetEvent(m_stop);
-        WaitForSingleObject(m_thread, INFINITE);
-        CloseHandle(m_thread);
-        m_thread = NULL;
-    }
+    m_watch.Stop();
     return m_outcome;
 }
 
@@ -72,7 +63,7 @@ bool Unplugger::WaitForPoint() {
 
 // True when the time passed; false when qhost asked the thread to end.
 bool Unplugger::Wait(DWORD ms) {
-    return WaitForSingleObject(m_stop, ms) == WAIT_TIMEOUT;
+    return m_watch.Wait(ms);
 }
 
 DWORD WINAPI Unplugger::Thread(LPVOID param) {

@@ -3,6 +3,8 @@
 // the chosen pause, so that the plug-in's wait for its device and its reopen can be watched.
 #pragma once
 
+#include "tools/qhost/watch.h"
+
 #include <windows.h>
 
 struct UnplugPlan {
@@ -38,6 +40,5 @@ class Unplugger {
 
     UnplugPlan m_plan;
     UnplugOutcome m_outcome;
-    HANDLE m_stop = NULL;
-    HANDLE m_thread = NULL;
+    WatchThread m_watch;
 };
