@@ -19,6 +19,7 @@ void KSStreamClock::Restart(int baseMs, DWORD hostRate) {
     m_dwHostRate = hostRate;
     InterlockedExchange64(&m_qwWritten, 0);
     m_qwBefore = m_qwTrackAt = 0;
+    m_nEpoch++;
 }
 
 void KSStreamClock::NewTrack(DWORD hostRate, ULONGLONG at) {
@@ -26,6 +27,7 @@ void KSStreamClock::NewTrack(DWORD hostRate, ULONGLONG at) {
     m_dwHostRate = hostRate;
     InterlockedExchange64(&m_qwWritten, 0);
     m_qwTrackAt = at;
+    m_nEpoch++;
 }
 
 void KSStreamClock::Wrote(DWORD bytes) {
@@ -41,6 +43,7 @@ int KSStreamClock::WrittenMs() const {
 void KSStreamClock::PinGone(ULONGLONG pinBytes) {
     m_qwBefore = Audio(pinBytes);
     m_qwLead = 0;
+    m_nEpoch++;
 }
 
 ULONGLONG KSStreamClock::Audio(ULONGLONG pinBytes) const {

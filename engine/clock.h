@@ -27,7 +27,10 @@ class KSStreamClock {
     int WrittenMs() const;
 
     // A new pin whose first lead bytes are silence (its pre-roll).
-    void NewPin(DWORD lead) { m_qwLead = lead; }
+    void NewPin(DWORD lead) {
+        m_qwLead = lead;
+        m_nEpoch++;
+    }
     // The pin goes, having played pinBytes of what it took (its lead included).
     void PinGone(ULONGLONG pinBytes);
     // The stream's audio played: that of earlier pins and pinBytes of the current one.
@@ -35,6 +38,9 @@ class KSStreamClock {
     // The time heard for audio played: the seek's time plus the track's audio, less latencyMs.
     int HeardMs(ULONGLONG audio, DWORD deviceRate, DWORD latencyMs) const;
     int BaseMs() const { return m_nBaseMs; }
+    // Moves on with every change of what a pin's bytes count for (a restart, a new track, a pin
+    // that comes or goes): a pin's count read before it no longer fits the clock.
+    unsigned Epoch() const { return m_nEpoch; }
 
   private:
     int m_nBaseMs = 0;
@@ -43,4 +49,5 @@ class KSStreamClock {
     ULONGLONG m_qwBefore = 0;          // audio played by the pins gone since the restart
     ULONGLONG m_qwLead = 0;            // the current pin's leading silence
     ULONGLONG m_qwTrackAt = 0;         // the current track's first audio byte
+    unsigned m_nEpoch = 0;
 };

@@ -166,6 +166,7 @@ void KSCore::CloseOutput() {
 void KSCore::DropOutput() {
     KSOutput* output;
     {
+        CsGuard time(m_csTime); // no time query is inside the output
         CsGuard lock(m_csState);
         if (m_pOutput) {
             m_closed = KSSnapshot{};

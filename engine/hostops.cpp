@@ -118,3 +118,26 @@ void KSCore::SetVolume(int volume) {
     if (m_pHwVolume)
         m_pHwVolume->Request(m_bytes.Volume());
 }
+
+// The audio the device has played (without a device for good, what was dropped in its place),
+// less the hardware's latency where the output knows it: what the listener hears. The device is
+// asked outside the state lock; m_csTime keeps the output alive meanwhile. A read that a pin
+// coming or going, or a seek, overtook counts for nothing: the clock then holds that pin's bytes.
+int KSCore::GetOutputTime() {
+    CsGuard time(m_csTime);
+    KSOutput* output;
+    unsigned epoch;
+    {
+        CsGuard lock(m_csState);
+        output = m_nState == kStateGone ? nullptr : m_pOutput.get();
+        epoch = m_clock.Epoch();
+    }
+    ULONGLONG played = output ? output->Played() : 0;
+    CsGuard lock(m_csState);
+    DWORD rate = m_bytes.DeviceFormat().Format.nAvgBytesPerSec;
+    if (m_nState == kStateGone)
+        return m_clock.HeardMs(m_bytes.FromRing(), rate, 0);
+    bool fits = output && output == m_pOutput.get() && epoch == m_clock.Epoch();
+    DWORD latency = m_pOutput ? m_pOutput->LatencyMs() : 0;
+    return m_clock.HeardMs(m_clock.Audio(fits ? played : 0), rate, latency);
+}

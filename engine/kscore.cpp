@@ -125,6 +125,8 @@ void KSCore::WakeThread() {
 // Without an output, the last closed output's figures.
 KSSnapshot KSCore::Snapshot() {
     KSSnapshot s = {};
+    // The time queries take m_csTime, which comes before the state lock.
+    int buffered = GetWrittenTime() - GetOutputTime();
     CsGuard lock(m_csState);
     LONG state = m_nState;
     s.mode = ModeOf(state);
@@ -139,8 +141,6 @@ KSSnapshot KSCore::Snapshot() {
     s.packetCount = m_packets.count;
     s.volume = m_bytes.Volume();
     s.bytesWritten = m_bytes.Handed();
-    // The state lock is taken again by the time queries (it may be).
-    int buffered = GetWrittenTime() - GetOutputTime();
     s.bufferedMs = buffered > 0 ? buffered : 0;
     s.lostPackets = m_nLostPackets;
     s.format = m_bytes.DeviceFormat();

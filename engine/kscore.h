@@ -29,16 +29,18 @@
 //   the device's volume control of the open stream, against SetVolume and the snapshot; and the
 //   stream's device path in m_life, written as the output is published, against the system's
 //   thread.
+// - m_csTime keeps the output alive while a host thread asks it for the time outside m_csState
+//   (GetOutputTime): DropOutput takes it before the state lock to take the output down.
 // - Lock order: m_csControl, then m_csWake (Pause and EndInternal wake the thread while holding
-//   m_csControl), then m_csState. The player thread never waits for m_csControl while it holds
-//   m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close wakes the
-//   thread only after it has left m_csControl. An output's own clock lock (its counts of what the
-//   device played) comes after m_csState. The log lock is always innermost.
+//   m_csControl), then m_csTime, then m_csState. The player thread never waits for m_csControl
+//   while it holds m_csWake: it leaves m_csWake before it ends a gapless stream. The host's close
+//   wakes the thread only after it has left m_csControl. An output's own clock lock (its counts of
+//   what the device played) comes after m_csTime and m_csState. The log lock is always innermost.
 // - The stream's bytes (m_bytes, streambuffer.h) have their own threading note; the cross-thread
 //   flags here, in m_thread and in m_life are volatile LONGs.
 // - The host (KSHostSite) gives the settings and tells the user: the engine copies the settings
 //   under m_csControl, before it takes m_csState, and shows no window of its own. The host's
-//   status window paints from Snapshot, taking its own lock before m_csState.
+//   status window paints from Snapshot, taking its own lock before m_csTime.
 //
 // A device that stops: every wait of a stream's end, a pause and the shut-down keeps its meaning
 // while the device makes progress and is bounded when it does not (kDeviceAnswerMs, StallMs).
@@ -309,6 +311,7 @@ class KSCore final : private KSStreamSite {
     CriticalSection m_csWake;                   // see the threading note
     CriticalSection m_csControl;                // see the threading note
     CriticalSection m_csState;                  // see the threading note
+    CriticalSection m_csTime;                   // see the threading note
     // The settings this engine plays with: the host's, copied at construction and by each open
     // while no output exists (TakeSettings, under m_csControl and m_csState). The control path,
     // the player thread and the stream's bytes read it without a lock, the snapshot under

@@ -7,9 +7,10 @@
 // Threading: the player thread calls BeforeWait, AfterWait and HasWork while it serves the
 // output (KSCore::Pass); the control path (under m_csControl) calls the rest. The engine deletes
 // an output only once the player thread no longer serves it, so nothing of one stream's waits
-// reaches the next stream's output. AudioWritten, AllPlayed, Taken, Played and Describe come from
-// any thread under the engine's state lock; the outputs guard what those share with the player
-// thread with a lock of their own, taken after the state lock.
+// reaches the next stream's output. AudioWritten, AllPlayed, Taken and Describe come from any
+// thread under the engine's state lock, Played under its time lock (which keeps the output alive,
+// outside the state lock: it may ask the device); the outputs guard what those share with the
+// player thread with a lock of their own, taken after the engine's.
 #pragma once
 
 #include <windows.h>
@@ -143,7 +144,7 @@ class KSOutput {
     virtual KSNext AfterWait(int wait) = 0;
     virtual bool HasWork() = 0; // under m_csWake, before the thread sleeps
 
-    // Any thread, under the engine's state lock.
+    // Any thread, under the engine's state lock (Played: its time lock).
     virtual void AudioWritten() = 0; // the host wrote into the ring
     virtual bool AllPlayed() = 0;    // IsPlaying's test of the device side
     // Bytes taken from the stream buffer since the output opened or was flushed, and of them the

@@ -1,23 +1,8 @@
-// The stream's time and the seek: the time heard and the time written as the host asks them, the
+// The stream's time and the seek: the time written as the host asks it, the clock's changes, the
 // seek that drops everything not yet played, and the latency an open reports.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
-
-// The audio the device has played (without a device for good, what was dropped in its place),
-// less the hardware's latency where the output knows it: what the listener hears.
-int KSCore::GetOutputTime() {
-    CsGuard lock(m_csState);
-    ULONGLONG audio = m_clock.Audio(0);
-    DWORD latency = 0;
-    if (m_nState == kStateGone) {
-        audio = m_bytes.FromRing();
-    } else if (m_pOutput) {
-        audio = m_clock.Audio(m_pOutput->Played());
-        latency = m_pOutput->LatencyMs();
-    }
-    return m_clock.HeardMs(audio, m_bytes.DeviceFormat().Format.nAvgBytesPerSec, latency);
-}
 
 int KSCore::GetWrittenTime() {
     CsGuard lock(m_csState);

@@ -167,13 +167,16 @@ LONGLONG DueAt(const Stream& s, ULONGLONG bytes) {
     return s.rt.anchorUs + (LONGLONG)std::ceil(target * 1e6 / Rate(s));
 }
 
-// Real-time clock: the next end of a half or, sooner, an eighth of a half in whole frames.
+// Real-time clock: the next end of a half or, sooner, the next step of the position register: an
+// eighth of a half or a millisecond, whichever is less, in whole frames. A DMA engine's position
+// moves on with each burst it fetches, far finer than a half.
 LONGLONG NextDue(const Stream& s) {
     ULONG block = s.info.Format.Format.nBlockAlign;
     ULONG half = s.rt.size / 2;
     ULONG offset = (ULONG)(s.rt.played % s.rt.size);
     ULONG toBoundary = (offset < half ? half : s.rt.size) - offset;
-    ULONG step = half / 8 / block * block;
+    ULONG ms = (ULONG)(Rate(s) / 1000);
+    ULONG step = (half / 8 < ms ? half / 8 : ms) / block * block;
     step = step < block ? block : step;
     return DueAt(s, toBoundary < step ? toBoundary : step);
 }

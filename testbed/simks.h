@@ -571,8 +571,8 @@ SIMKS_API BOOL SimKs_AddTopology(int renderDevice, int layout, SimKsTopology* to
  *     per pass: at the end of the buffer only). The position register and the position property
  *     give the byte offset in the buffer; STOP puts it back to 0, PAUSE holds it.
  *       SIMKS_CLOCK_MANUAL    the engine moves only by SimKs_AdvanceWaveRt;
- *       SIMKS_CLOCK_REALTIME  nAvgBytesPerSec x factor, in whole frames, the register updated at
- *                             least 8 times per half;
+ *       SIMKS_CLOCK_REALTIME  nAvgBytesPerSec x factor, in whole frames, the register updated
+ *                             every millisecond and at least 8 times per half;
  *       SIMKS_CLOCK_UNPACED   the engine stands still (nothing paces a cyclic buffer).
  *   - Stale replay: the engine marks every byte it has read by writing a pattern over it (a
  *     client writes its buffer and never reads it). It judges the buffer in 8-byte words counted

@@ -116,57 +116,256 @@ INSTANTIATE_TEST_SUITE_P(
                       SeekCase{"Lost", "", false, true, 0, 0}),
     [](const ::testing::TestParamInfo<SeekCase>& info) { return std::string(info.param.name); });
 
-struct Time : PluginFixture {
+// One step of a time case, on the newest stream. heard and written: what GetOutputTime and
+// GetWrittenTime say after it; kSkip, or kSoFar for the seek's time plus what the device played
+// (or the host wrote) since.
+enum TimeOp {
+    kWrite,    // arg bytes more of the track (as the player writes them)
+    kEnd,      // the host's end of its track
+    kQueued,   // waits until arg packets are with the device
+    kComplete, // the device plays arg whole packets
+    kPart,     // the device plays arg bytes of the packet under way
+    kHeld,     // the device plays nothing: no packet completes
+    kPause,
+    kResume,
+    kFlush,   // a seek to arg ms
+    kPlaying, // IsPlaying says arg
+    kEnded,   // IsPlaying comes to say 0
+    kPlayAll, // the device plays everything the host wrote
+    kClose,   // the host closes
+    kStop,    // the host closes: the pin stops at once, nothing more plays
+    kOpen,
+};
+const int kSkip = -1, kSoFar = -2;
+
+struct TimeStep {
+    TimeOp op;
+    int arg, heard, written;
+};
+
+struct TimeCase {
+    const char* name;
+    const char* setting; // one more setting, or ""
+    std::vector<TimeStep> steps;
+};
+
+struct Time : PluginFixture, ::testing::WithParamInterface<TimeCase> {
+    std::vector<char> pcm = Pcm16(40 * kPacket / 2), sent; // the track; what the device may play
+    size_t next = 0;                                       // the track's next byte to write
+    bool open = false;
+    int baseMs = 0;                      // the last seek's time
+    ULONGLONG playedAt = 0, wroteAt = 0; // played and written at the last seek or open
+
+    std::vector<std::string> Settings() override {
+        if (*GetParam().setting)
+            return {GetParam().setting};
+        return {};
+    }
     void SetUp() override {
         PluginFixture::SetUp();
         SimKs_SetClock(SIMKS_CLOCK_MANUAL, 1.0);
     }
+    // Everything the streams so far consumed.
+    ULONGLONG Played() {
+        ULONGLONG n = 0;
+        for (int i = 0; i < SimKs_StreamCount(); i++)
+            n += Info(i).ConsumedBytes;
+        return n;
+    }
+    int SoFar(ULONGLONG bytes) { return baseMs + (int)(bytes * 1000 / kRate); }
+    void Run(const TimeStep& s);
 };
 
-// The time follows what the device played, within the packet under way, stands still while
-// paused, and the written time is the host's bytes to the millisecond.
-TEST_F(Time, HeardIsWhatTheDevicePlayedWrittenIsWhatTheHostWrote) {
-    std::vector<char> pcm = Pcm16(4 * kPacket / 2);
-    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-    ASSERT_EQ(0, mod->Write(pcm.data(), 8820));
-    EXPECT_EQ(50, mod->GetWrittenTime());
-    ASSERT_EQ(0, mod->Write(pcm.data() + 8820, (int)pcm.size() - 8820));
-    EXPECT_EQ((int)(pcm.size() * 1000 / kRate), mod->GetWrittenTime());
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
-    struct Step {
-        int packets;
-        ULONG part;
-    } steps[] = {{0, 0}, {0, 1764}, {1, 0}, {0, 3528}, {2, 0}};
-    for (const Step& s : steps) {
-        SimKs_CompletePackets(0, s.packets);
-        SimKs_PlayPart(0, s.part);
-        ULONGLONG played = Info(0).ConsumedBytes;
-        EXPECT_EQ((int)(played * 1000 / kRate), mod->GetOutputTime()) << played << " bytes played";
+void Time::Run(const TimeStep& s) {
+    int stream = Newest();
+    switch (s.op) {
+    case kWrite:
+        ASSERT_TRUE(WriteAll(std::vector<char>(pcm.begin() + next, pcm.begin() + next + s.arg)));
+        sent.insert(sent.end(), pcm.begin() + next, pcm.begin() + next + s.arg);
+        next += s.arg;
+        break;
+    case kEnd:
+        EXPECT_EQ(0, mod->Write(nullptr, 0));
+        break;
+    case kQueued:
+        ASSERT_TRUE(SimKs_WaitQueued(stream, s.arg, kHangMs));
+        break;
+    case kComplete:
+        ASSERT_TRUE(SimKs_WaitQueued(stream, s.arg, kHangMs));
+        ASSERT_EQ(s.arg, SimKs_CompletePackets(stream, s.arg));
+        break;
+    case kPart:
+        ASSERT_TRUE(SimKs_WaitQueued(stream, 1, kHangMs));
+        ASSERT_EQ((ULONG)s.arg, SimKs_PlayPart(stream, s.arg));
+        break;
+    case kHeld:
+        EXPECT_EQ(0, SimKs_CompletePackets(stream, 8));
+        break;
+    case kPause:
+    case kResume:
+        mod->Pause(s.op == kPause);
+        break;
+    case kFlush:
+        mod->Flush(s.arg);
+        baseMs = s.arg;
+        playedAt = Played();
+        wroteAt = next;
+        sent.resize((size_t)playedAt);
+        break;
+    case kPlaying:
+        EXPECT_EQ(s.arg, mod->IsPlaying());
+        break;
+    case kEnded:
+        EXPECT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 0; }));
+        break;
+    case kPlayAll:
+        ASSERT_TRUE(WaitUntil([&] {
+            SimKs_CompletePackets(Newest(), 8);
+            return Played() >= sent.size();
+        }));
+        break;
+    case kClose:
+        mod->Close();
+        open = false;
+        break;
+    case kStop: {
+        ULONGLONG played = Played();
+        MustReturn("Close", [this] { mod->Close(); });
+        EXPECT_FALSE(Info(stream).Open);
+        EXPECT_EQ(0, mod->IsPlaying());
+        sent.resize((size_t)played);
+        open = false;
+        break;
     }
-    SimKs_CompletePackets(0, 8);
-    EXPECT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 0; }));
-    EXPECT_EQ(mod->GetWrittenTime(), mod->GetOutputTime());
-    mod->Close();
+    case kOpen:
+        ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
+        open = true;
+        baseMs = 0;
+        playedAt = Played();
+        wroteAt = next;
+        break;
+    }
+    ULONGLONG played = Played() - playedAt, wrote = next - wroteAt;
+    if (s.heard != kSkip)
+        EXPECT_EQ(s.heard == kSoFar ? SoFar(played) : s.heard, mod->GetOutputTime())
+            << played << " bytes played";
+    if (s.written != kSkip)
+        EXPECT_EQ(s.written == kSoFar ? SoFar(wrote) : s.written, mod->GetWrittenTime())
+            << wrote << " bytes written";
 }
 
-TEST_F(Time, StandsStillWhilePaused) {
-    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-    std::vector<char> pcm = Pcm16(4 * kPacket / 2);
-    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
-    SimKs_PlayPart(0, 4410);
-    mod->Pause(1);
-    EXPECT_EQ(25, mod->GetOutputTime());
-    EXPECT_EQ(0, SimKs_CompletePackets(0, 1));
-    EXPECT_EQ(25, mod->GetOutputTime());
-    mod->Pause(0);
-    mod->Close();
+// The time is what the device played, within the packet under way, and stands still while
+// paused; the written time is the host's bytes to the millisecond; both start at the seek's time.
+// Judged at each step, and at the end on the bytes the device played: what the host wrote, less
+// what a seek or a stop dropped.
+TEST_P(Time, IsWhatTheDevicePlayed) {
+    const TimeCase& c = GetParam();
+    Run(TimeStep{kOpen, 0, 0, 0});
+    for (size_t i = 0; i < c.steps.size() && !HasFatalFailure(); i++) {
+        SCOPED_TRACE("step " + std::to_string(i));
+        Run(c.steps[i]);
+    }
+    ASSERT_FALSE(HasFatalFailure());
+    if (open)
+        mod->Close();
+    std::vector<char> got;
+    for (int i = 0; i < SimKs_StreamCount(); i++) {
+        std::vector<char> one = Consumed(i);
+        got.insert(got.end(), one.begin(), one.end());
+    }
+    EXPECT_TRUE(SameBytes(got, sent));
 }
+
+const int kFour = 4 * kPacket;
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, Time,
+    ::testing::Values(TimeCase{"Heard",
+                               "",
+                               {{kWrite, 8820, 0, 50},
+                                {kWrite, kFour - 8820, 0, kSoFar},
+                                {kQueued, 4, 0, kSkip},
+                                {kPart, 1764, kSoFar, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kPart, 3528, kSoFar, kSkip},
+                                {kComplete, 2, kSoFar, kSkip},
+                                {kPlayAll, 0, kSoFar, kSkip},
+                                {kEnded, 0, kSoFar, kSoFar}}},
+                      TimeCase{"Paused",
+                               "",
+                               {{kWrite, kFour, 0, kSkip},
+                                {kPart, 4410, 25, kSkip},
+                                {kPause, 0, 25, kSkip},
+                                {kHeld, 0, 25, kSkip},
+                                {kResume, 0, 25, kSkip},
+                                {kPlayAll, 0, kSoFar, kSoFar}}},
+                      TimeCase{"ReleasedOnPause",
+                               "release_on_pause_enabled=1",
+                               {{kWrite, kFour, 0, kSkip},
+                                {kPart, 4410, 25, kSkip},
+                                {kPause, 0, 25, kSkip},
+                                {kResume, 0, 25, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kPart, 1764, kSoFar, kSkip},
+                                {kPlayAll, 0, kSoFar, kSoFar}}},
+                      TimeCase{"Flushed",
+                               "",
+                               {{kWrite, kFour, 0, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kPart, 1000, kSoFar, kSkip},
+                                {kFlush, 20000, 20000, 20000},
+                                {kWrite, 2 * kPacket, 20000, 20092},
+                                {kComplete, 1, 20046, kSkip},
+                                {kPart, 1764, 20056, kSkip},
+                                {kPlayAll, 0, 20092, 20092}}},
+                      TimeCase{"TailAsked",
+                               "",
+                               {{kWrite, 3 * kPacket / 2, 0, kSkip},
+                                {kQueued, 1, 0, kSkip},
+                                {kPlaying, 1, kSkip, kSkip},
+                                {kQueued, 2, kSkip, kSkip}, // the partly filled packet goes
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kPlaying, 1, kSkip, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kEnded, 0, kSoFar, kSoFar}}},
+                      TimeCase{"TailWritten",
+                               "",
+                               {{kWrite, 3 * kPacket / 2, 0, kSkip},
+                                {kQueued, 1, 0, kSkip},
+                                {kEnd, 0, kSkip, kSkip},
+                                {kPlaying, 1, kSkip, kSkip},
+                                {kQueued, 2, kSkip, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kPlaying, 1, kSkip, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kEnded, 0, kSoFar, kSoFar}}},
+                      TimeCase{"Stopped",
+                               "",
+                               {{kWrite, kFour, 0, kSkip},
+                                {kComplete, 1, kSoFar, kSkip},
+                                {kStop, 0, kSkip, kSkip},
+                                {kHeld, 0, kSkip, kSkip}}},
+                      // The first track keeps the ring from running dry until the second is in; the
+                      // new track's time is 0 until its first byte plays, then counts from it.
+                      TimeCase{"GaplessNewTrack",
+                               "gapless_enabled=1",
+                               {{kWrite, 10 * kPacket, kSkip, kSkip},
+                                {kQueued, 8, kSkip, kSkip},
+                                {kClose, 0, kSkip, kSkip},
+                                {kOpen, 0, 0, 0},
+                                {kWrite, 2 * kPacket, 0, 92},
+                                {kComplete, 8, 0, kSkip},
+                                {kComplete, 2, 0, kSkip},
+                                {kPart, 1764, 10, kSkip},
+                                {kPlayAll, 0, 92, 92}}}),
+    [](const ::testing::TestParamInfo<TimeCase>& info) { return std::string(info.param.name); });
+
+struct RealTime : PluginFixture {};
 
 // On the real-time clock the time follows the position the device reports, sampled every 20 ms
 // while a second plays: the median error is printed; a time ahead of the device by more than the
 // packet under way, or behind it by more than a packet, fails.
-TEST_F(Time, FollowsTheDevicesPositionOnTheRealTimeClock) {
+TEST_F(RealTime, TimeFollowsTheDevicesPosition) {
     SimKs_SetClock(SIMKS_CLOCK_REALTIME, 1.0);
     std::vector<char> pcm = Pcm16(kRate / 2);
     ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
@@ -188,70 +387,6 @@ TEST_F(Time, FollowsTheDevicesPositionOnTheRealTimeClock) {
     EXPECT_GE(sorted.front(), -(int)(kPacket * 1000 / kRate));
     EXPECT_LE(sorted.back(), (int)(kPacket * 1000 / kRate));
     mod->Close();
-}
-
-struct GaplessTime : Time {
-    std::vector<std::string> Settings() override { return {"gapless_enabled=1"}; }
-};
-
-// The first track keeps the ring from running dry until the second is in. The new track's time
-// is 0 until its first byte plays, then counts from it.
-TEST_F(GaplessTime, NewTrackCountsFromItsFirstByte) {
-    std::vector<char> one = Pcm16(10 * kPacket / 2, 1), two = Pcm16(2 * kPacket / 2, 2);
-    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-    ASSERT_TRUE(WriteAll(one));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 8, kHangMs));
-    mod->Close();
-    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-    EXPECT_EQ(0, mod->GetOutputTime());
-    ASSERT_EQ(0, mod->Write(two.data(), (int)two.size()));
-    EXPECT_EQ((int)(two.size() * 1000 / kRate), mod->GetWrittenTime());
-    ASSERT_EQ(8, SimKs_CompletePackets(0, 8));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
-    ASSERT_EQ(2, SimKs_CompletePackets(0, 2));
-    EXPECT_EQ(0, mod->GetOutputTime()) << "the first track has played, none of the second";
-    ASSERT_EQ(1764u, SimKs_PlayPart(0, 1764));
-    EXPECT_EQ(10, mod->GetOutputTime());
-    ASSERT_TRUE(PlayUntil(one.size() + two.size()));
-    EXPECT_EQ(mod->GetWrittenTime(), mod->GetOutputTime());
-    mod->Close();
-}
-
-// The host asks IsPlaying, or writes the end, after its last write: the part of a packet left
-// goes at once, IsPlaying says 1 until the device has played it, and the close loses nothing.
-TEST_F(Time, TheTailPlaysWithoutWaitingForTheClose) {
-    for (bool writeEnd : {false, true}) {
-        SCOPED_TRACE(writeEnd ? "the end written" : "IsPlaying asked");
-        std::vector<char> pcm = Pcm16(3 * kPacket / 4, writeEnd ? 2 : 1);
-        ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-        int stream = Newest();
-        ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-        ASSERT_TRUE(SimKs_WaitQueued(stream, 1, kHangMs));
-        if (writeEnd) {
-            EXPECT_EQ(0, mod->Write(nullptr, 0));
-        }
-        EXPECT_EQ(1, mod->IsPlaying());
-        ASSERT_TRUE(SimKs_WaitQueued(stream, 2, kHangMs)) << "the partly filled packet goes";
-        ASSERT_EQ(1, SimKs_CompletePackets(stream, 1));
-        EXPECT_EQ(1, mod->IsPlaying()) << "half a packet still with the device";
-        ASSERT_EQ(1, SimKs_CompletePackets(stream, 1));
-        EXPECT_TRUE(WaitUntil([&] { return mod->IsPlaying() == 0; }));
-        mod->Close();
-        EXPECT_TRUE(SameBytes(Consumed(stream), pcm));
-    }
-}
-
-// The user's stop: the close cancels what the device holds and ends the pin at once.
-TEST_F(Time, CloseStopsAtOnce) {
-    std::vector<char> pcm = Pcm16(4 * kPacket / 2);
-    ASSERT_GT(mod->Open(44100, 2, 16, -1, -1), 0);
-    ASSERT_EQ(0, mod->Write(pcm.data(), (int)pcm.size()));
-    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
-    ASSERT_EQ(1, SimKs_CompletePackets(0, 1));
-    MustReturn("Close", [this] { mod->Close(); });
-    EXPECT_FALSE(Info(0).Open);
-    EXPECT_EQ(kPacket, Info(0).ConsumedBytes) << "nothing played after the close";
-    EXPECT_EQ(0, mod->IsPlaying());
 }
 
 struct LatencyCase {

@@ -184,6 +184,13 @@ TEST_F(Status, LinesShowTheSizesDurationsAndFormat) {
     EXPECT_TRUE(pic.SameRows(expected, 120, 140));
     EXPECT_TRUE(pic.SameRows(expected, 160, 200));
     EXPECT_TRUE(pic.SameRows(expected, 380, pic.height));
+    // Paused on the manual clock, written and heard stand still: 185 ms written, 46 ms heard.
+    ASSERT_TRUE(Fill(4 * 8192, 0));
+    ASSERT_TRUE(SimKs_WaitQueued(0, 4, kHangMs));
+    ASSERT_EQ(1, SimKs_CompletePackets(0, 1));
+    core->Pause(1);
+    expected = Expected(window, {{120, "Buffered: 139mS written, not yet heard"}});
+    EXPECT_TRUE(Paint().SameRows(expected, 120, 140));
     core->End();
 
     ASSERT_GT(core->Start(48000, 2, 24), 0);
