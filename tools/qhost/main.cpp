@@ -22,7 +22,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS)\n"
+    "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS,\n"
+    "                                        or sweep:RATE:CH:BITS:SECS: full scale, gliding\n"
+    "                                        from 200 Hz to 2 kHz, no window of it repeats)\n"
     "       qhost devices [--sim]            list the render devices as the plug-in sees them,\n"
     "                                        with their data ranges (--sim: the zoo too)\n"
     "       qhost config [options]           the plug-in's settings dialog, as Preferences shows "
@@ -59,6 +61,12 @@ const char kUsage[] =
     "                        in order, each after the one before has been heard); the verdict\n"
     "                        shows how much of the old place the device played after Flush\n"
     "                        returned and whether the new place played whole from its first byte\n"
+    "  --pause AT_MS:RESUME_MS\n"
+    "                        with --sim, pause as the player does (Pause(1)) once the device has\n"
+    "                        played AT_MS of the first track, and resume (Pause(0)) once it has\n"
+    "                        stood paused for RESUME_MS - AT_MS ms (repeatable, in order); the\n"
+    "                        verdict shows how much the device played after Pause(1) returned\n"
+    "                        and whether the stream went on with nothing lost or played twice\n"
     "  --stop AT_MS          with --sim, stop as the user does (Close) once the device has played\n"
     "                        AT_MS of the first track, and end; the verdict shows what the device\n"
     "                        played after Close returned\n"
@@ -159,6 +167,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                 return false;
         } else if (a == "--seek" && hasValue) {
             if (!ParseSeek(argv[++i], o.seeks))
+                return false;
+        } else if (a == "--pause" && hasValue) {
+            if (!ParsePause(argv[++i], o.seeks))
                 return false;
         } else if (a == "--stop" && hasValue) {
             if (!ParseStop(argv[++i], o.seeks))

@@ -187,10 +187,13 @@ double Quantile(const std::vector<double>& sorted, double q) {
     return sorted[i > 0 ? (i < sorted.size() ? i - 1 : sorted.size() - 1) : 0];
 }
 
-// GetOutputTime against the track's place the device had played, over the track's samples.
-void ReportTimes(const Heard& h, const TrackOutcome& o) {
+// GetOutputTime against the track's place the device had played, over the samples taken on one
+// stream.
+void ReportTimes(const Heard& h, const TrackOutcome& o, int stream) {
     std::vector<double> ahead;
     for (const ClockSample& s : o.samples) {
+        if (s.stream != stream)
+            continue;
         unsigned long long played = s.played > h.base ? s.played - h.base : 0;
         ahead.push_back(s.output - h.Ms(h.pieces->TrackAt(played)));
     }
@@ -201,6 +204,41 @@ void ReportTimes(const Heard& h, const TrackOutcome& o) {
     std::sort(ahead.begin(), ahead.end());
     printf(" GetOutputTime - device: median %+.0f ms, 90th percentile %+.0f ms (%zu samples)\n",
            Quantile(ahead, 0.5), Quantile(ahead, 0.9), ahead.size());
+}
+
+// The streams the track's samples were taken on, in order.
+std::vector<int> SampledStreams(const TrackOutcome& o) {
+    std::vector<int> streams;
+    for (const ClockSample& s : o.samples)
+        if (streams.empty() || streams.back() != s.stream)
+            streams.push_back(s.stream);
+    return streams;
+}
+
+// The track's figures stream by stream: its own pin from `base` on (a gapless track follows the
+// one before on it), a pin opened again after a loss from its start. Returns where the track's
+// audio ended on its own pin, for the next track's base.
+unsigned long long ReportStreams(const Track& t, const TrackOutcome& o, unsigned long long base) {
+    unsigned long long end = base;
+    std::vector<int> streams = SampledStreams(o);
+    if (streams.empty())
+        streams.push_back(o.stream);
+    for (int stream : streams) {
+        Heard h;
+        printf("      stream %d%s:", stream, stream == o.stream ? "" : " (opened again)");
+        if (!Listen(t, stream, stream == o.stream ? base : 0, h)) {
+            printf(" not played\n");
+            continue;
+        }
+        ReportTimes(h, o, stream);
+        const std::vector<PlayedPiece>& p = h.pieces->Pieces();
+        for (size_t k = p.size(); stream == o.stream && k-- > 0;)
+            if (p[k].kind == PlayedPiece::kAudio) {
+                end = h.base + p[k].device + p[k].bytes;
+                break;
+            }
+    }
+    return end;
 }
 
 // The written time at the end of the writing against the time of what was written since the
@@ -218,27 +256,21 @@ void ReportWritten(const Track& t, const TrackOutcome& o) {
 } // namespace
 
 void ReportClock(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes) {
-    printf("  clock figures (sampled every 20 ms; device position: %s):\n", kClockPositionNote);
+    printf("  clock figures (sampled every 20 ms, from each Open, stream by stream; device "
+           "position: %s):\n",
+           kClockPositionNote);
     unsigned long long base = 0;
     for (size_t i = 0; i < tracks.size() && i < outcomes.size(); i++) {
         const TrackOutcome& o = outcomes[i];
-        printf("    %s: Open returned %d;", tracks[i].name.c_str(), o.openResult);
-        Heard h;
         if (i > 0 && outcomes[i - 1].stopped)
             break;
+        printf("    %s: Open returned %d%s\n", tracks[i].name.c_str(), o.openResult,
+               o.opened ? "" : "; not played");
+        if (!o.opened)
+            continue;
         if (o.newPin)
             base = 0;
-        if (!o.opened || !Listen(tracks[i], o.stream, base, h)) {
-            printf(" not played\n");
-            continue;
-        }
-        ReportTimes(h, o);
+        base = ReportStreams(tracks[i], o, base);
         ReportWritten(tracks[i], o);
-        const std::vector<PlayedPiece>& p = h.pieces->Pieces();
-        for (size_t k = p.size(); k-- > 0;)
-            if (p[k].kind == PlayedPiece::kAudio) {
-                base = h.base + p[k].device + p[k].bytes;
-                break;
-            }
     }
 }
