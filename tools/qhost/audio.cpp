@@ -162,8 +162,9 @@ bool MakeSignal(const std::string& description, Track& track, std::string& error
     SignalShape s;
     bool sweep = description.compare(0, 6, "sweep:") == 0;
     if (!ParseShape(description.c_str(), sweep ? "sweep" : "tone", s)) {
-        error = "signal must be tone:RATE:CHANNELS:BITS:SECONDS or sweep:RATE:CHANNELS:BITS:SECONDS "
-                "(bits 8, 16, 24 or 32)";
+        error =
+            "signal must be tone:RATE:CHANNELS:BITS:SECONDS or sweep:RATE:CHANNELS:BITS:SECONDS "
+            "(bits 8, 16, 24 or 32)";
         return false;
     }
     track.name = description;

@@ -80,7 +80,8 @@ const char kUsage[] =
     "  --set KEY=VALUE       write a plug-in setting into qhost's INI file before starting\n"
     "  --quiet               no progress line\n"
     "  --edges               with --sim, list where the sound stopped and started, with the\n"
-    "                        largest sample next to each\n"
+    "                        largest sample next to each: at each pause and its resume, each\n"
+    "                        seek's old and new place, the stop, and every edge of silence\n"
     "  --status              play with the settings dialog open and its Open Status pressed;\n"
     "                        the dialog is cancelled when the last track has ended\n"
     "  --close-after SECS    config: cancel the dialog after SECS seconds\n";
@@ -330,6 +331,7 @@ int Play(const Options& o) {
     events.seekPlan = o.seeks;
     events.moved = jumper.Finish();
     events.clockFigures = o.clockFigures;
+    events.fadeMs = settings.fade_ms;
     s.mod->Quit();
     s.choice.Restore();
     if (!o.sim)
@@ -337,7 +339,7 @@ int Play(const Options& o) {
     bool scaled = settings.volume_enabled && o.volume != 255;
     bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0, events);
     if (o.edges)
-        PrintEdges();
+        PrintEdges(tracks.empty() ? nullptr : &tracks[0], o.seeks, events.moved, settings.fade_ms);
     SimKs_Remove(s.dll);
     return clean ? 0 : 1;
 }

@@ -16,6 +16,28 @@ size_t SilentStart(const std::vector<char>& bytes, size_t block, char silence) {
     return SilentFrames(bytes, block, silence, false);
 }
 
+// The bytes of the silent frames of bytes from `at` on.
+size_t SilentRun(const std::vector<char>& bytes, size_t at, size_t block, char silence) {
+    size_t s = at;
+    while (s + block <= bytes.size() && Silent(&bytes[s], block, silence))
+        s += block;
+    return s - at;
+}
+
+bool InSeek(const RtShape& shape, size_t at) {
+    for (const DeviceSpan& s : shape.seeks)
+        if (at >= s.from && at <= s.to)
+            return true;
+    return false;
+}
+
+// A stretch of added silence at g, n bytes long.
+void CountGap(RtPlayed& r, const RtShape& shape, size_t g, size_t n) {
+    bool seek = InSeek(shape, g);
+    (seek ? r.seekGaps : r.gaps)++;
+    (seek ? r.seekGapBytes : r.gapBytes) += n;
+}
+
 } // namespace
 
 size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, bool atEnd) {
@@ -25,29 +47,32 @@ size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, 
     return n;
 }
 
-RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& want, char silence,
-                        size_t block) {
+RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& want,
+                        const RtShape& shape) {
     RtPlayed r;
+    size_t block = shape.block;
+    char silence = shape.silence;
     // The track may itself begin with silence: the added silence ends where got's first sound
     // lies as far into got as want's first sound lies into want.
     size_t gotSound = SilentStart(got, block, silence),
            wantSound = SilentStart(want, block, silence);
     size_t g = gotSound > wantSound ? gotSound - wantSound : 0, w = 0;
     while (g + block <= got.size() && w + block <= want.size()) {
-        if (!memcmp(&got[g], &want[w], block)) {
+        bool same = !memcmp(&got[g], &want[w], block);
+        size_t quiet = same ? 0 : SilentRun(got, g, block, silence);
+        if (same || (shape.fadeQuiet && quiet < shape.fadeQuiet)) {
             r.audio.insert(r.audio.end(), got.begin() + g, got.begin() + g + block);
             g += block;
             w += block;
             continue;
         }
-        size_t s = g;
-        while (s + block <= got.size() && Silent(&got[s], block, silence))
-            s += block;
-        if (s == g)
+        if (!quiet)
             break; // a real difference: it stays in audio below
-        r.gaps++;
-        r.gapBytes += s - g;
-        g = s;
+        // Silent frames the track itself has here stay; the silence before them was added.
+        size_t own = SilentRun(want, w, block, silence);
+        size_t added = quiet > own ? quiet - own : quiet;
+        CountGap(r, shape, g, added);
+        g += added;
     }
     size_t tail = g;
     while (w == want.size() && tail + block <= got.size() && Silent(&got[tail], block, silence))

@@ -108,7 +108,7 @@ class Jumper {
     size_t m_nextPause = 0;
     Out_Module* m_mod = nullptr;
     volatile LONG m_pausing = 0;
-    bool m_settled = false;  // under m_calls
+    bool m_settled = false;   // under m_calls
     CRITICAL_SECTION m_calls; // held by the watch through a pause; Settle takes it before Close
     WatchThread m_watch;
 };
