@@ -113,8 +113,9 @@ char* PutSample(char* out, long long v, int bits) {
     return out;
 }
 
-// The sweep's frequency glides from kSweepFrom to kSweepTo over the track.
-const double kSweepFrom = 200.0, kSweepTo = 2000.0;
+// The sweep's frequency glides from kSweepFrom to kSweepTo over the track; neither is a round
+// figure, so that no round time of the track finds the sine at its zero.
+const double kSweepFrom = 211.1, kSweepTo = 1987.3;
 const double kPi = 3.14159265358979;
 
 // A full-scale sine gliding in frequency, each sample's lowest bit drawn at random and never 0

@@ -8,6 +8,7 @@
 #include "tools/qhost/seek.h"
 
 #include <windows.h>
+#include <mmreg.h>
 
 #include <vector>
 

@@ -24,7 +24,7 @@ namespace {
 const char kUsage[] =
     "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS,\n"
     "                                        or sweep:RATE:CH:BITS:SECS: full scale, gliding\n"
-    "                                        from 200 Hz to 2 kHz, no window of it repeats)\n"
+    "                                        from 211 Hz to 1987 Hz, no window repeats)\n"
     "       qhost devices [--sim]            list the render devices as the plug-in sees them,\n"
     "                                        with their data ranges (--sim: the zoo too)\n"
     "       qhost config [options]           the plug-in's settings dialog, as Preferences shows "

@@ -121,6 +121,8 @@ bool ReportSeeks(const Track& track, const TrackOutcome& outcome, const SeekPlan
         printf("  seeks and stop: the first track did not play\n");
         return false;
     }
+    for (size_t k = 0; k < moved.pauses.size(); k++)
+        ReportPause(h, plan.pauses[k], moved.pauses[k], &whole);
     bool aligned = Aligned(outcome, moved);
     size_t range = 0;
     for (size_t k = 0; k < moved.seeks.size(); k++) {
@@ -133,8 +135,6 @@ bool ReportSeeks(const Track& track, const TrackOutcome& outcome, const SeekPlan
         size_t end = aligned ? outcome.written[range].to / h.trackFrame * h.deviceFrame : 0;
         ReportSeek(h, plan.seeks[k], moved.seeks[k], next, end, moved.stop.made, &whole);
     }
-    for (size_t k = 0; k < moved.pauses.size(); k++)
-        ReportPause(h, plan.pauses[k], moved.pauses[k], &whole);
     if (plan.stopAtMs >= 0 && !moved.stop.made)
         printf("  stop at %d ms: not made (the track ended first)\n", plan.stopAtMs);
     if (moved.stop.made) {

@@ -48,31 +48,49 @@ void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
            f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? "extensible" : "plain");
 }
 
+// The first track's calls that empty the device's queue on purpose: each Flush, and each Pause(1)
+// and the stop's Close (with fades, the queue is cancelled and the faded stretch written again).
+struct HostCalls {
+    std::vector<CallMark> seeks, others;
+};
+
+// Dry spells of the device: while audio remained, inside a Flush, inside a Pause(1) or Close.
+struct DrySpells {
+    int starved = 0, atSeeks = 0, inCalls = 0;
+    double starvedMs = 0, inCallsMs = 0;
+};
+
+bool Inside(const std::vector<CallMark>& calls, LONGLONG us) {
+    for (const CallMark& m : calls)
+        if (m.made && us >= m.calledUs && us <= m.returnedUs)
+            return true;
+    return false;
+}
+
 // Starvation intervals that began before the stream's last packet was submitted: the device
 // ran dry while audio was still to come. Those that began inside a Flush (the device's queue
-// cancelled, the new place not yet written) are counted apart, in *atSeeks: a seek's own gap.
-int MidStreamStarvation(int stream, const std::vector<CallMark>& seeks, double* totalMs,
-                        int* atSeeks) {
+// cancelled, the new place not yet written) are counted apart: a seek's own gap; so are those
+// inside a Pause(1) or the stop's Close.
+void MidStreamStarvation(int stream, const HostCalls& calls, DrySpells& dry) {
     int packets = SimKs_PacketCount(stream);
     SimKsPacketInfo last;
     if (packets == 0 || !SimKs_GetPacket(stream, packets - 1, &last))
-        return 0;
-    int count = 0;
+        return;
     for (int i = 0; i < SimKs_StarvationCount(stream); i++) {
         SimKsStarvation s;
         if (!SimKs_GetStarvation(stream, i, &s) || s.StartUs >= last.SubmitUs)
             continue;
-        bool inFlush = false;
-        for (const CallMark& m : seeks)
-            inFlush |= m.made && s.StartUs >= m.calledUs && s.StartUs <= m.returnedUs;
-        if (inFlush) {
-            (*atSeeks)++;
-            continue;
+        double ms = (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
+        if (Inside(calls.seeks, s.StartUs)) {
+            dry.atSeeks++;
+        } else if (Inside(calls.others, s.StartUs)) {
+            dry.inCalls++;
+            dry.inCallsMs += ms;
+        } else {
+            dry.starved++;
+            dry.starvedMs += ms;
         }
-        count++;
-        *totalMs += (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
     }
-    return count;
 }
 
 // The silence a WaveRT stream played, counted: gaps while audio remained, and a seek's own.
@@ -123,14 +141,13 @@ void Report(size_t sent, size_t received, bool compared, bool exact, size_t firs
 // What the verdict counts over all streams, in the order the tracks played.
 struct Tally {
     std::vector<char> expected, received;
-    int boundaryGaps = 0, starved = 0, stale = 0, adapted = 0;
-    int starvedAtSeeks = 0;            // dry spells a Flush began (not held against the run)
-    std::vector<CallMark> seeks;       // the first track's Flush calls
+    int boundaryGaps = 0, stale = 0, adapted = 0;
+    DrySpells dry;   // the packet streams' (those a host's call began not held against the run)
+    HostCalls calls; // the first track's
     int firstStream = -1;              // the first track's stream
     std::vector<DeviceSpan> seekSpans; // there: from each Flush to its new place
     int fadeMs = 0;
-    RtGaps rt; // a WaveRT stream's silence
-    double starvedMs = 0;
+    RtGaps rt;            // a WaveRT stream's silence
     int reopens = 0;      // pins opened again after their device was lost
     size_t lostBytes = 0; // what the lost devices had taken and not played
     double lostMs = 0;
@@ -199,7 +216,7 @@ std::vector<char> JoinSlices(Tally& t, const std::vector<int>& streams,
         }
         joined.insert(joined.end(), part.begin(), part.end());
         t.stale += SimKs_StaleCount(streams[i]);
-        t.starved += MidStreamStarvation(streams[i], t.seeks, &t.starvedMs, &t.starvedAtSeeks);
+        MidStreamStarvation(streams[i], t.calls, t.dry);
     }
     if (joined.size() < sent.size() && end < sent.size()) // the track's own closing silence
         joined.insert(joined.end(), sent.begin() + (ptrdiff_t)joined.size(), sent.end());
@@ -222,7 +239,10 @@ void AddStreams(Tally& t, int first, int last, const std::vector<char>& sent) {
 Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
               bool gapless, const RunEvents& events) {
     Tally t;
-    t.seeks = events.moved.seeks;
+    t.calls.seeks = events.moved.seeks;
+    for (const PauseMark& m : events.moved.pauses)
+        t.calls.others.push_back(m.pause);
+    t.calls.others.push_back(events.moved.stop);
     t.fadeMs = events.fadeMs;
     if (!tracks.empty() && !outcomes.empty() && events.seekPlan.Any()) {
         t.firstStream = outcomes[0].stream;
@@ -305,8 +325,8 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     const UnplugPlan& plan = events.unplugPlan;
     const UnplugOutcome& unplug = events.unplug;
     Tally t = Collect(tracks, outcomes, gapless, events);
-    t.starved += t.rt.starved;
-    t.starvedMs += t.rt.starvedMs;
+    int starved = t.dry.starved + t.rt.starved;
+    double starvedMs = t.dry.starvedMs + t.rt.starvedMs;
     Faded faded = CompareOutsideFades(t.expected, t.received, FadeReach(t, events.fadeMs));
     size_t diff = faded.firstDiff;
     bool exact = t.expected.size() == t.received.size() && diff == t.expected.size();
@@ -316,10 +336,13 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     if (events.fadeMs > 0)
         printf("  faded stretches (fade_ms %d), not compared: %d, %.1f ms in all\n", events.fadeMs,
                faded.stretches, faded.bytes / BytesPerMs(t));
-    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
-    if (t.starvedAtSeeks)
-        printf("  dry from a Flush to the new place's first packet: %d time(s)\n",
-               t.starvedAtSeeks);
+    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", starved, starvedMs);
+    if (t.dry.atSeeks)
+        printf("  dry from a Flush to the new place's first packet: %d time(s)\n", t.dry.atSeeks);
+    if (t.dry.inCalls)
+        printf("  dry inside Pause(1) or Close (the queue cancelled, the rest not yet queued): %d "
+               "time(s), %.1f ms\n",
+               t.dry.inCalls, t.dry.inCallsMs);
     if (t.rt.atSeeks)
         printf("  silent from a Flush to the new place's first byte (WaveRT): %d time(s), %.1f "
                "ms\n",
@@ -341,7 +364,7 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
                  ReportSeeks(tracks[0], outcomes[0], events.seekPlan, events.moved, events.fadeMs);
     if (events.clockFigures)
         ReportClock(tracks, outcomes);
-    bool clean = (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 &&
+    bool clean = (!compareBits || exact || (forGood && prefix)) && starved == 0 && t.stale == 0 &&
                  t.boundaryGaps == 0 && kept && moved;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
