@@ -5,6 +5,9 @@
 
 namespace {
 
+// Frames that must match after a fade-in for the silence before it to be placed.
+const size_t kProbeFrames = 32;
+
 bool Silent(const char* frame, size_t block, char silence) {
     for (size_t i = 0; i < block; i++)
         if (frame[i] != silence)
@@ -36,6 +39,20 @@ void CountGap(RtPlayed& r, const RtShape& shape, size_t g, size_t n) {
     bool seek = InSeek(shape, g);
     (seek ? r.seekGaps : r.gaps)++;
     (seek ? r.seekGapBytes : r.gapBytes) += n;
+}
+
+// Of `added` bytes of silence at g, the silent frames a fade-in begins with: as many (up to
+// shape.fadeQuiet) as make got line up with want again once the fade is over.
+size_t FadeInQuiet(const std::vector<char>& got, const std::vector<char>& want, size_t g, size_t w,
+                   size_t added, const RtShape& shape) {
+    size_t probe = shape.fadeBytes + shape.fadeQuiet, window = kProbeFrames * shape.block;
+    for (size_t k = 0; k <= added && k <= shape.fadeQuiet; k += shape.block) {
+        size_t at = g + added - k;
+        if (at + probe + window <= got.size() && w + probe + window <= want.size() &&
+            !memcmp(&got[at + probe], &want[w + probe], window))
+            return k;
+    }
+    return 0;
 }
 
 } // namespace
@@ -71,6 +88,8 @@ RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& w
         // Silent frames the track itself has here stay; the silence before them was added.
         size_t own = SilentRun(want, w, block, silence);
         size_t added = quiet > own ? quiet - own : quiet;
+        if (shape.fadeBytes)
+            added -= FadeInQuiet(got, want, g, w, added, shape);
         CountGap(r, shape, g, added);
         g += added;
     }

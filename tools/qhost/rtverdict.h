@@ -28,6 +28,7 @@ struct RtShape {
     size_t block = 1;
     std::vector<DeviceSpan> seeks;
     size_t fadeQuiet = 0; // with fades: silence shorter than this between audio is a fade's end
+    size_t fadeBytes = 0; // with fades: what a fade spans
 };
 
 // Bytes of whole silent frames at the start of bytes, or at its end.
@@ -37,6 +38,8 @@ size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, 
 // frames of silence before want's first frame, where want has a frame that is not silence, and
 // after want's end. Silent frames that want itself has at that place stay. Where got differs
 // otherwise, the rest of got stays in audio as it is; with fades (fadeQuiet > 0) a frame that
-// differs and is not silence is taken as audio (a faded sample) and the comparison goes on.
+// differs and is not silence is taken as audio (a faded sample) and the comparison goes on, and
+// the silent frames a fade-in begins with are told from the silence before them by where the
+// audio after the fade lines up.
 RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& want,
                         const RtShape& shape);

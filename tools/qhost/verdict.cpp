@@ -48,13 +48,14 @@ void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
            f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? "extensible" : "plain");
 }
 
-// The first track's calls that empty the device's queue on purpose: each Flush, and each Pause(1)
-// and the stop's Close (with fades, the queue is cancelled and the faded stretch written again).
+// The first track's calls that empty the device's queue on purpose: each Flush, and each pause,
+// resume and the stop's Close (with fades, the queue is cancelled and the faded stretch written
+// again).
 struct HostCalls {
     std::vector<CallMark> seeks, others;
 };
 
-// Dry spells of the device: while audio remained, inside a Flush, inside a Pause(1) or Close.
+// Dry spells of the device: while audio remained, inside a Flush, inside a Pause or Close.
 struct DrySpells {
     int starved = 0, atSeeks = 0, inCalls = 0;
     double starvedMs = 0, inCallsMs = 0;
@@ -70,7 +71,7 @@ bool Inside(const std::vector<CallMark>& calls, LONGLONG us) {
 // Starvation intervals that began before the stream's last packet was submitted: the device
 // ran dry while audio was still to come. Those that began inside a Flush (the device's queue
 // cancelled, the new place not yet written) are counted apart: a seek's own gap; so are those
-// inside a Pause(1) or the stop's Close.
+// inside a Pause(1), a Pause(0) or the stop's Close.
 void MidStreamStarvation(int stream, const HostCalls& calls, DrySpells& dry) {
     int packets = SimKs_PacketCount(stream);
     SimKsPacketInfo last;
@@ -115,6 +116,7 @@ std::vector<char> Received(int stream, const std::vector<char>& sent,
     shape.block = f.nBlockAlign ? f.nBlockAlign : 1;
     shape.seeks = seeks;
     shape.fadeQuiet = fadeMs > 0 ? f.nSamplesPerSec / 1000 * shape.block : 0;
+    shape.fadeBytes = fadeMs > 0 ? f.nSamplesPerSec * (DWORD)fadeMs / 1000 * shape.block : 0;
     RtPlayed played = TakeOutSilence(got, sent, shape);
     double perMs = f.nAvgBytesPerSec / 1000.0;
     gaps.starved += played.gaps;
@@ -240,8 +242,10 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
               bool gapless, const RunEvents& events) {
     Tally t;
     t.calls.seeks = events.moved.seeks;
-    for (const PauseMark& m : events.moved.pauses)
+    for (const PauseMark& m : events.moved.pauses) {
         t.calls.others.push_back(m.pause);
+        t.calls.others.push_back(m.resume);
+    }
     t.calls.others.push_back(events.moved.stop);
     t.fadeMs = events.fadeMs;
     if (!tracks.empty() && !outcomes.empty() && events.seekPlan.Any()) {
@@ -340,7 +344,7 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     if (t.dry.atSeeks)
         printf("  dry from a Flush to the new place's first packet: %d time(s)\n", t.dry.atSeeks);
     if (t.dry.inCalls)
-        printf("  dry inside Pause(1) or Close (the queue cancelled, the rest not yet queued): %d "
+        printf("  dry inside Pause or Close (the queue cancelled, the rest not yet queued): %d "
                "time(s), %.1f ms\n",
                t.dry.inCalls, t.dry.inCallsMs);
     if (t.rt.atSeeks)
