@@ -10,20 +10,23 @@ namespace {
 // The frames a run of audio must match before it counts (as the attribution's window).
 const size_t kWindowFrames = 32;
 
-// The runs of audio near `at` follow one another without a jump in the track.
-bool GoesOn(const Heard& h, unsigned long long at) {
+// How the runs of audio near `at` follow one another: the bytes of the track they skip (less those
+// they play twice) beyond what the device played between them. False when no audio runs across
+// `at`.
+bool Across(const Heard& h, unsigned long long at, long long& skipped) {
     unsigned long long reach = 2 * (h.fadeBytes + kWindowFrames * h.deviceFrame);
     unsigned long long from = at > reach ? at - reach : 0, to = at + reach;
     const PlayedPiece* before = nullptr;
     bool across = false;
+    skipped = 0;
     for (const PlayedPiece& p : h.pieces->Pieces()) {
         if (p.kind != PlayedPiece::kAudio || p.device + p.bytes < from)
             continue;
         if (p.device > to)
             break;
-        if (before && p.track - (before->track + before->bytes) !=
-                          p.device - (before->device + before->bytes))
-            return false;
+        if (before)
+            skipped += (long long)(p.track - (before->track + before->bytes)) -
+                       (long long)(p.device - (before->device + before->bytes));
         across |= p.device + p.bytes >= at;
         before = &p;
     }
@@ -42,8 +45,15 @@ void ReportPause(const Heard& h, const PauseStep& step, const PauseMark& mark, b
            "after it returned %.1f ms\n",
            step.atMs, step.resumeMs - step.atMs, h.Ms(mark.pause.returned - mark.pause.called),
            h.Ms(stood - mark.pause.returned));
-    bool on = mark.resume.made && GoesOn(h, stood - h.base);
-    printf("    across the pause: %s\n",
-           on ? "nothing lost, nothing played twice" : "NOT the track's stream (lost or repeated)");
-    *whole = *whole && on;
+    long long skipped = 0;
+    bool on = mark.resume.made && Across(h, stood - h.base, skipped);
+    if (on && !skipped)
+        printf("    across the pause: nothing lost, nothing played twice\n");
+    else if (on)
+        printf("    across the pause: NOT the track's stream: %.1f ms %s\n",
+               h.Ms((size_t)(skipped < 0 ? -skipped : skipped)),
+               skipped > 0 ? "of it missing" : "of it played twice");
+    else
+        printf("    across the pause: NOT heard (no audio on both sides)\n");
+    *whole = *whole && on && !skipped;
 }

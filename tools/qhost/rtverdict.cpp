@@ -55,6 +55,16 @@ size_t FadeInQuiet(const std::vector<char>& got, const std::vector<char>& want, 
     return 0;
 }
 
+// Of `quiet` bytes of silence at g where want has sound, those the plug-in added: with fades,
+// none of a silence shorter than a fade's quiet end, and not the silent frames a fade-in begins
+// with.
+size_t AddedSilence(const std::vector<char>& got, const std::vector<char>& want, size_t g, size_t w,
+                    size_t quiet, const RtShape& shape) {
+    if (shape.fadeQuiet && quiet < shape.fadeQuiet)
+        return 0;
+    return shape.fadeBytes ? quiet - FadeInQuiet(got, want, g, w, quiet, shape) : quiet;
+}
+
 } // namespace
 
 size_t SilentFrames(const std::vector<char>& bytes, size_t block, char silence, bool atEnd) {
@@ -77,19 +87,15 @@ RtPlayed TakeOutSilence(const std::vector<char>& got, const std::vector<char>& w
     while (g + block <= got.size() && w + block <= want.size()) {
         bool same = !memcmp(&got[g], &want[w], block);
         size_t quiet = same ? 0 : SilentRun(got, g, block, silence);
-        if (same || (shape.fadeQuiet && quiet < shape.fadeQuiet)) {
+        size_t added = quiet ? AddedSilence(got, want, g, w, quiet, shape) : 0;
+        if (!same && !added && !shape.fadeQuiet)
+            break;    // a real difference: it stays in audio below
+        if (!added) { // the track's frame, or with fades a faded one
             r.audio.insert(r.audio.end(), got.begin() + g, got.begin() + g + block);
             g += block;
             w += block;
             continue;
         }
-        if (!quiet)
-            break; // a real difference: it stays in audio below
-        // Silent frames the track itself has here stay; the silence before them was added.
-        size_t own = SilentRun(want, w, block, silence);
-        size_t added = quiet > own ? quiet - own : quiet;
-        if (shape.fadeBytes)
-            added -= FadeInQuiet(got, want, g, w, added, shape);
         CountGap(r, shape, g, added);
         g += added;
     }
