@@ -56,7 +56,9 @@ DWORD WINAPI ClockSampler::Thread(LPVOID param) {
         int newest = self.m_newest ? self.m_newest() : self.m_stream;
         s.stream = newest > self.m_stream ? newest : self.m_stream;
         s.played = SimKs_PlayedBytes(s.stream);
-        self.m_samples->push_back(s);
+        SimKsStreamInfo info;
+        if (SimKs_GetStream(s.stream, &info) && info.Open)
+            self.m_samples->push_back(s);
     }
     return 0;
 }

@@ -1,7 +1,8 @@
 // qhost's clock figures (--clock-figures): every 20 ms while a track plays, a thread of its own
 // reads the plug-in's output and written times and the played position of the stream the track
 // is on (the newest of the bed's: a lost device's pin opened again is a new one), for the verdict
-// to set against each other afterwards, stream by stream.
+// to set against each other afterwards, stream by stream. While the stream's pin is closed (its
+// device lost, the new pin not yet open) no sample is taken: no device plays the track then.
 #pragma once
 
 #include "host/out_module.h"
