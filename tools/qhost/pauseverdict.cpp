@@ -41,10 +41,12 @@ void ReportPause(const Heard& h, const PauseStep& step, const PauseMark& mark, b
         return;
     }
     unsigned long long stood = mark.resume.made ? mark.resume.called : mark.pause.returned;
+    // Signed: a reset of a packet pin takes back what it had played of the packet under way.
+    long long during = (long long)(mark.pause.returned - mark.pause.called),
+              after = (long long)(stood - mark.pause.returned);
     printf("  pause at %d ms, resumed %d ms later: the device played during Pause(1) %.1f ms, "
            "after it returned %.1f ms\n",
-           step.atMs, step.resumeMs - step.atMs, h.Ms(mark.pause.returned - mark.pause.called),
-           h.Ms(stood - mark.pause.returned));
+           step.atMs, step.resumeMs - step.atMs, during / h.bytesPerMs, after / h.bytesPerMs);
     long long skipped = 0;
     bool on = mark.resume.made && Across(h, stood - h.base, skipped);
     if (on && !skipped)
