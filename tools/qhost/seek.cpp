@@ -121,8 +121,17 @@ void Jumper::WaitForQuiet() const {
     }
 }
 
+// The pause under way may want this thread's windows (the player's own do): their messages are
+// dispatched while it ends.
 void Jumper::Settle() {
-    EnterCriticalSection(&m_calls);
+    while (!TryEnterCriticalSection(&m_calls)) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, kLookMs, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
     m_settled = true;
     LeaveCriticalSection(&m_calls);
 }
