@@ -208,7 +208,8 @@ TEST(QhostEdges, SilenceEdgesOfASyntheticStream) {
 }
 
 // A WaveRT stream's added silence comes out, the track's own silent frames stay where they are:
-// at the track's start and at a seek's new place; the gap a seek made is told apart.
+// at the track's start and at a seek's new place, and so do the silent frames a fade-in begins
+// with; the gap a seek made is told apart.
 TEST(QhostRtSilence, OwnSilentFramesStayAndSeekGapsAreTheirOwn) {
     std::vector<char> track = Track(400);
     memset(&track[0], 0, 4);   // the track begins with a silent frame
@@ -219,19 +220,29 @@ TEST(QhostRtSilence, OwnSilentFramesStayAndSeekGapsAreTheirOwn) {
     got.insert(got.end(), 60, 0); // the silence from the Flush to the new place
     Append(got, track, 800, 800);
     got.insert(got.end(), 20, 0);
+    std::vector<char> faded = got; // the new place faded in: two silent frames, then quiet ones
+    memset(&faded[504], 0, 4);
+    memset(&faded[508], 0x11, 32);
     const struct {
+        const std::vector<char>* got;
         std::vector<DeviceSpan> seeks;
+        size_t fadeFrames;
         int gaps, seekGaps;
-    } cases[] = {{{}, 1, 0}, {{{400, 500}}, 0, 1}};
+    } cases[] = {
+        {&got, {}, 0, 1, 0}, {&got, {{400, 500}}, 0, 0, 1}, {&faded, {{400, 500}}, 10, 0, 1}};
     for (const auto& c : cases) {
         RtShape shape;
         shape.block = 4;
         shape.seeks = c.seeks;
-        RtPlayed r = TakeOutSilence(got, want, shape);
-        EXPECT_TRUE(r.audio == want) << c.seeks.size();
-        EXPECT_EQ(c.gaps, r.gaps) << c.seeks.size();
-        EXPECT_EQ(c.seekGaps, r.seekGaps) << c.seeks.size();
-        EXPECT_EQ(60u, r.gapBytes + r.seekGapBytes) << c.seeks.size();
+        shape.fadeBytes = c.fadeFrames * 4;
+        shape.fadeQuiet = c.fadeFrames ? 12 : 0;
+        RtPlayed r = TakeOutSilence(*c.got, want, shape);
+        std::vector<char> heard(c.got->begin() + 40, c.got->begin() + 444);
+        heard.insert(heard.end(), c.got->begin() + 504, c.got->begin() + 1300);
+        EXPECT_TRUE(r.audio == heard) << c.seeks.size() << c.fadeFrames;
+        EXPECT_EQ(c.gaps, r.gaps) << c.seeks.size() << c.fadeFrames;
+        EXPECT_EQ(c.seekGaps, r.seekGaps) << c.seeks.size() << c.fadeFrames;
+        EXPECT_EQ(60u, r.gapBytes + r.seekGapBytes) << c.seeks.size() << c.fadeFrames;
     }
 }
 
