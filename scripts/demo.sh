@@ -3,7 +3,9 @@
 # 44.1 kHz 16-bit stereo and 48 kHz 24-bit stereo, then two tracks of one format in gapless mode,
 # then one track on the simulated WaveRT device, then one whose device is unplugged and plugged
 # back mid-track, then a seek and a stop with the clock figures (at the default buffers and with a
-# 1 MB ring), then a 16-bit track on the zoo's USB Audio 2.0 DAC that takes only 32-bit
+# 1 MB ring), then a pause, a seek and a stop of a full-scale sweep with the samples next to each
+# place where the sound stopped and started (fades off and at 20 ms, standard device and WaveRT),
+# then a 16-bit track on the zoo's USB Audio 2.0 DAC that takes only 32-bit
 # containers (adapted bit-transparently), and the matrix of streams against every device class of
 # the zoo.
 # Plays the shipped i686 build where this machine runs 32-bit programs, else the x86_64 build.
@@ -56,6 +58,22 @@ qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event --clo
     --seek 1000:3000 tone:44100:2:16:4
 qhost play --sim --clock realtime:4 --set gapless_enabled=0 --wavert event --clock-figures \
     --stop 1500 tone:44100:2:16:4
+echo
+echo "== A pause, a seek and a stop of a full-scale sweep, with the largest sample next to each place"
+echo "   where the sound stopped and started: fades off and at fade_ms=20, standard device and WaveRT"
+for fade in 0 20; do
+    for device in standard "wavert event"; do
+        echo "-- fade_ms=$fade, $device device"
+        # The WaveRT device plays at real time: its cyclic buffer leaves the plug-in little room.
+        where="--clock realtime:4"
+        [ "$device" = standard ] || where="--clock realtime:1 --$device"
+        # shellcheck disable=SC2086 # $where is options and their values
+        qhost play --sim $where --set gapless_enabled=0 --set fade_ms=$fade \
+            --edges --pause 1000:1500 --seek 2000:4000 --stop 5000 sweep:44100:2:16:6
+    done
+done
+# Fades off again for what follows.
+rm -f "$build/bin/qhost.ini"
 echo
 echo "== A 16-bit track on the USB Audio 2.0 DAC that takes only 32-bit containers"
 qhost play --sim --clock realtime:1 --set gapless_enabled=0 --device "USB Audio 2.0" \

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 namespace {
 
@@ -89,40 +90,97 @@ bool ReadWavFile(const std::string& path, Track& track, std::string& error) {
     return false;
 }
 
-bool MakeSignal(const std::string& description, Track& track, std::string& error) {
-    int rate, channels, bits;
-    double seconds;
-    if (sscanf(description.c_str(), "tone:%d:%d:%d:%lf", &rate, &channels, &bits, &seconds) != 4 ||
-        rate <= 0 || channels <= 0 || channels > 8 || bits < 8 || bits > 32 || bits % 8 ||
-        seconds <= 0 || seconds > 600) {
-        error = "signal must be tone:RATE:CHANNELS:BITS:SECONDS (bits 8, 16, 24 or 32)";
-        return false;
+namespace {
+
+struct SignalShape {
+    int rate = 0, channels = 0, bits = 0;
+    double seconds = 0;
+};
+
+bool ParseShape(const char* text, const char* kind, SignalShape& s) {
+    std::string format = std::string(kind) + ":%d:%d:%d:%lf";
+    return sscanf(text, format.c_str(), &s.rate, &s.channels, &s.bits, &s.seconds) == 4 &&
+           s.rate > 0 && s.channels > 0 && s.channels <= 8 && s.bits >= 8 && s.bits <= 32 &&
+           s.bits % 8 == 0 && s.seconds > 0 && s.seconds <= 600;
+}
+
+// A sample's value scaled to bits (signed), packed little-endian; 8-bit unsigned around 0x80.
+char* PutSample(char* out, long long v, int bits) {
+    if (bits == 8)
+        v += 128;
+    for (int k = 0; k < bits / 8; k++)
+        *out++ = (char)(v >> (8 * k));
+    return out;
+}
+
+// The sweep's frequency glides from kSweepFrom to kSweepTo over the track; neither is a round
+// figure, so that no round time of the track finds the sine at its zero.
+const double kSweepFrom = 211.1, kSweepTo = 1987.3;
+const double kPi = 3.14159265358979;
+
+// A full-scale sine gliding in frequency, each sample's lowest bit drawn at random and never 0
+// (no frame is ever silent): no window of frames comes twice, so a place in the track is told by
+// its window.
+void MakeSweep(const SignalShape& s, Track& track) {
+    long frames = (long)(s.rate * s.seconds);
+    track.data.resize((size_t)frames * s.channels * (s.bits / 8));
+    long long full = (1LL << (s.bits - 1)) - 1;
+    unsigned noise = 2463534242u; // xorshift32
+    char* out = track.data.data();
+    double glide = (kSweepTo - kSweepFrom) / (2.0 * frames);
+    for (long i = 0; i < frames; i++) {
+        double cycles = (kSweepFrom + glide * i) * i / s.rate;
+        double x = sin(2 * kPi * (cycles - floor(cycles)));
+        for (int c = 0; c < s.channels; c++) {
+            noise ^= noise << 13;
+            noise ^= noise >> 17;
+            noise ^= noise << 5;
+            long long v = llround(x * full) ^ (long long)(noise >> 31);
+            out = PutSample(out, v ? v : 1, s.bits);
+        }
     }
-    track.name = description;
-    track.rate = rate;
-    track.channels = channels;
-    track.bits = bits;
-    int bytes = bits / 8;
-    long frames = (long)(rate * seconds);
-    track.data.resize((size_t)frames * channels * bytes);
+}
+
+// A 997 Hz sine a little below full scale with a pseudo-random low bit.
+void MakeTone(const SignalShape& s, Track& track) {
+    long frames = (long)(s.rate * s.seconds);
+    track.data.resize((size_t)frames * s.channels * (s.bits / 8));
     unsigned noise = 12345;
     char* out = track.data.data();
     for (long i = 0; i < frames; i++) {
-        double s = 0.7 * sin(2 * 3.14159265358979 * 997.0 * i / rate);
-        for (int c = 0; c < channels; c++) {
+        double x = 0.7 * sin(2 * kPi * 997.0 * i / s.rate);
+        for (int c = 0; c < s.channels; c++) {
             noise = noise * 1103515245u + 12345u;
-            long long v = (long long)(s * ((1LL << (bits - 1)) - 1)) ^ ((noise >> 16) & 1);
-            if (bits == 8)
-                v += 128; // unsigned around the mid line
-            for (int k = 0; k < bytes; k++)
-                *out++ = (char)(v >> (8 * k));
+            long long v = (long long)(x * ((1LL << (s.bits - 1)) - 1)) ^ ((noise >> 16) & 1);
+            out = PutSample(out, v, s.bits);
         }
     }
+}
+
+} // namespace
+
+bool MakeSignal(const std::string& description, Track& track, std::string& error) {
+    SignalShape s;
+    bool sweep = description.compare(0, 6, "sweep:") == 0;
+    if (!ParseShape(description.c_str(), sweep ? "sweep" : "tone", s)) {
+        error =
+            "signal must be tone:RATE:CHANNELS:BITS:SECONDS or sweep:RATE:CHANNELS:BITS:SECONDS "
+            "(bits 8, 16, 24 or 32)";
+        return false;
+    }
+    track.name = description;
+    track.rate = s.rate;
+    track.channels = s.channels;
+    track.bits = s.bits;
+    if (sweep)
+        MakeSweep(s, track);
+    else
+        MakeTone(s, track);
     return true;
 }
 
 bool LoadTrack(const std::string& source, Track& track, std::string& error) {
-    if (source.compare(0, 5, "tone:") == 0)
+    if (source.compare(0, 5, "tone:") == 0 || source.compare(0, 6, "sweep:") == 0)
         return MakeSignal(source, track, error);
     return ReadWavFile(source, track, error);
 }

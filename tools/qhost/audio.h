@@ -17,7 +17,10 @@ struct Track {
 bool ReadWavFile(const std::string& path, Track& track, std::string& error);
 
 // Makes a test signal from "tone:RATE:CHANNELS:BITS:SECONDS": a 997 Hz sine a little below full
-// scale with a pseudo-random low bit, so that any change to a sample shows.
+// scale with a pseudo-random low bit, so that any change to a sample shows; or from
+// "sweep:RATE:CHANNELS:BITS:SECONDS": a full-scale sine gliding from 211 Hz to 1987 Hz over the
+// track, its low bit pseudo-random and no sample 0, so that no 32-frame window comes twice and
+// no frame is silent.
 bool MakeSignal(const std::string& description, Track& track, std::string& error);
 
 // A track from a file name or a signal description.

@@ -30,8 +30,9 @@ std::vector<char> DeviceBytes(int stream) {
     return bytes;
 }
 
-ClockSampler::ClockSampler(Out_Module* mod, int stream, std::vector<ClockSample>* samples)
-    : m_mod(mod), m_stream(stream), m_samples(samples) {
+ClockSampler::ClockSampler(Out_Module* mod, int stream, int (*newest)(),
+                           std::vector<ClockSample>* samples)
+    : m_mod(mod), m_stream(stream), m_newest(newest), m_samples(samples) {
     if (!samples)
         return;
     if (!m_watch.Start(Thread, this))
@@ -52,8 +53,12 @@ DWORD WINAPI ClockSampler::Thread(LPVOID param) {
         ClockSample s;
         s.output = self.m_mod->GetOutputTime();
         s.written = self.m_mod->GetWrittenTime();
-        s.played = SimKs_PlayedBytes(self.m_stream);
-        self.m_samples->push_back(s);
+        int newest = self.m_newest ? self.m_newest() : self.m_stream;
+        s.stream = newest > self.m_stream ? newest : self.m_stream;
+        s.played = SimKs_PlayedBytes(s.stream);
+        SimKsStreamInfo info;
+        if (SimKs_GetStream(s.stream, &info) && info.Open)
+            self.m_samples->push_back(s);
     }
     return 0;
 }

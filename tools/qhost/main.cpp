@@ -22,7 +22,9 @@
 namespace {
 
 const char kUsage[] =
-    "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS)\n"
+    "usage: qhost play [options] SOURCE...   play WAV files or signals (tone:RATE:CH:BITS:SECS,\n"
+    "                                        or sweep:RATE:CH:BITS:SECS: full scale, gliding\n"
+    "                                        from 211 Hz to 1987 Hz, no window repeats)\n"
     "       qhost devices [--sim]            list the render devices as the plug-in sees them,\n"
     "                                        with their data ranges (--sim: the zoo too)\n"
     "       qhost config [options]           the plug-in's settings dialog, as Preferences shows "
@@ -59,12 +61,20 @@ const char kUsage[] =
     "                        in order, each after the one before has been heard); the verdict\n"
     "                        shows how much of the old place the device played after Flush\n"
     "                        returned and whether the new place played whole from its first byte\n"
+    "  --pause AT_MS:RESUME_MS\n"
+    "                        with --sim, pause as the player does (Pause(1)) once the device has\n"
+    "                        played AT_MS of the first track, and resume (Pause(0)) once it has\n"
+    "                        stood paused for RESUME_MS - AT_MS ms (repeatable, in order); the\n"
+    "                        verdict shows how much the device played after Pause(1) returned\n"
+    "                        and whether the stream went on with nothing lost or played twice\n"
     "  --stop AT_MS          with --sim, stop as the user does (Close) once the device has played\n"
     "                        AT_MS of the first track, and end; the verdict shows what the device\n"
     "                        played after Close returned\n"
     "  --clock-figures       with --sim, read the output and written times every 20 ms and print,\n"
     "                        for each track, Open's result, GetOutputTime against what the device\n"
-    "                        had played (median, 90th percentile) and GetWrittenTime at the end\n"
+    "                        had played (median, 90th percentile) on each stream it played on (a\n"
+    "                        lost device's pin opened again is a new one) and GetWrittenTime at\n"
+    "                        the end\n"
     "  --wav-out PATTERN     with --sim, write what each stream consumed to WAV (%d: stream)\n"
     "  --plugin PATH         the plug-in DLL (default: ..\\plugin\\out_quellor3.dll)\n"
     "  --volume N            host volume 0..255 (default 255)\n"
@@ -72,7 +82,8 @@ const char kUsage[] =
     "  --set KEY=VALUE       write a plug-in setting into qhost's INI file before starting\n"
     "  --quiet               no progress line\n"
     "  --edges               with --sim, list where the sound stopped and started, with the\n"
-    "                        largest sample next to each\n"
+    "                        largest sample next to each: at each pause and its resume, each\n"
+    "                        seek's old and new place, the stop, and every edge of silence\n"
     "  --status              play with the settings dialog open and its Open Status pressed;\n"
     "                        the dialog is cancelled when the last track has ended\n"
     "  --close-after SECS    config: cancel the dialog after SECS seconds\n";
@@ -159,6 +170,9 @@ bool ParseArgs(int argc, char** argv, Options& o) {
                 return false;
         } else if (a == "--seek" && hasValue) {
             if (!ParseSeek(argv[++i], o.seeks))
+                return false;
+        } else if (a == "--pause" && hasValue) {
+            if (!ParsePause(argv[++i], o.seeks))
                 return false;
         } else if (a == "--stop" && hasValue) {
             if (!ParseStop(argv[++i], o.seeks))
@@ -319,6 +333,7 @@ int Play(const Options& o) {
     events.seekPlan = o.seeks;
     events.moved = jumper.Finish();
     events.clockFigures = o.clockFigures;
+    events.fadeMs = settings.fade_ms;
     s.mod->Quit();
     s.choice.Restore();
     if (!o.sim)
@@ -326,7 +341,7 @@ int Play(const Options& o) {
     bool scaled = settings.volume_enabled && o.volume != 255;
     bool clean = PrintVerdict(tracks, run.outcomes, !scaled, settings.gapless_enabled != 0, events);
     if (o.edges)
-        PrintEdges();
+        PrintEdges(tracks.empty() ? nullptr : &tracks[0], o.seeks, events.moved, settings.fade_ms);
     SimKs_Remove(s.dll);
     return clean ? 0 : 1;
 }

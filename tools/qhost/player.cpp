@@ -109,6 +109,8 @@ Next WaitForEnd(TrackRun& run, size_t& pos) {
         run.mod->CanWrite();
         if (!run.mod->IsPlaying())
             return next;
+        if (run.jumper && run.jumper->Pausing())
+            start = GetTickCount(); // a paused device plays nothing: the wait begins again
         DWORD held = run.outcome->openResult > 0 ? (DWORD)run.outcome->openResult : 0;
         if (GetTickCount() - start > kEndPollLimitMs + held) {
             run.outcome->endSeen = false;
@@ -201,8 +203,8 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
     outcome.newPin = outcome.stream > before;
     mod->SetVolume(-666);
     if (jumper)
-        jumper->Begin(outcome.stream, t);
-    ClockSampler sampler(mod, outcome.stream,
+        jumper->Begin(outcome.stream, t, mod);
+    ClockSampler sampler(mod, outcome.stream, newStream,
                          o.clockFigures && outcome.stream >= 0 ? &outcome.samples : nullptr);
     TrackRun run = {mod, &t, &o, &outcome, jumper, outcome.stream, 0};
     HANDLE decode = CreateThread(NULL, 0, DecodeThread, &run, 0, NULL);
@@ -219,6 +221,8 @@ void PlayOne(Out_Module* mod, const Track& t, const PlayOptions& o, TrackOutcome
         CloseHandle(vis);
     }
     sampler.Stop();
+    if (jumper)
+        jumper->Settle();
     CloseTrack(mod, jumper, outcome);
     if (o.progress)
         printf("%s  %7.2f s played, %zu bytes sent%s\n", IsTerminal() ? "\r" : "",

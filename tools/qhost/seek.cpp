@@ -1,11 +1,14 @@
-// The seek and stop watch: it feeds the first stream's consumed bytes to an attribution, reads the
-// place of the track the device has reached, and raises the next step once the place is reached.
-// After a seek the next step waits until the device plays audio that began after the Flush.
+// The pause, seek and stop watch: it feeds the first stream's consumed bytes to an attribution,
+// reads the place of the track the device has reached, and raises the next step once the place is
+// reached, or makes the pause itself. After a seek the next step waits until the device plays
+// audio that began after the Flush.
 #include "tools/qhost/seek.h"
 
 #include "testbed/simks.h"
 #include "tools/common/asdevice.h"
 #include "tools/qhost/clock.h"
+
+#include <ks.h>
 
 #include <cstdio>
 #include <new>
@@ -17,6 +20,17 @@ const DWORD kLookMs = 2;
 // long (or its pin closed); bounded in all.
 const DWORD kQuietMs = 250;
 const DWORD kQuietLimitMs = 10000;
+// A pause's wait for the pin to leave RUN, bounded.
+const DWORD kPausedLimitMs = 10000;
+
+void Call(Out_Module* mod, int stream, int pause, CallMark& mark) {
+    mark.made = true;
+    mark.calledUs = SimKs_Now();
+    mark.called = SimKs_PlayedBytes(stream);
+    mod->Pause(pause);
+    mark.returned = SimKs_PlayedBytes(stream);
+    mark.returnedUs = SimKs_Now();
+}
 
 } // namespace
 
@@ -26,6 +40,15 @@ bool ParseSeek(const char* text, SeekPlan& plan) {
     if (sscanf(text, "%d:%d%c", &at, &to, &tail) != 2 || at < 0 || to < 0)
         return false;
     plan.seeks.push_back(SeekStep{at, to});
+    return true;
+}
+
+bool ParsePause(const char* text, SeekPlan& plan) {
+    int at = -1, resume = -1;
+    char tail = 0;
+    if (sscanf(text, "%d:%d%c", &at, &resume, &tail) != 2 || at < 0 || resume <= at)
+        return false;
+    plan.pauses.push_back(PauseStep{at, resume});
     return true;
 }
 
@@ -40,13 +63,17 @@ bool ParseStop(const char* text, SeekPlan& plan) {
 
 Jumper::Jumper(const SeekPlan& plan) : m_plan(plan) {
     m_outcome.seeks.resize(plan.seeks.size());
+    m_outcome.pauses.resize(plan.pauses.size());
+    InitializeCriticalSection(&m_calls);
 }
 
 Jumper::~Jumper() {
     Finish();
+    DeleteCriticalSection(&m_calls);
 }
 
-void Jumper::Begin(int stream, const Track& track) {
+void Jumper::Begin(int stream, const Track& track, Out_Module* mod) {
+    m_mod = mod;
     SimKsStreamInfo info;
     if (!m_plan.Any() || m_watch.Running() || !SimKs_GetStream(stream, &info))
         return;
@@ -94,6 +121,21 @@ void Jumper::WaitForQuiet() const {
     }
 }
 
+// The pause under way may want this thread's windows (the player's own do): their messages are
+// dispatched while it ends.
+void Jumper::Settle() {
+    while (!TryEnterCriticalSection(&m_calls)) {
+        MsgWaitForMultipleObjects(0, NULL, FALSE, kLookMs, QS_ALLINPUT);
+        MSG msg;
+        while (PeekMessageA(&msg, NULL, 0, 0, PM_REMOVE)) {
+            TranslateMessage(&msg);
+            DispatchMessageA(&msg);
+        }
+    }
+    m_settled = true;
+    LeaveCriticalSection(&m_calls);
+}
+
 SeekOutcome Jumper::Finish() {
     m_watch.Stop();
     return m_outcome;
@@ -110,6 +152,44 @@ bool Jumper::NewPlaceHeard(const Attribution& heard) const {
     return false;
 }
 
+// Waits, bounded, for the pin to leave RUN; false when the watch is asked to end.
+bool Jumper::WaitForPinPaused() const {
+    DWORD start = GetTickCount();
+    SimKsStreamInfo info;
+    while (SimKs_GetStream(m_outcome.stream, &info) && info.State == KSSTATE_RUN &&
+           GetTickCount() - start < kPausedLimitMs)
+        if (!m_watch.Wait(kLookMs))
+            return false;
+    return true;
+}
+
+// The next pause is reached and no seek or stop planned earlier in the track comes first.
+bool Jumper::PauseDue(unsigned long long ms) const {
+    if (m_nextPause >= m_plan.pauses.size())
+        return false;
+    int at = m_plan.pauses[m_nextPause].atMs;
+    bool seekFirst = m_next < m_plan.seeks.size() && m_plan.seeks[m_next].atMs < at;
+    bool stopFirst = m_plan.stopAtMs >= 0 && m_plan.stopAtMs < at;
+    return ms >= (unsigned long long)at && !seekFirst && !stopFirst;
+}
+
+// Pause(1); once the pin has left RUN, the pause's wall time; Pause(0). Under m_calls, so that
+// the track's Close never meets a pause half made.
+void Jumper::MakePause() {
+    EnterCriticalSection(&m_calls);
+    if (!m_settled) {
+        InterlockedExchange(&m_pausing, 1);
+        const PauseStep& step = m_plan.pauses[m_nextPause];
+        PauseMark& mark = m_outcome.pauses[m_nextPause++];
+        Call(m_mod, m_outcome.stream, 1, mark.pause);
+        if (WaitForPinPaused())
+            m_watch.Wait((DWORD)(step.resumeMs - step.atMs));
+        Call(m_mod, m_outcome.stream, 0, mark.resume);
+        InterlockedExchange(&m_pausing, 0);
+    }
+    LeaveCriticalSection(&m_calls);
+}
+
 void Jumper::Look(Attribution& heard, unsigned long long& fed) {
     char buffer[16384];
     ULONG n;
@@ -121,6 +201,10 @@ void Jumper::Look(Attribution& heard, unsigned long long& fed) {
         return;
     size_t at = heard.TrackAt(DevicePlayed(m_outcome.stream));
     unsigned long long ms = (unsigned long long)at * 1000 / m_bytesPerSec;
+    if (PauseDue(ms)) {
+        MakePause();
+        return;
+    }
     // Of a seek and the stop both reached, the one planned earlier in the track goes first.
     bool seek = m_next < m_plan.seeks.size() && ms >= (unsigned long long)m_plan.seeks[m_next].atMs;
     bool stop = m_plan.stopAtMs >= 0 && ms >= (unsigned long long)m_plan.stopAtMs;

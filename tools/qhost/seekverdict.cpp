@@ -5,60 +5,14 @@
 #include "tools/common/asdevice.h"
 #include "tools/qhost/attribution.h"
 #include "tools/qhost/clock.h"
+#include "tools/qhost/heard.h"
+#include "tools/qhost/pauseverdict.h"
 
 #include <algorithm>
 #include <cstdio>
 #include <memory>
 
 namespace {
-
-// A track's stream as its device played it, attributed to the track from `base` on.
-struct Heard {
-    std::vector<char> expected, got;
-    std::unique_ptr<Attribution> pieces;
-    unsigned long long base = 0;
-    size_t deviceFrame = 1, trackFrame = 1;
-    double bytesPerMs = 1;
-    unsigned long bytesPerSec = 0;
-
-    double Ms(size_t bytes) const { return bytes / bytesPerMs; }
-    size_t TrackBytes(size_t device) const { return device / deviceFrame * trackFrame; }
-};
-
-bool Listen(const Track& t, int stream, unsigned long long base, Heard& h) {
-    SimKsStreamInfo info;
-    if (!SimKs_GetStream(stream, &info) || !info.Format.Format.nAvgBytesPerSec)
-        return false;
-    const WAVEFORMATEX& f = info.Format.Format;
-    h.expected = asdevice::Bytes(t.data.data(), t.data.size(), t.channels, t.bits, f);
-    h.got = DeviceBytes(stream);
-    h.base = base < h.got.size() ? base : h.got.size();
-    h.deviceFrame = f.nBlockAlign ? f.nBlockAlign : 1;
-    h.trackFrame = (size_t)t.channels * ((t.bits + 7) / 8);
-    h.bytesPerMs = f.nAvgBytesPerSec / 1000.0;
-    h.bytesPerSec = f.nAvgBytesPerSec;
-    h.pieces.reset(new (std::nothrow)
-                       Attribution(h.expected, h.deviceFrame, f.wBitsPerSample == 8 ? '\x80' : 0));
-    if (!h.pieces)
-        return false;
-    h.pieces->Feed(h.got.data() + h.base, h.got.size() - (size_t)h.base);
-    h.pieces->Finish();
-    return true;
-}
-
-// The first audio that starts at or after `from` and does not go on from the audio before it: the
-// new place of a seek made at `from`. Null when there is none.
-const PlayedPiece* NewPlace(const Attribution& a, unsigned long long from) {
-    size_t end = (size_t)-1;
-    for (const PlayedPiece& p : a.Pieces()) {
-        if (p.kind != PlayedPiece::kAudio)
-            continue;
-        if (p.device >= from && p.track != end)
-            return &p;
-        end = p.track + p.bytes;
-    }
-    return nullptr;
-}
 
 // Where the audio from `start` on stops going on from itself: the track's place reached before
 // the next jump (or the end).
@@ -83,33 +37,24 @@ void ReportSeek(const Heard& h, const SeekStep& step, const CallMark& mark, cons
                 size_t writtenEnd, bool stopped, bool* whole) {
     const Attribution& a = *h.pieces;
     unsigned long long end = h.got.size() - h.base;
-    const PlayedPiece* neu = NewPlace(a, mark.called);
-    unsigned long long heardAt = neu ? neu->device : end;
+    SeekPlace place = PlaceOfSeek(h, mark, step.toMs);
     printf("  seek at %d ms to %d ms: the device played during Flush ", step.atMs, step.toMs);
     PrintSplit(h, a.Split(mark.called, mark.returned));
     printf("    after Flush returned, of the old place: ");
-    PrintSplit(h, a.Split(mark.returned, heardAt));
-    size_t to = (size_t)((unsigned long long)step.toMs * h.bytesPerSec / 1000 / h.deviceFrame *
-                         h.deviceFrame);
-    if (!neu) {
+    PrintSplit(h, a.Split(mark.returned, place.heard ? place.newStart : end));
+    if (!place.heard) {
         printf("    the new place: NOT heard\n");
         *whole = false;
         return;
     }
     const PlayedPiece* after = next && next->made ? NewPlace(a, next->called) : nullptr;
-    size_t reached = RunsTo(a, neu, after ? after->device : end);
-    bool exact = neu->track == to && (after || stopped || reached == writtenEnd);
-    printf("    the new place: from %.1f ms, %s\n", h.Ms(neu->track),
+    size_t reached = RunsTo(a, place.piece, after ? after->device : end);
+    bool exact =
+        place.newTrack == h.DeviceBytesAt(step.toMs) && (after || stopped || reached == writtenEnd);
+    printf("    the new place: from %.1f ms%s, %s\n", h.Ms(place.newTrack),
+           place.newStart < place.piece->device ? " (faded in)" : "",
            exact ? "played whole from its first byte" : "NOT played whole from its first byte");
     *whole = *whole && exact;
-}
-
-// The new place of each seek made (null where it was not heard), in the plan's order.
-std::vector<const PlayedPiece*> NewPlaces(const Heard& h, const SeekOutcome& moved) {
-    std::vector<const PlayedPiece*> places;
-    for (const CallMark& m : moved.seeks)
-        places.push_back(m.made ? NewPlace(*h.pieces, m.called) : nullptr);
-    return places;
 }
 
 // The written ranges line up with the seeks: one before the first and one after each.
@@ -129,31 +74,55 @@ void Trim(const Heard& h, WrittenRange& r, size_t deviceEnd) {
 } // namespace
 
 std::vector<WrittenRange> HeardRanges(const Track& track, const TrackOutcome& outcome,
-                                      const SeekOutcome& moved) {
+                                      const SeekPlan& plan, const SeekOutcome& moved, int fadeMs) {
     std::vector<WrittenRange> ranges = outcome.written;
     Heard h;
-    if (moved.stream < 0 || !Aligned(outcome, moved) || !Listen(track, moved.stream, 0, h))
+    if (moved.stream < 0 || !Aligned(outcome, moved) || !Listen(track, moved.stream, 0, fadeMs, h))
         return ranges;
-    std::vector<const PlayedPiece*> places = NewPlaces(h, moved);
     size_t range = 0;
-    for (size_t k = 0; k < places.size(); k++) {
+    for (size_t k = 0; k < moved.seeks.size(); k++) {
         if (!moved.seeks[k].made)
             continue;
-        Trim(h, ranges[range++], h.pieces->TrackAt(places[k] ? places[k]->device : h.got.size()));
+        SeekPlace place = PlaceOfSeek(h, moved.seeks[k], plan.seeks[k].toMs);
+        Trim(h, ranges[range++], place.heard ? place.oldTrackEnd : h.pieces->TrackAt(h.got.size()));
     }
-    if (moved.stop.made)
-        Trim(h, ranges.back(), h.pieces->TrackAt(h.got.size()));
+    if (moved.stop.made) {
+        unsigned long long last = 0;
+        for (const PlayedPiece& p : h.pieces->Pieces())
+            if (p.kind == PlayedPiece::kAudio)
+                last = p.device + p.bytes;
+        unsigned long long end = h.fadeBytes ? SoundEnd(h, last, h.got.size()) : last;
+        Trim(h, ranges.back(), h.pieces->TrackAt(last) + (size_t)(end - last));
+    }
     return ranges;
 }
 
+std::vector<DeviceSpan> SeekSpans(const Track& track, const SeekPlan& plan,
+                                  const SeekOutcome& moved, int fadeMs) {
+    std::vector<DeviceSpan> spans;
+    Heard h;
+    if (moved.stream < 0 || !Listen(track, moved.stream, 0, fadeMs, h))
+        return spans;
+    for (size_t k = 0; k < moved.seeks.size(); k++) {
+        if (!moved.seeks[k].made)
+            continue;
+        SeekPlace place = PlaceOfSeek(h, moved.seeks[k], plan.seeks[k].toMs);
+        spans.push_back(
+            DeviceSpan{moved.seeks[k].called, place.heard ? place.newStart : h.got.size()});
+    }
+    return spans;
+}
+
 bool ReportSeeks(const Track& track, const TrackOutcome& outcome, const SeekPlan& plan,
-                 const SeekOutcome& moved) {
+                 const SeekOutcome& moved, int fadeMs) {
     Heard h;
     bool whole = true;
-    if (moved.stream < 0 || !Listen(track, moved.stream, 0, h)) {
+    if (moved.stream < 0 || !Listen(track, moved.stream, 0, fadeMs, h)) {
         printf("  seeks and stop: the first track did not play\n");
         return false;
     }
+    for (size_t k = 0; k < moved.pauses.size(); k++)
+        ReportPause(h, plan.pauses[k], moved.pauses[k], &whole);
     bool aligned = Aligned(outcome, moved);
     size_t range = 0;
     for (size_t k = 0; k < moved.seeks.size(); k++) {
@@ -187,10 +156,13 @@ double Quantile(const std::vector<double>& sorted, double q) {
     return sorted[i > 0 ? (i < sorted.size() ? i - 1 : sorted.size() - 1) : 0];
 }
 
-// GetOutputTime against the track's place the device had played, over the track's samples.
-void ReportTimes(const Heard& h, const TrackOutcome& o) {
+// GetOutputTime against the track's place the device had played, over the samples taken on one
+// stream.
+void ReportTimes(const Heard& h, const TrackOutcome& o, int stream) {
     std::vector<double> ahead;
     for (const ClockSample& s : o.samples) {
+        if (s.stream != stream)
+            continue;
         unsigned long long played = s.played > h.base ? s.played - h.base : 0;
         ahead.push_back(s.output - h.Ms(h.pieces->TrackAt(played)));
     }
@@ -201,6 +173,41 @@ void ReportTimes(const Heard& h, const TrackOutcome& o) {
     std::sort(ahead.begin(), ahead.end());
     printf(" GetOutputTime - device: median %+.0f ms, 90th percentile %+.0f ms (%zu samples)\n",
            Quantile(ahead, 0.5), Quantile(ahead, 0.9), ahead.size());
+}
+
+// The streams the track's samples were taken on, in order.
+std::vector<int> SampledStreams(const TrackOutcome& o) {
+    std::vector<int> streams;
+    for (const ClockSample& s : o.samples)
+        if (streams.empty() || streams.back() != s.stream)
+            streams.push_back(s.stream);
+    return streams;
+}
+
+// The track's figures stream by stream: its own pin from `base` on (a gapless track follows the
+// one before on it), a pin opened again after a loss from its start. Returns where the track's
+// audio ended on its own pin, for the next track's base.
+unsigned long long ReportStreams(const Track& t, const TrackOutcome& o, unsigned long long base) {
+    unsigned long long end = base;
+    std::vector<int> streams = SampledStreams(o);
+    if (streams.empty())
+        streams.push_back(o.stream);
+    for (int stream : streams) {
+        Heard h;
+        printf("      stream %d%s:", stream, stream == o.stream ? "" : " (opened again)");
+        if (!Listen(t, stream, stream == o.stream ? base : 0, 0, h)) {
+            printf(" not played\n");
+            continue;
+        }
+        ReportTimes(h, o, stream);
+        const std::vector<PlayedPiece>& p = h.pieces->Pieces();
+        for (size_t k = p.size(); stream == o.stream && k-- > 0;)
+            if (p[k].kind == PlayedPiece::kAudio) {
+                end = h.base + p[k].device + p[k].bytes;
+                break;
+            }
+    }
+    return end;
 }
 
 // The written time at the end of the writing against the time of what was written since the
@@ -218,27 +225,21 @@ void ReportWritten(const Track& t, const TrackOutcome& o) {
 } // namespace
 
 void ReportClock(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes) {
-    printf("  clock figures (sampled every 20 ms; device position: %s):\n", kClockPositionNote);
+    printf("  clock figures (sampled every 20 ms, from each Open, stream by stream; device "
+           "position: %s):\n",
+           kClockPositionNote);
     unsigned long long base = 0;
     for (size_t i = 0; i < tracks.size() && i < outcomes.size(); i++) {
         const TrackOutcome& o = outcomes[i];
-        printf("    %s: Open returned %d;", tracks[i].name.c_str(), o.openResult);
-        Heard h;
         if (i > 0 && outcomes[i - 1].stopped)
             break;
+        printf("    %s: Open returned %d%s\n", tracks[i].name.c_str(), o.openResult,
+               o.opened ? "" : "; not played");
+        if (!o.opened)
+            continue;
         if (o.newPin)
             base = 0;
-        if (!o.opened || !Listen(tracks[i], o.stream, base, h)) {
-            printf(" not played\n");
-            continue;
-        }
-        ReportTimes(h, o);
+        base = ReportStreams(tracks[i], o, base);
         ReportWritten(tracks[i], o);
-        const std::vector<PlayedPiece>& p = h.pieces->Pieces();
-        for (size_t k = p.size(); k-- > 0;)
-            if (p[k].kind == PlayedPiece::kAudio) {
-                base = h.base + p[k].device + p[k].bytes;
-                break;
-            }
     }
 }

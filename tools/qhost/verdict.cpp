@@ -1,8 +1,11 @@
 // Comparing what qhost sent with what the simulated devices consumed. A WaveRT device's silence
-// is taken out first (rtverdict.h); its gaps count as starvation, and its stale replays too.
+// is taken out first (rtverdict.h); its gaps count as starvation (those a seek made apart), and its
+// stale replays too. With fades, the faded stretches are told apart from the rest, which must be
+// exact.
 #include "tools/qhost/verdict.h"
 
 #include "testbed/simks.h"
+#include "tools/qhost/fadecompare.h"
 #include "tools/qhost/rtverdict.h"
 #include "tools/qhost/seekverdict.h"
 #include "tools/common/asdevice.h"
@@ -45,46 +48,81 @@ void ReportAdaptation(const Track& t, const WAVEFORMATEXTENSIBLE& f) {
            f.Format.wFormatTag == WAVE_FORMAT_EXTENSIBLE ? "extensible" : "plain");
 }
 
+// The first track's calls that empty the device's queue on purpose: each Flush, and each pause,
+// resume and the stop's Close (with fades, the queue is cancelled and the faded stretch written
+// again).
+struct HostCalls {
+    std::vector<CallMark> seeks, others;
+};
+
+// Dry spells of the device: while audio remained, inside a Flush, inside a Pause or Close.
+struct DrySpells {
+    int starved = 0, atSeeks = 0, inCalls = 0;
+    double starvedMs = 0, inCallsMs = 0;
+};
+
+bool Inside(const std::vector<CallMark>& calls, LONGLONG us) {
+    for (const CallMark& m : calls)
+        if (m.made && us >= m.calledUs && us <= m.returnedUs)
+            return true;
+    return false;
+}
+
 // Starvation intervals that began before the stream's last packet was submitted: the device
 // ran dry while audio was still to come. Those that began inside a Flush (the device's queue
-// cancelled, the new place not yet written) are counted apart, in *atSeeks: a seek's own gap.
-int MidStreamStarvation(int stream, const std::vector<CallMark>& seeks, double* totalMs,
-                        int* atSeeks) {
+// cancelled, the new place not yet written) are counted apart: a seek's own gap; so are those
+// inside a Pause(1), a Pause(0) or the stop's Close.
+void MidStreamStarvation(int stream, const HostCalls& calls, DrySpells& dry) {
     int packets = SimKs_PacketCount(stream);
     SimKsPacketInfo last;
     if (packets == 0 || !SimKs_GetPacket(stream, packets - 1, &last))
-        return 0;
-    int count = 0;
+        return;
     for (int i = 0; i < SimKs_StarvationCount(stream); i++) {
         SimKsStarvation s;
         if (!SimKs_GetStarvation(stream, i, &s) || s.StartUs >= last.SubmitUs)
             continue;
-        bool inFlush = false;
-        for (const CallMark& m : seeks)
-            inFlush |= m.made && s.StartUs >= m.calledUs && s.StartUs <= m.returnedUs;
-        if (inFlush) {
-            (*atSeeks)++;
-            continue;
+        double ms = (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
+        if (Inside(calls.seeks, s.StartUs)) {
+            dry.atSeeks++;
+        } else if (Inside(calls.others, s.StartUs)) {
+            dry.inCalls++;
+            dry.inCallsMs += ms;
+        } else {
+            dry.starved++;
+            dry.starvedMs += ms;
         }
-        count++;
-        *totalMs += (s.EndUs ? s.EndUs - s.StartUs : 0) / 1000.0;
     }
-    return count;
 }
 
+// The silence a WaveRT stream played, counted: gaps while audio remained, and a seek's own.
+struct RtGaps {
+    int starved = 0, atSeeks = 0;
+    double starvedMs = 0, atSeeksMs = 0;
+};
+
 // What one stream played, as comparable with what was sent to it: on a WaveRT device without the
-// silence the plug-in added, whose gaps count as starvation.
-std::vector<char> Received(int stream, const std::vector<char>& sent, int* gaps, double* gapMs) {
+// silence the plug-in added, whose gaps count as starvation unless a seek made them (seeks: the
+// spans of the first track's seeks, on its stream).
+std::vector<char> Received(int stream, const std::vector<char>& sent,
+                           const std::vector<DeviceSpan>& seeks, int fadeMs, RtGaps& gaps) {
     std::vector<char> got = DeviceBytes(stream);
     SimKsWaveRtInfo rt;
     SimKsStreamInfo info;
     if (!SimKs_GetWaveRt(stream, &rt) || !SimKs_GetStream(stream, &info))
         return got;
     const WAVEFORMATEX& f = info.Format.Format;
-    RtPlayed played = TakeOutSilence(got, sent, f.wBitsPerSample == 8 ? (char)0x80 : 0,
-                                     f.nBlockAlign ? f.nBlockAlign : 1);
-    *gaps += played.gaps;
-    *gapMs += f.nAvgBytesPerSec ? played.gapBytes * 1000.0 / f.nAvgBytesPerSec : 0;
+    RtShape shape;
+    shape.silence = f.wBitsPerSample == 8 ? (char)0x80 : 0;
+    shape.block = f.nBlockAlign ? f.nBlockAlign : 1;
+    shape.seeks = seeks;
+    shape.fadeQuiet = fadeMs > 0 ? f.nSamplesPerSec / 1000 * shape.block : 0;
+    shape.fadeBytes = fadeMs > 0 ? f.nSamplesPerSec * (DWORD)fadeMs / 1000 * shape.block : 0;
+    RtPlayed played = TakeOutSilence(got, sent, shape);
+    double perMs = f.nAvgBytesPerSec / 1000.0;
+    gaps.starved += played.gaps;
+    gaps.starvedMs += perMs > 0 ? played.gapBytes / perMs : 0;
+    gaps.atSeeks += played.seekGaps;
+    gaps.atSeeksMs += perMs > 0 ? played.seekGapBytes / perMs : 0;
     return played.audio;
 }
 
@@ -105,10 +143,13 @@ void Report(size_t sent, size_t received, bool compared, bool exact, size_t firs
 // What the verdict counts over all streams, in the order the tracks played.
 struct Tally {
     std::vector<char> expected, received;
-    int boundaryGaps = 0, starved = 0, stale = 0, adapted = 0;
-    int starvedAtSeeks = 0;      // dry spells a Flush began (not held against the run)
-    std::vector<CallMark> seeks; // the first track's Flush calls
-    double starvedMs = 0;
+    int boundaryGaps = 0, stale = 0, adapted = 0;
+    DrySpells dry;   // the packet streams' (those a host's call began not held against the run)
+    HostCalls calls; // the first track's
+    int firstStream = -1;              // the first track's stream
+    std::vector<DeviceSpan> seekSpans; // there: from each Flush to its new place
+    int fadeMs = 0;
+    RtGaps rt;            // a WaveRT stream's silence
     int reopens = 0;      // pins opened again after their device was lost
     size_t lostBytes = 0; // what the lost devices had taken and not played
     double lostMs = 0;
@@ -159,7 +200,9 @@ std::vector<char> JoinSlices(Tally& t, const std::vector<int>& streams,
         if (i && RtSlice(streams[i], &part, &block, &silence))
             end = sent.size() - SilentFrames(sent, block, silence, true);
         else
-            part = Received(streams[i], sent, &t.starved, &t.starvedMs);
+            part = Received(streams[i], sent,
+                            streams[i] == t.firstStream ? t.seekSpans : std::vector<DeviceSpan>(),
+                            t.fadeMs, t.rt);
         std::vector<char> upTo(sent.begin(), sent.begin() + (ptrdiff_t)end);
         size_t at = i ? PlaceOf(part, upTo, joined.size(), i + 1 == streams.size()) : 0;
         if (at < joined.size()) {
@@ -175,7 +218,7 @@ std::vector<char> JoinSlices(Tally& t, const std::vector<int>& streams,
         }
         joined.insert(joined.end(), part.begin(), part.end());
         t.stale += SimKs_StaleCount(streams[i]);
-        t.starved += MidStreamStarvation(streams[i], t.seeks, &t.starvedMs, &t.starvedAtSeeks);
+        MidStreamStarvation(streams[i], t.calls, t.dry);
     }
     if (joined.size() < sent.size() && end < sent.size()) // the track's own closing silence
         joined.insert(joined.end(), sent.begin() + (ptrdiff_t)joined.size(), sent.end());
@@ -198,7 +241,17 @@ void AddStreams(Tally& t, int first, int last, const std::vector<char>& sent) {
 Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>& outcomes,
               bool gapless, const RunEvents& events) {
     Tally t;
-    t.seeks = events.moved.seeks;
+    t.calls.seeks = events.moved.seeks;
+    for (const PauseMark& m : events.moved.pauses) {
+        t.calls.others.push_back(m.pause);
+        t.calls.others.push_back(m.resume);
+    }
+    t.calls.others.push_back(events.moved.stop);
+    t.fadeMs = events.fadeMs;
+    if (!tracks.empty() && !outcomes.empty() && events.seekPlan.Any()) {
+        t.firstStream = outcomes[0].stream;
+        t.seekSpans = SeekSpans(tracks[0], events.seekPlan, events.moved, events.fadeMs);
+    }
     std::vector<char> sent;
     int first = -1;
     for (size_t i = 0; i < tracks.size(); i++) {
@@ -220,13 +273,29 @@ Tally Collect(const std::vector<Track>& tracks, const std::vector<TrackOutcome>&
         }
         std::vector<char> e = ExpectedBytes(
             tracks[i],
-            i == 0 && events.seekPlan.Any() ? HeardRanges(tracks[i], o, events.moved) : o.written,
+            i == 0 && events.seekPlan.Any()
+                ? HeardRanges(tracks[i], o, events.seekPlan, events.moved, events.fadeMs)
+                : o.written,
             info.Format);
         sent.insert(sent.end(), e.begin(), e.end());
     }
     if (first >= 0)
         AddStreams(t, first, SimKs_StreamCount() - 1, sent);
     return t;
+}
+
+// The first stream's bytes per millisecond: the faded stretches are told in them.
+double BytesPerMs(const Tally& t) {
+    SimKsStreamInfo info;
+    bool known = SimKs_GetStream(t.firstStream >= 0 ? t.firstStream : 0, &info) &&
+                 info.Format.Format.nAvgBytesPerSec;
+    return known ? info.Format.Format.nAvgBytesPerSec / 1000.0 : 1;
+}
+
+// How far a faded stretch may reach: a fade out and a fade in, and a little more for the
+// samples at their ends that rounding leaves unchanged. 0 without fades.
+size_t FadeReach(const Tally& t, int fadeMs) {
+    return fadeMs > 0 ? (size_t)(BytesPerMs(t) * (2 * fadeMs + 2)) : 0;
 }
 
 // The device taken out mid-track: when, for how long, and what the stream lost and kept.
@@ -260,18 +329,28 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
     const UnplugPlan& plan = events.unplugPlan;
     const UnplugOutcome& unplug = events.unplug;
     Tally t = Collect(tracks, outcomes, gapless, events);
-    size_t diff = 0;
-    while (diff < t.expected.size() && diff < t.received.size() &&
-           t.expected[diff] == t.received[diff])
-        diff++;
+    int starved = t.dry.starved + t.rt.starved;
+    double starvedMs = t.dry.starvedMs + t.rt.starvedMs;
+    Faded faded = CompareOutsideFades(t.expected, t.received, FadeReach(t, events.fadeMs));
+    size_t diff = faded.firstDiff;
     bool exact = t.expected.size() == t.received.size() && diff == t.expected.size();
     // A device unplugged for good played the start of what was sent.
     bool prefix = diff == t.received.size();
     Report(t.expected.size(), t.received.size(), compareBits, exact, diff, t.adapted > 0);
-    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", t.starved, t.starvedMs);
-    if (t.starvedAtSeeks)
-        printf("  dry from a Flush to the new place's first packet: %d time(s)\n",
-               t.starvedAtSeeks);
+    if (events.fadeMs > 0)
+        printf("  faded stretches (fade_ms %d), not compared: %d, %.1f ms in all\n", events.fadeMs,
+               faded.stretches, faded.bytes / BytesPerMs(t));
+    printf("  starvation while audio remained: %d interval(s), %.1f ms\n", starved, starvedMs);
+    if (t.dry.atSeeks)
+        printf("  dry from a Flush to the new place's first packet: %d time(s)\n", t.dry.atSeeks);
+    if (t.dry.inCalls)
+        printf("  dry inside Pause or Close (the queue cancelled, the rest not yet queued): %d "
+               "time(s), %.1f ms\n",
+               t.dry.inCalls, t.dry.inCallsMs);
+    if (t.rt.atSeeks)
+        printf("  silent from a Flush to the new place's first byte (WaveRT): %d time(s), %.1f "
+               "ms\n",
+               t.rt.atSeeks, t.rt.atSeeksMs);
     printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
     if (gapless)
         printf("  gaps at track boundaries (pin closed and opened again): %d\n", t.boundaryGaps);
@@ -286,10 +365,10 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
         plan.atMs < 0 ||
         ReportUnplug(t, plan, unplug, exact || !compareBits || (forGood && prefix), endedMs);
     bool moved = !events.seekPlan.Any() || outcomes.empty() ||
-                 ReportSeeks(tracks[0], outcomes[0], events.seekPlan, events.moved);
+                 ReportSeeks(tracks[0], outcomes[0], events.seekPlan, events.moved, events.fadeMs);
     if (events.clockFigures)
         ReportClock(tracks, outcomes);
-    bool clean = (!compareBits || exact || (forGood && prefix)) && t.starved == 0 && t.stale == 0 &&
+    bool clean = (!compareBits || exact || (forGood && prefix)) && starved == 0 && t.stale == 0 &&
                  t.boundaryGaps == 0 && kept && moved;
     printf("  result: %s\n", clean ? "clean" : "NOT CLEAN");
     return clean;
