@@ -3,6 +3,7 @@
 // part of the packet under way included (played by SimKs_PlayPart, or by the real-time clock in
 // whole frames since the packet began), counted from the last reset unless the device keeps its
 // position over one.
+#include "testbed/capture.h"
 #include "testbed/props.h"
 #include "testbed/stream.h"
 #include "testbed/wavert.h"
@@ -30,7 +31,29 @@ ULONG HeadPlayed(const Stream& s, LONGLONG now) {
     return bytes < used ? (ULONG)bytes : used;
 }
 
+// Up to bytes more of the head packet played ahead of its completion, recorded.
+ULONG PlayHead(Stream& s, ULONG bytes) {
+    Packet& p = s.packets[s.queue.front()];
+    ULONG left = p.info.DataUsed - s.headPart;
+    ULONG n = bytes < left ? bytes : left;
+    const unsigned char* data = static_cast<const unsigned char*>(p.header->Data) + s.headPart;
+    if (s.toMemory)
+        s.consumed.insert(s.consumed.end(), data, data + n);
+    WavAppend(s, data, n);
+    s.headPart += n;
+    s.info.ConsumedBytes += n;
+    return n;
+}
+
 } // namespace
+
+// What the real-time clock played of the head packet goes into the record before the packet is
+// cancelled: the device has played it, and its position said so.
+void RecordHeadPlayed(Stream& s, LONGLONG now) {
+    ULONG played = HeadPlayed(s, now);
+    if (played > s.headPart)
+        PlayHead(s, played - s.headPart);
+}
 
 ULONGLONG StandardPlayed(const Stream& s, LONGLONG now) {
     return s.info.ConsumedBytes + HeadPlayed(s, now);
@@ -51,8 +74,10 @@ DWORD ResetStream(int stream, const void* in, ULONG inSize) {
     if (how == kResetEnd)
         return 0;
     LONGLONG now = NowUs();
-    if (!Held(s, SIMKS_HOLD_ALL))
+    if (!Held(s, SIMKS_HOLD_ALL)) {
+        RecordHeadPlayed(s, now);
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
+    }
     s.headPlayedUs = 0;
     s.headStartUs = now;
     if (!(d.quirks.Flags & SIMKS_QUIRK_RESET_KEEPS_POSITION))
@@ -92,15 +117,7 @@ extern "C" ULONG SimKs_PlayPart(int stream, ULONG bytes) {
     Stream* s = FindStream(stream);
     if (!s || s->queue.empty() || s->info.State != kStateRun)
         return 0;
-    Packet& p = s->packets[s->queue.front()];
-    ULONG left = p.info.DataUsed - s->headPart;
-    ULONG n = bytes < left ? bytes : left;
-    const unsigned char* data = static_cast<const unsigned char*>(p.header->Data) + s->headPart;
-    if (s->toMemory)
-        s->consumed.insert(s->consumed.end(), data, data + n);
-    s->headPart += n;
-    s->info.ConsumedBytes += n;
-    return n;
+    return PlayHead(*s, bytes);
 }
 
 extern "C" ULONGLONG SimKs_PlayedBytes(int stream) {

@@ -151,6 +151,7 @@ void SetStreamState(int stream, ULONG state) {
     s.info.State = state;
     s.states.push_back(SimKsStateChange{state, now});
     if (state == kStateStop && !Held(s, SIMKS_HOLD_ALL)) {
+        RecordHeadPlayed(s, now);
         CompleteQueued(s, INT_MAX, SIMKS_PACKET_CANCELLED, kStatusCancelled, now);
         s.headPlayedUs = 0;
     }

@@ -20,6 +20,8 @@ int CompleteQueued(Stream& s, int count, ULONG outcome, LONG status, LONGLONG no
 DWORD ResetStream(int stream, const void* in, ULONG inSize);
 // Bytes the stream's device has played: consumed, and of the head packet (standard pins).
 ULONGLONG StandardPlayed(const Stream& s, LONGLONG now);
+// Records what the real-time clock played of the head packet, before it is cancelled.
+void RecordHeadPlayed(Stream& s, LONGLONG now);
 // The clock changed: restarts real-time playing positions, completes packets when unpaced.
 void ClockChanged();
 // Whether the stream's device holds its packets (SimKs_SetHold): at least mode.
