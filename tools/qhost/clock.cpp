@@ -12,7 +12,10 @@ const DWORD kEveryMs = 20;
 } // namespace
 
 const char kDevicePlayedNote[] = "the bed's consumed bytes, by whole packets on packet pins";
-const char kClockPositionNote[] = "the bed's played position, within the packet under way";
+// A WaveRT device that reports its hardware latency (--wavert ...,latency) is heard that much
+// later than it plays: the plug-in's time takes the latency off, these figures do not.
+const char kClockPositionNote[] = "the bed's played position, within the packet under way, "
+                                  "with no reported hardware latency taken off";
 
 unsigned long long DevicePlayed(int stream) {
     SimKsStreamInfo info;
