@@ -134,7 +134,8 @@ TEST_F(BedStream, DeviceThatHoldsAllKeepsPacketsPastStopAndClose) {
 
 // The real-time clock, at each factor, while four packets are kept in flight: it never plays
 // ahead of the format's byte rate times the factor, that is no packet completes before every
-// byte up to its end could have played since the RUN. Only played packets count as consumed.
+// byte up to its end could have played since the RUN. Consumed are the played packets and what
+// the stop's cancelled head packet had played of itself.
 // A loaded machine completes packets late, never early, so this holds at any speed; the rate and
 // factor actually reached here are printed by testbed_bench.
 TEST_F(BedStream, RealTimeClockNeverPlaysAheadOfTheRateTimesTheFactor) {
@@ -164,7 +165,8 @@ TEST_F(BedStream, RealTimeClockNeverPlaysAheadOfTheRateTimesTheFactor) {
         EXPECT_GE(played, 8u * kPacket);
         SimKsStreamInfo info;
         ASSERT_TRUE(SimKs_GetStream(stream, &info));
-        EXPECT_EQ(info.ConsumedBytes, played);
+        EXPECT_GE(info.ConsumedBytes, played);
+        EXPECT_LT(info.ConsumedBytes, played + kPacket);
     }
 }
 
