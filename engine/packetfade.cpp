@@ -7,13 +7,16 @@
 
 #include <cstring>
 
-// The position is read before the reset, which may take it back to 0. Packets that do not come
-// back leave everything with the device (it is lost: CancelQueued).
+// The pin pauses first, so that the position read is where the device stopped, and the position
+// is read before the reset, which may take it back to 0; the pin then runs again, empty. Packets
+// that do not come back leave everything with the device (it is lost: CancelQueued).
 bool KSPacketOutput::TakeBack(KSBytes* unplayed) {
+    RequestState(*m_pRenderPin, KSSTATE_PAUSE);
     bool known = false;
     ULONGLONG played = PositionPlayed(&known);
     if (!AllPacketsFree(0))
         CancelQueued();
+    RequestState(*m_pRenderPin, KSSTATE_RUN);
     if (!AllPacketsFree(0))
         return false;
     Gather(played, known, unplayed);

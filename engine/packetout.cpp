@@ -188,9 +188,10 @@ DWORD KSPacketOutput::PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DW
 // The packets' bytes in the order they went to the device, then the packet being filled, less
 // what the device had played of the first. Memory that cannot be had loses them, logged.
 int KSPacketOutput::StopKeeping(bool, KSBytes* unplayed) {
+    RequestState(*m_pRenderPin, KSSTATE_PAUSE); // the position stands where the device stopped
     bool known = false;
     ULONGLONG played = PositionPlayed(&known);
-    int lost = Stop();
+    int lost = StopPaused();
     Gather(played, known, unplayed);
     return lost;
 }
@@ -285,6 +286,10 @@ ULONGLONG KSPacketOutput::Progress() {
 
 int KSPacketOutput::Stop() {
     RequestState(*m_pRenderPin, KSSTATE_PAUSE);
+    return StopPaused();
+}
+
+int KSPacketOutput::StopPaused() {
     RequestState(*m_pRenderPin, KSSTATE_STOP);
     // Stopping the pin gives back what was still queued.
     return AllPacketsFree(kDeviceAnswerMs) ? 0 : ReclaimPackets();

@@ -71,6 +71,7 @@ class KSPacketOutput final : public KSOutput {
     void Restart();
     bool AllPacketsFree(DWORD timeout);
     int FreePacketCount();
+    int StopPaused(); // the rest of Stop, from a paused pin
     int ReclaimPackets();
     bool Unplayed(int index);
     DWORD PlayedOfUnplayed(ULONGLONG played, DWORD unplayedBytes, DWORD firstSize);
