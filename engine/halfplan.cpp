@@ -26,7 +26,7 @@ DWORD TopUpRoom(ULONGLONG played, ULONGLONG written, ULONGLONG audioEnd, DWORD h
     ULONGLONG start = written - half;
     *at = audioEnd > start ? audioEnd : start;
     DWORD room = (DWORD)(written - *at);
-    if (!room || start - played < half / 4 || held < room)
+    if (!room || played + half / 4 > start || held < room)
         return 0;
     return room;
 }

@@ -20,8 +20,8 @@ RtHalfPlan PlanHalf(ULONGLONG played, ULONGLONG written, DWORD half);
 DWORD HalfAudio(DWORD held, DWORD half, DWORD block, bool hostMayWrite);
 
 // The half written last may take audio in place of the silence at its end: while the hardware is
-// a quarter of a half or more away from it, and when the ring holds all it lacks. Returns the
-// bytes to write at *at, or 0.
+// a quarter of a half or more short of its start (never once inside it), and when the ring holds
+// all it lacks. Returns the bytes to write at *at, or 0.
 DWORD TopUpRoom(ULONGLONG played, ULONGLONG written, ULONGLONG audioEnd, DWORD half, DWORD held,
                 ULONGLONG* at);
 

@@ -238,6 +238,7 @@ TEST(RtHalves, AudioOfAHalfAndTheTopUp) {
         {0, 10000, 6384, 6384, 10000}, // after the audio already in it
         {0, 10000, 6000, 0, 10000},    // the ring lacks some of it
         {7000, 0, 8192, 0, 8192},      // the hardware is too close
+        {9000, 0, 8192, 0, 8192},      // the hardware is inside it: a late thread
         {0, 16384, 8192, 0, 16384},    // nothing left to replace
     };
     for (const Case& c : cases) {
