@@ -26,6 +26,9 @@ void KSCyclicOutput::Flush() {
     m_cutAt = cut;
     m_audioEnd = 0;
     InterlockedExchange(&m_bPlayedOut, 1);
+    InterlockedExchange(&m_bQuiet, 0);
+    // The host's next write wakes the thread, which puts it at the cut at once.
+    InterlockedExchange(&m_bWantAudio, m_bCut);
     CsGuard lock(m_csClock);
     m_bFirst = false;
     m_taken = 0;

@@ -256,6 +256,7 @@ class KSCore final : private KSStreamSite {
     DWORD FadeFramesNow() const;
     bool CanFade();
     bool FadeOutAtDevice(KSBytes* rest);
+    bool FadeInBuffer(KSBytes* rest);
     void FadeForStop();
     void FadeForPause();
 
