@@ -1,9 +1,11 @@
-// The cyclic-buffer output's fade at a stop (fade_ms): the audio just past the play
-// position fades out where it lies in the buffer, silence follows it, and the hardware plays it.
+// The cyclic-buffer output's fade (fade_ms) at a pause, a seek and a stop: the audio just past the
+// play position fades out where it lies in the buffer, silence follows it, and while the hardware
+// plays it the player thread goes on rewriting the halves that come due, with silence only.
 #include "engine/cyclicout.h"
 
 #include "diag/constants.h"
 #include "diag/log.h"
+#include "engine/streambuffer.h"
 
 // The first whole frame the hardware has not reached, with the margin a write needs.
 ULONGLONG KSCyclicOutput::PastPosition() {
@@ -11,41 +13,90 @@ ULONGLONG KSCyclicOutput::PastPosition() {
     return past - past % m_dwBlock;
 }
 
-// The player thread is held. Without a play position nothing says where the fade could go.
-bool KSCyclicOutput::FadeInPlace(DWORD size, const KSFadeFormat& f) {
+// The player thread is held. Without a play position nothing says where the fade could go. The
+// fade takes fade_ms where the buffer's audio runs on into the ring's, else the audio there is.
+bool KSCyclicOutput::FadeInPlace(DWORD size, const KSFadeFormat& f, KSBytes* rest) {
     if (m_source == kNoPosition || !m_dwBlock)
         return false;
     Look();
     ULONGLONG from = PastPosition();
-    // Silence stays ahead of the position for two looks after the fade: the pin pauses before
-    // the hardware reaches the halves the held player thread did not write.
-    DWORD guard = (DWORD)((ULONGLONG)m_dwRate * 2 * kPollMs / 1000);
-    if (from + guard >= m_written || from >= m_audioEnd)
+    if (from >= m_audioEnd || m_audioEnd > m_written)
         return false;
-    ULONGLONG room = m_written - guard - from;
-    if (room > m_audioEnd - from)
-        room = m_audioEnd - from;
-    DWORD n = room < size ? (DWORD)room : size;
-    n -= n % m_dwBlock;
-    DWORD frames = n / m_dwBlock, done = 0;
-    for (ULONGLONG at = from; at < from + n;) {
+    ULONGLONG there = m_audioEnd - from;
+    if (m_audioEnd == m_written)
+        there += m_bytes.Held();
+    DWORD total = there < size ? (DWORD)there : size;
+    DWORD n = m_audioEnd - from < total ? (DWORD)(m_audioEnd - from) : total;
+    m_fade = f;
+    m_dwFadeFrames = total / m_dwBlock;
+    m_dwFadeDone = 0;
+    FadeAt(from, n / m_dwBlock);
+    if (!m_dwFadeDone)
+        return false;
+    if (rest)
+        TakeRest(m_fadeEnd, rest);
+    Silence(m_fadeEnd, m_written);
+    m_audioEnd = m_fadeEnd;
+    m_dwFadeBoundMs = (DWORD)((ULONGLONG)total * 1000 / m_dwRate) + kDeviceAnswerMs;
+    InterlockedExchange(&m_bFadePassed, 0);
+    InterlockedExchange(&m_bQuiet, 1);
+    return true;
+}
+
+// The next frames frames of the fade, written at the stream's byte at.
+void KSCyclicOutput::FadeAt(ULONGLONG at, DWORD frames) {
+    ULONGLONG end = at + (ULONGLONG)frames * m_dwBlock;
+    while (at < end) {
         DWORD offset = (DWORD)(at % m_dwSize);
-        DWORD part = m_dwSize - offset < from + n - at ? m_dwSize - offset : (DWORD)(from + n - at);
-        ApplyFade(m_pBuffer + offset, part / m_dwBlock, f, done, frames, false);
-        done += part / m_dwBlock;
+        DWORD part = m_dwSize - offset < end - at ? m_dwSize - offset : (DWORD)(end - at);
+        ApplyFade(m_pBuffer + offset, part / m_dwBlock, m_fade, m_dwFadeDone, m_dwFadeFrames,
+                  false);
+        m_dwFadeDone += part / m_dwBlock;
         at += part;
     }
-    Silence(from + n, m_written);
-    m_audioEnd = from + n;
-    DWORD boundMs = (DWORD)((ULONGLONG)n * 1000 / m_dwRate) + kDeviceAnswerMs;
-    for (DWORD waited = 0; m_position.Played() < from + n; waited += kPollMs) {
-        if (waited >= boundMs) {
-            DiagLog(1, "Fade: the WaveRT play position did not pass the fade within %lu ms",
-                    boundMs);
-            break;
-        }
-        Sleep(kPollMs);
-        Look();
+    m_fadeEnd = end;
+}
+
+// While the fade plays, a half due takes the rest of the fade from the ring, and silence.
+DWORD KSCyclicOutput::QuietAudio(ULONGLONG at) {
+    DWORD left = (m_dwFadeFrames - m_dwFadeDone) * m_dwBlock;
+    DWORD held = m_bytes.Held() / m_dwBlock * m_dwBlock;
+    DWORD n = left < m_dwHalf ? left : m_dwHalf;
+    n = held < n ? held : n;
+    if (!n || m_audioEnd != at)
+        return 0;
+    Put(at, n);
+    FadeAt(at, n / m_dwBlock);
+    return n;
+}
+
+// The audio written from from on goes into *rest, in order, and counts as taken no more.
+void KSCyclicOutput::TakeRest(ULONGLONG from, KSBytes* rest) {
+    DWORD n = (DWORD)(m_audioEnd - from);
+    if (!n)
+        return;
+    rest->data.reset(new (std::nothrow) BYTE[n]);
+    if (!rest->data) {
+        DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", n);
+        return;
     }
-    return true;
+    rest->size = n;
+    rest->uncounted = 0;
+    for (DWORD i = 0; i < n; i++)
+        rest->data[i] = m_pBuffer[(DWORD)((from + i) % m_dwSize)];
+    CsGuard lock(m_csClock);
+    m_taken = m_taken > n ? m_taken - n : 0;
+}
+
+// The player thread serves the output meanwhile and says when its look saw the position pass.
+void KSCyclicOutput::AwaitFade() {
+    DWORD start = GetTickCount();
+    while (!m_bFadePassed) {
+        if (GetTickCount() - start > m_dwFadeBoundMs) {
+            DiagLog(1, "Fade: the WaveRT play position did not pass the fade within %lu ms",
+                    m_dwFadeBoundMs);
+            return;
+        }
+        Sleep(1);
+    }
 }

@@ -20,11 +20,12 @@ KSNext KSCyclicOutput::BeforeWait(KSWaitList& list) {
     Serve();
     WatchPosition();
     FillWait(list);
-    return m_bytes.Held() == 0 ? KSNext::kRanDry : KSNext::kWait;
+    return m_bytes.Held() == 0 && !m_bQuiet ? KSNext::kRanDry : KSNext::kWait;
 }
 
 // The audio event (a write the thread waits for) and, event-driven, the driver's notification;
-// no longer than a look's period (polled) or a half and a half (event-driven).
+// no longer than a look's period (polled) or a half and a half (event-driven). While a fade plays
+// the thread looks every millisecond: the pause or the seek waits for its end.
 void KSCyclicOutput::FillWait(KSWaitList& list) {
     list.handles[0] = m_hAudio.Get();
     list.handles[1] = m_hNotify.Get();
@@ -34,6 +35,8 @@ void KSCyclicOutput::FillWait(KSWaitList& list) {
         DWORD due = m_bPositionRead ? MsUntilDue() : m_dwEventWaitMs;
         list.timeoutMs = due < m_dwEventWaitMs ? due : m_dwEventWaitMs;
     }
+    if (m_bQuiet)
+        list.timeoutMs = 1;
 }
 
 // Event-driven with a position: a notification that came early, twice or not at all still lets
@@ -68,13 +71,15 @@ void KSCyclicOutput::Serve() {
         m_bLoggedLate = true;
     }
     m_written = plan.written;
-    if (m_bCut)
+    if (m_bCut && !m_bQuiet)
         WriteCut();
     if (plan.writeHalf)
         WriteHalf();
-    else if (!m_bCut)
+    else if (!m_bCut && !m_bQuiet)
         TopUp();
     ULONGLONG played = m_position.Played();
+    if (m_bQuiet && played >= m_fadeEnd)
+        InterlockedExchange(&m_bFadePassed, 1);
     if (m_bEvents && m_source != kNoPosition && played >= m_notifiedAt + m_dwHalf + m_dwHalf / 2) {
         DiagLog(1,
                 "WaveRT notification event silent for %llu bytes of play: the position is "
@@ -84,7 +89,7 @@ void KSCyclicOutput::Serve() {
     }
     InterlockedExchange(&m_bPlayedOut, played >= m_audioEnd);
     InterlockedExchange(&m_bWantAudio, m_source != kNoPosition && m_audioEnd < m_written &&
-                                           m_site.Mode() == kModeOpen);
+                                           m_site.Mode() == kModeOpen && !m_bQuiet);
 }
 
 // A running stream's position moves on its own, whether or not the host writes: one that stands
@@ -147,12 +152,14 @@ bool KSCyclicOutput::ReadPosition(ULONG* offset) {
 }
 
 // Writes the stream's next half, which lies where the hardware has just been: the ring's audio,
-// then silence for what it lacks. The ring's fill is read once: the host may add to it meanwhile.
+// then silence for what it lacks (while a fade plays, the fade's rest). The ring's fill is read
+// once: the host may add to it meanwhile.
 void KSCyclicOutput::WriteHalf() {
     ULONGLONG at = m_written;
     bool hostMayWrite = m_site.Mode() == kModeOpen && m_site.Started();
-    DWORD n = HalfAudio(m_bytes.Held(), m_dwHalf, m_dwBlock, hostMayWrite);
-    if (n)
+    DWORD n =
+        m_bQuiet ? QuietAudio(at) : HalfAudio(m_bytes.Held(), m_dwHalf, m_dwBlock, hostMayWrite);
+    if (n && !m_bQuiet)
         Put(at, n);
     memset(m_pBuffer + (DWORD)(at % m_dwSize) + n, m_bSilence, m_dwHalf - n);
     if (m_bBarrier)

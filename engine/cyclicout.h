@@ -12,9 +12,12 @@
 // event, which AudioWritten sets while the thread waits for audio to top up a half.
 //
 // A seek silences the buffer from just past the play position; the next audio goes there (the
-// cut), then the halves go on as before. The time is the play position, read by the asking thread
-// from the last look's count, less the silence before the first audio taken since the open or the
-// seek. m_csClock guards the counts the host's threads read against the player thread.
+// cut), then the halves go on as before; the host's first write after it wakes the thread. A fade
+// (fade_ms) is written in place just past the position; the passes then write silence while the
+// hardware plays it, and the pause or the seek that follows cuts as a seek does. The time is the
+// play position, read by the asking thread from the last look's count, less the silence before
+// the first audio taken since the open or the seek. m_csClock guards the counts the host's threads
+// read against the player thread.
 #pragma once
 
 #include "engine/output.h"
@@ -40,7 +43,8 @@ class KSCyclicOutput final : public KSOutput {
     int StopKeeping(bool exact, KSBytes* unplayed) override;
     void SubmitPartial() override {}
     void Flush() override;
-    bool FadeInPlace(DWORD size, const KSFadeFormat& f) override;
+    bool FadeInPlace(DWORD size, const KSFadeFormat& f, KSBytes* rest) override;
+    void AwaitFade() override;
     DWORD Capacity() override { return m_dwSize; }
     bool PlayedOut() override { return m_bPlayedOut != 0; }
     void AwaitPlayOut(bool self) override;
@@ -85,6 +89,9 @@ class KSCyclicOutput final : public KSOutput {
     void Silence(ULONGLONG from, ULONGLONG to);
     void WriteCut();
     ULONGLONG PastPosition();
+    void TakeRest(ULONGLONG from, KSBytes* rest);
+    void FadeAt(ULONGLONG at, DWORD frames);
+    DWORD QuietAudio(ULONGLONG at);
     void Publish();
 
     KSStreamSite& m_site;
@@ -129,6 +136,13 @@ class KSCyclicOutput final : public KSOutput {
     DWORD m_dwStillSince = 0;       // GetTickCount then
     bool m_bCut = false;            // a seek's silence waits for audio from m_cutAt
     ULONGLONG m_cutAt = 0;
+    // A fade in place (set while the thread is held): its format, its frames and those written,
+    // and the byte just past the last written.
+    KSFadeFormat m_fade = {};
+    DWORD m_dwFadeFrames = 0;
+    DWORD m_dwFadeDone = 0;
+    ULONGLONG m_fadeEnd = 0;
+    DWORD m_dwFadeBoundMs = 0; // how long AwaitFade waits at most
 
     // The time, under m_csClock: played and the play offset at the last look, where the first
     // audio since the open or the seek went (m_bFirst: it went), and the bytes taken since.
@@ -148,4 +162,6 @@ class KSCyclicOutput final : public KSOutput {
     volatile DWORD m_dwPlayedLow = 0;  // the low 32 bits of played: progress, for the end's watch
     volatile DWORD m_dwStarved = 0;    // silence written for lack of audio and followed by audio
     volatile LONG m_nGaps = 0;         // stretches of such silence
+    volatile LONG m_bQuiet = 0;        // a fade in place: the passes write silence only
+    volatile LONG m_bFadePassed = 0;   // the position has passed m_fadeEnd
 };

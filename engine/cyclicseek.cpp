@@ -3,6 +3,7 @@
 #include "engine/cyclicout.h"
 
 #include "diag/log.h"
+#include "engine/halfplan.h"
 #include "engine/streambuffer.h"
 #include "ks/rtpin.h"
 
@@ -10,10 +11,18 @@
 
 // The player thread is held. Without a play position the hardware may be anywhere in the half
 // it plays: everything from that half's start is silenced, and the next audio follows the halves
-// written.
+// written. A half that has come due is written here, as silence: the hardware then has the whole
+// buffer to play before the thread, let go, must write again.
 void KSCyclicOutput::Flush() {
     Look();
     ULONGLONG played = m_position.Played();
+    DWORD margin = m_bPositionRead ? m_dwMargin : 0;
+    RtHalfPlan plan = PlanHalf(played > margin ? played - margin : 0, m_written, m_dwHalf);
+    m_written = plan.written;
+    if (plan.writeHalf) {
+        Silence(m_written, m_written + m_dwHalf);
+        m_written += m_dwHalf;
+    }
     ULONGLONG cut = m_written;
     ULONGLONG from = played;
     if (m_source != kNoPosition) {
@@ -26,6 +35,9 @@ void KSCyclicOutput::Flush() {
     m_cutAt = cut;
     m_audioEnd = 0;
     InterlockedExchange(&m_bPlayedOut, 1);
+    InterlockedExchange(&m_bQuiet, 0);
+    // The host's next write wakes the thread, which puts it at the cut at once.
+    InterlockedExchange(&m_bWantAudio, m_bCut);
     CsGuard lock(m_csClock);
     m_bFirst = false;
     m_taken = 0;

@@ -1,6 +1,7 @@
 // The fades at a pause, a seek and a stop (fade_ms; 0, the default, fades nothing): what the
-// device is about to play goes again faded out before the pin pauses or stops, and the audio
-// after a resume or a seek fades in. A gapless hand-over and a track's natural end pass untouched.
+// device is about to play goes again faded out (packets) or fades where it lies (a cyclic buffer)
+// before the pin pauses or stops, and the audio after a resume or a seek fades in. A gapless
+// hand-over and a track's natural end pass untouched.
 #include "engine/kscore.h"
 
 #include "diag/log.h"
@@ -68,21 +69,50 @@ bool KSCore::FadeOutAtDevice(KSBytes* rest) {
     return true;
 }
 
-// The stop: what follows the fade goes. A cyclic buffer fades where its audio lies (a seek there
-// does not fade out: the player thread, held for the fade, would miss the halves due meanwhile).
-void KSCore::FadeForStop() {
-    KSBytes rest;
-    if (FadeOutAtDevice(&rest) || !CanFade())
-        return;
+// Under m_csControl with the player thread held, on a cyclic buffer: the fade goes where the audio
+// lies, the thread is let go to write silence into the halves that come due while the hardware
+// plays it, and is held again once it has. False, with nothing changed, where it cannot.
+bool KSCore::FadeInBuffer(KSBytes* rest) {
+    if (!CanFade())
+        return false;
     const WAVEFORMATEXTENSIBLE& wfx = m_bytes.DeviceFormat();
-    m_pOutput->FadeInPlace(FadeFramesNow() * wfx.Format.nBlockAlign, FadeFormatOf(wfx));
+    DWORD size = FadeFramesNow() * wfx.Format.nBlockAlign;
+    if (!m_pOutput->FadeInPlace(size, FadeFormatOf(wfx), rest))
+        return false;
+    ReleasePlayerThread();
+    WakeThread();
+    m_pOutput->AwaitFade();
+    HoldPlayerThread();
+    DiagLog(1, "Fade: played faded out in the WaveRT buffer, %lu bytes after it kept",
+            rest ? rest->size : 0);
+    return true;
 }
 
-// The pause: the rest waits as kept audio, and the resume fades in from it.
-void KSCore::FadeForPause() {
+// The stop: what follows the fade goes.
+void KSCore::FadeForStop() {
     KSBytes rest;
     if (!FadeOutAtDevice(&rest))
-        return;
-    m_bytes.Keep(rest);
+        FadeInBuffer(nullptr);
+}
+
+// The pause: the rest waits as kept audio, and the resume fades in from it. On a cyclic buffer
+// the thread, paused, is held instead while the fade plays; the heard audio then counts as a
+// gone pin's, and the resume puts the kept audio just past the position, as a seek does.
+void KSCore::FadeForPause() {
+    KSBytes rest;
+    if (!FadeOutAtDevice(&rest)) {
+        HoldPlayerThread();
+        InterlockedExchange(&m_bPaused, 0);
+        bool faded = FadeInBuffer(&rest);
+        InterlockedExchange(&m_bPaused, 1);
+        ReleasePlayerThread();
+        if (!faded)
+            return;
+        CsGuard state(m_csState);
+        m_clock.PinGone(m_pOutput->Played());
+        m_pOutput->Flush();
+    }
+    if (rest.size)
+        m_bytes.Keep(rest);
     m_bytes.StartFadeIn(FadeFramesNow());
 }

@@ -258,6 +258,7 @@ class KSCore final : private KSStreamSite {
     DWORD FadeFramesNow() const;
     bool CanFade();
     bool FadeOutAtDevice(KSBytes* rest);
+    bool FadeInBuffer(KSBytes* rest);
     void FadeForStop();
     void FadeForPause();
 

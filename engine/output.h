@@ -120,10 +120,14 @@ class KSOutput {
     // device's answer time; then they are dropped).
     virtual bool TakeBack(KSBytes*) { return false; }
     virtual bool PlayNow(const BYTE*, DWORD) { return false; }
-    // A stop's fade where the device's audio cannot be taken back (the cyclic buffer): the next
-    // size bytes it plays (at most) fade out where they lie, silence follows, and the call
-    // returns once they have played. False, with nothing changed, where it cannot.
-    virtual bool FadeInPlace(DWORD, const KSFadeFormat&) { return false; }
+    // A fade where the device's audio cannot be taken back (the cyclic buffer), with the player
+    // thread held: the next size bytes it plays (at most) fade out where they lie, silence
+    // follows, and the thread's passes write only silence until the next Flush. *rest (when
+    // given) takes the audio after the fade, which then no longer counts as taken. False, with
+    // nothing changed, where it cannot. AwaitFade, with the thread let go: returns once the
+    // faded stretch has played, or after the device's answer time past its length.
+    virtual bool FadeInPlace(DWORD, const KSFadeFormat&, KSBytes*) { return false; }
+    virtual void AwaitFade() {}
     // Device bytes the output holds at most: the packets, or the cyclic buffer.
     virtual DWORD Capacity() = 0;
     // True once everything taken from the stream buffer has played (what it holds is not asked).

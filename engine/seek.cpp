@@ -30,8 +30,8 @@ void KSCore::DropForSeek() {
     }
     if (m_nState == kStatePlaying && m_pOutput) {
         KSBytes rest; // fade_ms: the old position fades out, and what follows it goes
-        if (m_settings.fade_ms && !m_bPaused)
-            FadeOutAtDevice(&rest);
+        if (m_settings.fade_ms && !m_bPaused && !FadeOutAtDevice(&rest))
+            FadeInBuffer(nullptr);
         m_pOutput->Flush();
     }
     m_bytes.Discard();
