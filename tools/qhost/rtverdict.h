@@ -2,7 +2,7 @@
 // it plays silence that the plug-in wrote before the first track, where the host fell behind
 // (starvation), between a seek's Flush and its new place, and after the last sample. That silence
 // is taken out before the comparison with what was sent, and the stretches of it between audio
-// are counted: those that begin within a seek's span apart, as the seek's own gap.
+// are counted: those that begin within a seek's or a pause's span apart, as their own gap.
 #pragma once
 
 #include <cstddef>

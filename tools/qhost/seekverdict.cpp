@@ -110,6 +110,11 @@ std::vector<DeviceSpan> SeekSpans(const Track& track, const SeekPlan& plan,
         spans.push_back(
             DeviceSpan{moved.seeks[k].called, place.heard ? place.newStart : h.got.size()});
     }
+    // A WaveRT buffer plays silence after a pause's fade until the pin pauses, and at the resume
+    // until the kept audio: the silence begins inside Pause(1).
+    for (const PauseMark& m : moved.pauses)
+        if (m.pause.made)
+            spans.push_back(DeviceSpan{m.pause.called, m.pause.returned});
     return spans;
 }
 

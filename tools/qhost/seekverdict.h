@@ -18,8 +18,8 @@
 std::vector<WrittenRange> HeardRanges(const Track& track, const TrackOutcome& outcome,
                                       const SeekPlan& plan, const SeekOutcome& moved, int fadeMs);
 
-// Where each seek made may leave the first track's device silent: from its Flush to the new
-// place's first byte.
+// Where each seek and pause made may leave the first track's device silent: from a Flush to the
+// new place's first byte, and inside Pause(1).
 std::vector<DeviceSpan> SeekSpans(const Track& track, const SeekPlan& plan,
                                   const SeekOutcome& moved, int fadeMs);
 

@@ -147,7 +147,7 @@ struct Tally {
     DrySpells dry;   // the packet streams' (those a host's call began not held against the run)
     HostCalls calls; // the first track's
     int firstStream = -1;              // the first track's stream
-    std::vector<DeviceSpan> seekSpans; // there: from each Flush to its new place
+    std::vector<DeviceSpan> seekSpans; // there: each Flush to its new place, each Pause(1)
     int fadeMs = 0;
     RtGaps rt;            // a WaveRT stream's silence
     int reopens = 0;      // pins opened again after their device was lost
@@ -348,9 +348,10 @@ bool PrintVerdict(const std::vector<Track>& tracks, const std::vector<TrackOutco
                "time(s), %.1f ms\n",
                t.dry.inCalls, t.dry.inCallsMs);
     if (t.rt.atSeeks)
-        printf("  silent from a Flush to the new place's first byte (WaveRT): %d time(s), %.1f "
-               "ms\n",
-               t.rt.atSeeks, t.rt.atSeeksMs);
+        printf(
+            "  silent from a Flush to the new place, or inside a Pause (WaveRT): %d time(s), %.1f "
+            "ms\n",
+            t.rt.atSeeks, t.rt.atSeeksMs);
     printf("  stale replays (a WaveRT half played again without being rewritten): %d\n", t.stale);
     if (gapless)
         printf("  gaps at track boundaries (pin closed and opened again): %d\n", t.boundaryGaps);
