@@ -70,20 +70,22 @@ DWORD KSCyclicOutput::QuietAudio(ULONGLONG at) {
     return n;
 }
 
+// The stream's n bytes from `from` on, copied out of the buffer into *out; false when there are
+// none or no memory for them.
+bool KSCyclicOutput::CopyOut(ULONGLONG from, DWORD n, KSBytes* out) {
+    if (!n || !AllocateUnplayed(out, n))
+        return false;
+    for (DWORD i = 0; i < n; i++)
+        out->data[i] = m_pBuffer[(DWORD)((from + i) % m_dwSize)];
+    return true;
+}
+
 // The audio written from from on goes into *rest, in order, and counts as taken no more.
 void KSCyclicOutput::TakeRest(ULONGLONG from, KSBytes* rest) {
     DWORD n = (DWORD)(m_audioEnd - from);
-    if (!n)
+    if (!CopyOut(from, n, rest))
         return;
-    rest->data.reset(new (std::nothrow) BYTE[n]);
-    if (!rest->data) {
-        DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", n);
-        return;
-    }
-    rest->size = n;
     rest->uncounted = 0;
-    for (DWORD i = 0; i < n; i++)
-        rest->data[i] = m_pBuffer[(DWORD)((from + i) % m_dwSize)];
     CsGuard lock(m_csClock);
     m_taken = m_taken > n ? m_taken - n : 0;
 }

@@ -303,13 +303,7 @@ int KSCyclicOutput::StopKeeping(bool exact, KSBytes* unplayed) {
         DWORD n = m_audioEnd > played ? (DWORD)(m_audioEnd - played) : 0;
         if (n > m_dwSize)
             n = m_dwSize;
-        unplayed->data.reset(n ? new (std::nothrow) BYTE[n] : nullptr);
-        if (unplayed->data) {
-            unplayed->size = n;
-            for (DWORD i = 0; i < n; i++)
-                unplayed->data[i] = m_pBuffer[(DWORD)((played + i) % m_dwSize)];
-        } else if (n)
-            DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", n);
+        CopyOut(played, n, unplayed);
     }
     return Stop();
 }

@@ -89,6 +89,7 @@ class KSCyclicOutput final : public KSOutput {
     void Silence(ULONGLONG from, ULONGLONG to);
     void WriteCut();
     ULONGLONG PastPosition();
+    bool CopyOut(ULONGLONG from, DWORD n, KSBytes* out);
     void TakeRest(ULONGLONG from, KSBytes* rest);
     void FadeAt(ULONGLONG at, DWORD frames);
     DWORD QuietAudio(ULONGLONG at);

@@ -77,6 +77,16 @@ bool DeviceBusy(CKsAudRenFilter& filter, const WAVEFORMATEX* format) {
     return true;
 }
 
+bool AllocateUnplayed(KSBytes* b, DWORD n) {
+    b->data.reset(new (std::nothrow) BYTE[n]);
+    if (!b->data) {
+        DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", n);
+        return false;
+    }
+    b->size = n;
+    return true;
+}
+
 HRESULT RequestState(CKsPin& pin, KSSTATE state) {
     HRESULT hr = pin.SetState(state);
     if (FAILED(hr))

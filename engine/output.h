@@ -44,6 +44,9 @@ struct KSBytes {
     DWORD uncounted = 0; // bytes at its end that were never counted as submitted
 };
 
+// Memory for n unplayed bytes in *b (its size n); false, logged, when there is none: they are lost.
+bool AllocateUnplayed(KSBytes* b, DWORD n);
+
 // Handles an output adds to the player thread's wait, after the stop event.
 constexpr int kMaxOutputWaits = 8;
 

@@ -232,12 +232,8 @@ void KSPacketOutput::Gather(ULONGLONG played, bool known, KSBytes* unplayed) {
     }
     if (!total)
         return;
-    unplayed->data.reset(new (std::nothrow) BYTE[total]);
-    if (!unplayed->data) {
-        DiagLog(1, "Cannot keep %lu unplayed bytes: out of memory; they are lost", total);
+    if (!AllocateUnplayed(unplayed, total))
         return;
-    }
-    unplayed->size = total;
     BYTE* at = unplayed->data.get();
     for (int i = 0; i < count; i++) {
         const KSSTREAM_HEADER& h = m_Packets[order[i]].Header;
