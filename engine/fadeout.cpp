@@ -56,14 +56,15 @@ bool KSCore::FadeOutAtDevice(KSBytes* rest) {
     if (!m_pOutput->TakeBack(&unplayed))
         return false;
     PinGone(taken > unplayed.size ? taken - unplayed.size : 0);
-    if (!unplayed.size) // the device had played everything: a track's end
+    if (!unplayed.size) { // the device had played everything: a track's end
+        m_pOutput->PlayNow(nullptr, 0);
         return true;
+    }
     DWORD room = m_pOutput->Capacity() / block * block;
     DWORD size = Smallest(unplayed.size / block * block, FadeFramesNow() * block, room);
-    if (size) {
+    if (size)
         ApplyFade(unplayed.data.get(), size / block, FadeFormatOf(wfx), 0, size / block, false);
-        m_pOutput->PlayNow(unplayed.data.get(), size);
-    }
+    m_pOutput->PlayNow(unplayed.data.get(), size);
     DiagLog(1, "Fade: %lu bytes played faded out, %lu after them kept", size, unplayed.size - size);
     Rest(unplayed, size, rest);
     return true;

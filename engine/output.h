@@ -117,10 +117,11 @@ class KSOutput {
     virtual void Flush() = 0;
     // The fades (fade_ms), with the player thread held and the pin running. TakeBack: the device
     // plays nothing more of what it holds, which goes into *unplayed in order (as StopKeeping
-    // keeps it), and Taken and Played count from here; false, with nothing changed, where the
-    // output cannot (the cyclic buffer). PlayNow: the size bytes at data go to the device ahead
-    // of the stream's, and the call returns once they have played (false: not within the
-    // device's answer time; then they are dropped).
+    // keeps it), and Taken and Played count from here; the pin waits, paused, for PlayNow. False,
+    // with nothing changed, where the output cannot (the cyclic buffer). PlayNow: the size bytes
+    // at data (none: size 0) go to the device ahead of the stream's, the pin runs, and the call
+    // returns once they have played (false: not within the device's answer time; then they are
+    // dropped).
     virtual bool TakeBack(KSBytes*) { return false; }
     virtual bool PlayNow(const BYTE*, DWORD) { return false; }
     // A fade where the device's audio cannot be taken back (the cyclic buffer), with the player
