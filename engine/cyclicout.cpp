@@ -178,6 +178,17 @@ void KSCyclicOutput::TopUp() {
     Put(at, room);
     if (m_bBarrier)
         MemoryBarrier();
+    // A thread held up between its look and the copy may find the hardware already past.
+    Look();
+    ULONGLONG played = m_position.Played();
+    if (played > at && !m_bLoggedOvertaken) {
+        DWORD lost = (DWORD)((played < at + room ? played : at + room) - at);
+        DiagLog(1,
+                "WaveRT stream: the hardware passed %lu bytes of audio while they were written: "
+                "they played as silence",
+                lost);
+        m_bLoggedOvertaken = true;
+    }
 }
 
 // Moves n bytes of the ring to the stream's byte at (all in one half). Silence between the last

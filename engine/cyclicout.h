@@ -129,13 +129,14 @@ class KSCyclicOutput final : public KSOutput {
     ULONGLONG m_notifiedAt = 0;   // played at the last notification (event-driven)
     bool m_bNotified = false;     // the last wait ended with the notification event
     bool m_bPositionRead = false; // the last look read the play position
-    bool m_bLoggedPosition = false; // a position that could not be used has been logged
-    bool m_bLoggedLate = false;     // halves the hardware reached before they were rewritten
-    bool m_bLoggedBack = false;     // a position that went back
-    bool m_bWatching = false;       // m_stillAt and m_dwStillSince hold (reset by a pause)
-    ULONGLONG m_stillAt = 0;        // played when the position was last seen to move
-    DWORD m_dwStillSince = 0;       // GetTickCount then
-    bool m_bCut = false;            // a seek's silence waits for audio from m_cutAt
+    bool m_bLoggedPosition = false;  // a position that could not be used has been logged
+    bool m_bLoggedLate = false;      // halves the hardware reached before they were rewritten
+    bool m_bLoggedOvertaken = false; // a top-up the hardware passed while it was written
+    bool m_bLoggedBack = false;      // a position that went back
+    bool m_bWatching = false;        // m_stillAt and m_dwStillSince hold (reset by a pause)
+    ULONGLONG m_stillAt = 0;         // played when the position was last seen to move
+    DWORD m_dwStillSince = 0;        // GetTickCount then
+    bool m_bCut = false;             // a seek's silence waits for audio from m_cutAt
     ULONGLONG m_cutAt = 0;
     // A fade in place (set while the thread is held): its format, its frames and those written,
     // and the byte just past the last written.
